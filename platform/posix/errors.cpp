@@ -1,0 +1,23 @@
+#include "platform/errors.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace platform {
+
+int LastError() { return errno; }
+
+std::string ErrorText(int code) {
+    char buffer[256];
+    // The GNU strerror_r may return a static text instead of filling buffer.
+    const char* text = strerror_r(code, buffer, sizeof buffer);
+    return text ? text : "";
+}
+
+}  // namespace platform
+
+EInOutError::EInOutError(int errorCode)
+    : EInOutError(errorCode, platform::ErrorText(errorCode)) {}
+
+EInOutError::EInOutError(int errorCode, const std::string& message)
+    : std::runtime_error(message), errorCode_(errorCode) {}
