@@ -1,7 +1,9 @@
 #include "archive/archive_detection.h"
 
+#include "archive/zip_common.h"
 #include "archive/zip_directory.h"
-#include "platform/file_date.h"
+#include "archive/dos_date_time.h"
+#include "platform/file_times.h"
 #include "platform/pe_string_table.h"
 
 #include <algorithm>
@@ -17,7 +19,6 @@ constexpr int64_t kScanBlock = 32768;
 constexpr int kScanBlocks = 11;
 constexpr int64_t kExecutableScanStart = 17000;
 constexpr size_t kUuencodeBytes = 5000;
-constexpr uint32_t kNoDate = 0x00210020;
 
 bool Equals(const uint8_t* bytes, const char* text) {
     return std::memcmp(bytes, text, std::strlen(text)) == 0;
@@ -35,15 +36,11 @@ bool EndsWithJar(const std::string& name) {
 
 }  // namespace
 
-bool IsRecognised(TArcType type) {
-    return type != atNA && type != atUnsupported && type != atFileOpenErr && type != atUnknown;
-}
-
 bool IsZipFamilyWithDirectory(TArcType type) {
     return type == atJar || type == atJarExe || type == atZip || type == atZipExe;
 }
 
-ArchiveDetector::ArchiveDetector(ByteSource& source, std::string fileName, ArchiveFacts& facts,
+ArchiveDetector::ArchiveDetector(ByteSource& source, std::string fileName, ArchiveFacts facts,
                                  SpannedDiskCheck checkSpannedDisk)
     : source_(source), fileName_(std::move(fileName)), facts_(facts), checkSpannedDisk_(std::move(checkSpannedDisk)) {}
 
@@ -51,7 +48,7 @@ TArcType ArchiveDetector::DetectArcType() {
     facts_.CommentStart = 0;
     facts_.OffsetAdjust = 0;
     facts_.ArchiveOffset = -1;
-    facts_.HeaderState = 0;
+    facts_.HeaderState.Clear();
     facts_.ArchiveSize = source_.Size();
 
     TArcType result = atNA;
@@ -67,7 +64,9 @@ TArcType ArchiveDetector::DetectArcType() {
         if (IsRecognised(result) && facts_.ArchiveOffset == -1) facts_.ArchiveOffset = 0;
         if (result == atZip && EndsWithJar(fileName_)) result = atJar;
     }
-    facts_.ArchiveDate = platform::FileCreationDosDateTime(fileName_).value_or(kNoDate);
+    platform::LocalDateTime created;
+    facts_.ArchiveDate =
+        platform::GetFileCreationTime(fileName_, created) ? LocalToDosDateTime(created) : kDefaultDosDateTime;
     return result;
 }
 
@@ -78,7 +77,7 @@ TArcType ArchiveDetector::DetectExecutable(const uint8_t* head) {
     result = ProbeStubEnd(head);
     if (IsRecognised(result)) return result;
 
-    facts_.End.signature = 0;
+    std::fill_n(facts_.EndArea.begin(), 4, 0);  // the end record's signature
     facts_.ArchiveOffset = LocateZipDirectory();
     if (facts_.ArchiveOffset > 0) return atZipExe;
     const ScanResult scan = ScanForSignature(kExecutableScanStart);
@@ -104,20 +103,20 @@ TArcType ArchiveDetector::DetectPlain(const uint8_t* head, size_t headLength) {
         case atZip:
         case atZipExe:
             facts_.ArchiveOffset = LocateZipDirectory();
-            if (!HasHeader(facts_.HeaderState, htLocal) && facts_.ArchiveOffset == 0) {
+            if (!facts_.HeaderState.Contains(htLocal) && facts_.ArchiveOffset == 0) {
                 facts_.ArchiveOffset = static_cast<int64_t>(zeros);
-                AddHeader(facts_.HeaderState, htLocal);
+                facts_.HeaderState.Include(htLocal);
             }
             // The last part of a split archive may begin with a local header
             // of its own; its end record tells it from a one-part archive.
-            if (result == atZip && HasHeader(facts_.HeaderState, htEnding) && facts_.End.thisDisk != 0 &&
-                facts_.End.thisDisk != 0xFFFF)
+            if (result == atZip && facts_.HeaderState.Contains(htEnding) && facts_.End().thisDisk != 0 &&
+                facts_.End().thisDisk != 0xFFFF)
                 result = checkSpannedDisk_();
             break;
         case atZipDS:
         case atZipMV:
             facts_.ArchiveOffset = LocateZipDirectory();
-            if (facts_.HeaderState == 0) facts_.HeaderState = HeaderSet(htLocal);
+            if (facts_.HeaderState.Empty()) facts_.HeaderState = {htLocal};
             break;
         default:
             if (HasAceMarkAt(head, headLength, 7)) result = atAce;
@@ -129,7 +128,7 @@ TArcType ArchiveDetector::DetectPlain(const uint8_t* head, size_t headLength) {
     if (IsUuencoded()) return atUUE;
     if (IsTar()) return atTar;
     facts_.ArchiveOffset = LocateZipDirectory();
-    if (facts_.ArchiveOffset > 0) return facts_.End.thisDisk == 0 ? atZip : checkSpannedDisk_();
+    if (facts_.ArchiveOffset > 0) return facts_.End().thisDisk == 0 ? atZip : checkSpannedDisk_();
     const ScanResult scan = ScanForSignature(0);
     facts_.ArchiveOffset = scan.position;
     return scan.type;
@@ -210,7 +209,7 @@ TArcType ArchiveDetector::ProbeSfxOffsets() {
         if (size > offset + 4 && ReadExactly(offset, b, 4) && LoadLe32(b) == kLocalSignature) {
             facts_.ArchiveOffset = offset;
             LocateZipDirectory();
-            facts_.HeaderState = HeaderSet(htLocal);
+            facts_.HeaderState = {htLocal};
             return atZipExe;
         }
     }
@@ -235,7 +234,7 @@ std::optional<TArcType> ArchiveDetector::ProbeResources() {
         if (type == atNA) continue;
         if (IsZipFamilyWithDirectory(type)) {
             facts_.ArchiveOffset = LocateZipDirectory();
-            if (facts_.HeaderState == 0) facts_.ArchiveOffset = candidate;
+            if (facts_.HeaderState.Empty()) facts_.ArchiveOffset = candidate;
         }
         return type;
     }
@@ -356,4 +355,10 @@ bool ArchiveDetector::IsTar() {
     if (stored == sum) return true;
     facts_.ArchiveOffset = -1;
     return false;
+}
+
+TArcType TZipCommon::DetectArcType(TStream32& archive) {
+    ByteSource source(archive);
+    ArchiveDetector detector(source, archiveFile_, Facts(), [this] { return CheckSpannedDisk(); });
+    return detector.DetectArcType();
 }

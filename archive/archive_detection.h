@@ -16,7 +16,7 @@ public:
     // the archive is on; atNA when the drive cannot be queried.
     using SpannedDiskCheck = std::function<TArcType()>;
 
-    ArchiveDetector(ByteSource& source, std::string fileName, ArchiveFacts& facts, SpannedDiskCheck checkSpannedDisk);
+    ArchiveDetector(ByteSource& source, std::string fileName, ArchiveFacts facts, SpannedDiskCheck checkSpannedDisk);
 
     // Resets and fills the facts; the archive's own date is taken as well.
     TArcType DetectArcType();
@@ -52,11 +52,8 @@ private:
 
     ByteSource& source_;
     std::string fileName_;
-    ArchiveFacts& facts_;
+    ArchiveFacts facts_;
     SpannedDiskCheck checkSpannedDisk_;
 };
 
-// Recognised archives are every type but atNA, atUnsupported, atFileOpenErr
-// and atUnknown.
-bool IsRecognised(TArcType type);
 bool IsZipFamilyWithDirectory(TArcType type);  // atJar, atJarExe, atZip, atZipExe

@@ -1,16 +1,26 @@
 #include "archive/byte_source.h"
 
+#include "archive/streams/stream32.h"
+
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
-bool FileByteSource::Open(const std::string& path) {
-    for (Window& window : windows_) window.bytes.clear();
-    if (!file_.Open(path, platform::File::Mode::Read)) return false;
-    size_ = file_.Size();
-    return size_ >= 0;
+ByteSource::ByteSource(TStream32& stream) : stream_(stream), size_(std::max<int64_t>(stream.Size(), 0)) {}
+
+int64_t ByteSource::ReadStream(int64_t position, uint8_t* buffer, size_t count) {
+    if (stream_.Seek(position, TSeekOrigin::soBeginning) != position) return 0;
+    size_t done = 0;
+    while (done < count) {
+        const auto chunk = static_cast<int32_t>(std::min<size_t>(count - done, std::numeric_limits<int32_t>::max()));
+        const int32_t n = stream_.Read(buffer + done, chunk);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(done);
 }
 
-size_t FileByteSource::ReadAt(int64_t position, void* buffer, size_t count) {
+size_t ByteSource::ReadAt(int64_t position, void* buffer, size_t count) {
     if (position < 0 || position >= size_ || count == 0) return 0;
     count = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(count), size_ - position));
     auto* out = static_cast<uint8_t*>(buffer);
@@ -21,8 +31,7 @@ size_t FileByteSource::ReadAt(int64_t position, void* buffer, size_t count) {
         if (!windows_[use].Holds(at)) {
             // Large reads bypass the windows; small ones refill the older window.
             if (count - done >= kWindow) {
-                if (file_.Seek(at, platform::File::Origin::Begin) < 0) break;
-                const int64_t n = file_.Read(out + done, count - done);
+                const int64_t n = ReadStream(at, out + done, count - done);
                 if (n <= 0) break;
                 done += static_cast<size_t>(n);
                 continue;
@@ -31,9 +40,7 @@ size_t FileByteSource::ReadAt(int64_t position, void* buffer, size_t count) {
             Window& window = windows_[use];
             window.bytes.resize(kWindow);
             window.start = at;
-            int64_t n = -1;
-            if (file_.Seek(at, platform::File::Origin::Begin) >= 0) n = file_.Read(window.bytes.data(), kWindow);
-            window.bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+            window.bytes.resize(static_cast<size_t>(ReadStream(at, window.bytes.data(), kWindow)));
             if (window.bytes.empty()) break;
         }
         lastUsed_ = use;

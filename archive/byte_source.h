@@ -1,34 +1,27 @@
 #pragma once
 
-#include "platform/file.h"
-
+#include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
+
+class TStream32;
 
 // Positioned reads of an archive, as detection and the directory walks need
 // them. A read outside the file simply delivers fewer bytes (or none), so
 // offsets taken from an archive can be tried without checking them first.
+// Reads go through two read-ahead windows, so that walking thousands of small
+// headers costs a few large reads, also when a walk alternates between the
+// central directory and the local headers.
 class ByteSource {
 public:
-    virtual ~ByteSource() = default;
-    virtual int64_t Size() = 0;
+    explicit ByteSource(TStream32& stream);
+    int64_t Size() const { return size_; }
     // Bytes delivered (0 at or past the end and on failure).
-    virtual size_t ReadAt(int64_t position, void* buffer, size_t count) = 0;
+    size_t ReadAt(int64_t position, void* buffer, size_t count);
     // True when exactly `count` bytes were delivered.
     bool ReadExactly(int64_t position, void* buffer, size_t count) {
         return ReadAt(position, buffer, count) == count;
     }
-};
-
-// Reads a file through two read-ahead windows, so that walking thousands of
-// small headers costs a few large reads, also when a walk alternates between
-// the central directory and the local headers.
-class FileByteSource : public ByteSource {
-public:
-    bool Open(const std::string& path);
-    int64_t Size() override { return size_; }
-    size_t ReadAt(int64_t position, void* buffer, size_t count) override;
 
 private:
     struct Window {
@@ -39,7 +32,9 @@ private:
         }
     };
     static constexpr size_t kWindow = 64 * 1024;
-    platform::File file_;
+    int64_t ReadStream(int64_t position, uint8_t* buffer, size_t count);
+
+    TStream32& stream_;
     int64_t size_ = 0;
     Window windows_[2];
     size_t lastUsed_ = 0;

@@ -37,9 +37,8 @@ int64_t SearchLocalHeader(ByteSource& source, ArchiveFacts& facts, int64_t windo
         result = -1;
         for (size_t p = 0; p + 4 <= got; ++p) {
             if (buffer[p] == 'P' && LoadLe32(&buffer[p]) == kLocalSignature) {
-                result = index * window + static_cast<int64_t>(p);
-                facts.HeaderState = HeaderSet(htLocal);
-                return result;
+                facts.HeaderState = {htLocal};
+                return index * window + static_cast<int64_t>(p);
             }
         }
     }
@@ -47,10 +46,15 @@ int64_t SearchLocalHeader(ByteSource& source, ArchiveFacts& facts, int64_t windo
 }
 
 bool ReadCentralAt(ByteSource& source, int64_t position, ArchiveFacts& facts) {
-    uint8_t bytes[TZipCentralHeader::kSize];
-    if (position < 0 || !source.ReadExactly(position, bytes, sizeof bytes)) return false;
-    facts.Central = TZipCentralHeader::Parse(bytes);
-    return true;
+    return position >= 0 && source.ReadExactly(position, facts.CentralArea.data(), facts.CentralArea.size());
+}
+
+// The 26-byte end record fills the 22-byte work area: its first 16 bytes are
+// shared, the low half of its directory position stands in for the directory
+// offset, and its comment length follows.
+void StoreWideEndRecord(const uint8_t* record, ArchiveFacts& facts) {
+    std::memcpy(facts.EndArea.data(), record, 20);
+    std::memcpy(facts.EndArea.data() + 20, record + 24, 2);
 }
 
 }  // namespace
@@ -59,7 +63,7 @@ int64_t LocateZipDirectory(ByteSource& source, ArchiveFacts& facts) {
     const int64_t size = source.Size();
     if (size <= 0) return 0;
     const int64_t window = size > kSearchWindow ? kSearchWindow : size - 1;
-    facts.HeaderState = 0;
+    facts.HeaderState.Clear();
     std::vector<uint8_t> tail(static_cast<size_t>(window));
     const size_t got = source.ReadAt(size - window, tail.data(), tail.size());
     tail.resize(got);
@@ -76,61 +80,60 @@ int64_t LocateZipDirectory(ByteSource& source, ArchiveFacts& facts) {
     }
     if (hit < 0) return 0;
 
-    facts.HeaderState = HeaderSet(htEnding);
+    facts.HeaderState = {htEnding};
     const int64_t endPosition = size - window + hit;
     const uint8_t* end = &tail[static_cast<size_t>(hit)];
     int64_t directory;
     if (wide) {
-        facts.End = TZipEndRecord::Parse26(end);
+        StoreWideEndRecord(end, facts);
         facts.CommentStart = endPosition + static_cast<int64_t>(TZipEndRecord::kSize26);
-        directory = facts.End.directoryPosition > static_cast<uint64_t>(size)
-                        ? -1
-                        : static_cast<int64_t>(facts.End.directoryPosition);
+        const uint64_t position = TZipEndRecord::Parse26(end).directoryPosition;
+        directory = position > static_cast<uint64_t>(size) ? -1 : static_cast<int64_t>(position);
     } else {
-        facts.End = TZipEndRecord::Parse(end);
+        std::memcpy(facts.EndArea.data(), end, TZipEndRecord::kSize);
         facts.CommentStart = endPosition + static_cast<int64_t>(TZipEndRecord::kSize);
         if (hit >= 20 && LoadLe32(end - 20) == kZip64LocatorSignature) {
-            AddHeader(facts.HeaderState, htLocator);
-            facts.Zip64Locator = TZip64Locator::Parse(end - 20);
+            facts.HeaderState.Include(htLocator);
+            std::memcpy(facts.Zip64LocatorArea.data(), end - 20, TZip64Locator::kSize);
             if (hit >= 76 && LoadLe32(end - 76) == kZip64EndSignature) {
-                AddHeader(facts.HeaderState, htEnding64);
-                facts.Zip64End = TZip64EndRecord::Parse(end - 76);
+                facts.HeaderState.Include(htEnding64);
+                std::memcpy(facts.Zip64EndArea.data(), end - 76, TZip64EndRecord::kSize);
             }
         }
-        if (HasHeader(facts.HeaderState, htEnding64)) {
+        if (facts.HeaderState.Contains(htEnding64)) {
             // Checked before subtracting: both values come from the file.
-            const uint64_t record = facts.Zip64Locator.endRecordPosition;
-            const uint64_t length = facts.Zip64End.directorySize;
+            const uint64_t record = facts.Zip64Locator().endRecordPosition;
+            const uint64_t length = facts.Zip64End().directorySize;
             directory = record <= static_cast<uint64_t>(size) && length <= record ? static_cast<int64_t>(record - length)
                                                                                    : -1;
         } else {
-            directory = endPosition - facts.End.directorySize;
+            directory = endPosition - facts.End().directorySize;
         }
     }
-    const int64_t fromEnd = endPosition - facts.End.directorySize;
+    const TZipEndRecord endRecord = facts.End();
+    const int64_t fromEnd = endPosition - endRecord.directorySize;
     if (!ReadCentralAt(source, directory, facts)) {
         directory = fromEnd;
         if (!ReadCentralAt(source, directory, facts)) return 0;
     }
 
-    if (IsCentralHeader(facts.Central.signature)) {
+    if (IsCentralHeader(facts.Central().signature)) {
         facts.OffsetAdjust = 0;
     } else {
         directory = fromEnd;
         if (!ReadCentralAt(source, directory, facts)) return 0;
-        facts.OffsetAdjust =
-            IsCentralHeader(facts.Central.signature) ? directory - static_cast<int64_t>(facts.End.directoryOffset) : 0;
+        facts.OffsetAdjust = IsCentralHeader(facts.Central().signature)
+                                 ? directory - static_cast<int64_t>(endRecord.directoryOffset)
+                                 : 0;
     }
 
-    if (!IsCentralHeader(facts.Central.signature)) return SearchLocalHeader(source, facts, window);
+    if (!IsCentralHeader(facts.Central().signature)) return SearchLocalHeader(source, facts, window);
 
-    AddHeader(facts.HeaderState, htCentral);
-    uint8_t local[TZipLocalHeader::kSize];
-    const int64_t localPosition = static_cast<int64_t>(facts.Central.localHeaderOffset) + facts.OffsetAdjust;
-    if (localPosition >= 0 && source.ReadExactly(localPosition, local, sizeof local)) {
-        facts.Local = TZipLocalHeader::Parse(local);
-        if (IsLocalHeader(facts.Local.signature)) AddHeader(facts.HeaderState, htLocal);
-    }
+    facts.HeaderState.Include(htCentral);
+    const int64_t localPosition = static_cast<int64_t>(facts.Central().localHeaderOffset) + facts.OffsetAdjust;
+    if (localPosition >= 0 && source.ReadExactly(localPosition, facts.LocalArea.data(), facts.LocalArea.size()) &&
+        IsLocalHeader(facts.Local().signature))
+        facts.HeaderState.Include(htLocal);
     return directory;
 }
 

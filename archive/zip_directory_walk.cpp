@@ -18,18 +18,16 @@ int64_t SaturatingAdd(int64_t total, uint64_t amount) {
 
 }  // namespace
 
+// The work area is cleared first, so a short read leaves no stale signature.
 bool ZipDirectoryWalk::ReadCentral(int64_t position) {
-    uint8_t bytes[TZipCentralHeader::kSize] = {};
-    const bool complete = source_.ReadExactly(position, bytes, sizeof bytes);
-    facts_.Central = TZipCentralHeader::Parse(bytes);
-    return complete && IsCentralHeader(facts_.Central.signature);
+    facts_.CentralArea.fill(0);
+    source_.ReadAt(position, facts_.CentralArea.data(), facts_.CentralArea.size());
+    return IsCentralHeader(facts_.Central().signature);
 }
 
 bool ZipDirectoryWalk::ReadLocal(int64_t position) {
-    uint8_t bytes[TZipLocalHeader::kSize] = {};
-    const bool complete = position >= 0 && source_.ReadExactly(position, bytes, sizeof bytes);
-    facts_.Local = TZipLocalHeader::Parse(bytes);
-    return complete;
+    facts_.LocalArea.fill(0);
+    return source_.ReadExactly(position, facts_.LocalArea.data(), facts_.LocalArea.size());
 }
 
 void ZipDirectoryWalk::Count(const TUnBaseHeader& entry) {
@@ -40,7 +38,7 @@ void ZipDirectoryWalk::Count(const TUnBaseHeader& entry) {
 }
 
 int ZipDirectoryWalk::ReadCentralDirectory() {
-    const TZipEndRecord& end = facts_.End;
+    const TZipEndRecord end = facts_.End();
     int repeats = end.thisDisk >= end.directoryDisk ? end.thisDisk - end.directoryDisk + 1 : 0;
     int64_t position = facts_.ArchiveOffset;
     bool stopped = false;
@@ -52,7 +50,8 @@ int ZipDirectoryWalk::ReadCentralDirectory() {
                 stopped = true;
                 break;
             }
-            const TZipCentralHeader central = facts_.Central;
+            const TZipCentralHeader central = facts_.Central();
+            const std::array<uint8_t, TZipCentralHeader::kSize> centralCopy = facts_.CentralArea;
             const int64_t nameAt = position + static_cast<int64_t>(TZipCentralHeader::kSize);
             const std::string rawName = ReadEntryName(source_, nameAt, central.nameLength);
             uint32_t unpacked = central.uncompressedSize, packed = central.compressedSize,
@@ -65,7 +64,7 @@ int ZipDirectoryWalk::ReadCentralDirectory() {
                 entry.Record.Attributes = central.externalAttributes;
                 entry.Record.Disk = static_cast<uint16_t>(central.diskNumberStart + 1);
                 entry.Record.LocalPosition = static_cast<int64_t>(Join48(offset, high.offsetHigh)) + facts_.OffsetAdjust;
-                entry.Central = central;
+                entry.CentralCopy = centralCopy;
                 entry.Flags = central.flags;
                 entry.Method = central.method;
                 entry.Crc32 = central.crc32;
@@ -73,7 +72,7 @@ int ZipDirectoryWalk::ReadCentralDirectory() {
                 entry.PackedSize = Join48(packed, high.compressedHigh);
                 entry.UnpackedSize = Join48(unpacked, high.uncompressedHigh);
                 if (!hooks_.LocalHeadersElsewhere &&
-                    !(ReadLocal(entry.Record.LocalPosition) && IsLocalHeader(facts_.Local.signature))) {
+                    !(ReadLocal(entry.Record.LocalPosition) && IsLocalHeader(facts_.Local().signature))) {
                     hooks_.ReportBadHeader(entry.Name);
                 } else {
                     Count(entry);
@@ -91,20 +90,20 @@ int ZipDirectoryWalk::ReadCentralDirectory() {
 }
 
 int ZipDirectoryWalk::ReadLocalHeaders() {
-    if (hooks_.OnCorruptZipHeader) {
+    if (hooks_.CorruptZipHeader) {
         bool cancel = true;
-        hooks_.OnCorruptZipHeader(facts_.HeaderState, cancel);
+        hooks_.CorruptZipHeader(facts_.HeaderState, cancel);
         if (cancel) return 0;
     }
     int64_t position = facts_.ArchiveOffset;
     bool complete = ReadLocal(position);
-    if (complete && facts_.Local.signature == kSpanningMarker) {
+    if (complete && facts_.Local().signature == kSpanningMarker) {
         position += 4;
         complete = ReadLocal(position);
     }
-    while (complete && IsLocalHeader(facts_.Local.signature)) {
+    while (complete && IsLocalHeader(facts_.Local().signature)) {
         if (Cancelled()) break;
-        const TZipLocalHeader local = facts_.Local;
+        const TZipLocalHeader local = facts_.Local();
         const int64_t nameAt = position + static_cast<int64_t>(TZipLocalHeader::kSize);
         const std::string rawName = ReadEntryName(source_, nameAt, local.nameLength);
         uint32_t unpacked = local.uncompressedSize, packed = local.compressedSize;

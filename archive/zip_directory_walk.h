@@ -2,7 +2,7 @@
 
 #include "archive/archive_facts.h"
 #include "archive/byte_source.h"
-#include "archive/unbase_header_list.h"
+#include "archive/unbase_header_obj.h"
 
 #include <cstdint>
 #include <functional>
@@ -15,7 +15,7 @@ struct ZipWalkHooks {
     // A central entry whose local header lacks its signature.
     std::function<void(const std::string& entryName)> ReportBadHeader;
     // Asked before walking local headers; Cancel preset to true. Unassigned: walk.
-    std::function<void(THeaderTypeState headerState, bool& cancel)> OnCorruptZipHeader;
+    std::function<void(THeaderTypeState headerState, bool& cancel)> CorruptZipHeader;
     bool TranslateOemChar = true;
     // Split and spanned archives keep their local headers on other parts.
     bool LocalHeadersElsewhere = false;
@@ -32,7 +32,7 @@ struct ZipWalkTotals {
 // only move forward, so a lying header can end a walk early but never loop it.
 class ZipDirectoryWalk {
 public:
-    ZipDirectoryWalk(ByteSource& source, ArchiveFacts& facts, const ZipWalkHooks& hooks, TUnBaseHeaderObj& entries,
+    ZipDirectoryWalk(ByteSource& source, ArchiveFacts facts, const ZipWalkHooks& hooks, TUnBaseHeaderObj& entries,
                      ZipWalkTotals& totals)
         : source_(source), facts_(facts), hooks_(hooks), entries_(entries), totals_(totals) {}
 
@@ -46,7 +46,7 @@ private:
     void Count(const TUnBaseHeader& entry);
 
     ByteSource& source_;
-    ArchiveFacts& facts_;
+    ArchiveFacts facts_;
     const ZipWalkHooks& hooks_;
     TUnBaseHeaderObj& entries_;
     ZipWalkTotals& totals_;

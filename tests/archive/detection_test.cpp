@@ -1,4 +1,5 @@
 #include "archive/archive_detection.h"
+#include "archive/streams/file_stream32.h"
 #include "archive/zip_directory_walk.h"
 
 #include "archive/detection_test_files.h"
@@ -16,46 +17,55 @@ using detection_test::Shell;
 using detection_test::TempFolder;
 using detection_test::WriteBytes;
 
-constexpr THeaderTypeState kLocal = 1, kCentral = 2, kEnding = 4, kLocator = 8, kEnding64 = 16;
+using State = THeaderTypeState;
 
 struct Detected {
     TArcType type = atNA;
-    ArchiveFacts facts;
+    ArchiveFactsStore store;
+    ArchiveFacts facts = store.Facts();
     int spannedChecks = 0;
 };
 
-Detected Detect(const std::string& path, TArcType spannedAnswer = atZipMV) {
-    Detected result;
-    FileByteSource source;
-    EXPECT_TRUE(source.Open(path)) << path;
+// Detection on its own, with a drive that always answers "split".
+void Detect(const std::string& path, Detected& result) {
+    TFileStream32 file(path, fmOpenRead | fmShareDenyWrite);
+    ASSERT_GE(file.Handle(), 0) << path;
+    ByteSource source(file);
     ArchiveDetector detector(source, path, result.facts, [&] {
         ++result.spannedChecks;
-        return spannedAnswer;
+        return atZipMV;
     });
     result.type = detector.DetectArcType();
-    return result;
+}
+
+TArcType TypeOf(const std::string& path) {
+    Detected detected;
+    Detect(path, detected);
+    return detected.type;
 }
 
 struct Listing {
     std::vector<std::string> names;
     std::vector<std::string> badHeaders;
     ZipWalkTotals totals;
-    TUnBaseHeaderObj entries;
+    std::vector<TUnBaseHeader> entries;
 };
 
 Listing Walk(const std::string& path, Detected& detected) {
     Listing listing;
-    FileByteSource source;
-    EXPECT_TRUE(source.Open(path));
+    TFileStream32 file(path, fmOpenRead | fmShareDenyWrite);
+    ByteSource source(file);
     ZipWalkHooks hooks;
     hooks.SelectEntry = [](const std::string&) { return true; };
     hooks.ReportBadHeader = [&](const std::string& name) { listing.badHeaders.push_back(name); };
-    ZipDirectoryWalk walk(source, detected.facts, hooks, listing.entries, listing.totals);
-    if (detected.facts.HeaderState == kLocal)
+    TUnBaseHeaderObj entries;
+    ZipDirectoryWalk walk(source, detected.facts, hooks, entries, listing.totals);
+    if (detected.facts.HeaderState == State{htLocal})
         walk.ReadLocalHeaders();
     else
         walk.ReadCentralDirectory();
-    for (const TUnBaseHeader& entry : listing.entries.Entries()) listing.names.push_back(entry.Name);
+    listing.entries = entries.Entries();
+    for (const TUnBaseHeader& entry : listing.entries) listing.names.push_back(entry.Name);
     return listing;
 }
 
@@ -71,9 +81,10 @@ protected:
 
 TEST_F(Detection, AnOrdinaryZipAndTheSameNamedJar) {
     const std::string archive = ReadBytes(folder / "plain.zip");
-    Detected zip = Detect(folder / "plain.zip");
+    Detected zip;
+    Detect(folder / "plain.zip", zip);
     EXPECT_EQ(zip.type, atZip);
-    EXPECT_EQ(zip.facts.HeaderState, kLocal | kCentral | kEnding);
+    EXPECT_EQ(zip.facts.HeaderState, (State{htLocal, htCentral, htEnding}));
     EXPECT_EQ(zip.facts.ArchiveOffset, detection_test::StoredDirectoryOffset(archive));
     EXPECT_EQ(zip.facts.OffsetAdjust, 0);
     EXPECT_EQ(zip.facts.ArchiveSize, static_cast<int64_t>(archive.size()));
@@ -82,14 +93,15 @@ TEST_F(Detection, AnOrdinaryZipAndTheSameNamedJar) {
     EXPECT_EQ(Walk(folder / "plain.zip", zip).names, (std::vector<std::string>{"a.txt", "sub/b.txt"}));
 
     Shell("cp '" + folder / "plain.zip" + "' '" + folder / "Plain.JAR" + "'");
-    EXPECT_EQ(Detect(folder / "Plain.JAR").type, atJar);
+    EXPECT_EQ(TypeOf(folder / "Plain.JAR"), atJar);
 }
 
 TEST_F(Detection, PrependedBytesWithoutAdjustedOffsetsFailEveryLocalHeader) {
     WriteBytes(folder / "shifted.zip", std::string(300, '\0') + ReadBytes(folder / "plain.zip"));
-    Detected shifted = Detect(folder / "shifted.zip");
+    Detected shifted;
+    Detect(folder / "shifted.zip", shifted);
     EXPECT_EQ(shifted.type, atZip);
-    EXPECT_EQ(shifted.facts.HeaderState, kCentral | kEnding);
+    EXPECT_EQ(shifted.facts.HeaderState, (State{htCentral, htEnding}));
     EXPECT_EQ(shifted.facts.OffsetAdjust, 0);
     Listing listing = Walk(folder / "shifted.zip", shifted);
     EXPECT_TRUE(listing.names.empty());
@@ -101,9 +113,10 @@ TEST_F(Detection, ALongCommentHidesTheEndRecordAndTheLocalWalkTakesOver) {
                              "z.writestr('one.txt', 'one')\nz.writestr('two.txt', 'two')\n"
                              "z.comment = b'c' * 40000\nz.close()\n"),
               0);
-    Detected detected = Detect(folder / "long.zip");
+    Detected detected;
+    Detect(folder / "long.zip", detected);
     EXPECT_EQ(detected.type, atZip);
-    EXPECT_EQ(detected.facts.HeaderState, kLocal);
+    EXPECT_EQ(detected.facts.HeaderState, State{htLocal});
     EXPECT_EQ(detected.facts.ArchiveOffset, 0);
     EXPECT_EQ(Walk(folder / "long.zip", detected).names, (std::vector<std::string>{"one.txt", "two.txt"}));
 }
@@ -111,26 +124,28 @@ TEST_F(Detection, ALongCommentHidesTheEndRecordAndTheLocalWalkTakesOver) {
 TEST_F(Detection, TinyFilesAndTheEmptyZip) {
     ASSERT_EQ(Python(folder, "zipfile.ZipFile('empty.zip', 'w').close()\n"), 0);
     ASSERT_EQ(ReadBytes(folder / "empty.zip").size(), 22u);
-    Detected empty = Detect(folder / "empty.zip");
+    Detected empty;
+    Detect(folder / "empty.zip", empty);
     EXPECT_EQ(empty.type, atZip);
-    EXPECT_EQ(empty.facts.HeaderState, kLocal);
+    EXPECT_EQ(empty.facts.HeaderState, State{htLocal});
     EXPECT_TRUE(Walk(folder / "empty.zip", empty).names.empty());
 
     WriteBytes(folder / "nineteen.zip", ReadBytes(folder / "plain.zip").substr(0, 19));
-    EXPECT_EQ(Detect(folder / "nineteen.zip").type, atNA);
+    EXPECT_EQ(TypeOf(folder / "nineteen.zip"), atNA);
     WriteBytes(folder / "nothing.bin", "");
-    EXPECT_EQ(Detect(folder / "nothing.bin").type, atNA);
+    EXPECT_EQ(TypeOf(folder / "nothing.bin"), atNA);
 }
 
 TEST_F(Detection, Zip64RecordsLocateTheDirectory) {
     ASSERT_EQ(Python(folder, "write('z64.zip', build([Entry('big.txt', b'0123456789', zip64_offset=True),"
                              " Entry('next.txt', b'abc')], zip64=True))\n"),
               0);
-    Detected detected = Detect(folder / "z64.zip");
+    Detected detected;
+    Detect(folder / "z64.zip", detected);
     EXPECT_EQ(detected.type, atZip);
     // The first local offset lives in the zip64 extra field, which the search
     // does not read: no htLocal, and the central walk runs.
-    EXPECT_EQ(detected.facts.HeaderState, kCentral | kEnding | kLocator | kEnding64);
+    EXPECT_EQ(detected.facts.HeaderState, (State{htCentral, htEnding, htLocator, htEnding64}));
     Listing listing = Walk(folder / "z64.zip", detected);
     ASSERT_EQ(listing.names, (std::vector<std::string>{"big.txt", "next.txt"}));
     EXPECT_EQ(listing.entries[0].Record.LocalPosition, 0);
@@ -140,15 +155,17 @@ TEST_F(Detection, Zip64RecordsLocateTheDirectory) {
     ASSERT_EQ(Python(folder, "z = zipfile.ZipFile('many.zip', 'w')\n"
                              "for i in range(65536): z.writestr('%05d' % i, '')\nz.close()\n"),
               0);
-    Detected many = Detect(folder / "many.zip");
-    EXPECT_EQ(many.facts.HeaderState, kLocal | kCentral | kEnding | kLocator | kEnding64);
+    Detected many;
+    Detect(folder / "many.zip", many);
+    EXPECT_EQ(many.facts.HeaderState, (State{htLocal, htCentral, htEnding, htLocator, htEnding64}));
     EXPECT_EQ(Walk(folder / "many.zip", many).names.size(), 65536u);
 }
 
 TEST_F(Detection, TheTwentySixByteEndRecordNamesTheDirectoryPosition) {
     ASSERT_EQ(Python(folder, "write('e26.zip', build([Entry('x.txt', b'x'), Entry('y.txt', b'y')], end26=True))\n"),
               0);
-    Detected detected = Detect(folder / "e26.zip");
+    Detected detected;
+    Detect(folder / "e26.zip", detected);
     EXPECT_EQ(detected.type, atZip);
     EXPECT_EQ(detected.facts.CommentStart, static_cast<int64_t>(ReadBytes(folder / "e26.zip").size()));
     EXPECT_EQ(Walk(folder / "e26.zip", detected).names, (std::vector<std::string>{"x.txt", "y.txt"}));
@@ -166,9 +183,10 @@ protected:
 TEST_F(SelfExtractor, AStubWithAdjustedOffsets) {
     WriteBytes(folder / "sfx.exe", Stub() + ReadBytes(folder / "plain.zip"));
     ASSERT_EQ(Shell("zip -q -A '" + folder / "sfx.exe" + "'"), 0);
-    Detected detected = Detect(folder / "sfx.exe");
+    Detected detected;
+    Detect(folder / "sfx.exe", detected);
     EXPECT_EQ(detected.type, atZipExe);
-    EXPECT_EQ(detected.facts.HeaderState, kLocal | kCentral | kEnding);
+    EXPECT_EQ(detected.facts.HeaderState, (State{htLocal, htCentral, htEnding}));
     Listing listing = Walk(folder / "sfx.exe", detected);
     EXPECT_EQ(listing.names, (std::vector<std::string>{"a.txt", "sub/b.txt"}));
     EXPECT_EQ(listing.entries[0].Record.LocalPosition, static_cast<int64_t>(Stub().size()));
@@ -178,41 +196,45 @@ TEST_F(SelfExtractor, ArchivesAtTheFixedProbeOffsetsAreWalkedByLocalHeaders) {
     for (size_t offset : {size_t{7612}, size_t{25661}}) {
         WriteBytes(folder / "fixed.exe", Stub({}, offset) + ReadBytes(folder / "plain.zip"));
         ASSERT_EQ(Shell("zip -q -A '" + folder / "fixed.exe" + "'"), 0);
-        Detected detected = Detect(folder / "fixed.exe");
+        Detected detected;
+    Detect(folder / "fixed.exe", detected);
         EXPECT_EQ(detected.type, atZipExe) << offset;
         EXPECT_EQ(detected.facts.ArchiveOffset, static_cast<int64_t>(offset));
-        EXPECT_EQ(detected.facts.HeaderState, kLocal);
+        EXPECT_EQ(detected.facts.HeaderState, State{htLocal});
         EXPECT_EQ(Walk(folder / "fixed.exe", detected).names, (std::vector<std::string>{"a.txt", "sub/b.txt"}));
     }
     // Old self-extractors of other formats sit at their own fixed offsets.
     std::string arc = Stub({}, 6867) + "\x1A\x08" + std::string(100, 'a');
     WriteBytes(folder / "arc.exe", arc);
-    Detected detected = Detect(folder / "arc.exe");
+    Detected detected;
+    Detect(folder / "arc.exe", detected);
     EXPECT_EQ(detected.type, atArcExe);
     EXPECT_EQ(detected.facts.ArchiveOffset, 6867);
     std::string lha = Stub({}, 1945) + "xx-lh5-" + std::string(100, 'a');
     WriteBytes(folder / "lha.exe", lha);
-    EXPECT_EQ(Detect(folder / "lha.exe").type, atLhaExe);
+    EXPECT_EQ(TypeOf(folder / "lha.exe"), atLhaExe);
 }
 
 TEST_F(SelfExtractor, StringResourcesNameTheArchiveOffset) {
     const size_t stubSize = 3000;
     WriteBytes(folder / "res.exe",
                Stub({{1, "abc"}}, stubSize) + ReadBytes(folder / "plain.zip"));  // not a number: stop
-    Detected refused = Detect(folder / "res.exe");
+    Detected refused;
+    Detect(folder / "res.exe", refused);
     EXPECT_EQ(refused.type, atZipExe);  // found later by the directory search
 
     const std::string rar = "Rar!\x1A\x07" + std::string(200, 'r');
     WriteBytes(folder / "res.exe", Stub({{1, "99999999"}}, stubSize) + rar);  // cut to five digits, too large
-    EXPECT_NE(Detect(folder / "res.exe").type, atRarExe);
+    EXPECT_NE(TypeOf(folder / "res.exe"), atRarExe);
     WriteBytes(folder / "res.exe", Stub({{1, "100"}, {2, std::to_string(stubSize)}}, stubSize) + rar);
-    Detected found = Detect(folder / "res.exe");
+    Detected found;
+    Detect(folder / "res.exe", found);
     EXPECT_EQ(found.type, atRarExe);
     EXPECT_EQ(found.facts.ArchiveOffset, static_cast<int64_t>(stubSize));
 
     WriteBytes(folder / "res.exe",
                Stub({{1, std::to_string(stubSize)}}, stubSize) + std::string(7, 'h') + "**ACE**" + std::string(50, 'a'));
-    EXPECT_EQ(Detect(folder / "res.exe").type, atAceExe);
+    EXPECT_EQ(TypeOf(folder / "res.exe"), atAceExe);
 }
 
 TEST_F(SelfExtractor, TheStubEndAndTheSignatureScan) {
@@ -221,12 +243,14 @@ TEST_F(SelfExtractor, TheStubEndAndTheSignatureScan) {
     stub[2] = 100;
     stub[4] = 2;
     WriteBytes(folder / "end.exe", stub + "\x60\xEA\x10\x00" + std::string(100, 'j'));
-    Detected arj = Detect(folder / "end.exe");
+    Detected arj;
+    Detect(folder / "end.exe", arj);
     EXPECT_EQ(arj.type, atArjExe);
     EXPECT_EQ(arj.facts.ArchiveOffset, 612);
 
     WriteBytes(folder / "scan.exe", Stub({}, 20000) + "Rar!\x1A\x07" + std::string(100, 'r'));
-    Detected scanned = Detect(folder / "scan.exe");
+    Detected scanned;
+    Detect(folder / "scan.exe", scanned);
     EXPECT_EQ(scanned.type, atRarExe);
     EXPECT_EQ(scanned.facts.ArchiveOffset, 20000);
 }
@@ -275,11 +299,12 @@ TEST(ClassifySignature, EveryRowOfTheTable) {
     };
     TempFolder folder;
     WriteBytes(folder / "any.bin", std::string(100, 'x'));
-    FileByteSource source;
-    ASSERT_TRUE(source.Open(folder / "any.bin"));
+    TFileStream32 file(folder / "any.bin", fmOpenRead);
+    ByteSource source(file);
     for (const Row& row : rows) {
         for (bool afterStub : {false, true}) {
-            ArchiveFacts facts;
+            ArchiveFactsStore store;
+            ArchiveFacts facts = store.Facts();
             ArchiveDetector detector(source, folder / "any.bin", facts, [] { return atZipDS; });
             const auto* bytes = reinterpret_cast<const uint8_t*>(row.bytes.data());
             EXPECT_EQ(detector.ClassifySignature(bytes, afterStub), afterStub ? row.afterStub : row.plain)
@@ -310,7 +335,8 @@ TEST_F(Detection, OtherFormatsAtTheStartOfAFile) {
     };
     for (const Case& c : cases) {
         WriteBytes(folder / c.name, c.bytes);
-        Detected detected = Detect(folder / c.name);
+        Detected detected;
+    Detect(folder / c.name, detected);
         EXPECT_EQ(detected.type, c.type) << c.name;
         EXPECT_EQ(detected.facts.ArchiveOffset, c.offset) << c.name;
     }
@@ -318,22 +344,25 @@ TEST_F(Detection, OtherFormatsAtTheStartOfAFile) {
 
 TEST_F(Detection, TarFilesAreRecognisedByTheirHeaderChecksum) {
     ASSERT_EQ(Shell("cd '" + folder.Path() + "' && tar cf plain.tar a.txt sub/b.txt"), 0);
-    Detected tar = Detect(folder / "plain.tar");
+    Detected tar;
+    Detect(folder / "plain.tar", tar);
     EXPECT_EQ(tar.type, atTar);
     EXPECT_EQ(tar.facts.ArchiveOffset, 0);
     ASSERT_EQ(Shell("cd '" + folder.Path() + "' && tar cf labelled.tar -V DISK1 a.txt"), 0);
-    Detected labelled = Detect(folder / "labelled.tar");
+    Detected labelled;
+    Detect(folder / "labelled.tar", labelled);
     EXPECT_EQ(labelled.type, atTar);
     EXPECT_EQ(labelled.facts.ArchiveOffset, 512);
     std::string damaged = ReadBytes(folder / "plain.tar");
     damaged[0] ^= 1;  // the checksum no longer matches
     WriteBytes(folder / "damaged.tar", damaged);
-    EXPECT_NE(Detect(folder / "damaged.tar").type, atTar);
+    EXPECT_NE(TypeOf(folder / "damaged.tar"), atTar);
 }
 
 TEST_F(Detection, ArchivesMadeBy7zip) {
     ASSERT_EQ(Shell("cd '" + folder.Path() + "' && 7zz a -tzip -bso0 -bsp0 seven.zip a.txt sub/b.txt"), 0);
-    Detected detected = Detect(folder / "seven.zip");
+    Detected detected;
+    Detect(folder / "seven.zip", detected);
     EXPECT_EQ(detected.type, atZip);
     EXPECT_EQ(Walk(folder / "seven.zip", detected).names, (std::vector<std::string>{"a.txt", "sub/b.txt"}));
 }
