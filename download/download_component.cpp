@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <string_view>
-#include <system_error>
 
 namespace {
 
@@ -76,7 +75,7 @@ void TWinHTTPDownload::Start() {
 
 void TWinHTTPDownload::DownloadItem(THttpSession& session, TDownLoadItem& item) {
     std::unique_ptr<THttpRequest> request;
-    platform::File file;
+    TFileWriter file;
     // However the transfer ends, the item is closed and reported ended before
     // any error travels on.
     std::exception_ptr failure;
@@ -86,13 +85,13 @@ void TWinHTTPDownload::DownloadItem(THttpSession& session, TDownLoadItem& item) 
         failure = std::current_exception();
     }
     request.reset();
-    file.Close();
+    if (!file.Close() && !failure) failure = std::make_exception_ptr(EInOutError(file.ErrorCode()));
     if (OnItemDownloadEnd) OnItemDownloadEnd(this, &item);
     if (failure) std::rethrow_exception(failure);
 }
 
 void TWinHTTPDownload::TransferItem(THttpSession& session, TDownLoadItem& item,
-                                    std::unique_ptr<THttpRequest>& request, platform::File& file) {
+                                    std::unique_ptr<THttpRequest>& request, TFileWriter& file) {
     request = session.OpenUrl(item.URL());
     if (!request) {
         errorMsg_ = "다음을 열 수 없습니다 [" + item.URL() + "]";
@@ -110,7 +109,7 @@ void TWinHTTPDownload::TransferItem(THttpSession& session, TDownLoadItem& item,
 
     // One level only; if this fails, creating the file below reports it.
     if (!item.LocalDir().empty() && !platform::DirectoryExists(item.LocalDir())) platform::CreateDir(item.LocalDir());
-    if (!file.Open(item.FullFileName(), platform::File::Mode::CreateAlways)) throw EInOutError(platform::LastError());
+    if (!file.Create(item.FullFileName())) throw EInOutError(file.ErrorCode());
 
     char chunk[kChunkSize];
     int32_t stored = 0;
@@ -138,10 +137,6 @@ std::string TWinHTTPDownload::QueryHeader(const THttpRequest& request, const cha
     return *value;
 }
 
-void TWinHTTPDownload::Store(platform::File& file, const char* data, int64_t count) {
-    if (count == 0) return;
-    if (file.Write(data, static_cast<size_t>(count)) != count) {
-        int code = platform::LastError();
-        throw EInOutError(code ? code : static_cast<int>(std::errc::io_error));
-    }
+void TWinHTTPDownload::Store(TFileWriter& file, const char* data, int64_t count) {
+    if (!file.Write(data, static_cast<size_t>(count))) throw EInOutError(file.ErrorCode());
 }

@@ -55,7 +55,7 @@ THttpSession::~THttpSession() {
 
 std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url) {
     if (!multi_) return nullptr;
-    std::unique_ptr<THttpRequest> request(new THttpRequest(multi_, timeouts_));
+    auto request = std::make_unique<THttpRequest>(multi_, timeouts_);
     if (!request->Open(url, agent_)) return nullptr;
     return request;
 }
@@ -89,6 +89,8 @@ bool THttpRequest::Open(const std::string& url, const std::string& agent) {
         curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts_.connect.count())) == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+        // A proxy's answer to CONNECT is not the response.
+        curl_easy_setopt(easy_, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, static_cast<long>(kTransferBuffer)) == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &THttpRequest::OnHeader) == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this) == CURLE_OK &&

@@ -49,6 +49,8 @@ private:
 
 class THttpRequest {
 public:
+    // Made by THttpSession::OpenUrl.
+    THttpRequest(CURLM* multi, THttpTimeouts timeouts);
     ~THttpRequest();
     THttpRequest(const THttpRequest&) = delete;
     THttpRequest& operator=(const THttpRequest&) = delete;
@@ -64,7 +66,6 @@ public:
 
 private:
     friend class THttpSession;
-    THttpRequest(CURLM* multi, THttpTimeouts timeouts);
 
     bool Open(const std::string& url, const std::string& agent);
     template <typename Ready>
