@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <string_view>
-#include <system_error>
 
 namespace {
 
@@ -76,7 +75,7 @@ void TWinHTTPDownload::Start() {
 
 void TWinHTTPDownload::DownloadItem(THttpSession& session, TDownLoadItem& item) {
     std::unique_ptr<THttpRequest> request;
-    platform::File file;
+    TFileWriter file;
     // However the transfer ends, the item is closed and reported ended before
     // any error travels on.
     std::exception_ptr failure;
@@ -86,13 +85,13 @@ void TWinHTTPDownload::DownloadItem(THttpSession& session, TDownLoadItem& item) 
         failure = std::current_exception();
     }
     request.reset();
-    file.Close();
+    if (!file.Close() && !failure) failure = std::make_exception_ptr(EInOutError(file.ErrorCode()));
     if (OnItemDownloadEnd) OnItemDownloadEnd(this, &item);
     if (failure) std::rethrow_exception(failure);
 }
 
 void TWinHTTPDownload::TransferItem(THttpSession& session, TDownLoadItem& item,
-                                    std::unique_ptr<THttpRequest>& request, platform::File& file) {
+                                    std::unique_ptr<THttpRequest>& request, TFileWriter& file) {
     request = session.OpenUrl(item.URL());
     if (!request) {
         errorMsg_ = "다음을 열 수 없습니다 [" + item.URL() + "]";
@@ -110,17 +109,17 @@ void TWinHTTPDownload::TransferItem(THttpSession& session, TDownLoadItem& item,
 
     // One level only; if this fails, creating the file below reports it.
     if (!item.LocalDir().empty() && !platform::DirectoryExists(item.LocalDir())) platform::CreateDir(item.LocalDir());
-    if (!file.Open(item.FullFileName(), platform::File::Mode::CreateAlways)) throw EInOutError(platform::LastError());
+    if (!file.Create(item.FullFileName())) throw EInOutError(file.ErrorCode());
 
     char chunk[kChunkSize];
-    int32_t stored = 0;
+    int64_t stored = 0;  // wider than the events' count: a handler may move FileSize
     const int32_t fullChunks = UsableSize(item.FileSize()) / kChunkSize;
     for (int32_t i = 0; i < fullChunks && !stopRequested_; ++i) {
         int64_t got = request->Read(chunk, kChunkSize);
         if (got < 0) break;
         Store(file, chunk, got);
-        stored += static_cast<int32_t>(got);
-        if (OnItemDownloadProgress) OnItemDownloadProgress(this, &item, stored, item.FileSize());
+        stored += got;
+        if (OnItemDownloadProgress) OnItemDownloadProgress(this, &item, static_cast<int32_t>(stored), item.FileSize());
     }
     if (stopRequested_) return;
     // The tail read happens even when it asks for nothing, so a complete item
@@ -128,8 +127,8 @@ void TWinHTTPDownload::TransferItem(THttpSession& session, TDownLoadItem& item,
     int64_t got = request->Read(chunk, static_cast<size_t>(UsableSize(item.FileSize()) % kChunkSize));
     if (got < 0) return;
     Store(file, chunk, got);
-    stored += static_cast<int32_t>(got);
-    if (OnItemDownloadProgress) OnItemDownloadProgress(this, &item, stored, item.FileSize());
+    stored += got;
+    if (OnItemDownloadProgress) OnItemDownloadProgress(this, &item, static_cast<int32_t>(stored), item.FileSize());
 }
 
 std::string TWinHTTPDownload::QueryHeader(const THttpRequest& request, const char* name) {
@@ -138,10 +137,6 @@ std::string TWinHTTPDownload::QueryHeader(const THttpRequest& request, const cha
     return *value;
 }
 
-void TWinHTTPDownload::Store(platform::File& file, const char* data, int64_t count) {
-    if (count == 0) return;
-    if (file.Write(data, static_cast<size_t>(count)) != count) {
-        int code = platform::LastError();
-        throw EInOutError(code ? code : static_cast<int>(std::errc::io_error));
-    }
+void TWinHTTPDownload::Store(TFileWriter& file, const char* data, int64_t count) {
+    if (!file.Write(data, static_cast<size_t>(count))) throw EInOutError(file.ErrorCode());
 }

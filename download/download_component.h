@@ -1,8 +1,8 @@
 #pragma once
 
 #include "download/download_item.h"
+#include "download/file_writer.h"
 #include "download/http_transfer.h"
-#include "platform/file.h"
 #include "platform/object.h"
 
 #include <cstdint>
@@ -55,9 +55,9 @@ public:
 private:
     void DownloadItem(THttpSession& session, TDownLoadItem& item);
     void TransferItem(THttpSession& session, TDownLoadItem& item, std::unique_ptr<THttpRequest>& request,
-                      platform::File& file);
+                      TFileWriter& file);
     static std::string QueryHeader(const THttpRequest& request, const char* name);
-    static void Store(platform::File& file, const char* data, int64_t count);
+    static void Store(TFileWriter& file, const char* data, int64_t count);
 
     std::string version_;
     bool stopRequested_;

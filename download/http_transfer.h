@@ -49,6 +49,8 @@ private:
 
 class THttpRequest {
 public:
+    // Made by THttpSession::OpenUrl.
+    THttpRequest(CURLM* multi, THttpTimeouts timeouts);
     ~THttpRequest();
     THttpRequest(const THttpRequest&) = delete;
     THttpRequest& operator=(const THttpRequest&) = delete;
@@ -64,7 +66,6 @@ public:
 
 private:
     friend class THttpSession;
-    THttpRequest(CURLM* multi, THttpTimeouts timeouts);
 
     bool Open(const std::string& url, const std::string& agent);
     template <typename Ready>
@@ -74,7 +75,7 @@ private:
     bool Failed() const { return done_ && result_ != CURLE_OK; }
     bool HaveUnreadBody() const { return readPos_ < body_.size(); }
 
-    void TakeHeaderLine(std::string_view line);
+    bool TakeHeaderLine(std::string_view line);  // false: too many header bytes
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     static size_t OnBody(char* data, size_t size, size_t count, void* self);
 
@@ -89,6 +90,7 @@ private:
     int status_ = 0;
     bool inHeaderBlock_ = false;
     bool finalHeaders_ = false;
+    size_t headerBytes_ = 0;
     std::vector<std::pair<std::string, std::string>> headers_;
 
     // Body bytes received but not read yet: body_[readPos_..].
