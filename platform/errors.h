@@ -8,6 +8,10 @@ namespace platform {
 // The calling thread's last operating-system error code (errno here).
 int LastError();
 
+// Sets the calling thread's last error code, so that a caller can tell a
+// fresh failure from an old one.
+void SetLastError(int code);
+
 // The operating system's text for an error code.
 std::string ErrorText(int code);
 

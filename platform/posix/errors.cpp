@@ -7,6 +7,8 @@ namespace platform {
 
 int LastError() { return errno; }
 
+void SetLastError(int code) { errno = code; }
+
 std::string ErrorText(int code) {
     char buffer[256];
     // The GNU strerror_r may return a static text instead of filling buffer.

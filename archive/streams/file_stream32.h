@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "archive/streams/stream32.h"
+
+// Open modes of TFileStream32: an access value (bits 0-1) or-ed with a
+// sharing value (bits 4-7), or fmCreate on its own.
+inline constexpr uint16_t fmCreate = 0xFFFF;
+inline constexpr uint16_t fmOpenRead = 0x0000;
+inline constexpr uint16_t fmOpenWrite = 0x0001;
+inline constexpr uint16_t fmOpenReadWrite = 0x0002;
+inline constexpr uint16_t fmShareExclusive = 0x0010;
+inline constexpr uint16_t fmShareDenyWrite = 0x0020;
+inline constexpr uint16_t fmShareDenyRead = 0x0030;
+inline constexpr uint16_t fmShareDenyNone = 0x0040;
+
+// A stream over an operating-system file handle that it does not own.
+// Failed reads and writes come back as 0, failed seeks as -1.
+class THandleStream32 : public TStream32 {
+public:
+    explicit THandleStream32(int handle) : handle_(handle) {}
+    ~THandleStream32() override { handle_ = -1; }
+
+    int Handle() const { return handle_; }
+
+    using TStream32::SetSize;
+    void SetSize(int64_t newSize) override;  // EOSError when the system refuses
+    int32_t Read(void* buffer, int32_t count) override;
+    int32_t Write(const void* buffer, int32_t count) override;
+    int32_t Seek(int32_t offset, uint16_t origin) override;
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+
+protected:
+    int handle_;
+};
+
+// Opens or creates a named file and owns its handle. Construction never
+// raises: a negative Handle() is the failure, and the caller words it.
+class TFileStream32 : public THandleStream32 {
+public:
+    TFileStream32(const std::string& fileName, uint16_t mode);
+    ~TFileStream32() override;
+};

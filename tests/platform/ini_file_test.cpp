@@ -1,0 +1,79 @@
+#include "platform/ini_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+std::string TempPath(const std::string& name) {
+    char pattern[] = "/tmp/quendal-ini-XXXXXX";
+    return std::string(mkdtemp(pattern)) + "/" + name;
+}
+
+std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void Write(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+TEST(IniFile, CreatesTheFileWithSectionAndKey) {
+    std::string path = TempPath("Vkr.dat");
+    ASSERT_TRUE(platform::WriteProfileString("Update", "Work", "False", path));
+    EXPECT_EQ(Read(path), "[Update]\r\nWork=False\r\n");
+}
+
+struct EditCase {
+    const char* name;
+    const char* before;
+    const char* after;
+    friend void PrintTo(const EditCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class IniEdit : public testing::TestWithParam<EditCase> {};
+
+TEST_P(IniEdit, ChangesOnlyTheKeyLine) {
+    std::string path = TempPath("flag.dat");
+    Write(path, GetParam().before);
+    ASSERT_TRUE(platform::WriteProfileString("Update", "Work", "False", path));
+    EXPECT_EQ(Read(path), GetParam().after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, IniEdit,
+    testing::Values(
+        EditCase{"ReplacesExistingKeyIgnoringCase",
+                 "; comment kept\r\n[other]\r\nWork=1\r\n\r\n[UPDATE]\r\n  work = True\r\nx=1\r\n",
+                 "; comment kept\r\n[other]\r\nWork=1\r\n\r\n[UPDATE]\r\nWork=False\r\nx=1\r\n"},
+        EditCase{"AddsKeyAfterTheSectionsLastLine",
+                 "[Update]\r\nVersion=3\r\n\r\n[Tail]\r\nA=B\r\n",
+                 "[Update]\r\nVersion=3\r\nWork=False\r\n\r\n[Tail]\r\nA=B\r\n"},
+        EditCase{"AppendsMissingSectionKeepingUnixLineEnds",
+                 "[Main]\nname = x ; odd = spacing\n",
+                 "[Main]\nname = x ; odd = spacing\n[Update]\nWork=False\n"},
+        EditCase{"TerminatesALastLineWithoutNewline",
+                 "[Main]\r\nA=1",
+                 "[Main]\r\nA=1\n[Update]\r\nWork=False\r\n"},
+        EditCase{"CommentedKeyIsNotTheKey",
+                 "[Update]\r\n;Work=True\r\n",
+                 "[Update]\r\n;Work=True\r\nWork=False\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(IniFile, SecondWriteLeavesOneLine) {
+    std::string path = TempPath("Vkr.dat");
+    ASSERT_TRUE(platform::WriteProfileString("Update", "Work", "False", path));
+    ASSERT_TRUE(platform::WriteProfileString("update", "WORK", "False", path));
+    EXPECT_EQ(Read(path), "[Update]\r\nWORK=False\r\n");
+}
+
+TEST(IniFile, UnwritableFolderFailsWithoutThrowing) {
+    EXPECT_FALSE(platform::WriteProfileString("Update", "Work", "False", "/nonexistent-quendal/Vkr.dat"));
+}
+
+}  // namespace
