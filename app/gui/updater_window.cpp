@@ -38,6 +38,8 @@ QFont Font(const QString& family, int pixelSize) {
 }
 
 void SetTextColor(QWidget* widget, const QColor& color) {
+    // On the button-face background the text role would otherwise be ButtonText.
+    widget->setForegroundRole(QPalette::WindowText);
     QPalette palette = widget->palette();
     palette.setColor(QPalette::WindowText, color);
     widget->setPalette(palette);
@@ -158,8 +160,8 @@ void TfrmUpdater::CreateControls() {
     btnClose = new TGlyphButton(QStringLiteral("종료"), QStringLiteral(":/images/close.png"), pnlRight);
     btnClose->setGeometry(336, 275, 73, 45);
 
-    setTabOrder(pBar, labUnzip);
-    setTabOrder(labUnzip, DownList);
+    // The progress bar and the group box take no focus; of the rest, tab
+    // order is the list, then the buttons left to right.
     setTabOrder(DownList, btnCancel);
     setTabOrder(btnCancel, btnRedown);
     setTabOrder(btnRedown, btnClose);

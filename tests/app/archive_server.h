@@ -11,7 +11,8 @@
 // handing it out in small pieces so that the transfer runs through many reads.
 class TArchiveServer {
 public:
-    explicit TArchiveServer(std::string body) : body_(std::move(body)) {
+    // Port 0 takes any free port.
+    explicit TArchiveServer(std::string body, int port = 0) : body_(std::move(body)) {
         server_.Get("/HTTP/Quendown/Quendal.zip", [this](const httplib::Request&, httplib::Response& response) {
             ++requests_;
             response.set_content_provider(
@@ -21,7 +22,7 @@ public:
                     return sink.write(body_.data() + offset, piece);
                 });
         });
-        port_ = server_.bind_to_any_port("127.0.0.1");
+        port_ = port == 0 ? server_.bind_to_any_port("127.0.0.1") : server_.bind_to_port("127.0.0.1", port) ? port : -1;
         // The socket listens from here on; requests wait in its backlog until
         // the thread accepts them.
         thread_ = std::thread([this] { server_.listen_after_bind(); });
@@ -33,6 +34,7 @@ public:
 
     // The archive's address the way the updater queues it: without a scheme.
     std::string UpdateUrl() const { return "127.0.0.1:" + std::to_string(port_) + "/HTTP/Quendown/Quendal.zip"; }
+    bool Listening() const { return port_ > 0; }
     int Requests() const { return requests_; }
     const std::string& Body() const { return body_; }
 
