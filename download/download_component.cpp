@@ -1,0 +1,142 @@
+#include "download/download_component.h"
+
+#include "platform/errors.h"
+#include "platform/file_system.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace {
+
+// The body moves through a buffer of this size, and progress is reported after each.
+constexpr int32_t kChunkSize = 255;
+// Header values are read into a buffer of this size, terminator included;
+// a longer value counts as absent.
+constexpr size_t kHeaderBufferSize = 260;
+
+// The Content-Length as a size: 0 when it is missing, not a 32-bit number, or
+// negative (which is no size at all).
+int32_t ParseContentLength(std::string_view text) {
+    auto isPadding = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    while (!text.empty() && isPadding(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isPadding(text.back())) text.remove_suffix(1);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty()) return 0;
+    int64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return 0;
+        value = value * 10 + (c - '0');
+        if (value > INT32_MAX) return 0;
+    }
+    return negative ? 0 : static_cast<int32_t>(value);
+}
+
+// A size a handler may have set, made safe to count with.
+int32_t UsableSize(int32_t size) { return std::max(size, 0); }
+
+}  // namespace
+
+TWinHTTPDownload::TWinHTTPDownload()
+    : version_("v1.0"),
+      stopRequested_(false),
+      agent_("TWinHTTPDownload"),
+      downLoadItems_(std::make_unique<TDownLoadItems>()) {}
+
+TWinHTTPDownload::~TWinHTTPDownload() = default;
+
+void TWinHTTPDownload::Start() {
+    if (OnDownloadBegin) OnDownloadBegin(this);
+    if (downLoadItems_->Count() == 0) {
+        errorMsg_ = "아이템을 찾을 수 없습니다";
+        if (OnDownloadEnd) OnDownloadEnd(this);
+        return;
+    }
+    stopRequested_ = false;
+    THttpSession session(agent_, timeouts_);
+    if (!session.IsOpen()) {
+        errorMsg_ = "인터넷을 열 수 없습니다";
+        return;
+    }
+    const int count = downLoadItems_->Count();
+    for (int i = 0; i < count; ++i) {
+        DownloadItem(session, *downLoadItems_->Items(i));
+        if (stopRequested_) {
+            stopRequested_ = false;
+            if (OnDownloadStop) OnDownloadStop(this);
+            break;
+        }
+    }
+    if (OnDownloadEnd) OnDownloadEnd(this);
+}
+
+void TWinHTTPDownload::DownloadItem(THttpSession& session, TDownLoadItem& item) {
+    std::unique_ptr<THttpRequest> request;
+    TFileWriter file;
+    // However the transfer ends, the item is closed and reported ended before
+    // any error travels on.
+    std::exception_ptr failure;
+    try {
+        TransferItem(session, item, request, file);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    request.reset();
+    if (!file.Close() && !failure) failure = std::make_exception_ptr(EInOutError(file.ErrorCode()));
+    if (OnItemDownloadEnd) OnItemDownloadEnd(this, &item);
+    if (failure) std::rethrow_exception(failure);
+}
+
+void TWinHTTPDownload::TransferItem(THttpSession& session, TDownLoadItem& item,
+                                    std::unique_ptr<THttpRequest>& request, TFileWriter& file) {
+    request = session.OpenUrl(item.URL());
+    if (!request) {
+        errorMsg_ = "다음을 열 수 없습니다 [" + item.URL() + "]";
+        return;
+    }
+    item.SetFileSize(ParseContentLength(QueryHeader(*request, "Content-Length")));
+    if (item.FileSize() == 0) return;
+    item.SetContentType(QueryHeader(*request, "Content-Type"));
+    if (OnItemGetHeader) OnItemGetHeader(this, &item);
+    if (item.FileSize() <= 0) {
+        errorMsg_ = "(" + item.URL() + ") 파일 크기가 0입니다.";
+        return;
+    }
+    if (OnItemDownloadBegin) OnItemDownloadBegin(this, &item);
+
+    // One level only; if this fails, creating the file below reports it.
+    if (!item.LocalDir().empty() && !platform::DirectoryExists(item.LocalDir())) platform::CreateDir(item.LocalDir());
+    if (!file.Create(item.FullFileName())) throw EInOutError(file.ErrorCode());
+
+    char chunk[kChunkSize];
+    int32_t stored = 0;
+    const int32_t fullChunks = UsableSize(item.FileSize()) / kChunkSize;
+    for (int32_t i = 0; i < fullChunks && !stopRequested_; ++i) {
+        int64_t got = request->Read(chunk, kChunkSize);
+        if (got < 0) break;
+        Store(file, chunk, got);
+        stored += static_cast<int32_t>(got);
+        if (OnItemDownloadProgress) OnItemDownloadProgress(this, &item, stored, item.FileSize());
+    }
+    if (stopRequested_) return;
+    // The tail read happens even when it asks for nothing, so a complete item
+    // always ends with a progress event at its full size.
+    int64_t got = request->Read(chunk, static_cast<size_t>(UsableSize(item.FileSize()) % kChunkSize));
+    if (got < 0) return;
+    Store(file, chunk, got);
+    stored += static_cast<int32_t>(got);
+    if (OnItemDownloadProgress) OnItemDownloadProgress(this, &item, stored, item.FileSize());
+}
+
+std::string TWinHTTPDownload::QueryHeader(const THttpRequest& request, const char* name) {
+    std::optional<std::string> value = request.Header(name);
+    if (!value || value->size() >= kHeaderBufferSize) return {};
+    return *value;
+}
+
+void TWinHTTPDownload::Store(TFileWriter& file, const char* data, int64_t count) {
+    if (!file.Write(data, static_cast<size_t>(count))) throw EInOutError(file.ErrorCode());
+}

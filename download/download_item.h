@@ -1,0 +1,82 @@
+#pragma once
+
+#include "platform/object.h"
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class TDownLoadItems;
+
+// Raised when an object is asked to copy from an object it cannot copy from.
+class EConvertError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One file to fetch: where it comes from, where it goes, and what the server
+// said about it.
+class TDownLoadItem : public TObject {
+public:
+    // Items are made by TDownLoadItems::Add; a free-standing item has no collection.
+    explicit TDownLoadItem(TDownLoadItems* collection = nullptr, int id = 0);
+
+    // Free for the caller; never read by the item or the download component.
+    void* Data = nullptr;
+
+    const std::string& URL() const { return url_; }
+    // Adds "http://" when the text has no "://" and derives FileName from what
+    // follows the last "/".
+    void SetURL(const std::string& value);
+
+    const std::string& LocalDir() const { return localDir_; }
+    // Makes the folder end in the path separator; an empty folder stays empty
+    // and means the current folder.
+    void SetLocalDir(const std::string& value);
+
+    const std::string& FileName() const { return fileName_; }
+    void SetFileName(const std::string& value) { fileName_ = value; }
+
+    const std::string& ContentType() const { return contentType_; }
+    void SetContentType(const std::string& value) { contentType_ = value; }
+
+    int32_t FileSize() const { return fileSize_; }
+    void SetFileSize(int32_t value) { fileSize_ = value; }
+
+    std::string FullFileName() const { return localDir_ + fileName_; }
+
+    // Copies URL, LocalDir, FileSize and FileName as they stand from another
+    // item; anything else raises EConvertError.
+    void Assign(const TObject* source);
+
+    TDownLoadItems* Collection() const { return collection_; }
+    int Index() const;  // position in the collection, -1 without one
+    int ID() const { return id_; }
+
+private:
+    TDownLoadItems* collection_;
+    int id_;
+    std::string url_;
+    std::string localDir_;
+    std::string contentType_;
+    int32_t fileSize_ = 0;
+    std::string fileName_;
+};
+
+// The owned, ordered list of items of a download component.
+class TDownLoadItems : public TObject {
+public:
+    TDownLoadItem* Add();
+    // Raises std::out_of_range for an index outside 0 .. Count() - 1.
+    TDownLoadItem* Items(int index) const;
+    int Count() const { return static_cast<int>(items_.size()); }
+    // Destroys every item.
+    void Clear() { items_.clear(); }
+
+private:
+    friend class TDownLoadItem;
+    std::vector<std::unique_ptr<TDownLoadItem>> items_;
+    int nextId_ = 0;
+};

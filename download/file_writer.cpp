@@ -1,0 +1,43 @@
+#include "download/file_writer.h"
+
+#include "platform/errors.h"
+
+#include <system_error>
+
+TFileWriter::TFileWriter() { buffer_.reserve(kBufferSize); }
+
+bool TFileWriter::Create(const std::string& path) {
+    buffer_.clear();
+    if (file_.Open(path, platform::File::Mode::CreateAlways)) return true;
+    errorCode_ = platform::LastError();
+    return false;
+}
+
+bool TFileWriter::Write(const char* data, size_t count) {
+    if (buffer_.size() + count > kBufferSize && !Flush()) return false;
+    if (count >= kBufferSize) return WriteThrough(data, count);
+    buffer_.insert(buffer_.end(), data, data + count);
+    return true;
+}
+
+bool TFileWriter::Close() {
+    if (!file_.IsOpen()) return true;
+    bool flushed = Flush();
+    file_.Close();
+    return flushed;
+}
+
+bool TFileWriter::Flush() {
+    bool written = WriteThrough(buffer_.data(), buffer_.size());
+    buffer_.clear();
+    return written;
+}
+
+bool TFileWriter::WriteThrough(const char* data, size_t count) {
+    if (count == 0) return true;
+    if (file_.Write(data, count) == static_cast<int64_t>(count)) return true;
+    // A short write without a reason from the system is still a failed write.
+    errorCode_ = platform::LastError();
+    if (errorCode_ == 0) errorCode_ = static_cast<int>(std::errc::io_error);
+    return false;
+}

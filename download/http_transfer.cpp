@@ -1,0 +1,226 @@
+#include "download/http_transfer.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Body bytes held for the reader; libcurl is asked for chunks of this size too.
+constexpr size_t kTransferBuffer = 64 * 1024;
+constexpr long kMaxRedirects = 30;
+// Upper bound of one wait, so that the stall limit is checked regularly.
+constexpr std::chrono::milliseconds kMaxPoll{1000};
+
+bool GlobalInitDone() {
+    static const bool done = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return done;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+int ParseStatus(std::string_view statusLine) {
+    size_t space = statusLine.find(' ');
+    int status = 0;
+    for (size_t i = space == std::string_view::npos ? statusLine.size() : space + 1;
+         i < statusLine.size() && statusLine[i] >= '0' && statusLine[i] <= '9' && status < 1000; ++i)
+        status = status * 10 + (statusLine[i] - '0');
+    return status;
+}
+
+}  // namespace
+
+THttpSession::THttpSession(std::string agent, THttpTimeouts timeouts)
+    : agent_(std::move(agent)), timeouts_(timeouts) {
+    if (GlobalInitDone()) multi_ = curl_multi_init();
+}
+
+THttpSession::~THttpSession() {
+    if (multi_) curl_multi_cleanup(multi_);
+}
+
+std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url) {
+    if (!multi_) return nullptr;
+    auto request = std::make_unique<THttpRequest>(multi_, timeouts_);
+    if (!request->Open(url, agent_)) return nullptr;
+    return request;
+}
+
+THttpRequest::THttpRequest(CURLM* multi, THttpTimeouts timeouts) : multi_(multi), timeouts_(timeouts) {
+    body_.reserve(kTransferBuffer);
+}
+
+THttpRequest::~THttpRequest() {
+    if (attached_) curl_multi_remove_handle(multi_, easy_);
+    if (easy_) curl_easy_cleanup(easy_);
+    curl_slist_free_all(requestHeaders_);
+}
+
+bool THttpRequest::Open(const std::string& url, const std::string& agent) {
+    easy_ = curl_easy_init();
+    if (!easy_) return false;
+    // Always fetch from the origin server, never from a cache on the way.
+    for (const char* line : {"Cache-Control: no-cache", "Pragma: no-cache"}) {
+        curl_slist* extended = curl_slist_append(requestHeaders_, line);
+        if (!extended) return false;
+        requestHeaders_ = extended;
+    }
+    bool configured =
+        curl_easy_setopt(easy_, CURLOPT_URL, url.c_str()) == CURLE_OK &&
+        curl_easy_setopt(easy_, CURLOPT_USERAGENT, agent.c_str()) == CURLE_OK &&
+        curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, requestHeaders_) == CURLE_OK &&
+        curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+        curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+        curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
+        curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
+        curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts_.connect.count())) == CURLE_OK &&
+        curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+        // A proxy's answer to CONNECT is not the response.
+        curl_easy_setopt(easy_, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) == CURLE_OK &&
+        curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, static_cast<long>(kTransferBuffer)) == CURLE_OK &&
+        curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &THttpRequest::OnHeader) == CURLE_OK &&
+        curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this) == CURLE_OK &&
+        curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &THttpRequest::OnBody) == CURLE_OK &&
+        curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this) == CURLE_OK;
+    if (!configured || curl_multi_add_handle(multi_, easy_) != CURLM_OK) return false;
+    attached_ = true;
+
+    DriveUntil([this] { return finalHeaders_; });
+    // A response that is not followed further (a redirect without a usable
+    // target, say) is final too once the transfer has ended well.
+    if (finalHeaders_ || (done_ && result_ == CURLE_OK && status_ != 0)) return true;
+    // A response whose headers libcurl refused part way (an invalid
+    // Content-Length, say) has arrived all the same: the headers from the
+    // refused one on count as absent, and reading its body fails.
+    return inHeaderBlock_ && result_ == CURLE_WEIRD_SERVER_REPLY;
+}
+
+int64_t THttpRequest::Read(void* buffer, size_t count) {
+    char* out = static_cast<char*>(buffer);
+    size_t copied = 0;
+    while (copied < count) {
+        if (!HaveUnreadBody()) {
+            body_.clear();
+            readPos_ = 0;
+            if (paused_) {
+                paused_ = false;
+                // Resuming may hand over the held-back chunk right here.
+                CURLcode resumed = curl_easy_pause(easy_, CURLPAUSE_CONT);
+                if (resumed != CURLE_OK) Fail(resumed);
+            }
+            if (!HaveUnreadBody() && !done_) DriveUntil([this] { return HaveUnreadBody(); });
+            if (!HaveUnreadBody()) break;
+        }
+        size_t n = std::min(count - copied, body_.size() - readPos_);
+        std::memcpy(out + copied, body_.data() + readPos_, n);
+        readPos_ += n;
+        copied += n;
+    }
+    if (copied == 0 && Failed()) return -1;
+    return static_cast<int64_t>(copied);
+}
+
+template <typename Ready>
+void THttpRequest::DriveUntil(Ready ready) {
+    const Clock::time_point waitStart = Clock::now();
+    while (!ready() && !done_) {
+        int running = 0;
+        CURLMcode performed = curl_multi_perform(multi_, &running);
+        if (performed != CURLM_OK) {
+            Fail(CURLE_FAILED_INIT);
+            break;
+        }
+        CollectResult();
+        if (ready() || done_) break;
+        auto idle = Clock::now() - std::max(waitStart, lastByte_);
+        if (idle >= timeouts_.stall) {
+            Fail(CURLE_OPERATION_TIMEDOUT);
+            break;
+        }
+        auto wait = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(timeouts_.stall - idle), kMaxPoll);
+        curl_multi_poll(multi_, nullptr, 0, static_cast<int>(wait.count()) + 1, nullptr);
+    }
+}
+
+void THttpRequest::CollectResult() {
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == easy_) {
+            done_ = true;
+            result_ = message->data.result;
+        }
+    }
+}
+
+void THttpRequest::Fail(CURLcode code) {
+    done_ = true;
+    result_ = code;
+}
+
+std::optional<std::string> THttpRequest::Header(std::string_view name) const {
+    for (const auto& [key, value] : headers_)
+        if (EqualNoCase(key, name)) return value;
+    return std::nullopt;
+}
+
+void THttpRequest::TakeHeaderLine(std::string_view line) {
+    if (finalHeaders_) return;  // trailers after a chunked body
+    if (line.starts_with("HTTP/")) {
+        // Every response of a redirect chain starts afresh.
+        status_ = ParseStatus(line);
+        headers_.clear();
+        inHeaderBlock_ = true;
+        return;
+    }
+    if (!inHeaderBlock_) return;
+    if (Trim(line).empty()) {
+        inHeaderBlock_ = false;
+        bool informational = status_ < 200;
+        bool redirected = status_ >= 300 && status_ < 400 && Header("Location").has_value();
+        finalHeaders_ = !informational && !redirected;
+        return;
+    }
+    size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return;
+    headers_.emplace_back(std::string(Trim(line.substr(0, colon))), std::string(Trim(line.substr(colon + 1))));
+}
+
+size_t THttpRequest::OnHeader(char* data, size_t size, size_t count, void* self) {
+    auto* request = static_cast<THttpRequest*>(self);
+    request->lastByte_ = Clock::now();
+    request->TakeHeaderLine(std::string_view(data, size * count));
+    return size * count;
+}
+
+size_t THttpRequest::OnBody(char* data, size_t size, size_t count, void* self) {
+    auto* request = static_cast<THttpRequest*>(self);
+    const size_t length = size * count;
+    request->lastByte_ = Clock::now();
+    std::vector<char>& body = request->body_;
+    if (request->readPos_ > 0) {
+        body.erase(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(request->readPos_));
+        request->readPos_ = 0;
+    }
+    // An empty buffer takes any chunk, so a chunk larger than the buffer
+    // cannot block the transfer; otherwise the transfer waits for the reader.
+    if (!body.empty() && body.size() + length > kTransferBuffer) {
+        request->paused_ = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    body.insert(body.end(), data, data + length);
+    return length;
+}

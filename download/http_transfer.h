@@ -1,0 +1,102 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// A pull-style HTTP client over libcurl in the shape the download component
+// was designed around: a session, a URL opened from it that has received the
+// final response's headers, header queries, and blocking reads of up to n
+// bytes. Only the bytes of one transfer buffer are ever held, however long the
+// body: the transfer is paused while the reader has not caught up.
+
+// How long a transfer may wait before it counts as failed.
+struct THttpTimeouts {
+    std::chrono::milliseconds connect{60000};  // to establish the connection
+    std::chrono::milliseconds stall{60000};    // without receiving a single byte
+};
+
+class THttpRequest;
+
+class THttpSession {
+public:
+    THttpSession(std::string agent, THttpTimeouts timeouts);
+    ~THttpSession();
+    THttpSession(const THttpSession&) = delete;
+    THttpSession& operator=(const THttpSession&) = delete;
+
+    // False when the transfer machinery could not be set up.
+    bool IsOpen() const { return multi_ != nullptr; }
+
+    // GETs the URL (never from a cache, redirects followed, http and https
+    // only) and returns once the final response's headers have arrived.
+    // Null when that does not happen. The request must not outlive the session.
+    std::unique_ptr<THttpRequest> OpenUrl(const std::string& url);
+
+private:
+    std::string agent_;
+    THttpTimeouts timeouts_;
+    CURLM* multi_ = nullptr;
+};
+
+class THttpRequest {
+public:
+    // Made by THttpSession::OpenUrl.
+    THttpRequest(CURLM* multi, THttpTimeouts timeouts);
+    ~THttpRequest();
+    THttpRequest(const THttpRequest&) = delete;
+    THttpRequest& operator=(const THttpRequest&) = delete;
+
+    // The first header of the final response with this name (any letter
+    // case), its value without surrounding white space.
+    std::optional<std::string> Header(std::string_view name) const;
+
+    // Reads `count` bytes, fewer only at the end of the body or on a failure.
+    // Returns the number read, 0 at the end, -1 when the transfer failed (the
+    // bytes that arrived before the failure are returned first).
+    int64_t Read(void* buffer, size_t count);
+
+private:
+    friend class THttpSession;
+
+    bool Open(const std::string& url, const std::string& agent);
+    template <typename Ready>
+    void DriveUntil(Ready ready);
+    void CollectResult();
+    void Fail(CURLcode code);
+    bool Failed() const { return done_ && result_ != CURLE_OK; }
+    bool HaveUnreadBody() const { return readPos_ < body_.size(); }
+
+    void TakeHeaderLine(std::string_view line);
+    static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+    static size_t OnBody(char* data, size_t size, size_t count, void* self);
+
+    CURLM* multi_;
+    CURL* easy_ = nullptr;
+    curl_slist* requestHeaders_ = nullptr;
+    bool attached_ = false;
+    THttpTimeouts timeouts_;
+    std::chrono::steady_clock::time_point lastByte_;
+
+    // The response whose headers are being read or were read last.
+    int status_ = 0;
+    bool inHeaderBlock_ = false;
+    bool finalHeaders_ = false;
+    std::vector<std::pair<std::string, std::string>> headers_;
+
+    // Body bytes received but not read yet: body_[readPos_..].
+    std::vector<char> body_;
+    size_t readPos_ = 0;
+    bool paused_ = false;
+
+    bool done_ = false;
+    CURLcode result_ = CURLE_OK;
+};

@@ -1,0 +1,17 @@
+#pragma once
+
+namespace platform {
+
+// A broken-down date and time in the local time zone.
+struct LocalDateTime {
+    int year = 0;    // e.g. 2026
+    int month = 0;   // 1..12
+    int day = 0;     // 1..31
+    int hour = 0;    // 0..23
+    int minute = 0;  // 0..59
+    int second = 0;  // 0..59
+};
+
+LocalDateTime CurrentLocalTime();
+
+}  // namespace platform

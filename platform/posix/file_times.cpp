@@ -1,0 +1,39 @@
+#include "platform/file_times.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <ctime>
+
+namespace platform {
+
+bool SetFileWriteTime(int handle, const LocalDateTime& time) {
+    std::tm tm {};
+    tm.tm_year = time.year - 1900;
+    tm.tm_mon = time.month - 1;
+    tm.tm_mday = time.day;
+    tm.tm_hour = time.hour;
+    tm.tm_min = time.minute;
+    tm.tm_sec = time.second;
+    tm.tm_isdst = -1;  // let the zone's rules decide
+    const std::time_t seconds = std::mktime(&tm);
+    if (seconds == static_cast<std::time_t>(-1)) {
+        errno = EINVAL;
+        return false;
+    }
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
+    return ::futimens(handle, times) == 0;
+}
+
+bool GetFileCreationTime(const std::string& path, LocalDateTime& time) {
+    struct statx st {};
+    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_CTIME, &st) != 0) return false;
+    const std::time_t seconds = (st.stx_mask & STATX_BTIME) ? st.stx_btime.tv_sec : st.stx_ctime.tv_sec;
+    std::tm tm {};
+    if (!localtime_r(&seconds, &tm)) return false;
+    time = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec > 59 ? 59 : tm.tm_sec};
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,436 @@
+#include "download/download_component.h"
+#include "loopback_server.h"
+
+#include "platform/errors.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string Pattern(size_t size) {
+    std::mt19937 random(static_cast<unsigned>(size));
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(random());
+    return bytes;
+}
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+
+class DownloadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("quendal-download-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        Attach();
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // Logs every event; a test may wrap a handler to act as well.
+    void Attach() {
+        auto sender = [this](TObject* s) { EXPECT_EQ(s, &download_); };
+        download_.OnDownloadBegin = [=, this](TObject* s) { sender(s); events_.push_back("begin"); };
+        download_.OnDownloadEnd = [=, this](TObject* s) { sender(s); events_.push_back("end"); };
+        download_.OnDownloadStop = [=, this](TObject* s) { sender(s); events_.push_back("stop"); };
+        download_.OnItemGetHeader = [=, this](TObject* s, TDownLoadItem* item) {
+            sender(s);
+            events_.push_back("header " + std::to_string(item->Index()));
+        };
+        download_.OnItemDownloadBegin = [=, this](TObject* s, TDownLoadItem* item) {
+            sender(s);
+            events_.push_back("item begin " + std::to_string(item->Index()));
+        };
+        download_.OnItemDownloadProgress = [=, this](TObject* s, TDownLoadItem* item, int32_t current, int32_t total) {
+            sender(s);
+            EXPECT_EQ(total, item->FileSize());
+            events_.push_back("progress " + std::to_string(current));
+        };
+        download_.OnItemDownloadEnd = [=, this](TObject* s, TDownLoadItem* item) {
+            sender(s);
+            events_.push_back("item end " + std::to_string(item->Index()));
+        };
+    }
+
+    TDownLoadItem* AddItem(const std::string& path) {
+        TDownLoadItem* item = download_.DownLoadItems().Add();
+        item->SetURL(server_.Url(path));
+        item->SetLocalDir(dir_.string());
+        return item;
+    }
+
+    void Serve(const std::string& path, const std::string& body, const std::string& type = "application/zip",
+               int status = 200) {
+        server_.Http().Get(path, [=](const httplib::Request&, httplib::Response& response) {
+            response.status = status;
+            response.set_content(body, type);
+        });
+    }
+
+    // The events of one item fetched completely: a progress event after each
+    // full 255-byte chunk and one after the tail read.
+    static std::vector<std::string> CompleteItem(int index, int32_t size) {
+        std::vector<std::string> events{"header " + std::to_string(index), "item begin " + std::to_string(index)};
+        for (int32_t stored = 255; stored <= size; stored += 255) events.push_back("progress " + std::to_string(stored));
+        events.push_back("progress " + std::to_string(size));
+        events.push_back("item end " + std::to_string(index));
+        return events;
+    }
+
+    static std::vector<std::string> Run(std::vector<std::string> middle) {
+        middle.insert(middle.begin(), "begin");
+        middle.push_back("end");
+        return middle;
+    }
+
+    LoopbackServer server_;
+    TWinHTTPDownload download_;
+    std::vector<std::string> events_;
+    fs::path dir_;
+};
+
+class BodySizeTest : public DownloadTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(BodySizeTest, StoresTheBodyWithAProgressEventPerChunkAndOneAfterTheTail) {
+    const std::string body = Pattern(GetParam());
+    Serve("/Quendal.zip", body, "application/x-zip-compressed");
+    TDownLoadItem* item = AddItem("/Quendal.zip");
+
+    download_.Start();
+
+    EXPECT_EQ(ReadAll(dir_ / "Quendal.zip"), body);
+    EXPECT_EQ(item->FileSize(), static_cast<int32_t>(body.size()));
+    EXPECT_EQ(item->ContentType(), "application/x-zip-compressed");
+    EXPECT_EQ(events_, Run(CompleteItem(0, static_cast<int32_t>(body.size()))));
+    EXPECT_EQ(download_.ErrorMsg(), "");
+}
+
+// 1 MiB, exactly four chunks (the tail read asks for 0 bytes), less than one chunk.
+INSTANTIATE_TEST_SUITE_P(Sizes, BodySizeTest, ::testing::Values(size_t{1} << 20, size_t{255 * 4}, size_t{100}, size_t{1}));
+
+TEST_F(DownloadTest, ExactMultipleOfTheChunkEndsWithAnEmptyTailReadEvent) {
+    Serve("/four", Pattern(1020));
+    AddItem("/four");
+    download_.Start();
+    EXPECT_EQ(events_, (std::vector<std::string>{"begin", "header 0", "item begin 0", "progress 255", "progress 510",
+                                                 "progress 765", "progress 1020", "progress 1020", "item end 0",
+                                                 "end"}));
+}
+
+TEST_F(DownloadTest, SendsTheAgentAndAsksCachesNotToAnswer) {
+    httplib::Headers seen;
+    server_.Http().Get("/f", [&](const httplib::Request& request, httplib::Response& response) {
+        seen = request.headers;
+        response.set_content("x", "text/plain");
+    });
+    AddItem("/f");
+    download_.SetAgent("QuendalTest/2");
+    download_.Start();
+    auto header = [&](const std::string& name) {
+        auto found = seen.find(name);
+        return found == seen.end() ? std::string("(none)") : found->second;
+    };
+    EXPECT_EQ(header("User-Agent"), "QuendalTest/2");
+    EXPECT_EQ(header("Cache-Control"), "no-cache");
+    EXPECT_EQ(header("Pragma"), "no-cache");
+}
+
+TEST_F(DownloadTest, DefaultsOfANewComponent) {
+    TWinHTTPDownload fresh;
+    EXPECT_EQ(fresh.Version(), "v1.0");
+    EXPECT_EQ(fresh.Agent(), "TWinHTTPDownload");
+    EXPECT_EQ(fresh.ErrorMsg(), "");
+    EXPECT_EQ(fresh.DownLoadItems().Count(), 0);
+    EXPECT_FALSE(fresh.OnDownloadBegin || fresh.OnItemDownloadProgress || fresh.OnDownloadStop);
+}
+
+TEST_F(DownloadTest, StoresTheBodyOfAnErrorStatus) {
+    Serve("/missing.zip", "<html>not here</html>", "text/html", 404);
+    TDownLoadItem* item = AddItem("/missing.zip");
+    download_.Start();
+    EXPECT_EQ(ReadAll(dir_ / "missing.zip"), "<html>not here</html>");
+    EXPECT_EQ(item->ContentType(), "text/html");
+    EXPECT_EQ(download_.ErrorMsg(), "");
+}
+
+TEST_F(DownloadTest, FollowsARedirectAndKeepsTheNameOfTheGivenUrl) {
+    const std::string body = Pattern(700);
+    Serve("/new/archive.bin", body);
+    server_.Http().Get("/Quendal.zip", [](const httplib::Request&, httplib::Response& response) {
+        response.set_redirect("/new/archive.bin");
+    });
+    AddItem("/Quendal.zip");
+    download_.Start();
+    EXPECT_EQ(ReadAll(dir_ / "Quendal.zip"), body);
+    EXPECT_FALSE(fs::exists(dir_ / "archive.bin"));
+    EXPECT_EQ(events_, Run(CompleteItem(0, 700)));
+}
+
+// Responses without a usable size end the item quietly: no file, no error text.
+struct UnsizedCase {
+    const char* name;
+    std::function<void(httplib::Response&)> respond;
+};
+
+class UnsizedTest : public DownloadTest, public ::testing::WithParamInterface<UnsizedCase> {};
+
+TEST_P(UnsizedTest, EndsTheItemWithoutFileOrErrorText) {
+    server_.Http().Get("/file.bin", [](const httplib::Request&, httplib::Response& response) {
+        GetParam().respond(response);
+    });
+    TDownLoadItem* item = AddItem("/file.bin");
+    item->SetFileSize(77);
+    download_.Start();
+    EXPECT_FALSE(fs::exists(dir_ / "file.bin"));
+    EXPECT_EQ(item->FileSize(), 0);
+    EXPECT_EQ(download_.ErrorMsg(), "");
+    EXPECT_EQ(events_, (std::vector<std::string>{"begin", "item end 0", "end"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Responses, UnsizedTest,
+    ::testing::Values(
+        UnsizedCase{"Chunked",
+                    [](httplib::Response& response) {
+                        response.set_chunked_content_provider("text/plain", [](size_t offset, httplib::DataSink& sink) {
+                            if (offset == 0) sink.write("hello", 5);
+                            else sink.done();
+                            return true;
+                        });
+                    }},
+        UnsizedCase{"Empty", [](httplib::Response& response) { response.set_content("", "text/plain"); }},
+        UnsizedCase{"Negative", [](httplib::Response& response) { response.set_header("Content-Length", "-5"); }},
+        UnsizedCase{"Beyond32Bits", [](httplib::Response& response) { response.set_header("Content-Length", "3000000000"); }},
+        UnsizedCase{"NotANumber", [](httplib::Response& response) { response.set_header("Content-Length", "12abc"); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DownloadTest, HeaderLongerThanTheQueryBufferReadsAsEmpty) {
+    server_.Http().Get("/a", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("abc", std::string(259, 't'));
+    });
+    server_.Http().Get("/b", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("abc", std::string(260, 't'));
+    });
+    TDownLoadItem* fits = AddItem("/a");
+    TDownLoadItem* tooLong = AddItem("/b");
+    download_.Start();
+    EXPECT_EQ(fits->ContentType(), std::string(259, 't'));
+    EXPECT_EQ(tooLong->ContentType(), "");
+    EXPECT_EQ(ReadAll(dir_ / "b"), "abc");
+}
+
+TEST_F(DownloadTest, SizeClearedByTheHeaderHandlerIsAnError) {
+    Serve("/f.zip", Pattern(300));
+    TDownLoadItem* item = AddItem("/f.zip");
+    auto logged = download_.OnItemGetHeader;
+    download_.OnItemGetHeader = [&, logged](TObject* sender, TDownLoadItem* changed) {
+        logged(sender, changed);
+        changed->SetFileSize(0);
+    };
+    download_.Start();
+    EXPECT_EQ(download_.ErrorMsg(), "(" + item->URL() + ") 파일 크기가 0입니다.");
+    EXPECT_FALSE(fs::exists(dir_ / "f.zip"));
+    EXPECT_EQ(events_, (std::vector<std::string>{"begin", "header 0", "item end 0", "end"}));
+}
+
+TEST_F(DownloadTest, EmptyCollectionReportsAndEnds) {
+    download_.Start();
+    EXPECT_EQ(download_.ErrorMsg(), "아이템을 찾을 수 없습니다");
+    EXPECT_EQ(events_, (std::vector<std::string>{"begin", "end"}));
+}
+
+TEST_F(DownloadTest, UnopenableFirstUrlDoesNotStopTheSecond) {
+    const std::string body = Pattern(400);
+    Serve("/second.zip", body);
+    TDownLoadItem* first = download_.DownLoadItems().Add();
+    first->SetURL("127.0.0.1:1/first.zip");  // nothing listens on port 1
+    first->SetLocalDir(dir_.string());
+    first->SetFileSize(12);
+    AddItem("/second.zip");
+
+    download_.Start();
+
+    EXPECT_EQ(download_.ErrorMsg(), "다음을 열 수 없습니다 [http://127.0.0.1:1/first.zip]");
+    EXPECT_EQ(first->FileSize(), 12);
+    EXPECT_EQ(ReadAll(dir_ / "second.zip"), body);
+    std::vector<std::string> expected{"item end 0"};
+    for (const std::string& event : CompleteItem(1, 400)) expected.push_back(event);
+    EXPECT_EQ(events_, Run(expected));
+}
+
+TEST_F(DownloadTest, OnlyHttpAndHttpsAreFetched) {
+    TDownLoadItem* item = AddItem("/x");
+    item->SetURL("file:///etc/hostname");
+    download_.Start();
+    EXPECT_EQ(download_.ErrorMsg(), "다음을 열 수 없습니다 [file:///etc/hostname]");
+    EXPECT_FALSE(fs::exists(dir_ / "hostname"));
+}
+
+TEST_F(DownloadTest, StopInItemBeginLeavesAnEmptyFileAndSkipsTheRest) {
+    Serve("/a.zip", Pattern(1000));
+    Serve("/b.zip", Pattern(1000));
+    AddItem("/a.zip");
+    AddItem("/b.zip");
+    auto logged = download_.OnItemDownloadBegin;
+    download_.OnItemDownloadBegin = [&, logged](TObject* sender, TDownLoadItem* item) {
+        logged(sender, item);
+        download_.Stop();
+    };
+    download_.Start();
+    ASSERT_TRUE(fs::exists(dir_ / "a.zip"));
+    EXPECT_EQ(fs::file_size(dir_ / "a.zip"), 0u);
+    EXPECT_FALSE(fs::exists(dir_ / "b.zip"));
+    EXPECT_EQ(events_, Run({"header 0", "item begin 0", "item end 0", "stop"}));
+}
+
+TEST_F(DownloadTest, StopInAProgressEventKeepsWhatWasStored) {
+    const std::string body = Pattern(1000);
+    Serve("/a.zip", body);
+    AddItem("/a.zip");
+    auto logged = download_.OnItemDownloadProgress;
+    download_.OnItemDownloadProgress = [&, logged](TObject* sender, TDownLoadItem* item, int32_t current,
+                                                   int32_t total) {
+        logged(sender, item, current, total);
+        if (current == 510) download_.Stop();
+    };
+    download_.Start();
+    EXPECT_EQ(ReadAll(dir_ / "a.zip"), body.substr(0, 510));
+    EXPECT_EQ(events_, Run({"header 0", "item begin 0", "progress 255", "progress 510", "item end 0", "stop"}));
+}
+
+TEST_F(DownloadTest, StopInTheLastProgressEventCompletesTheItem) {
+    const std::string body = Pattern(600);
+    Serve("/a.zip", body);
+    AddItem("/a.zip");
+    auto logged = download_.OnItemDownloadProgress;
+    download_.OnItemDownloadProgress = [&, logged](TObject* sender, TDownLoadItem* item, int32_t current,
+                                                   int32_t total) {
+        logged(sender, item, current, total);
+        if (current == total) download_.Stop();
+    };
+    download_.Start();
+    EXPECT_EQ(ReadAll(dir_ / "a.zip"), body);
+    std::vector<std::string> expected = CompleteItem(0, 600);
+    expected.push_back("stop");
+    EXPECT_EQ(events_, Run(expected));
+}
+
+TEST_F(DownloadTest, StopWhileIdleIsForgottenByTheNextStart) {
+    Serve("/a.zip", Pattern(300));
+    AddItem("/a.zip");
+    download_.Stop();
+    download_.Start();
+    EXPECT_EQ(events_, Run(CompleteItem(0, 300)));
+}
+
+TEST_F(DownloadTest, FolderWithMissingParentRaisesAfterTheItemEnds) {
+    Serve("/a.zip", Pattern(300));
+    Serve("/b.zip", Pattern(300));
+    AddItem("/a.zip")->SetLocalDir((dir_ / "missing" / "sub").string());
+    AddItem("/b.zip");
+    try {
+        download_.Start();
+        FAIL() << "Start returned";
+    } catch (const EInOutError& error) {
+        EXPECT_EQ(error.ErrorCode(), ENOENT);
+        EXPECT_EQ(error.what(), platform::ErrorText(ENOENT));
+    }
+    EXPECT_EQ(events_, (std::vector<std::string>{"begin", "header 0", "item begin 0", "item end 0"}));
+    EXPECT_FALSE(fs::exists(dir_ / "b.zip"));
+}
+
+TEST_F(DownloadTest, CreatesAMissingLastFolderLevel) {
+    Serve("/a.zip", "abc");
+    AddItem("/a.zip")->SetLocalDir((dir_ / "new").string());
+    download_.Start();
+    EXPECT_EQ(ReadAll(dir_ / "new" / "a.zip"), "abc");
+}
+
+// Bytes are written in batches: a refused write shows during the body when it
+// is long, or when the file is closed when it is short; either way before the
+// item's end event, and the run goes no further.
+class WriteFailureTest : public DownloadTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(WriteFailureTest, RaisesAfterTheItemEnds) {
+    Serve("/full", Pattern(GetParam()));
+    Serve("/b.zip", Pattern(300));
+    AddItem("/full")->SetLocalDir("/dev");  // every write to /dev/full fails
+    AddItem("/b.zip");
+    ASSERT_TRUE(fs::exists("/dev/full"));
+    try {
+        download_.Start();
+        FAIL() << "Start returned";
+    } catch (const EInOutError& error) {
+        EXPECT_EQ(error.ErrorCode(), ENOSPC);
+    }
+    ASSERT_FALSE(events_.empty());
+    EXPECT_EQ(events_.back(), "item end 0");
+    EXPECT_EQ(std::count(events_.begin(), events_.end(), "end"), 0);
+    EXPECT_FALSE(fs::exists(dir_ / "b.zip"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, WriteFailureTest, ::testing::Values(size_t{300}, size_t{1} << 20));
+
+// A body that ends before its announced size keeps what arrived, without an error text.
+TEST_F(DownloadTest, ConnectionClosedEarlyKeepsThePartialFile) {
+    const std::string sent = Pattern(300);
+    server_.Http().Get("/cut.zip", [sent](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(1000, "application/zip", [sent](size_t, size_t, httplib::DataSink& sink) {
+            sink.write(sent.data(), sent.size());
+            return false;
+        });
+    });
+    AddItem("/cut.zip");
+    download_.Start();
+    EXPECT_EQ(ReadAll(dir_ / "cut.zip"), sent);
+    EXPECT_EQ(download_.ErrorMsg(), "");
+    EXPECT_EQ(events_, Run({"header 0", "item begin 0", "progress 255", "progress 300", "item end 0"}));
+}
+
+TEST_F(DownloadTest, StalledBodyEndsTheReadAfterTheStallLimit) {
+    const std::string sent = Pattern(300);
+    server_.Http().Get("/slow.zip", [sent, this](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(1000, "application/zip", [sent, this](size_t offset, size_t, httplib::DataSink& sink) {
+            if (offset == 0) return sink.write(sent.data(), sent.size());
+            server_.Hold();
+            return false;
+        });
+    });
+    AddItem("/slow.zip");
+    download_.SetTimeouts({60s, 300ms});
+    download_.Start();
+    EXPECT_EQ(ReadAll(dir_ / "slow.zip"), sent);
+    EXPECT_EQ(download_.ErrorMsg(), "");
+    EXPECT_EQ(events_, Run({"header 0", "item begin 0", "progress 255", "progress 300", "item end 0"}));
+}
+
+TEST_F(DownloadTest, ServerThatNeverAnswersCannotBeOpened) {
+    server_.Http().Get("/silent.zip", [this](const httplib::Request&, httplib::Response& response) {
+        server_.Hold();
+        response.set_content("late", "text/plain");
+    });
+    TDownLoadItem* item = AddItem("/silent.zip");
+    download_.SetTimeouts({60s, 300ms});
+    download_.Start();
+    EXPECT_EQ(download_.ErrorMsg(), "다음을 열 수 없습니다 [" + item->URL() + "]");
+    EXPECT_FALSE(fs::exists(dir_ / "silent.zip"));
+    EXPECT_EQ(events_, Run({"item end 0"}));
+}
+
+}  // namespace
