@@ -4,3 +4,8 @@
 
 TUnBase::TUnBase() = default;
 TUnBase::~TUnBase() = default;
+
+void TUnBase::ResetRunState() {
+    TZipCommon::ResetRunState();
+    if (cpuType_ == cpt80486) cpuType_ = cptAuto;
+}

@@ -23,6 +23,9 @@ public:
     TCpuType CpuType() const { return cpuType_; }
     void SetCpuType(TCpuType value) { cpuType_ = value; }  // kept only
 
+    // Also turns a CpuType of cpt80486 back into cptAuto.
+    void ResetRunState() override;
+
 protected:
     // Walks the archive and extracts the selected entries; the archive stream
     // may be replaced by another volume's. Nothing to do at this level.

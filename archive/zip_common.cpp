@@ -41,6 +41,20 @@ void TZipCommon::SetPassword(const std::string& password) {
     passwordCursor_ = 0;
 }
 
+void TZipCommon::ResetRunState() {
+    SetCancel(false);
+    filesExtracted_ = 0;
+    unpackedTotal_ = 0;
+    packedTotal_ = 0;
+    bytesRemaining_ = 0;
+    newestDate_ = 0;
+    lastArchivePercent_ = 0;
+    entryEncrypted_ = false;
+    passwordFailed_ = false;
+    SetPassword("");
+    outputPath_.clear();
+}
+
 void TZipCommon::SetCancel(bool value) {
     cancelFlag_ = value;
     if (value) ReportError(ArchiveFile(), outputPath_, "0", ErrorCode::UserCanceled);

@@ -93,6 +93,10 @@ public:
     bool& CancelFlag() { return cancelFlag_; }
 
     // ---- services for the extraction pipeline and the decoders
+    // Clears the state of the previous run: the cancel flag (without a
+    // report), the counts and totals, the newest date, the last archive
+    // percentage, the password flags, the current password and OutputPath.
+    virtual void ResetRunState();
     virtual bool IsCancelled() const { return cancelFlag_; }
     // Stores the flag; setting it reports 25443 with ArchiveFile and OutputPath.
     virtual void SetCancel(bool value);

@@ -112,14 +112,14 @@ void TWinHTTPDownload::TransferItem(THttpSession& session, TDownLoadItem& item,
     if (!file.Create(item.FullFileName())) throw EInOutError(file.ErrorCode());
 
     char chunk[kChunkSize];
-    int32_t stored = 0;
+    int64_t stored = 0;  // wider than the events' count: a handler may move FileSize
     const int32_t fullChunks = UsableSize(item.FileSize()) / kChunkSize;
     for (int32_t i = 0; i < fullChunks && !stopRequested_; ++i) {
         int64_t got = request->Read(chunk, kChunkSize);
         if (got < 0) break;
         Store(file, chunk, got);
-        stored += static_cast<int32_t>(got);
-        if (OnItemDownloadProgress) OnItemDownloadProgress(this, &item, stored, item.FileSize());
+        stored += got;
+        if (OnItemDownloadProgress) OnItemDownloadProgress(this, &item, static_cast<int32_t>(stored), item.FileSize());
     }
     if (stopRequested_) return;
     // The tail read happens even when it asks for nothing, so a complete item
@@ -127,8 +127,8 @@ void TWinHTTPDownload::TransferItem(THttpSession& session, TDownLoadItem& item,
     int64_t got = request->Read(chunk, static_cast<size_t>(UsableSize(item.FileSize()) % kChunkSize));
     if (got < 0) return;
     Store(file, chunk, got);
-    stored += static_cast<int32_t>(got);
-    if (OnItemDownloadProgress) OnItemDownloadProgress(this, &item, stored, item.FileSize());
+    stored += got;
+    if (OnItemDownloadProgress) OnItemDownloadProgress(this, &item, static_cast<int32_t>(stored), item.FileSize());
 }
 
 std::string TWinHTTPDownload::QueryHeader(const THttpRequest& request, const char* name) {

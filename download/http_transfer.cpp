@@ -10,6 +10,9 @@ using Clock = std::chrono::steady_clock;
 // Body bytes held for the reader; libcurl is asked for chunks of this size too.
 constexpr size_t kTransferBuffer = 64 * 1024;
 constexpr long kMaxRedirects = 30;
+// The headers of one response may not take more; an endless stream of header
+// lines would otherwise hold the open and fill the memory.
+constexpr size_t kMaxHeaderBytes = 100 * 1024;
 // Upper bound of one wait, so that the stall limit is checked regularly.
 constexpr std::chrono::milliseconds kMaxPoll{1000};
 
@@ -177,33 +180,37 @@ std::optional<std::string> THttpRequest::Header(std::string_view name) const {
     return std::nullopt;
 }
 
-void THttpRequest::TakeHeaderLine(std::string_view line) {
-    if (finalHeaders_) return;  // trailers after a chunked body
+bool THttpRequest::TakeHeaderLine(std::string_view line) {
+    if (finalHeaders_) return true;  // trailers after a chunked body
     if (line.starts_with("HTTP/")) {
         // Every response of a redirect chain starts afresh.
         status_ = ParseStatus(line);
         headers_.clear();
+        headerBytes_ = line.size();
         inHeaderBlock_ = true;
-        return;
+        return true;
     }
-    if (!inHeaderBlock_) return;
+    if (!inHeaderBlock_) return true;
+    headerBytes_ += line.size();
+    if (headerBytes_ > kMaxHeaderBytes) return false;
     if (Trim(line).empty()) {
         inHeaderBlock_ = false;
         bool informational = status_ < 200;
         bool redirected = status_ >= 300 && status_ < 400 && Header("Location").has_value();
         finalHeaders_ = !informational && !redirected;
-        return;
+        return true;
     }
     size_t colon = line.find(':');
-    if (colon == std::string_view::npos) return;
-    headers_.emplace_back(std::string(Trim(line.substr(0, colon))), std::string(Trim(line.substr(colon + 1))));
+    if (colon != std::string_view::npos)
+        headers_.emplace_back(std::string(Trim(line.substr(0, colon))), std::string(Trim(line.substr(colon + 1))));
+    return true;
 }
 
 size_t THttpRequest::OnHeader(char* data, size_t size, size_t count, void* self) {
     auto* request = static_cast<THttpRequest*>(self);
     request->lastByte_ = Clock::now();
-    request->TakeHeaderLine(std::string_view(data, size * count));
-    return size * count;
+    // Taking less than offered makes libcurl abandon the transfer.
+    return request->TakeHeaderLine(std::string_view(data, size * count)) ? size * count : 0;
 }
 
 size_t THttpRequest::OnBody(char* data, size_t size, size_t count, void* self) {

@@ -75,7 +75,7 @@ private:
     bool Failed() const { return done_ && result_ != CURLE_OK; }
     bool HaveUnreadBody() const { return readPos_ < body_.size(); }
 
-    void TakeHeaderLine(std::string_view line);
+    bool TakeHeaderLine(std::string_view line);  // false: too many header bytes
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     static size_t OnBody(char* data, size_t size, size_t count, void* self);
 
@@ -90,6 +90,7 @@ private:
     int status_ = 0;
     bool inHeaderBlock_ = false;
     bool finalHeaders_ = false;
+    size_t headerBytes_ = 0;
     std::vector<std::pair<std::string, std::string>> headers_;
 
     // Body bytes received but not read yet: body_[readPos_..].

@@ -23,7 +23,7 @@ bool SetFileAttributes(const std::string& path, uint32_t attributes) {
     if (attributes & kAttrReadOnly) {
         mode &= static_cast<mode_t>(~0222);
     } else if ((mode & 0222) == 0) {
-        mode |= 0200 | ((mode & 0044) >> 1);  // writable again for whoever may read it
+        mode |= 0200;  // writable again for the owner
     }
     return ::chmod(path.c_str(), mode) == 0;
 }

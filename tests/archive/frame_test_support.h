@@ -48,8 +48,9 @@ inline uint32_t Le32(const std::string& b, size_t at) {
     return Le16(b, at) | static_cast<uint32_t>(Le16(b, at + 2)) << 16;
 }
 
-// The first local header of a ZIP file and where its data starts.
+// A local header of a ZIP file and where its data starts.
 struct LocalEntry {
+    size_t offset = 0;
     uint16_t flags = 0;
     uint16_t method = 0;
     uint32_t dosDateTime = 0;
@@ -58,16 +59,19 @@ struct LocalEntry {
     size_t dataStart = 0;
 };
 
-inline LocalEntry FirstLocalEntry(const std::string& zip) {
+inline LocalEntry LocalEntryAt(const std::string& zip, size_t offset) {
     LocalEntry e;
-    e.flags = Le16(zip, 6);
-    e.method = Le16(zip, 8);
-    e.dosDateTime = Le32(zip, 10);
-    e.crc = Le32(zip, 14);
-    e.packedSize = Le32(zip, 18);
-    e.dataStart = 30u + Le16(zip, 26) + Le16(zip, 28);
+    e.offset = offset;
+    e.flags = Le16(zip, offset + 6);
+    e.method = Le16(zip, offset + 8);
+    e.dosDateTime = Le32(zip, offset + 10);
+    e.crc = Le32(zip, offset + 14);
+    e.packedSize = Le32(zip, offset + 18);
+    e.dataStart = offset + 30u + Le16(zip, offset + 26) + Le16(zip, offset + 28);
     return e;
 }
+
+inline LocalEntry FirstLocalEntry(const std::string& zip) { return LocalEntryAt(zip, 0); }
 
 inline int RunQuiet(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
 

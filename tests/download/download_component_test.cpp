@@ -274,14 +274,6 @@ TEST_F(DownloadTest, UnopenableFirstUrlDoesNotStopTheSecond) {
     EXPECT_EQ(events_, Run(expected));
 }
 
-TEST_F(DownloadTest, OnlyHttpAndHttpsAreFetched) {
-    TDownLoadItem* item = AddItem("/x");
-    item->SetURL("file:///etc/hostname");
-    download_.Start();
-    EXPECT_EQ(download_.ErrorMsg(), "다음을 열 수 없습니다 [file:///etc/hostname]");
-    EXPECT_FALSE(fs::exists(dir_ / "hostname"));
-}
-
 TEST_F(DownloadTest, StopInItemBeginLeavesAnEmptyFileAndSkipsTheRest) {
     Serve("/a.zip", Pattern(1000));
     Serve("/b.zip", Pattern(1000));
@@ -408,8 +400,10 @@ TEST_F(DownloadTest, StalledBodyEndsTheReadAfterTheStallLimit) {
     server_.Http().Get("/slow.zip", [sent, this](const httplib::Request&, httplib::Response& response) {
         response.set_content_provider(1000, "application/zip", [sent, this](size_t offset, size_t, httplib::DataSink& sink) {
             if (offset == 0) return sink.write(sent.data(), sent.size());
-            server_.Hold();
-            return false;
+            // Without a stall limit the client would wait for, and store, the rest.
+            server_.Hold(5s);
+            const std::string rest(1000 - offset, 'r');
+            return sink.write(rest.data(), rest.size());
         });
     });
     AddItem("/slow.zip");
@@ -420,17 +414,66 @@ TEST_F(DownloadTest, StalledBodyEndsTheReadAfterTheStallLimit) {
     EXPECT_EQ(events_, Run({"header 0", "item begin 0", "progress 255", "progress 300", "item end 0"}));
 }
 
-TEST_F(DownloadTest, ServerThatNeverAnswersCannotBeOpened) {
-    server_.Http().Get("/silent.zip", [this](const httplib::Request&, httplib::Response& response) {
-        server_.Hold();
-        response.set_content("late", "text/plain");
-    });
-    TDownLoadItem* item = AddItem("/silent.zip");
+// URLs whose final response never arrives: the item ends with the error text
+// and nothing is stored.
+struct UnopenableCase {
+    const char* name;
+    std::function<std::string(LoopbackServer&)> prepare;  // returns the URL
+};
+
+class UnopenableTest : public DownloadTest, public ::testing::WithParamInterface<UnopenableCase> {};
+
+TEST_P(UnopenableTest, EndsTheItemWithTheErrorText) {
+    const std::string url = GetParam().prepare(server_);
+    TDownLoadItem* item = AddItem("/unused");
+    item->SetURL(url);
     download_.SetTimeouts({60s, 300ms});
     download_.Start();
-    EXPECT_EQ(download_.ErrorMsg(), "다음을 열 수 없습니다 [" + item->URL() + "]");
-    EXPECT_FALSE(fs::exists(dir_ / "silent.zip"));
+    EXPECT_EQ(download_.ErrorMsg(), "다음을 열 수 없습니다 [" + url + "]");
+    EXPECT_TRUE(fs::is_empty(dir_));
     EXPECT_EQ(events_, Run({"item end 0"}));
 }
+
+void Redirect(LoopbackServer& server, const std::string& from, const std::string& to) {
+    server.Http().Get(from, [to](const httplib::Request&, httplib::Response& response) {
+        response.set_redirect(to);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Urls, UnopenableTest,
+    ::testing::Values(
+        UnopenableCase{"RefusedConnection",  // nothing listens on port 1
+                       [](LoopbackServer&) { return std::string("http://127.0.0.1:1/x.zip"); }},
+        UnopenableCase{"NotHttp", [](LoopbackServer&) { return std::string("file:///etc/hostname"); }},
+        UnopenableCase{"RedirectToNotHttp",
+                       [](LoopbackServer& server) {
+                           Redirect(server, "/r.zip", "file:///etc/hostname");
+                           return server.Url("/r.zip");
+                       }},
+        UnopenableCase{"RedirectLoop",
+                       [](LoopbackServer& server) {
+                           Redirect(server, "/loop.zip", "/loop.zip");
+                           return server.Url("/loop.zip");
+                       }},
+        UnopenableCase{"NeverAnswers",  // the stall limit ends the wait for the headers
+                       [](LoopbackServer& server) {
+                           server.Http().Get("/silent.zip", [&server](const httplib::Request&,
+                                                                      httplib::Response& response) {
+                               server.Hold(5s);
+                               response.set_content("late", "text/plain");
+                           });
+                           return server.Url("/silent.zip");
+                       }},
+        UnopenableCase{"EndlessHeaders",
+                       [](LoopbackServer& server) {
+                           server.Http().Get("/headers.zip", [](const httplib::Request&, httplib::Response& response) {
+                               for (int i = 0; i < 1500; ++i)
+                                   response.set_header("X-Filler-" + std::to_string(i), std::string(100, 'f'));
+                               response.set_content("x", "text/plain");
+                           });
+                           return server.Url("/headers.zip");
+                       }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

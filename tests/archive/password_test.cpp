@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "archive/error_codes.h"
+#include "archive/streams/file_stream32.h"
+#include "archive/zip_cipher.h"
+#include "frame_test_support.h"
+#include "testable_unzip.h"
+
+using namespace frame_test;
+
+namespace {
+
+struct Report {
+    std::string fileName, extendedMsg;
+    int32_t code;
+};
+
+// Two stored entries enciphered with "s3cret" by 7-Zip (check byte from the
+// CRC), and the component positioned as the pipeline leaves it before the
+// password check: local header in the work area, stream after name and extra.
+class CheckPasswordTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = MakeTempDir();
+        plainA_ = SampleText(3000);
+        WriteFile(dir_ + "a.txt", plainA_);
+        WriteFile(dir_ + "b.txt", SampleText(1000));
+        ASSERT_EQ(RunQuiet("cd " + dir_ + " && 7zz a -tzip -ps3cret -mem=ZipCrypto -mx=0 out.zip a.txt b.txt"), 0);
+        zip_ = ReadFile(dir_ + "out.zip");
+        first_ = FirstLocalEntry(zip_);
+        second_ = LocalEntryAt(zip_, first_.dataStart + first_.packedSize);
+        ASSERT_EQ(second_.flags & 9, 1);  // enciphered, CRC known
+        stream_ = std::make_unique<TFileStream32>(dir_ + "out.zip", fmOpenRead | fmShareDenyWrite);
+        unzip_.SetArcTypeDirectly(atZip);
+        unzip_.SetOutputPathDirectly("/out/a.txt");
+        unzip_.OnError = [this](TObject*, const std::string& f, const std::string& e, const std::string&,
+                                int32_t code) { reports_.push_back({f, e, code}); };
+        PositionAt(first_);
+    }
+    void PositionAt(const LocalEntry& e) {
+        unzip_.SetLocalHeader(zip_.substr(e.offset, 30));
+        stream_->Seek(static_cast<int64_t>(e.dataStart), TSeekOrigin::soBeginning);
+    }
+    // Deciphers the entry's data from where the check left the stream.
+    std::string DecipheredData(const LocalEntry& e) {
+        std::string data(e.packedSize - 12, '\0');
+        stream_->ReadBuffer(data.data(), static_cast<int32_t>(data.size()));
+        EntryCipher().DecipherBuffer(data.data(), data.size());
+        return data;
+    }
+    void AnswerWith(std::vector<std::pair<std::string, bool>> answers) {
+        answers_ = std::move(answers);
+        unzip_.OnGetPassword = [this](TObject* sender, const std::string& fileName, std::string& password,
+                                      bool& tryAgain) {
+            EXPECT_EQ(sender, &unzip_);
+            EXPECT_EQ(fileName, "/out/a.txt");
+            offered_.push_back(password);
+            EXPECT_TRUE(tryAgain);
+            ASSERT_LT(calls_, answers_.size());
+            password = answers_[calls_].first;
+            tryAgain = answers_[calls_].second;
+            ++calls_;
+        };
+    }
+
+    std::string dir_, zip_, plainA_;
+    LocalEntry first_, second_;
+    std::unique_ptr<TFileStream32> stream_;
+    TestableUnZip unzip_;
+    std::vector<Report> reports_;
+    std::vector<std::pair<std::string, bool>> answers_;
+    std::vector<std::string> offered_;
+    size_t calls_ = 0;
+};
+
+TEST_F(CheckPasswordTest, TestPasswordComparesTheCheckByte) {
+    stream_->Seek(static_cast<int64_t>(first_.dataStart), TSeekOrigin::soBeginning);
+    unzip_.SetPasswordAttempts(0);
+    unzip_.CheckPassword(*stream_);  // loads the raw header
+    EXPECT_TRUE(unzip_.TestPassword("s3cret"));
+    EXPECT_FALSE(unzip_.TestPassword(""));
+    int passedWrong = 0;
+    for (const char* wrong : {"S3CRET", "s3cre", "secret", "s3cret ", "x", "0123456789"})
+        passedWrong += unzip_.TestPassword(wrong);
+    EXPECT_LE(passedWrong, 1);  // one wrong password in 256 may pass a one-byte check
+}
+
+TEST_F(CheckPasswordTest, FirstLineOfTheListAndThenTheCurrentPassword) {
+    unzip_.SetPasswords({"wrong", "s3cret", "later"});
+    ASSERT_TRUE(unzip_.CheckPassword(*stream_));
+    EXPECT_TRUE(reports_.empty());
+    EXPECT_EQ(unzip_.Password(), "s3cret");
+    EXPECT_EQ(stream_->Position(), static_cast<int64_t>(first_.dataStart + 12));
+    EXPECT_EQ(DecipheredData(first_), plainA_);
+
+    // The next entry is tested with the current password first: no list needed.
+    unzip_.SetPasswords({});
+    PositionAt(second_);
+    EXPECT_TRUE(unzip_.CheckPassword(*stream_));
+    EXPECT_EQ(DecipheredData(second_), SampleText(1000));
+    EXPECT_TRUE(reports_.empty());
+}
+
+TEST_F(CheckPasswordTest, HandlerRightOnTheSecondAttempt) {
+    unzip_.SetPasswords({"wrong"});
+    AnswerWith({{"nope", true}, {"s3cret", true}});
+    ASSERT_TRUE(unzip_.CheckPassword(*stream_));
+    EXPECT_EQ(calls_, 2u);
+    EXPECT_EQ(offered_, (std::vector<std::string>{"wrong", ""}));  // the last tried, then cleared
+    ASSERT_EQ(reports_.size(), 1u);
+    EXPECT_EQ(reports_[0].code, 26517);
+    EXPECT_EQ(reports_[0].fileName, "/out/a.txt");
+    EXPECT_EQ(unzip_.Passwords(), (TStringList{"s3cret", "wrong"}));
+    EXPECT_EQ(DecipheredData(first_), plainA_);
+}
+
+TEST_F(CheckPasswordTest, NoAttemptsMeansNoQuestionAndNoReport) {
+    AnswerWith({{"s3cret", true}});
+    unzip_.SetPasswordAttempts(0);
+    EXPECT_FALSE(unzip_.CheckPassword(*stream_));
+    EXPECT_EQ(calls_, 0u);
+    EXPECT_TRUE(reports_.empty());
+    EXPECT_EQ(stream_->Position(), static_cast<int64_t>(first_.dataStart + 12));
+}
+
+TEST_F(CheckPasswordTest, WithoutAHandlerOneReportNamesTheEvent) {
+    unzip_.SetPasswords({"wrong"});
+    EXPECT_FALSE(unzip_.CheckPassword(*stream_));
+    ASSERT_EQ(reports_.size(), 1u);
+    EXPECT_EQ(reports_[0].code, 25270);
+    EXPECT_EQ(reports_[0].fileName, "/out/a.txt");
+    EXPECT_EQ(reports_[0].extendedMsg, "OnGetPassword");
+}
+
+TEST_F(CheckPasswordTest, TryAgainFalseEndsWithoutTestingTheAnswer) {
+    AnswerWith({{"s3cret", false}});
+    EXPECT_FALSE(unzip_.CheckPassword(*stream_));
+    EXPECT_EQ(calls_, 1u);
+    ASSERT_EQ(reports_.size(), 1u);
+    EXPECT_EQ(reports_[0].code, 26517);
+    EXPECT_TRUE(unzip_.Passwords().empty());
+}
+
+TEST_F(CheckPasswordTest, EmptyAnswersFailEveryAttempt) {
+    AnswerWith({{"", true}, {"", true}, {"", true}});
+    EXPECT_FALSE(unzip_.CheckPassword(*stream_));
+    EXPECT_EQ(calls_, 3u);
+    ASSERT_EQ(reports_.size(), 3u);
+    for (const Report& r : reports_) EXPECT_EQ(r.code, 26517);
+}
+
+TEST_F(CheckPasswordTest, CancelInTheHandlerStopsTheAttempts) {
+    unzip_.OnGetPassword = [this](TObject*, const std::string&, std::string& password, bool&) {
+        ++calls_;
+        password = "wrong";
+        unzip_.CancelFlag() = true;
+    };
+    EXPECT_FALSE(unzip_.CheckPassword(*stream_));
+    EXPECT_EQ(calls_, 1u);
+    ASSERT_EQ(reports_.size(), 1u);
+    EXPECT_EQ(reports_[0].code, 25443);
+}
+
+TEST_F(CheckPasswordTest, LongPasswordsAreUsedWhole) {
+    // An archive whose password is 256 characters long must not open with the
+    // empty password, nor with the password cut short.
+    const std::string longPassword(256, 'k');
+    ASSERT_EQ(RunQuiet("cd " + dir_ + " && 7zz a -tzip -p" + longPassword +
+                       " -mem=ZipCrypto -mx=0 long.zip a.txt"), 0);
+    const std::string zip = ReadFile(dir_ + "long.zip");
+    const LocalEntry e = FirstLocalEntry(zip);
+    TFileStream32 stream(dir_ + "long.zip", fmOpenRead | fmShareDenyWrite);
+    unzip_.SetLocalHeader(zip.substr(0, 30));
+    stream.Seek(static_cast<int64_t>(e.dataStart), TSeekOrigin::soBeginning);
+    unzip_.SetPasswords({longPassword});
+    ASSERT_TRUE(unzip_.CheckPassword(stream));
+    std::string data(e.packedSize - 12, '\0');
+    stream.ReadBuffer(data.data(), static_cast<int32_t>(data.size()));
+    EntryCipher().DecipherBuffer(data.data(), data.size());
+    EXPECT_EQ(data, plainA_);
+}
+
+TEST(CheckByte, DataDescriptorEntriesUseTheDosTime) {
+    // zip writes enciphered entries with flag bit 3: the check byte is the
+    // high byte of the DOS time, which differs here from the CRC's.
+    const std::string dir = MakeTempDir();
+    WriteFile(dir + "p.txt", SampleText(500));
+    ASSERT_EQ(RunQuiet("cd " + dir + " && zip -q -0 -P pw out.zip p.txt"), 0);
+    std::string zip = ReadFile(dir + "out.zip");
+    const LocalEntry e = FirstLocalEntry(zip);
+    ASSERT_EQ(e.flags & 9, 9);
+    if (((e.dosDateTime >> 8) & 0xFF) == (e.crc >> 24)) GTEST_SKIP() << "time and CRC share the check byte";
+
+    TestableUnZip unzip;
+    unzip.SetArcTypeDirectly(atZip);
+    TFileStream32 stream(dir + "out.zip", fmOpenRead | fmShareDenyWrite);
+    unzip.SetLocalHeader(zip.substr(0, 30));
+    stream.Seek(static_cast<int64_t>(e.dataStart), TSeekOrigin::soBeginning);
+    unzip.SetPasswordAttempts(0);
+    unzip.SetPasswords({"pw"});
+    EXPECT_TRUE(unzip.CheckPassword(stream));
+
+    zip[6] = static_cast<char>(zip[6] & ~0x08);  // the same header claiming a known CRC
+    unzip.SetLocalHeader(zip.substr(0, 30));
+    EXPECT_FALSE(unzip.TestPassword("pw"));
+}
+
+}  // namespace
