@@ -1,0 +1,138 @@
+#include "archive/decoders/inflate.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "archive/decoders/inflate_blocks.h"
+#include "archive/decoders/inflate_memory.h"
+
+using namespace inflate_impl;
+
+namespace {
+
+// Stream level of a raw stream.
+enum class StreamMode : uint8_t {
+    Blocks,  // the block decoder's end of stream
+    Done,    // nothing: the stream has ended
+    Bad,     // nothing: the data was found wrong
+};
+
+bool gDeflate64 = false;
+int gFixedDistanceCount = 30;
+
+constexpr int kMinWindowBits = 8;
+constexpr int kMaxWindowBits = 15;
+
+}  // namespace
+
+struct InflateState {
+    StreamMode mode = StreamMode::Blocks;
+    bool raw = true;
+    int windowBits = 0;
+    BlockDecoder blocks;
+};
+
+void SetInflateDeflate64(bool on) { gDeflate64 = on; }
+bool InflateDeflate64() { return gDeflate64; }
+void SetInflateFixedDistanceCount(int count) { gFixedDistanceCount = count > 30 ? 32 : 30; }
+int InflateFixedDistanceCount() { return gFixedDistanceCount; }
+
+void* InflateDefaultAlloc(uint32_t, uint32_t items, uint32_t size) { return std::calloc(items, size); }
+void InflateDefaultFree(uint32_t, void* address) { std::free(address); }
+
+namespace {
+
+// Frees everything the state holds, and the state itself.
+void FreeState(TInflateRec& rec) {
+    InflateState* state = rec.State;
+    ResetBlocks(state->blocks, rec);
+    Release(rec, state->blocks.window.start);
+    Release(rec, state->blocks.tableSpace);
+    Destroy(rec, state);
+    rec.State = nullptr;
+}
+
+}  // namespace
+
+int InflateInit(TInflateRec* rec, int windowBits, int recordCheck) {
+    if (recordCheck != kInflateRecordCheck) return kInflateVersionError;
+    if (!rec) return kInflateStreamError;
+    if (!rec->AllocFunc) rec->AllocFunc = InflateDefaultAlloc;
+    if (!rec->FreeFunc) rec->FreeFunc = InflateDefaultFree;
+    rec->State = Create<InflateState>(*rec);
+    if (!rec->State) return kInflateMemError;
+    InflateState& state = *rec->State;
+
+    state.raw = windowBits < 0;
+    int bits = std::abs(windowBits);
+    int maxBits = kMaxWindowBits;
+    if (InflateDeflate64()) {
+        ++bits;
+        ++maxBits;
+    }
+    // The zlib wrapper (positive window bits) is not offered.
+    if (!state.raw || bits < kMinWindowBits || bits > maxBits) {
+        FreeState(*rec);
+        return kInflateStreamError;
+    }
+    state.windowBits = bits;
+
+    const uint32_t windowSize = uint32_t{1} << bits;
+    auto* window = static_cast<uint8_t*>(Allocate(*rec, windowSize, 1));
+    auto* tableSpace = static_cast<TableEntry*>(Allocate(*rec, kTableSpaceEntries, sizeof(TableEntry)));
+    state.blocks.window.start = window;
+    state.blocks.window.end = window ? window + windowSize : nullptr;
+    state.blocks.tableSpace = tableSpace;
+    if (!window || !tableSpace) {
+        FreeState(*rec);
+        return kInflateMemError;
+    }
+    return InflateReset(rec);
+}
+
+int InflateReset(TInflateRec* rec) {
+    if (!rec || !rec->State) return kInflateStreamError;
+    rec->TotalIn = 0;
+    rec->TotalOut = 0;
+    InflateState& state = *rec->State;
+    state.mode = StreamMode::Blocks;
+    ResetBlocks(state.blocks, *rec);
+    // A distance reaching before the start of the stream reads zeros, also
+    // after a restart.
+    std::memset(state.blocks.window.start, 0, state.blocks.window.Size());
+    return kInflateOk;
+}
+
+int Inflate(TInflateRec* rec, int flush) {
+    if (!rec || !rec->State || !rec->NextIn) return kInflateStreamError;
+    InflateState& state = *rec->State;
+    switch (state.mode) {
+        case StreamMode::Done: return kInflateStreamEnd;
+        case StreamMode::Bad: return kInflateDataError;
+        case StreamMode::Blocks: break;
+    }
+    const uint64_t inBefore = rec->TotalIn;
+    const uint64_t outBefore = rec->TotalOut;
+    switch (RunBlocks(state.blocks, *rec)) {
+        case BlockResult::StreamEnd:
+            ResetBlocks(state.blocks, *rec);
+            state.mode = StreamMode::Done;
+            return kInflateStreamEnd;
+        case BlockResult::DataError:
+            state.mode = StreamMode::Bad;
+            return kInflateDataError;
+        case BlockResult::MemError:
+            return kInflateMemError;
+        case BlockResult::Suspended:
+            break;
+    }
+    const bool progress = rec->TotalIn != inBefore || rec->TotalOut != outBefore;
+    if (!progress || flush == kInflateFinish) return kInflateBufError;
+    return kInflateOk;
+}
+
+int InflateEnd(TInflateRec* rec) {
+    if (!rec || !rec->State || !rec->FreeFunc) return kInflateStreamError;
+    FreeState(*rec);
+    return kInflateOk;
+}

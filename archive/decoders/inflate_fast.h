@@ -1,0 +1,37 @@
+#pragma once
+
+#include "archive/decoders/bit_reader.h"
+#include "archive/decoders/inflate_tables.h"
+#include "archive/decoders/inflate_window.h"
+
+// The fast path of the codes level: decodes whole symbols and copies whole
+// matches straight into the window without saving state between them.
+//
+// Entry and running conditions, checked before every symbol:
+//   - at least kFastMinRoom (258, the longest Deflate match) bytes of
+//     contiguous window room at the write position, so that no literal or
+//     match needs a flush or a wrap of the write position;
+//   - at least kFastMinInput (10) input bytes not yet in the bit buffer; the
+//     buffer is refilled with one 8-byte load to 56 bits or more, which holds
+//     a whole length code with its extra bits and a whole distance code with
+//     its extra bits (at most 15+5+15+14 = 49 bits).
+// Deflate64's length code 285 (16 extra bits, up to 65,538 bytes) is neither
+// covered by the room margin nor by the preload: the fast path stops in front
+// of it and leaves it to the codes decoder's own steps.
+// On leaving, the whole bytes of the bit buffer not consumed go back to the
+// input, so at most 7 bits remain.
+namespace inflate_impl {
+
+constexpr size_t kFastMinRoom = 258;
+constexpr int32_t kFastMinInput = 10;
+
+enum class FastResult {
+    Stopped,      // room or input below the limits, or a long Deflate64 match next
+    EndOfBlock,   // the end-of-block code was consumed
+    InvalidCode,  // an invalid code, or a distance beyond the window
+};
+
+FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuffer& bits, Window& window,
+                       TInflateRec& rec);
+
+}  // namespace inflate_impl

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+
+// Multi-level Huffman lookup tables of the inflate decoder.
+//
+// A table is indexed by the next input bits (least significant first). The
+// first level has 2^rootBits entries; codes longer than that go through a
+// sub-table linked from the first level. Each entry is packed in 32 bits:
+//
+//   bits 31..16  value: literal byte, length/distance base, or sub-table offset
+//   bits 15..8   kind (below)
+//   bits  7..0   bits to consume: the whole code length for a leaf entry, the
+//                first-level width for a link entry
+namespace inflate_impl {
+
+using TableEntry = uint32_t;
+
+constexpr uint32_t kKindSymbol = 0x00;   // literal byte, or code-length symbol
+constexpr uint32_t kKindBase = 0x40;     // | extra-bit count (0..16): a length or distance base
+constexpr uint32_t kKindLink = 0x20;     // | sub-table width: value is the sub-table's offset
+constexpr uint32_t kKindEnd = 0x80;      // end of block
+constexpr uint32_t kKindInvalid = 0x81;  // a code that must not occur in the data
+
+constexpr uint32_t EntryBits(TableEntry e) { return e & 0xFF; }
+constexpr uint32_t EntryKind(TableEntry e) { return (e >> 8) & 0xFF; }
+constexpr uint32_t EntryValue(TableEntry e) { return e >> 16; }
+constexpr uint32_t EntryExtraBits(TableEntry e) { return (e >> 8) & 0x1F; }
+constexpr bool IsLiteral(TableEntry e) { return (e & 0xFF00) == 0; }
+constexpr bool IsBase(TableEntry e) { return (EntryKind(e) & 0xC0) == kKindBase; }
+constexpr bool IsLink(TableEntry e) { return (EntryKind(e) & 0xE0) == kKindLink; }
+
+// A length code that needs more than the fast path's bit preload: Deflate64's
+// length code 285 (16 extra bits, lengths up to 65,538).
+constexpr uint32_t kLongLengthExtraBits = 16;
+
+// Per-stream table space and the space of each variant's fixed tables.
+constexpr unsigned kTableSpaceEntries = 1440;
+constexpr unsigned kFixedTableSpaceEntries = 544;
+
+// Requested first-level widths.
+constexpr unsigned kLiteralLengthRootBits = 7;
+constexpr unsigned kDynamicDistanceRootBits = 6;
+constexpr unsigned kFixedDistanceRootBits = 5;
+constexpr unsigned kCodeLengthRootBits = 7;
+
+struct Table {
+    const TableEntry* entries = nullptr;
+    unsigned rootBits = 0;
+};
+
+enum class TableStatus {
+    Complete,
+    SingleShortCode,  // incomplete, but its only code is one bit long
+    Incomplete,       // built only when incomplete codes are allowed
+    Oversubscribed,   // not built
+    Empty,            // no code lengths at all; not built
+    NoSpace,          // the code needs more entries than the space holds
+};
+
+// What each symbol of an alphabet decodes to, before the code length is
+// filled in. The length and distance alphabets depend on the variant.
+enum class Alphabet { LiteralLength, Distance, CodeLength };
+const uint32_t* SymbolTemplates(Alphabet alphabet, bool deflate64);
+
+// Builds the table of `count` code lengths into `space`. `used` receives the
+// entries taken. Incomplete codes are built only when `allowIncomplete` is
+// set or the longest code is one bit; their missing codes decode as invalid.
+TableStatus BuildTable(const uint8_t* lengths, unsigned count, const uint32_t* templates,
+                       unsigned requestedRootBits, bool allowIncomplete, TableEntry* space,
+                       unsigned capacity, unsigned& used, Table& table);
+
+// The fixed-code tables of a variant (the Deflate64 switch and the fixed-code
+// distance count, 30 or 32), built on first use and kept for the life of the
+// process.
+void FixedTables(bool deflate64, int distanceCount, Table& literalLength, Table& distance);
+
+}  // namespace inflate_impl
