@@ -133,9 +133,13 @@ int32_t TZipCommon::WriteOut(TStream32& target, const void* buffer, int32_t coun
 
 int32_t TZipCommon::DecipherWriteOut(TStream32& target, void* buffer, int32_t count, bool updateCrc,
                                      int crcKind) {
+    DecipherBlock(buffer, count);
+    return WriteOut(target, buffer, count, updateCrc, crcKind);
+}
+
+void TZipCommon::DecipherBlock(void* buffer, int32_t count) {
     if (entryEncrypted_ && IsZipFamily(arcType_) && count > 0)
         EntryCipher().DecipherBuffer(buffer, static_cast<size_t>(count));
-    return WriteOut(target, buffer, count, updateCrc, crcKind);
 }
 
 int32_t TZipCommon::ReadIn(TStream32& source, void* buffer, int32_t count, int crcKind, bool encrypted) {

@@ -103,8 +103,7 @@ public:
     // Calendar date-time of a DOS date-time; 0 and values that do not convert
     // give 1980-01-01 00:01:00.
     virtual TDateTime DosToDateTime(uint32_t dosDateTime) const;
-    // Writes count bytes after deciphering them, when the entry is enciphered
-    // and the archive is of the ZIP family; otherwise as WriteOut.
+    // Writes count bytes after DecipherBlock, so that the CRC covers the plain bytes.
     virtual int32_t DecipherWriteOut(TStream32& target, void* buffer, int32_t count, bool updateCrc, int crcKind);
     // Reads up to count bytes (a failed read counts as 0), deciphers them when
     // encrypted, and updates the running CRC of crcKind over them.
@@ -112,6 +111,9 @@ public:
     // Sets OutputPath from an entry name under ExtractDir (stored folders kept
     // when UseStoredDirs, drive and root prefixes dropped).
     virtual void BuildOutputPath(const std::string& name);
+    // Deciphers a block of the current entry in place with the entry key
+    // state, when the entry is enciphered and the archive is of the ZIP family.
+    virtual void DecipherBlock(void* buffer, int32_t count);
     // Reports and then raises exceptionClass with the code's message, unless
     // the run is cancelled.
     virtual void RaiseError(TExceptionClass exceptionClass, const std::string& fileName,
