@@ -1,0 +1,25 @@
+#include "app/gui/auto_size_label.h"
+
+TAutoSizeLabel::TAutoSizeLabel(const QString& text, Qt::Alignment alignment, QWidget* parent)
+    : QLabel(text, parent) {
+    setAlignment(alignment | Qt::AlignTop);
+    setMargin(0);
+    setIndent(0);
+}
+
+void TAutoSizeLabel::Place(int anchorX, int top, int height) {
+    anchorX_ = anchorX;
+    setGeometry(anchorX, top, 0, height);
+    FitWidth();
+}
+
+void TAutoSizeLabel::SetCaption(const QString& text) {
+    setText(text);
+    FitWidth();
+}
+
+void TAutoSizeLabel::FitWidth() {
+    const int width = fontMetrics().horizontalAdvance(text());
+    const int left = alignment() & Qt::AlignRight ? anchorX_ - width : anchorX_;
+    setGeometry(left, y(), width, height());
+}

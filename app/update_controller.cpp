@@ -1,0 +1,182 @@
+#include "app/update_controller.h"
+
+#include <exception>
+#include <utility>
+
+#include "app/kbytes_format.h"
+#include "app/process_helpers.h"
+#include "download/download_component.h"
+#include "download/download_item.h"
+#include "platform/clock.h"
+#include "platform/message_pump.h"
+
+namespace {
+
+// Clears a flag when the scope ends, however it ends.
+class TFlagScope {
+public:
+    explicit TFlagScope(bool& flag) : flag_(flag) { flag_ = true; }
+    ~TFlagScope() { flag_ = false; }
+    TFlagScope(const TFlagScope&) = delete;
+    TFlagScope& operator=(const TFlagScope&) = delete;
+
+private:
+    bool& flag_;
+};
+
+constexpr uint32_t kCancelledRunPauseMs = 1000;
+
+}  // namespace
+
+TUpdateController::TUpdateController(TUpdaterView& view, TWinHTTPDownload& download, std::string updateUrl,
+                                     std::string programFolder)
+    : view_(view), download_(download), updateUrl_(std::move(updateUrl)), programFolder_(std::move(programFolder)) {
+    download_.OnDownloadEnd = [this](TObject* sender) { WinHTTPDownloadDownloadEnd(sender); };
+    download_.OnItemDownloadBegin = [this](TObject* sender, TDownLoadItem* item) {
+        WinHTTPDownloadItemDownloadBegin(sender, item);
+    };
+    download_.OnItemDownloadProgress = [this](TObject* sender, TDownLoadItem* item, int currentBytes,
+                                              int totalBytes) {
+        WinHTTPDownloadItemDownloadProgress(sender, item, currentBytes, totalBytes);
+    };
+}
+
+template <typename Action>
+void TUpdateController::AtEdge(Action action) {
+    try {
+        action();
+    } catch (const std::exception& error) {
+        view_.ShowError(error.what());
+    }
+}
+
+void TUpdateController::FormCreate() {
+    AtEdge([this] {
+        started_ = false;
+        if (IsProcessRunning(kCompanionProcess)) KillProcessByName(kCompanionProcess);
+        view_.SetWindowCaption(kWindowCaption);
+    });
+}
+
+void TUpdateController::FormResize() {
+    AtEdge([this] {
+        const TControlBounds button = view_.Bounds(TUpdaterControl::btnCancel);
+        TControlBounds bevel = view_.Bounds(TUpdaterControl::Bevel2);
+        bevel.left = 0;
+        bevel.top = button.top - 18;
+        bevel.width = view_.Bounds(TUpdaterControl::pnlRight).width;
+        view_.SetBounds(TUpdaterControl::Bevel2, bevel);
+
+        EmptyItemsUnlessRunning();
+        StartStep();
+    });
+}
+
+void TUpdateController::FormCloseQuery(bool& canClose) {
+    btnCloseClick();
+    canClose = true;
+}
+
+void TUpdateController::btnCancelClick() {
+    AtEdge([this] {
+        view_.SetCaption(TUpdaterControl::labDown, kCancelPressedText);
+        view_.Repaint(TUpdaterControl::labDown);
+        view_.SetVisible(TUpdaterControl::labUnzip, false);
+        cancelled_ = true;
+        view_.SetEnabled(TUpdaterControl::btnCancel, false);
+        view_.SetEnabled(TUpdaterControl::btnRedown, true);
+    });
+}
+
+void TUpdateController::btnRedownClick() {
+    AtEdge([this] {
+        // Both clicks can arrive in one pump of a running download: the
+        // cancelled run must unwind before a new one may start, as the
+        // component cannot run twice at once. The button stays enabled.
+        if (runActive_) return;
+        view_.SetCaption(TUpdaterControl::labDown, kDownloadingText);
+        view_.Repaint(TUpdaterControl::labDown);
+        view_.SetVisible(TUpdaterControl::labUnzip, false);
+        cancelled_ = false;
+        started_ = false;
+        view_.SetEnabled(TUpdaterControl::btnCancel, true);
+        view_.SetEnabled(TUpdaterControl::btnRedown, false);
+        EmptyItemsUnlessRunning();
+        StartStep();
+    });
+}
+
+void TUpdateController::btnCloseClick() {
+    AtEdge([this] {
+        cancelled_ = true;
+        download_.Stop();
+        view_.RequestTermination();
+    });
+}
+
+void TUpdateController::WinHTTPDownloadDownloadEnd(TObject* /*sender*/) { StartStep(); }
+
+void TUpdateController::WinHTTPDownloadItemDownloadBegin(TObject* /*sender*/, TDownLoadItem* item) {
+    if (!started_) return;
+    view_.SetVisible(TUpdaterControl::labUnzip, false);
+    view_.SetMaximum(TUpdaterControl::pBar, item->FileSize());
+    view_.SetCaption(TUpdaterControl::lblBytes, "0 / " + KBytes(item->FileSize()) + " KBytes");
+    view_.SetVisible(TUpdaterControl::lblBytes, true);
+    platform::ProcessMessages();
+}
+
+void TUpdateController::WinHTTPDownloadItemDownloadProgress(TObject* /*sender*/, TDownLoadItem* item,
+                                                            int currentBytes, int /*totalBytes*/) {
+    if (cancelled_) {
+        download_.Stop();
+        return;
+    }
+    if (!started_) return;
+    view_.SetEnabled(TUpdaterControl::btnCancel, true);
+    view_.SetPosition(TUpdaterControl::pBar, currentBytes);
+    view_.SetCaption(TUpdaterControl::lblBytes, KBytes(currentBytes) + " / " + KBytes(item->FileSize()) + " KBytes");
+    platform::ProcessMessages();
+}
+
+// The start step when called without a sender (resize, restart), the end
+// step when the component's run ends.
+void TUpdateController::StartStep() {
+    if (cancelled_) {
+        WriteIniValue("Vkr", "Update", "Work", "False");
+        view_.SetCaption(TUpdaterControl::labDown, kCancelledRunEndedText);
+        view_.Repaint(TUpdaterControl::labDown);
+        platform::Sleep(kCancelledRunPauseMs);
+    }
+    if (cancelled_ || started_) return;
+    view_.AddQueueRow(updateUrl_);
+    started_ = true;
+    if (view_.QueueRowCount() > 0) StartDownload();
+}
+
+void TUpdateController::StartDownload() {
+    view_.SetVisible(TUpdaterControl::labUnzip, false);
+    if (view_.QueueRowCount() == 0) return;
+    auto& items = download_.DownLoadItems();
+    items.Clear();
+    // A restart queues the same URL again; it is fetched once per run.
+    for (int row = 0; row < view_.QueueRowCount(); ++row) {
+        const std::string url = view_.QueueRowCaption(row);
+        bool queuedBefore = false;
+        for (int earlier = 0; earlier < row; ++earlier) queuedBefore |= view_.QueueRowCaption(earlier) == url;
+        if (queuedBefore) continue;
+        TDownLoadItem* item = items.Add();
+        item->SetURL(url);
+        item->Data = view_.QueueRow(row);
+        item->SetLocalDir(programFolder_);
+    }
+    TFlagScope running(runActive_);
+    download_.Start();
+}
+
+// A resize can arrive while the component is still using its current item, so
+// the collection is only emptied between runs.
+void TUpdateController::EmptyItemsUnlessRunning() {
+    if (!runActive_) download_.DownLoadItems().Clear();
+}
+
+std::string TUpdateController::KBytes(int64_t bytes) const { return FormatKBytes(bytes, view_.ThousandsSeparator()); }

@@ -1,0 +1,4 @@
+# The controller tests download from a loopback HTTP server.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(CPP_HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+target_link_libraries(app_tests PRIVATE PkgConfig::CPP_HTTPLIB Threads::Threads)

@@ -1,0 +1,264 @@
+#include "app/update_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+
+#include "app/kbytes_format.h"
+#include "archive_server.h"
+#include "download/download_component.h"
+#include "fake_updater_view.h"
+#include "platform/file_system.h"
+
+namespace fs = std::filesystem;
+using C = TUpdaterControl;
+
+namespace {
+
+constexpr int kMiB = 1024 * 1024;
+
+std::string Pattern(size_t size) {
+    std::mt19937 random(7);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(random());
+    return bytes;
+}
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(FormatKBytes, RoundsHalvesUpAndGroupsByThree) {
+    struct Case {
+        int64_t bytes;
+        const char* separator;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, ",", "0"},           {500, ",", "0"},          {511, ",", "0"},
+        {512, ",", "1"},         {1536, ",", "2"},         {1023 * 1024 + 511, ",", "1,023"},
+        {kMiB, ",", "1,024"},    {kMiB, ".", "1.024"},     {999 * 1024, ",", "999"},
+        {int64_t{1234567} * 1024, "\u00a0", "1\u00a0234\u00a0567"},
+        {-1536, ",", "-2"},      {-100, ",", "0"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FormatKBytes(c.bytes, c.separator), c.text) << c.bytes;
+}
+
+class UpdateControllerTest : public ::testing::Test {
+protected:
+    UpdateControllerTest()
+        : folder_(fs::temp_directory_path() /
+                  ("quendal-controller-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()))),
+          server_(Pattern(kMiB)) {
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+    }
+    ~UpdateControllerTest() override { fs::remove_all(folder_); }
+
+    TUpdateController& Controller(const std::string& programFolder) {
+        controller_ = std::make_unique<TUpdateController>(view_, download_, server_.UpdateUrl(), programFolder);
+        controller_->FormCreate();
+        return *controller_;
+    }
+    TUpdateController& Controller() { return Controller(folder_.string() + "/"); }
+
+    // Runs `action` once, from the pump of the progress event numbered `event`.
+    void AtProgressEvent(int event, std::function<void()> action) {
+        view_.onPump = [this, event, action, done = false]() mutable {
+            if (!done && view_.progressEvents == event) {
+                done = true;
+                action();
+            }
+        };
+    }
+
+    fs::path Archive() const { return folder_ / "Quendal.zip"; }
+
+    fs::path folder_;
+    TArchiveServer server_;
+    TFakeUpdaterView view_;
+    TWinHTTPDownload download_;
+    std::unique_ptr<TUpdateController> controller_;
+};
+
+TEST_F(UpdateControllerTest, FirstResizeQueuesOneRowAndDownloadsTheArchive) {
+    TUpdateController& controller = Controller();
+    EXPECT_EQ(view_.windowCaption, "Quendal Design 설치하기");
+    EXPECT_FALSE(controller.Started());
+
+    controller.FormResize();
+
+    EXPECT_EQ(view_.rows, std::vector<std::string>{server_.UpdateUrl()});
+    ASSERT_EQ(download_.DownLoadItems().Count(), 1);
+    EXPECT_EQ(download_.DownLoadItems().Items(0)->URL(), "http://" + server_.UpdateUrl());
+    EXPECT_EQ(ReadAll(Archive()), server_.Body());
+    EXPECT_TRUE(controller.Started());
+    EXPECT_FALSE(controller.RunActive());
+
+    const std::vector<std::string> bytes = view_.Captions(C::lblBytes);
+    ASSERT_EQ(bytes.size(), size_t{kMiB / 255 + 1 + 1});  // begin, then one per progress event
+    EXPECT_EQ(bytes.front(), "0 / 1,024 KBytes");
+    EXPECT_EQ(bytes.back(), "1,024 / 1,024 KBytes");
+    EXPECT_TRUE(view_[C::lblBytes].visible);
+    EXPECT_EQ(view_[C::pBar].maximum, kMiB);
+    EXPECT_EQ(view_[C::pBar].position, kMiB);
+    EXPECT_EQ(view_[C::labDown].caption, "설치 파일을 다운받고 있습니다");
+    EXPECT_TRUE(view_[C::btnCancel].enabled);
+    EXPECT_FALSE(view_[C::btnRedown].enabled);
+    EXPECT_FALSE(view_[C::labUnzip].visible);
+    EXPECT_EQ(view_[C::Bevel2].bounds, (TControlBounds{0, 257, 428, 2}));
+
+    // Minimising and restoring: the layout again, nothing queued or fetched.
+    view_.controls[C::Bevel2].bounds = {12, 257, 352, 2};
+    controller.FormResize();
+    controller.FormResize();
+    EXPECT_EQ(view_.rows.size(), 1u);
+    EXPECT_EQ(server_.Requests(), 1);
+    EXPECT_EQ(view_[C::Bevel2].bounds, (TControlBounds{0, 257, 428, 2}));
+    EXPECT_TRUE(view_.errors.empty());
+}
+
+TEST_F(UpdateControllerTest, ResizeDuringTheDownloadKeepsTheRunGoing) {
+    TUpdateController& controller = Controller();
+    // The transfer goes on with its item, so the item must outlive the resize.
+    AtProgressEvent(20, [&] {
+        controller.FormResize();
+        EXPECT_EQ(download_.DownLoadItems().Count(), 1);
+    });
+
+    controller.FormResize();
+
+    EXPECT_EQ(view_.rows.size(), 1u);
+    EXPECT_EQ(server_.Requests(), 1);
+    EXPECT_EQ(ReadAll(Archive()), server_.Body());
+    EXPECT_EQ(view_.Captions(C::lblBytes).back(), "1,024 / 1,024 KBytes");
+}
+
+// Every scenario that leaves the flag file is one story: the file lies beside
+// the test program, so tests writing it must not run side by side.
+TEST_F(UpdateControllerTest, CancelRestartAndCloseLeaveTheFlagWhenACancelledRunEnds) {
+    const fs::path flag = fs::path(platform::ProgramFolder()) / "Vkr.dat";
+    fs::remove(flag);
+    const auto flagWritten = [&] { return ReadAll(flag).find("[Update]\nWork=False") != std::string::npos ||
+                                          ReadAll(flag).find("[Update]\r\nWork=False") != std::string::npos; };
+    TUpdateController& controller = Controller();
+
+    {
+        SCOPED_TRACE("Cancel during the download");
+        AtProgressEvent(10, [&] {
+            controller.btnCancelClick();
+            EXPECT_EQ(view_[C::labDown].caption, "다운로드가 중지되었습니다");
+            EXPECT_EQ(view_.log.back(), "repaint labDown");
+            EXPECT_FALSE(fs::exists(flag));
+        });
+        const auto before = std::chrono::steady_clock::now();
+        controller.FormResize();
+        const auto elapsed = std::chrono::steady_clock::now() - before;
+
+        // The stop request goes out from the next progress event.
+        EXPECT_EQ(fs::file_size(Archive()), 11u * 255);
+        EXPECT_TRUE(flagWritten());
+        const std::vector<std::string> texts = view_.Captions(C::labDown);
+        EXPECT_EQ(texts, (std::vector<std::string>{"다운로드가 중지되었습니다", "다운로드가 중지 되었습니다"}));
+        EXPECT_GE(elapsed, std::chrono::milliseconds(1000));  // the pause after a cancelled run
+        EXPECT_FALSE(view_[C::btnCancel].enabled);
+        EXPECT_TRUE(view_[C::btnRedown].enabled);
+        EXPECT_TRUE(controller.Started());
+        EXPECT_TRUE(controller.Cancelled());
+    }
+    {
+        SCOPED_TRACE("Minimise and restore after the cancel");
+        for (int resize = 0; resize < 2; ++resize) {
+            fs::remove(flag);
+            view_.log.clear();
+            controller.FormResize();
+            EXPECT_TRUE(flagWritten());
+            EXPECT_EQ(view_.Captions(C::labDown), std::vector<std::string>{"다운로드가 중지 되었습니다"});
+        }
+        EXPECT_EQ(server_.Requests(), 1);
+    }
+    {
+        SCOPED_TRACE("Restart after the cancel");
+        fs::remove(flag);
+        view_.log.clear();
+        controller.btnRedownClick();
+        EXPECT_EQ(view_.Captions(C::labDown).front(), "설치 파일을 다운받고 있습니다");
+        EXPECT_EQ(ReadAll(Archive()), server_.Body());
+        EXPECT_EQ(server_.Requests(), 2);  // the URL is queued twice but fetched once
+        EXPECT_EQ(view_.rows.size(), 2u);
+        EXPECT_EQ(download_.DownLoadItems().Count(), 1);
+        EXPECT_TRUE(view_[C::btnCancel].enabled);
+        EXPECT_FALSE(view_[C::btnRedown].enabled);
+        EXPECT_FALSE(fs::exists(flag));
+    }
+    {
+        SCOPED_TRACE("Cancel while no run is active");
+        controller.btnCancelClick();
+        EXPECT_EQ(view_[C::labDown].caption, "다운로드가 중지되었습니다");
+        EXPECT_FALSE(view_[C::btnCancel].enabled);
+        EXPECT_TRUE(view_[C::btnRedown].enabled);
+        EXPECT_FALSE(fs::exists(flag));
+        controller.FormResize();
+        EXPECT_TRUE(flagWritten());
+        EXPECT_EQ(view_[C::labDown].caption, "다운로드가 중지 되었습니다");
+    }
+    {
+        SCOPED_TRACE("Restart pressed in the same pump as Cancel waits for the run to end");
+        fs::remove(Archive());
+        AtProgressEvent(view_.progressEvents + 10, [&] {
+            controller.btnCancelClick();
+            controller.btnRedownClick();
+        });
+        controller.btnRedownClick();
+        EXPECT_EQ(server_.Requests(), 3);
+        EXPECT_EQ(view_[C::labDown].caption, "다운로드가 중지 되었습니다");
+        EXPECT_TRUE(view_[C::btnRedown].enabled);
+        EXPECT_LT(fs::file_size(Archive()), server_.Body().size());
+    }
+    {
+        SCOPED_TRACE("Close during a download");
+        fs::remove(flag);
+        fs::remove(Archive());
+        bool canClose = false;
+        AtProgressEvent(view_.progressEvents + 10, [&] {
+            controller.FormCloseQuery(canClose);
+            EXPECT_EQ(view_.terminationRequests, 1);
+        });
+        controller.btnRedownClick();
+        EXPECT_TRUE(canClose);
+        EXPECT_EQ(view_.terminationRequests, 1);
+        EXPECT_EQ(fs::file_size(Archive()), 10u * 255);  // Close stops at once
+        EXPECT_TRUE(flagWritten());
+        EXPECT_EQ(view_[C::labDown].caption, "다운로드가 중지 되었습니다");
+        EXPECT_FALSE(controller.RunActive());
+    }
+    EXPECT_TRUE(view_.errors.empty());
+    fs::remove(flag);
+}
+
+TEST_F(UpdateControllerTest, AnIoErrorIsShownAndTheWindowStays) {
+    // The download folder's parent is missing, so the archive cannot be created.
+    TUpdateController& controller = Controller((folder_ / "missing" / "deeper").string() + "/");
+
+    controller.FormResize();
+
+    ASSERT_EQ(view_.errors.size(), 1u);
+    EXPECT_FALSE(view_.errors.front().empty());
+    EXPECT_TRUE(controller.Started());
+    EXPECT_FALSE(controller.RunActive());
+    EXPECT_EQ(view_[C::labDown].caption, "설치 파일을 다운받고 있습니다");
+    EXPECT_EQ(view_.terminationRequests, 0);
+
+    // The window goes on answering: later resizes start nothing new.
+    controller.FormResize();
+    EXPECT_EQ(view_.errors.size(), 1u);
+    EXPECT_EQ(server_.Requests(), 1);
+}
+
+}  // namespace
