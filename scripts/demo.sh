@@ -77,6 +77,7 @@ echo "== serving it at http://127.0.0.1:280/HTTP/Quendown/Quendal.zip"
 server=$!
 "$demo/QuendalM.exe" 600 &
 companion=$!
+disown "$server" "$companion"  # their ends are checked here, not reported by the shell
 cleanup() {
     kill "$server" 2>/dev/null || true
     kill "$companion" 2>/dev/null || true
