@@ -5,6 +5,7 @@
 #include <string>
 
 #include "archive/archive_events.h"
+#include "archive/archive_facts.h"
 #include "archive/archive_types.h"
 #include "platform/object.h"
 
@@ -56,6 +57,11 @@ protected:
     // Opens ArchiveFile for reading with writers denied and runs DetectArcType;
     // false when the file cannot be opened.
     bool DetectOpenedArchive();
+    // The archive facts and work areas, for detection and the directory walks.
+    ArchiveFacts Facts() {
+        return {archiveSize_,  archiveOffset_, offsetAdjust_,    commentStart_,    headerState_, archiveDate_,
+                localHeader_,  centralHeader_, endRecord_,       zip64EndRecord_,  zip64Locator_, tarHeader_};
+    }
 
     std::string archiveFile_;
     TArcType arcType_ = atNA;

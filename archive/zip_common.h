@@ -12,6 +12,7 @@
 #include "archive/register_krevo.h"
 
 class TDiskManager;
+class TFileStream32;
 class TStream32;
 
 // CRC kinds of ReadIn and WriteOut.
@@ -142,7 +143,24 @@ public:
     // Adds bytes to the running CRC of the given kind.
     void UpdateRunningCrc(int crcKind, const void* buffer, size_t count);
 
+    // ---- volumes
+    // Spanned (atZipDS: removable disk labelled "PKBACK# ...") or split
+    // (atZipMV); atNA when the drive of ArchiveFile cannot be queried.
+    TArcType CheckSpannedDisk();
+    // The file of split volume `index` (0-based): the current volume name with
+    // the extension ".z" + index + 1 in two or more digits; ArchiveFile itself
+    // from the last index on.
+    virtual std::string VolumeName(int32_t index, int32_t lastIndex) const;
+    // Asks OnNextVolume for volume `index` and opens it as the archive stream;
+    // false when it is missing or the request was cancelled.
+    virtual bool NextVolume(int32_t index, int32_t lastIndex, std::unique_ptr<TFileStream32>& archive);
+    const std::string& CurrentVolumeName() const { return currentVolumeName_; }
+    void SetCurrentVolumeName(const std::string& name) { currentVolumeName_ = name; }
+
 protected:
+    // Detection of every format the family recognises (the root recognises none).
+    TArcType DetectArcType(TStream32& archive) override;
+
     TStringList fileSpec_;
     TStringList passwords_;
     int32_t passwordAttempts_ = 3;
@@ -175,4 +193,5 @@ protected:
 
     TkrvTimer elapsedTimer_;
     std::unique_ptr<TDiskManager> diskManager_;
+    std::string currentVolumeName_;  // the split volume read now; the current volume number is volumeNumber_
 };

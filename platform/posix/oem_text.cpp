@@ -1,0 +1,62 @@
+#include "platform/oem_text.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+
+namespace platform {
+namespace {
+
+// One converter for the process: opening iconv per name would dominate the
+// listing of large archives. Everything runs on one thread.
+class OemConverter {
+public:
+    OemConverter() : handle_(iconv_open("UTF-8", QUENDAL_OEM_CODEPAGE)) {}
+    ~OemConverter() {
+        if (Usable()) iconv_close(handle_);
+    }
+    OemConverter(const OemConverter&) = delete;
+    OemConverter& operator=(const OemConverter&) = delete;
+
+    std::string Convert(std::string_view text) {
+        if (!Usable()) return std::string(text);
+        iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+        std::string out(text.size() * 3 + 4, '\0');
+        char* in = const_cast<char*>(text.data());
+        size_t inLeft = text.size();
+        char* outPtr = out.data();
+        size_t outLeft = out.size();
+        while (inLeft > 0) {
+            if (iconv(handle_, &in, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1)) break;
+            if (errno == E2BIG) break;  // cannot happen: 3 bytes per input byte suffice
+            // An invalid or truncated sequence: one "?" for its first byte, then go on.
+            iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+            *outPtr++ = '?';
+            --outLeft;
+            ++in;
+            --inLeft;
+        }
+        out.resize(out.size() - outLeft);
+        return out;
+    }
+
+private:
+    bool Usable() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t handle_;
+};
+
+bool IsAscii(std::string_view text) {
+    for (unsigned char c : text)
+        if (c >= 0x80) return false;
+    return true;
+}
+
+}  // namespace
+
+std::string OemToUtf8(std::string_view oemText) {
+    if (IsAscii(oemText)) return std::string(oemText);
+    static OemConverter converter;
+    return converter.Convert(oemText);
+}
+
+}  // namespace platform

@@ -1,0 +1,62 @@
+#pragma once
+
+// Scratch folders and archive makers shared by the detection, directory and
+// volume tests. Archives come from the real tools (zip, 7zz, Python's
+// zipfile) or from tests/fixtures/detection/zipcraft.py for crafted fields.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace detection_test {
+
+class TempFolder {
+public:
+    TempFolder() {
+        char pattern[] = "/tmp/quendal-detect-XXXXXX";
+        path_ = std::string(mkdtemp(pattern)) + "/";
+    }
+    ~TempFolder() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::string& Path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + name; }
+
+private:
+    std::string path_;
+};
+
+inline int Shell(const std::string& command) { return std::system(command.c_str()); }
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs Python with zipcraft importable; `script` builds files in `folder`.
+inline int Python(const TempFolder& folder, const std::string& script) {
+    const std::string file = folder / "make.py";
+    WriteBytes(file, "import sys, os, struct, zipfile\nsys.path.insert(0, '" QUENDAL_TEST_FIXTURES
+                     "/detection')\nfrom zipcraft import *\nos.chdir('" +
+                         folder.Path() + "')\n" + script);
+    return Shell("python3 '" + file + "'");
+}
+
+inline uint32_t Le32(const std::string& bytes, size_t at) {
+    return static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8 |
+           static_cast<uint8_t>(bytes[at + 2]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3])) << 24;
+}
+
+// The directory offset stored in the end record of an archive without a comment.
+inline uint32_t StoredDirectoryOffset(const std::string& archive) { return Le32(archive, archive.size() - 6); }
+
+}  // namespace detection_test
