@@ -219,7 +219,8 @@ struct ZipEntry {
     uint16_t flags = 0;
     uint32_t crc = 0;
     uint64_t uncompressedSize = 0;
-    Bytes data;  // the raw compressed bytes
+    size_t dataOffset = 0;  // of the compressed bytes in the archive
+    Bytes data;             // the raw compressed bytes
 };
 
 inline uint32_t Le(const Bytes& b, size_t at, unsigned n) {
@@ -251,6 +252,7 @@ inline std::vector<ZipEntry> ReadZip(const Bytes& zip) {
         e.name.assign(zip.begin() + static_cast<long>(at + 46), zip.begin() + static_cast<long>(at + 46 + nameLen));
         const size_t dataAt = local + 30 + Le(zip, local + 26, 2) + Le(zip, local + 28, 2);
         if (dataAt + packed > zip.size()) throw std::runtime_error("entry data out of range");
+        e.dataOffset = dataAt;
         e.data.assign(zip.begin() + static_cast<long>(dataAt), zip.begin() + static_cast<long>(dataAt + packed));
         entries.push_back(std::move(e));
         at += 46 + nameLen + extraLen + commentLen;
