@@ -40,6 +40,13 @@ public:
     uint32_t ArchiveDate() const { return archiveDate_; }
     int32_t VolumeNumber() const { return volumeNumber_; }
     char VolumeLetter() const { return volumeLetter_; }
+    // The work areas as detection and the walks left them.
+    const std::array<uint8_t, 30>& LocalHeaderArea() const { return localHeader_; }
+    const std::array<uint8_t, 46>& CentralHeaderArea() const { return centralHeader_; }
+    const std::array<uint8_t, 22>& EndRecordArea() const { return endRecord_; }
+    const std::array<uint8_t, 56>& Zip64EndRecordArea() const { return zip64EndRecord_; }
+    const std::array<uint8_t, 20>& Zip64LocatorArea() const { return zip64Locator_; }
+    const std::array<uint8_t, 512>& TarHeaderArea() const { return tarHeader_; }
 
     // Prompts for the disk checks of spanned archives; no published property
     // sets them.

@@ -35,6 +35,9 @@ int64_t SeekFileHandle(int handle, int64_t offset, SeekOrigin origin);  // new p
 // Cuts or extends the file to end at the current position.
 bool SetEndOfFileHandle(int handle);
 
+int64_t FileHandleSize(int handle);  // -1 on failure
+bool SetFileHandleSize(int handle, int64_t size);
+
 // True for the system's "no space left on the device" error code.
 bool IsDiskFullError(int errorCode);
 

@@ -14,6 +14,10 @@ bool DirectoryExists(const std::string& path);
 bool CreateDir(const std::string& path);
 bool RemoveFile(const std::string& path);
 
+// The process's current directory, ending in the path separator; empty when
+// it cannot be read.
+std::string CurrentDirectory();
+
 // The folder of the running executable, ending in the path separator.
 std::string ProgramFolder();
 

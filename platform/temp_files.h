@@ -11,7 +11,4 @@ std::string TempFolder();
 // characters in folder, and returns its full name; empty on failure.
 std::string CreateTempFile(const std::string& folder, const std::string& prefix);
 
-// The process's current directory, ending in the path separator.
-std::string CurrentDirectory();
-
 }  // namespace platform

@@ -69,6 +69,13 @@ bool SetEndOfFileHandle(int handle) {
     return position >= 0 && ::ftruncate(handle, position) == 0;
 }
 
+int64_t FileHandleSize(int handle) {
+    struct stat st {};
+    return ::fstat(handle, &st) == 0 ? st.st_size : -1;
+}
+
+bool SetFileHandleSize(int handle, int64_t size) { return ::ftruncate(handle, size) == 0; }
+
 bool IsDiskFullError(int errorCode) { return errorCode == ENOSPC; }
 
 }  // namespace platform

@@ -21,6 +21,14 @@ bool CreateDir(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
+std::string CurrentDirectory() {
+    char buffer[PATH_MAX];
+    if (!::getcwd(buffer, sizeof buffer)) return {};
+    std::string folder(buffer);
+    if (folder.back() != kPathSeparator) folder += kPathSeparator;
+    return folder;
+}
+
 std::string ProgramFolder() {
     char buffer[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <climits>
 #include <cstdlib>
 #include <vector>
 
@@ -29,12 +28,6 @@ std::string CreateTempFile(const std::string& folder, const std::string& prefix)
     if (handle < 0) return {};
     ::close(handle);
     return name.data();
-}
-
-std::string CurrentDirectory() {
-    char buffer[PATH_MAX];
-    if (!::getcwd(buffer, sizeof buffer)) return {};
-    return WithSeparator(buffer);
 }
 
 }  // namespace platform

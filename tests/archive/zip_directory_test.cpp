@@ -53,7 +53,10 @@ TEST_F(ZipDirectory, AssigningTheArchiveDetectsItAndTheListingShowsEveryField) {
     unzip.SetArchiveFile(folder / "fields.zip");
     EXPECT_EQ(unzip.ArcType(), atZip);
     EXPECT_EQ(unzip.HeaderState(), (THeaderTypeState{htLocal, htCentral, htEnding}));
-    EXPECT_EQ(unzip.ArchiveOffset(), detection_test::StoredDirectoryOffset(ReadBytes(folder / "fields.zip")));
+    const std::string archive = ReadBytes(folder / "fields.zip");
+    EXPECT_EQ(unzip.ArchiveOffset(), detection_test::StoredDirectoryOffset(archive));
+    EXPECT_EQ(std::string(unzip.EndRecordArea().begin(), unzip.EndRecordArea().end()), archive.substr(archive.size() - 22));
+    EXPECT_EQ(std::string(unzip.LocalHeaderArea().begin(), unzip.LocalHeaderArea().end()), archive.substr(0, 30));
 
     // What Python's zipfile reads from the same directory.
     ASSERT_EQ(Craft("with open('expected.txt', 'w') as out:\n"

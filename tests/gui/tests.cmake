@@ -14,5 +14,5 @@ if(TARGET quendal_gui)
   gtest_discover_tests(gui_tests DISCOVERY_TIMEOUT 60 PROPERTIES
     TIMEOUT 300
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
-    RESOURCE_LOCK quendal_update_port)
+    RESOURCE_LOCK quendal_updater_env)
 endif()

@@ -10,6 +10,7 @@
 #include "platform/file_attributes.h"
 #include "platform/file_handle.h"
 #include "platform/file_times.h"
+#include "platform/file_system.h"
 #include "platform/temp_files.h"
 
 namespace {
