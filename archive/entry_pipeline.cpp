@@ -116,8 +116,11 @@ bool TUnZip::ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_p
                         return;
                     }
                     // A CRC deferred to a data descriptor is taken from the central header.
+                    // Streamed enciphered entries keep other bytes in the local CRC
+                    // field, so the descriptor flag counts as well as a zero field.
                     const TZipCentralHeader central = TZipCentralHeader::Parse(centralHeader_.data());
-                    if (centralVariant && central.compressedSize > 0 && local.crc32 == 0) storedCrc = central.crc32;
+                    const bool deferred = local.crc32 == 0 || (local.flags & 0x0008);
+                    if (centralVariant && central.compressedSize > 0 && deferred) storedCrc = central.crc32;
                     DecodeEntry(archive, *output);
                     runningCrc_ ^= 0xFFFFFFFF;
                 },
