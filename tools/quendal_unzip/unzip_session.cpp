@@ -94,6 +94,7 @@ void UnzipSession::InstallHandlers() {
     };
     unzip_.OnBegin = [this](TObject*, const std::string& fileName, int32_t, bool&) {
         currentName_ = fileName;
+        errorSinceLastEnd_ = false;  // errors of the directory walk belong to no entry
         if (platform::InterruptRequested() && !unzip_.IsCancelled()) {
             interrupted_ = true;
             unzip_.SetCancel(true);
