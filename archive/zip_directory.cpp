@@ -30,11 +30,9 @@ bool IsEndRecordAt(const uint8_t* p, size_t room, bool& wide) {
 // usable central directory.
 int64_t SearchLocalHeader(ByteSource& source, ArchiveFacts& facts, int64_t window) {
     std::vector<uint8_t> buffer(static_cast<size_t>(window));
-    int64_t result = -1;
     for (int index = 0; index < kForwardWindows; ++index) {
         const size_t got = source.ReadAt(index * window, buffer.data(), buffer.size());
         if (got == 0) return index == 0 ? 0 : -1;
-        result = -1;
         for (size_t p = 0; p + 4 <= got; ++p) {
             if (buffer[p] == 'P' && LoadLe32(&buffer[p]) == kLocalSignature) {
                 facts.HeaderState = {htLocal};
@@ -42,7 +40,7 @@ int64_t SearchLocalHeader(ByteSource& source, ArchiveFacts& facts, int64_t windo
             }
         }
     }
-    return result;
+    return -1;
 }
 
 bool ReadCentralAt(ByteSource& source, int64_t position, ArchiveFacts& facts) {
