@@ -138,7 +138,8 @@ int64_t LocateZipDirectory(ByteSource& source, ArchiveFacts& facts) {
 ExtraFieldHighWords ReadExtraField(ByteSource& source, int64_t position, uint16_t length, ExtraFieldKind kind,
                                    uint32_t& uncompressedSize, uint32_t& compressedSize, uint32_t* localOffset) {
     ExtraFieldHighWords high;
-    std::vector<uint8_t> field(length);
+    const int64_t inFile = std::clamp<int64_t>(source.Size() - position, 0, length);
+    std::vector<uint8_t> field(static_cast<size_t>(inFile));
     field.resize(source.ReadAt(position, field.data(), field.size()));
     size_t at = 0;
     size_t left = field.size();
