@@ -30,11 +30,9 @@ bool IsEndRecordAt(const uint8_t* p, size_t room, bool& wide) {
 // usable central directory.
 int64_t SearchLocalHeader(ByteSource& source, ArchiveFacts& facts, int64_t window) {
     std::vector<uint8_t> buffer(static_cast<size_t>(window));
-    int64_t result = -1;
     for (int index = 0; index < kForwardWindows; ++index) {
         const size_t got = source.ReadAt(index * window, buffer.data(), buffer.size());
         if (got == 0) return index == 0 ? 0 : -1;
-        result = -1;
         for (size_t p = 0; p + 4 <= got; ++p) {
             if (buffer[p] == 'P' && LoadLe32(&buffer[p]) == kLocalSignature) {
                 facts.HeaderState = {htLocal};
@@ -42,7 +40,7 @@ int64_t SearchLocalHeader(ByteSource& source, ArchiveFacts& facts, int64_t windo
             }
         }
     }
-    return result;
+    return -1;
 }
 
 bool ReadCentralAt(ByteSource& source, int64_t position, ArchiveFacts& facts) {
@@ -140,7 +138,8 @@ int64_t LocateZipDirectory(ByteSource& source, ArchiveFacts& facts) {
 ExtraFieldHighWords ReadExtraField(ByteSource& source, int64_t position, uint16_t length, ExtraFieldKind kind,
                                    uint32_t& uncompressedSize, uint32_t& compressedSize, uint32_t* localOffset) {
     ExtraFieldHighWords high;
-    std::vector<uint8_t> field(length);
+    const int64_t inFile = std::clamp<int64_t>(source.Size() - position, 0, length);
+    std::vector<uint8_t> field(static_cast<size_t>(inFile));
     field.resize(source.ReadAt(position, field.data(), field.size()));
     size_t at = 0;
     size_t left = field.size();

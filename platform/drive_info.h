@@ -43,7 +43,8 @@ public:
     // Free and total bytes; nothing while the drive is not ready.
     virtual std::optional<DiskSpace> SpaceOf(const std::string& root) = 0;
     // True when a file cannot be created and deleted again in the root because
-    // the medium is read-only; other refusals (permissions) do not count.
+    // a removable medium is locked; other refusals (permissions, read-only
+    // mounts of other drives) do not count.
     virtual bool IsWriteProtected(const std::string& root) = 0;
     // The volume's facts; nothing with the system's error code in `error`.
     virtual std::optional<VolumeInformation> VolumeOf(const std::string& root, int& error) = 0;

@@ -73,8 +73,9 @@ bool PeStringTable::Open(const std::string& path) {
     const uint16_t optionalSize = Word(coff + 4 + 16);
     if (sectionCount > kMaxSections) return false;
 
+    if (optionalSize < 2 || peOffset + 24ull + optionalSize > static_cast<uint64_t>(fileSize_)) return false;
     std::vector<uint8_t> optional(optionalSize);
-    if (!ReadAt(peOffset + 24ull, optional.data(), optional.size()) || optionalSize < 2) return false;
+    if (!ReadAt(peOffset + 24ull, optional.data(), optional.size())) return false;
     const uint16_t magic = Word(optional.data());
     size_t directoriesAt;
     if (magic == 0x10B)

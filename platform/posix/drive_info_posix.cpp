@@ -155,7 +155,10 @@ public:
         std::string pattern = WithoutTrailingSlash(root) + "/krvXXXXXX";
         if (pattern.compare(0, 2, "//") == 0) pattern.erase(0, 1);
         const int fd = mkstemp(pattern.data());
-        if (fd < 0) return errno == EROFS;
+        // A read-only file system counts as write-protected only on removable
+        // media, where it stands for the medium's lock; read-only mounts of
+        // other drives (optical discs, system folders) are not locked disks.
+        if (fd < 0) return errno == EROFS && TypeOf(root) == DriveType::Removable;
         close(fd);
         return unlink(pattern.c_str()) != 0;
     }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -53,11 +55,12 @@ TEST(FormatKBytes, RoundsHalvesUpAndGroupsByThree) {
 class UpdateControllerTest : public ::testing::Test {
 protected:
     UpdateControllerTest()
-        : folder_(fs::temp_directory_path() /
-                  ("quendal-controller-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()))),
-          server_(Pattern(kMiB)) {
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
+        : folder_(UniqueFolder()), server_(Pattern(kMiB)) {}
+
+    // A fresh folder per test and per process, so parallel runs never share one.
+    static fs::path UniqueFolder() {
+        std::string pattern = (fs::temp_directory_path() / "quendal-controller-XXXXXX").string();
+        return mkdtemp(pattern.data());
     }
     ~UpdateControllerTest() override { fs::remove_all(folder_); }
 

@@ -386,6 +386,22 @@ TEST_F(SpannedDisks, ADriveThatIsNotReadyIsReportedByTheDiskCheck) {
     unzip.DiskSpannObj().SetStage(1);
     EXPECT_FALSE(unzip.DiskSpannObj().CheckDisk(-1));
     EXPECT_EQ(reports, (std::vector<Report>{{folder / "drive/", "0", "0", 25170}}));
+
+    // The component's own prompt may bring the drive back.
+    unzip.OnDriveNotReady = [&](TObject* sender, const std::string& where, bool& cancel) {
+        EXPECT_EQ(sender, &unzip);
+        EXPECT_EQ(where, folder / "drive/");
+        drive.ready = true;
+        cancel = false;
+    };
+    reports.clear();
+    EXPECT_TRUE(unzip.DiskSpannObj().CheckDisk(-1));
+    EXPECT_TRUE(reports.empty());
+
+    // No file on the disk at all.
+    Shell("rm '" + archive + "'");
+    EXPECT_FALSE(unzip.DiskSpannObj().CheckDisk(-1));
+    EXPECT_EQ(reports, (std::vector<Report>{{archive, "", "0", 25235}}));
 }
 
 }  // namespace
