@@ -15,9 +15,7 @@ bool PeekCode(BitReader& reader, const Table& table, TableEntry& entry) {
     for (;;) {
         const uint64_t hold = reader.Hold();
         TableEntry e = table.entries[hold & ((uint64_t{1} << table.rootBits) - 1)];
-        if (IsLink(e)) {
-            e = table.entries[EntryValue(e) + ((hold >> table.rootBits) & ((uint64_t{1} << (EntryKind(e) & 0x0F)) - 1))];
-        }
+        if (IsLink(e)) e = FollowLink(table.entries, e, hold >> table.rootBits);
         if (EntryBits(e) <= reader.Count()) {
             entry = e;
             return true;

@@ -19,9 +19,9 @@ inline uint64_t LoadLittleEndian64(const uint8_t* p) {
 inline uint64_t LowBits(uint64_t value, unsigned n) { return value & ((uint64_t{1} << n) - 1); }
 
 // Looks up the entry for the next code, following a sub-table link.
-inline TableEntry Lookup(const TableEntry* table, unsigned rootBits, uint64_t hold) {
-    TableEntry e = table[LowBits(hold, rootBits)];
-    if (IsLink(e)) e = table[EntryValue(e) + LowBits(hold >> rootBits, EntryKind(e) & 0x0F)];
+inline TableEntry Lookup(const TableEntry* table, unsigned rootBits, uint64_t rootMask, uint64_t hold) {
+    TableEntry e = table[hold & rootMask];
+    if (IsLink(e)) e = FollowLink(table, e, hold >> rootBits);
     return e;
 }
 
@@ -40,26 +40,55 @@ FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuf
     unsigned count = bits.count;
     const TableEntry* const litTable = literalLength.entries;
     const unsigned litRoot = literalLength.rootBits;
+    const uint64_t litMask = (uint64_t{1} << litRoot) - 1;
     const TableEntry* const distTable = distance.entries;
     const unsigned distRoot = distance.rootBits;
+    const uint64_t distMask = (uint64_t{1} << distRoot) - 1;
 
-    FastResult result = FastResult::Stopped;
-    while (static_cast<size_t>(outLimit - out) >= kFastMinRoom && inEnd - in >= kFastMinInput) {
+    // Gives the whole bytes of the bit buffer back to the input and stores
+    // the positions.
+    auto finish = [&](FastResult r) {
+        const unsigned unusedBytes = count >> 3;
+        in -= unusedBytes;
+        count &= 7;
+        bits.hold = LowBits(hold, count);
+        bits.count = count;
+        const auto consumed = static_cast<int32_t>(in - rec.NextIn);
+        rec.NextIn = in;
+        rec.AvailIn -= consumed;
+        rec.TotalIn += static_cast<uint64_t>(consumed);
+        window.write = out;
+        return r;
+    };
+
+    // Room and input for one more symbol: a literal, or a match of up to 258
+    // bytes with 49 bits of codes and extra bits.
+    auto canContinue = [&] {
+        return static_cast<size_t>(outLimit - out) >= kFastMinRoom && inEnd - in >= kFastMinInput;
+    };
+    // Tops the bit buffer up to 56 bits or more with one 8-byte load.
+    auto refill = [&] {
         hold |= LoadLittleEndian64(in) << count;
         in += (63 - count) >> 3;
         count |= 56;
+    };
 
-        TableEntry e = Lookup(litTable, litRoot, hold);
+    FastResult result = FastResult::Stopped;
+    if (!canContinue()) return finish(result);
+    refill();
+    // `e` is always the entry of the next code, looked up ahead; at the top
+    // of the loop the buffer holds 56 bits or more.
+    TableEntry e = Lookup(litTable, litRoot, litMask, hold);
+    for (;;) {
         if (IsLiteral(e)) {
             hold >>= EntryBits(e);
             count -= EntryBits(e);
             *out++ = static_cast<uint8_t>(EntryValue(e));
-            // A second literal fits in the bits left (56 - 15 >= 15).
-            e = Lookup(litTable, litRoot, hold);
-            if (!IsLiteral(e)) continue;
-            hold >>= EntryBits(e);
-            count -= EntryBits(e);
-            *out++ = static_cast<uint8_t>(EntryValue(e));
+            // 41 bits or more are left: enough to look up the next code while
+            // the refill below adds to the top.
+            e = Lookup(litTable, litRoot, litMask, hold);
+            if (!canContinue()) break;
+            refill();
             continue;
         }
         if (!IsBase(e)) {
@@ -80,7 +109,7 @@ FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuf
         hold >>= extra;
         count -= extra;
 
-        e = Lookup(distTable, distRoot, hold);
+        e = Lookup(distTable, distRoot, distMask, hold);
         if (!IsBase(e)) {
             result = FastResult::InvalidCode;
             break;
@@ -116,19 +145,11 @@ FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuf
                 out += length - firstRun;
             }
         }
+        if (!canContinue()) break;
+        refill();
+        e = Lookup(litTable, litRoot, litMask, hold);
     }
-
-    const unsigned unusedBytes = count >> 3;
-    in -= unusedBytes;
-    count &= 7;
-    bits.hold = LowBits(hold, count);
-    bits.count = count;
-    const auto consumed = static_cast<int32_t>(in - rec.NextIn);
-    rec.NextIn = in;
-    rec.AvailIn -= consumed;
-    rec.TotalIn += static_cast<uint64_t>(consumed);
-    window.write = out;
-    return result;
+    return finish(result);
 }
 
 }  // namespace inflate_impl

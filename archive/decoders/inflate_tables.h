@@ -9,9 +9,10 @@
 // sub-table linked from the first level. Each entry is packed in 32 bits:
 //
 //   bits 31..16  value: literal byte, length/distance base, or sub-table offset
-//   bits 15..8   kind (below)
-//   bits  7..0   bits to consume: the whole code length for a leaf entry, the
-//                first-level width for a link entry
+//   bits 15..8   kind (below); each kind test is a single bit test
+//   bits  7..0   bits to consume: the whole code length for a leaf entry; for
+//                a link entry, the mask of the sub-table index (2^width - 1),
+//                taken from the bits that follow the first-level width
 namespace inflate_impl {
 
 using TableEntry = uint32_t;
@@ -27,8 +28,13 @@ constexpr uint32_t EntryKind(TableEntry e) { return (e >> 8) & 0xFF; }
 constexpr uint32_t EntryValue(TableEntry e) { return e >> 16; }
 constexpr uint32_t EntryExtraBits(TableEntry e) { return (e >> 8) & 0x1F; }
 constexpr bool IsLiteral(TableEntry e) { return (e & 0xFF00) == 0; }
-constexpr bool IsBase(TableEntry e) { return (EntryKind(e) & 0xC0) == kKindBase; }
-constexpr bool IsLink(TableEntry e) { return (EntryKind(e) & 0xE0) == kKindLink; }
+constexpr bool IsBase(TableEntry e) { return (e & (kKindBase << 8)) != 0; }
+constexpr bool IsLink(TableEntry e) { return (e & (kKindLink << 8)) != 0; }
+
+// The entry a link leads to, given the bits that follow the first level.
+inline TableEntry FollowLink(const TableEntry* table, TableEntry link, uint64_t bitsAfterRoot) {
+    return table[EntryValue(link) + (bitsAfterRoot & EntryBits(link))];
+}
 
 // A length code that needs more than the fast path's bit preload: Deflate64's
 // length code 285 (16 extra bits, lengths up to 65,538).
