@@ -33,6 +33,12 @@ protected:
     // Reads and tests the encryption header of the current entry; true when
     // the key state is ready for its data. No cipher at this level.
     virtual bool CheckPassword(TStream32& /*archive*/) { return false; }
+    // Announces the end of an entry: OnEnd with the CRC verdict, or 25151
+    // without an OnEnd handler. The verdict is false once cancelled or when
+    // the entry failed before anything was written.
+    virtual bool CheckEntryCrc(uint32_t storedCrc);
+
+    bool entryFailed_ = false;  // the current entry ended without being written
 
     bool createStoredDirs_ = false;
     bool restoreFileAttr_ = true;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "archive/unbase.h"
+#include "archive/entry_state.h"
 #include "archive/unbase_header_obj.h"
 
 class TDiskSpannObj;
@@ -17,6 +18,53 @@ class TUnZip : public TUnBase {
 public:
     TUnZip();
     ~TUnZip() override;
+
+    // Opens ArchiveFile, walks its directory and extracts the selected
+    // entries into ExtractDir, firing the events of a run; returns
+    // FilesExtracted.
+    int32_t ExtractFiles();
+    // Entries the directory walk of the last run selected.
+    int32_t EntriesSelected() const { return entriesSelected_; }
+
+protected:
+    // ---- the extraction run and the per-entry pipeline
+    void ExtractArchive(std::unique_ptr<TFileStream32>& archive) override;
+    void ExtractEntries(std::unique_ptr<TFileStream32>& archive, bool centralVariant);
+    // One entry, its headers already read; the CRC verdict.
+    bool ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_ptr<TFileStream32>& output,
+                      bool centralVariant, uint32_t attributes);
+    // The begin events and the overwrite decision; true to go on.
+    bool BeginEntry(bool isDirectory);
+    bool OpenOutput(std::unique_ptr<TFileStream32>& output);
+    void CloseOutput(std::unique_ptr<TFileStream32>& output, const std::string& path, uint32_t attributes,
+                     uint32_t dosDateTime);
+    // Progress for an entry that is not written.
+    void SkipEntry();
+    // Hands the entry's data to the decoder of its method; false only when a
+    // needed volume could not be opened.
+    bool DecodeEntry(std::unique_ptr<TFileStream32>& archive, TStream32& output);
+    // Copies up to count stored bytes; the bytes not copied.
+    uint64_t CopyStored(TStream32& archive, TStream32& output, uint64_t count);
+    // The output buffer of the byte-wise decoders.
+    void PutByte(uint8_t value);
+    void FlushOutput();
+    // The next volume of a split or spanned archive, for data that goes on there.
+    bool OpenContinuationVolume(std::unique_ptr<TFileStream32>& archive);
+    // Names that climb out of ExtractDir, and paths through symbolic links
+    // below it, are never written.
+    bool EntryNameStaysInside() const;
+    bool OutputPathFollowsNoLink() const;
+
+    // ---- the Deflate and Deflate64 driver
+    void ExtractDeflate(std::unique_ptr<TFileStream32>& archive, TStream32& output);
+    void ExtractDeflate64(std::unique_ptr<TFileStream32>& archive, TStream32& output);
+    void InflateEntry(std::unique_ptr<TFileStream32>& archive, TStream32& output, int8_t windowBits);
+
+    TEntryDescriptor entryDescriptor_;
+    TEntryOutputState entryOutput_;
+    int32_t entriesSelected_ = 0;
+
+public:
 
     // The header check for one candidate password against the current
     // entry's 12 raw header bytes; positions the entry key state on success.

@@ -77,3 +77,10 @@ TFileStream32::TFileStream32(const std::string& fileName, uint16_t mode)
 TFileStream32::~TFileStream32() {
     if (handle_ >= 0 && platform::CloseFileHandle(handle_)) handle_ = -1;
 }
+
+bool TFileStream32::Close() {
+    if (handle_ < 0) return true;
+    const bool closed = platform::CloseFileHandle(handle_);
+    handle_ = -1;
+    return closed;
+}

@@ -42,4 +42,8 @@ class TFileStream32 : public THandleStream32 {
 public:
     TFileStream32(const std::string& fileName, uint16_t mode);
     ~TFileStream32() override;
+
+    // Closes the handle now, so that a failing close can be reported; false
+    // when the system refuses. The handle is -1 afterwards either way.
+    bool Close();
 };

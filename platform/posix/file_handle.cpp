@@ -32,7 +32,8 @@ int CreateFileHandle(const std::string& path) {
         errno = EACCES;
         return -1;
     }
-    int handle = ::open(path.c_str(), O_CLOEXEC | O_RDWR | O_CREAT | O_TRUNC, 0666);
+    // Never through a symbolic link: an extracted file must land where its name says.
+    int handle = ::open(path.c_str(), O_CLOEXEC | O_NOFOLLOW | O_RDWR | O_CREAT | O_TRUNC, 0666);
     return handle < 0 ? -1 : handle;
 }
 

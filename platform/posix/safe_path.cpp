@@ -1,0 +1,39 @@
+#include "platform/safe_path.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "platform/file_system.h"
+
+namespace platform {
+
+bool ForceDirectories(const std::string& folder) {
+    if (folder.empty()) return false;
+    for (size_t at = folder.find(kPathSeparator, 1); at != std::string::npos;
+         at = folder.find(kPathSeparator, at + 1)) {
+        const std::string part = folder.substr(0, at);
+        if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    }
+    if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    return DirectoryExists(folder);
+}
+
+bool PathHasLinkBelow(const std::string& root, const std::string& path) {
+    if (root.empty() || path.compare(0, root.size(), root) != 0) return false;
+    size_t at = root.size();
+    while (at < path.size()) {
+        size_t end = path.find(kPathSeparator, at);
+        if (end == std::string::npos) end = path.size();
+        if (end > at) {
+            struct stat st {};
+            const std::string part = path.substr(0, end);
+            if (::lstat(part.c_str(), &st) != 0) return false;  // nothing exists further down
+            if (S_ISLNK(st.st_mode)) return true;
+        }
+        at = end + 1;
+    }
+    return false;
+}
+
+}  // namespace platform

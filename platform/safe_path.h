@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// Creates a folder with all its missing parents; true when it exists afterwards.
+bool ForceDirectories(const std::string& folder);
+
+// True when some part of `path` after the folder `root` exists as a symbolic
+// link, so that writing along `path` could land outside `root`. A path that
+// does not start with `root` is not looked at.
+bool PathHasLinkBelow(const std::string& root, const std::string& path);
+
+}  // namespace platform

@@ -1,0 +1,277 @@
+// The extraction run as its events show it: order, counts, results and the
+// files left behind, on archives built byte by byte.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "archive/unzip.h"
+#include "extract_test_support.h"
+#include "frame_test_support.h"
+
+using namespace extract_test;
+using frame_test::ReadFile;
+using frame_test::SampleText;
+using frame_test::WriteFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+class ExtractRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = frame_test::MakeTempDir();
+        target_ = dir_ + "out/";
+        log_.folder = target_;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // Writes the archive, points the component at it and runs.
+    int32_t Run(const std::vector<Entry>& entries) {
+        WriteFile(dir_ + "a.zip", BuildZip(entries));
+        unzip_.SetArchiveFile(dir_ + "a.zip");
+        unzip_.SetFileSpec({"*.*"});
+        unzip_.SetExtractDir(target_);
+        return unzip_.ExtractFiles();
+    }
+    std::vector<std::string> Lines(std::initializer_list<std::string> middle) {
+        std::vector<std::string> lines{"Activate"};
+        lines.insert(lines.end(), middle);
+        lines.push_back("Deactivate");
+        return lines;
+    }
+
+    std::string dir_, target_;
+    TUnZip unzip_;
+    EventLog log_{unzip_};
+};
+
+TEST_F(ExtractRun, EmptyArchiveFileReportsNotFoundAndNothingElse) {
+    EXPECT_EQ(unzip_.ExtractFiles(), 0);
+    EXPECT_EQ(log_.lines, std::vector<std::string>{"Error 25192 "});
+}
+
+TEST_F(ExtractRun, EmptyFileSpecActivatesAndDeactivatesOnly) {
+    WriteFile(dir_ + "a.zip", BuildZip({{"a.txt", "abc"}}));
+    unzip_.SetArchiveFile(dir_ + "a.zip");
+    unzip_.SetExtractDir(target_);
+    EXPECT_EQ(unzip_.ExtractFiles(), 0);
+    EXPECT_EQ(log_.lines, Lines({}));
+    EXPECT_FALSE(fs::exists(target_));
+}
+
+TEST_F(ExtractRun, StoredAndDeflatedEntriesAreWrittenWithTheirDate) {
+    const std::string text = SampleText(5000);
+    EXPECT_EQ(Run({{"a.txt", text}, {"sub/b.txt", text, 8}, {"e.txt", ""}}), 3);
+    EXPECT_EQ(log_.lines, Lines({"Begin a.txt 1", "Progress 100 50", "End a.txt pass", "Begin sub/b.txt 2",
+                                 "Progress 100 100", "End sub/b.txt pass", "Begin e.txt 3", "End e.txt pass"}));
+    EXPECT_EQ(ReadFile(target_ + "a.txt"), text);
+    EXPECT_EQ(ReadFile(target_ + "sub/b.txt"), text);
+    ASSERT_TRUE(fs::exists(target_ + "e.txt"));
+    EXPECT_EQ(fs::file_size(target_ + "e.txt"), 0u);
+
+    struct stat st {};
+    ASSERT_EQ(stat((target_ + "e.txt").c_str(), &st), 0);
+    std::tm local{};
+    localtime_r(&st.st_mtime, &local);
+    EXPECT_EQ(local.tm_year + 1900, 2021);
+    EXPECT_EQ(local.tm_mon + 1, 6);
+    EXPECT_EQ(local.tm_mday, 15);
+    EXPECT_EQ(local.tm_hour, 10);
+    EXPECT_EQ(local.tm_min, 20);
+    EXPECT_EQ(local.tm_sec, 30);
+}
+
+TEST_F(ExtractRun, SkipModeWithoutConfirmationSkipsEveryEntry) {
+    unzip_.SetOverwriteMode(omSkip);
+    EXPECT_EQ(Run({{"a.txt", "0123456789"}, {"e.txt", ""}}), 0);
+    EXPECT_EQ(log_.lines, Lines({"Begin a.txt 1", "Progress 100 100", "Begin e.txt 1", "Progress 0 100"}));
+    EXPECT_FALSE(fs::exists(target_ + "a.txt"));
+}
+
+TEST_F(ExtractRun, ReadOnlyTargetIsNotReplacedAndNotCounted) {
+    fs::create_directories(target_);
+    WriteFile(target_ + "a.txt", "old");
+    fs::permissions(target_ + "a.txt", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_EQ(Run({{"a.txt", "new data"}, {"b.txt", "bb"}}), 1);
+    EXPECT_EQ(log_.lines, Lines({"Begin a.txt 1", "Error 25235 a.txt", "Progress 100 80", "End a.txt fail",
+                                 "Begin b.txt 1", "Progress 100 100", "End b.txt pass"}));
+    EXPECT_EQ(ReadFile(target_ + "a.txt"), "old");
+}
+
+TEST_F(ExtractRun, RefusedInOnBeginStillAdvancesTheArchiveProgress) {
+    log_.refuse = "a.txt";
+    EXPECT_EQ(Run({{"a.txt", std::string(100, 'a')}, {"b.txt", std::string(300, 'b')}}), 1);
+    EXPECT_EQ(log_.lines, Lines({"Begin a.txt 1", "Progress 100 25", "Begin b.txt 1", "Progress 100 100",
+                                 "End b.txt pass"}));
+    EXPECT_FALSE(fs::exists(target_ + "a.txt"));
+}
+
+TEST_F(ExtractRun, DirectoryEntryPassesWithoutBeginAndIsCreatedOnlyWhenAsked) {
+    for (const bool create : {false, true}) {
+        SCOPED_TRACE(create);
+        fs::remove_all(target_);
+        log_.lines.clear();
+        unzip_.SetCreateStoredDirs(create);
+        EXPECT_EQ(Run({{"d/", "", 0, 0x10}}), 0);
+        EXPECT_EQ(log_.lines, Lines({"End d/ pass"}));
+        EXPECT_EQ(fs::is_directory(target_ + "d"), create);
+    }
+}
+
+TEST_F(ExtractRun, UnsupportedMethodsLeaveAnEmptyFileAndFailTheCheck) {
+    EXPECT_EQ(Run({{"m7.bin", "xyz", 7}, {"m12.bin", "xyz", 12}}), 2);
+    EXPECT_EQ(log_.lines, Lines({"Begin m7.bin 1", "Error 25326 m7.bin", "End m7.bin fail", "Begin m12.bin 2",
+                                 "Error 25326 m12.bin", "End m12.bin fail"}));
+    EXPECT_EQ(fs::file_size(target_ + "m7.bin"), 0u);
+    EXPECT_EQ(fs::file_size(target_ + "m12.bin"), 0u);
+}
+
+TEST_F(ExtractRun, DriveAndRootPrefixesAreDropped) {
+    struct Case {
+        std::string stored;
+        bool useStoredDirs;
+        std::string written;
+    };
+    for (const Case& c : {Case{"C:\\data\\a.txt", true, "data/a.txt"}, Case{"C:\\data\\a.txt", false, "a.txt"},
+                          Case{"\\a.txt", true, "a.txt"}, Case{"/abs/b.txt", true, "abs/b.txt"}}) {
+        SCOPED_TRACE(c.stored);
+        fs::remove_all(target_);
+        unzip_.SetUseStoredDirs(c.useStoredDirs);
+        EXPECT_EQ(Run({{c.stored, "payload"}}), 1);
+        EXPECT_EQ(ReadFile(target_ + c.written), "payload");
+    }
+}
+
+TEST_F(ExtractRun, CancelFromProgressStopsAfterTheCurrentChunk) {
+    const std::string data = SampleText(100000);
+    log_.cancelAtProgress = 1;
+    Run({{"big.bin", data}, {"next.bin", "n"}});
+    const std::vector<std::string> expected = Lines({"Begin big.bin 1", "Progress 33 33",
+                                                     "Error 25443 " + dir_ + "a.zip big.bin", "End big.bin fail"});
+    EXPECT_EQ(log_.lines, expected);
+    EXPECT_EQ(ReadFile(target_ + "big.bin"), data.substr(0, 32768));
+    EXPECT_FALSE(fs::exists(target_ + "next.bin"));
+}
+
+TEST_F(ExtractRun, AttributesOtherThanPlainArchiveAreApplied) {
+    using fs::perms;
+    const uint32_t unixRw = (0100640u << 16) | 0x20;
+    EXPECT_EQ(Run({{"plain", "p", 0, 0x20}, {"readonly", "r", 0, 0x21}, {"unix", "u", 0, unixRw}}), 3);
+    const auto mode = [&](const std::string& name) { return fs::status(target_ + name).permissions() & perms::all; };
+    EXPECT_NE(mode("plain") & perms::owner_write, perms::none);
+    EXPECT_EQ(mode("readonly") & (perms::owner_write | perms::group_write | perms::others_write), perms::none);
+    EXPECT_EQ(mode("unix"), perms::owner_read | perms::owner_write | perms::group_read);
+
+    fs::remove_all(target_);
+    unzip_.SetRestoreFileAttr(false);
+    Run({{"readonly", "r", 0, 0x21}});
+    EXPECT_NE(mode("readonly") & perms::owner_write, perms::none);
+}
+
+TEST_F(ExtractRun, ConfirmedOverwriteNeedsItsHandler) {
+    fs::create_directories(target_);
+    WriteFile(target_ + "a.txt", "old");
+    unzip_.SetConfirmOverwrites(true);
+    EXPECT_EQ(Run({{"a.txt", "new"}}), 0);
+    EXPECT_EQ(log_.lines, Lines({"Begin a.txt 1", "Error 25270 a.txt OnFileExists", "Progress 100 100"}));
+    EXPECT_EQ(ReadFile(target_ + "a.txt"), "old");
+}
+
+TEST_F(ExtractRun, FileExistsHandlerRenamesOrSkips) {
+    fs::create_directories(target_);
+    WriteFile(target_ + "a.txt", "old");
+    WriteFile(target_ + "b.txt", "old b");
+    unzip_.SetConfirmOverwrites(true);
+    std::vector<std::string> asked;
+    unzip_.OnFileExists = [&](TObject*, const std::string& f, std::string& newName, TOverwriteMode& mode) {
+        asked.push_back(log_.Short(f));
+        if (log_.Short(f) == "a.txt") newName = target_ + "renamed/a2.txt";
+        else mode = omSkip;
+    };
+    EXPECT_EQ(Run({{"a.txt", "new a"}, {"b.txt", "new b"}}), 1);
+    EXPECT_EQ(asked, (std::vector<std::string>{"a.txt", "b.txt"}));
+    EXPECT_EQ(log_.lines, Lines({"Begin a.txt 1", "Progress 100 50", "End renamed/a2.txt pass", "Begin b.txt 2",
+                                 "Progress 100 100"}));
+    EXPECT_EQ(ReadFile(target_ + "a.txt"), "old");
+    EXPECT_EQ(ReadFile(target_ + "renamed/a2.txt"), "new a");
+    EXPECT_EQ(ReadFile(target_ + "b.txt"), "old b");
+}
+
+TEST_F(ExtractRun, DeflateEntryOfHundredThousandBytesReportsFourSteps) {
+    const std::string data = SampleText(100000);
+    EXPECT_EQ(Run({{"d.bin", data, 8}}), 1);
+    EXPECT_EQ(log_.lines, Lines({"Begin d.bin 1", "Progress 33 33", "Progress 66 66", "Progress 98 98",
+                                 "Progress 100 100", "End d.bin pass"}));
+    EXPECT_EQ(ReadFile(target_ + "d.bin"), data);
+}
+
+TEST_F(ExtractRun, TruncatedDeflateEntryFailsItsCrcAndTheRunGoesOn) {
+    const std::string data = SampleText(60000);
+    const std::string deflated = RawDeflate(data);
+    unzip_.OnEnd = nullptr;
+    Entry cut("cut.bin", data, 8);
+    cut.packedData = deflated.substr(0, deflated.size() / 2);
+    EXPECT_EQ(Run({cut, {"next.txt", "still here"}}), 2);
+    ASSERT_GE(log_.lines.size(), 4u);
+    EXPECT_EQ(log_.lines[1], "Begin cut.bin 1");
+    EXPECT_NE(std::find(log_.lines.begin(), log_.lines.end(), "Error 25151 cut.bin"), log_.lines.end());
+    EXPECT_LT(fs::file_size(target_ + "cut.bin"), data.size());
+    EXPECT_EQ(ReadFile(target_ + "next.txt"), "still here");
+    EXPECT_EQ(log_.lines.back(), "Deactivate");
+}
+
+TEST_F(ExtractRun, OutputNeverExceedsTheDeclaredSize) {
+    const std::string zeros(1 << 20, '\0');
+    for (const uint16_t method : {uint16_t{0}, uint16_t{8}}) {
+        SCOPED_TRACE(method);
+        fs::remove_all(target_);
+        log_.lines.clear();
+        Entry bomb("bomb.bin", zeros, method);
+        bomb.declaredSize = 1000u;
+        Run({bomb});
+        EXPECT_EQ(fs::file_size(target_ + "bomb.bin"), 1000u);
+        EXPECT_EQ(log_.lines[log_.lines.size() - 2], "End bomb.bin fail");
+    }
+}
+
+TEST_F(ExtractRun, NamesClimbingOutOfTheTargetAreRefused) {
+    fs::create_directories(dir_ + "outside");
+    EXPECT_EQ(Run({{"../evil.txt", "x"}, {"a/../../evil2.txt", "x"}, {"..", "x"}, {"ok/..name", "fine"}}), 1);
+    EXPECT_EQ(log_.lines,
+              Lines({"Error 25245 ../evil.txt ../evil.txt", "Progress 100 14", "End ../evil.txt fail",
+                     "Error 25245 a/../../evil2.txt a/../../evil2.txt", "Progress 100 29",
+                     "End a/../../evil2.txt fail", "Error 25245 .. ..", "Progress 100 43", "End .. fail",
+                     "Begin ok/..name 1", "Progress 100 100", "End ok/..name pass"}));
+    EXPECT_FALSE(fs::exists(dir_ + "evil.txt"));
+    EXPECT_FALSE(fs::exists(dir_ + "evil2.txt"));
+    EXPECT_EQ(ReadFile(target_ + "ok/..name"), "fine");
+}
+
+TEST_F(ExtractRun, SymbolicLinksInTheTargetAreNeverFollowed) {
+    fs::create_directories(dir_ + "outside");
+    fs::create_directories(target_);
+    WriteFile(dir_ + "outside/f", "untouched");
+    fs::create_directory_symlink(dir_ + "outside", target_ + "link");
+    fs::create_symlink(dir_ + "outside/f", target_ + "flink");
+    EXPECT_EQ(Run({{"link/x.txt", "x"}, {"flink", "y"}, {"link/", "", 0, 0x10}}), 0);
+    EXPECT_EQ(log_.lines, Lines({"Begin link/x.txt 1", "Error 25245 link/x.txt link/x.txt", "Progress 100 50",
+                                 "End link/x.txt fail", "Begin flink 1", "Error 25245 flink flink",
+                                 "Progress 100 100", "End flink fail", "End link/ pass"}));
+    EXPECT_FALSE(fs::exists(dir_ + "outside/x.txt"));
+
+    // A folder entry under the link is not created through it either.
+    log_.lines.clear();
+    unzip_.SetCreateStoredDirs(true);
+    Run({{"link/made/", "", 0, 0x10}});
+    EXPECT_EQ(log_.lines, Lines({"End link/made/ fail"}));
+    EXPECT_FALSE(fs::exists(dir_ + "outside/made"));
+    EXPECT_EQ(ReadFile(dir_ + "outside/f"), "untouched");
+    EXPECT_TRUE(fs::is_symlink(target_ + "flink"));
+}
+
+}  // namespace

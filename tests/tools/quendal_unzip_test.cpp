@@ -1,0 +1,286 @@
+// quendal-unzip run as a program: archives made by zip, 7zz and Python's
+// zipfile come out as the files they were made from; exit statuses; hostile
+// archives leave nothing outside the target.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kProgram = QUENDAL_UNZIP_PROGRAM;
+
+std::string MakeTempDir() {
+    std::string pattern = (fs::temp_directory_path() / "quendal-unzip-XXXXXX").string();
+    const char* made = mkdtemp(pattern.data());
+    return made ? std::string(made) + "/" : std::string();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The exit status of a shell command; -1 when it did not exit normally (a crash).
+int Shell(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Text that deflates to about half: hexadecimal noise.
+std::string Noise(size_t size, uint32_t seed) {
+    std::string text;
+    while (text.size() < size) {
+        seed = seed * 1103515245u + 12345u;
+        text += "0123456789abcdef"[(seed >> 16) & 15];
+    }
+    return text;
+}
+
+class QuendalUnzip : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = MakeTempDir();
+        ASSERT_FALSE(dir_.empty());
+        src_ = dir_ + "src/";
+        out_ = dir_ + "out/";
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // A tree of ASCII-named files of mixed kinds and sizes.
+    void MakeSources() {
+        std::string words;
+        for (int i = 0; i < 20000; ++i) words += "line " + std::to_string(i * 37 % 1009) + " of text\n";
+        WriteFile(src_ + "words.txt", words);
+        WriteFile(src_ + "noise.bin", Noise(300000, 11));
+        WriteFile(src_ + "empty", "");
+        WriteFile(src_ + "one", "A");
+        WriteFile(src_ + "sub/deeper/inner.txt", words.substr(0, 5000));
+    }
+    int Unzip(const std::string& args) { return Shell(kProgram + " " + args + " >" + dir_ + "stdout 2>" + dir_ + "stderr"); }
+    bool SameTree(const std::string& a, const std::string& b) { return Shell("diff -r " + a + " " + b + " >/dev/null") == 0; }
+    std::string Stderr() { return ReadFile(dir_ + "stderr"); }
+    std::string Stdout() { return ReadFile(dir_ + "stdout"); }
+
+    std::string dir_, src_, out_;
+};
+
+TEST_F(QuendalUnzip, ArchivesOfOtherToolsExtractToTheirSources) {
+    MakeSources();
+    struct Case {
+        std::string name, make, options;
+    };
+    const std::string zipIn = "cd " + src_ + " && ";
+    const std::vector<Case> cases = {
+        {"stored", zipIn + "zip -q -r -0 ../a.zip .", ""},
+        {"deflate-1", zipIn + "zip -q -r -1 ../a.zip .", ""},
+        {"deflate-6", zipIn + "zip -q -r -6 ../a.zip .", ""},
+        {"deflate-9", zipIn + "zip -q -r -9 ../a.zip .", ""},
+        {"deflate64", zipIn + "7zz a -tzip -mm=Deflate64 -mx=9 ../a.zip . >/dev/null", ""},
+        {"7zz-deflate", zipIn + "7zz a -tzip -mx=5 ../a.zip . >/dev/null", ""},
+        {"password", zipIn + "zip -q -r -P 's3 cret' ../a.zip .", "-P 's3 cret'"},
+        {"7zz-password", zipIn + "7zz a -tzip -mm=Deflate64 -p'pw' -mem=ZipCrypto ../a.zip . >/dev/null", "-P pw"},
+        {"split", zipIn + "zip -q -r -s 64k ../a.zip .", ""},
+        {"zip64", zipIn + "zip -q -r -fz ../a.zip .", ""},
+        {"pipe", zipIn + "zip -q -r - . > ../a.zip", ""},
+        {"python", zipIn + "python3 -c \"import zipfile,os\nwith zipfile.ZipFile('../a.zip','w',zipfile.ZIP_DEFLATED) as z:\n"
+                           " [z.write(os.path.join(r,f),os.path.relpath(os.path.join(r,f))) for r,d,fs in os.walk('.') for f in fs]\"",
+         ""},
+        {"python-zip64", zipIn + "python3 -c \"import zipfile,os\nwith zipfile.ZipFile('../a.zip','w',zipfile.ZIP_STORED) as z:\n"
+                                 " [z.open(os.path.relpath(os.path.join(r,f)),'w',force_zip64=True).write(open(os.path.join(r,f),'rb').read()) for r,d,fs in os.walk('.') for f in fs]\"",
+         ""},
+        {"stub", zipIn + "zip -q -r ../b.zip . && head -c 5000 /bin/sh > ../a.zip && cat ../b.zip >> ../a.zip && zip -q -A ../a.zip", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Shell("rm -rf " + out_ + " " + dir_ + "a.z* " + dir_ + "b.zip");
+        ASSERT_EQ(Shell(c.make), 0);
+        EXPECT_EQ(Unzip("-q " + c.options + " -d " + out_ + " " + dir_ + "a.zip"), 0) << Stderr();
+        EXPECT_EQ(Stdout(), "");
+        EXPECT_TRUE(SameTree(src_, out_));
+    }
+}
+
+TEST_F(QuendalUnzip, KoreanNamesFromUtf8FlaggedAndOemArchives) {
+    const std::string name = "한글 폴더/자료 파일.txt";
+    WriteFile(src_ + name, "내용\n");
+    ASSERT_EQ(Shell("cd " + src_ + " && 7zz a -tzip ../k7.zip . >/dev/null"), 0);
+    ASSERT_EQ(Shell("cd " + dir_ + " && python3 -c \"import zipfile\n"
+                    "z=zipfile.ZipFile('kp.zip','w')\n"
+                    "z.writestr('" + name + "','내용\\n')\n"
+                    "z.close()\""),
+              0);
+    // The same name in the OEM code page, without the UTF-8 flag.
+    ASSERT_EQ(Shell("cd " + dir_ + " && python3 -c \"import zipfile,struct\n"
+                    "n='" + name + "'.encode('cp949')\n"
+                    "d='내용\\n'.encode()\n"
+                    "import zlib\n"
+                    "c=zlib.crc32(d)\n"
+                    "loc=struct.pack('<IHHHIIIIHH',0x04034b50,20,0,0,0x00210000,c,len(d),len(d),len(n),0)+n+d\n"
+                    "cen=struct.pack('<IHHHHIIIIHHHHHII',0x02014b50,20,20,0,0,0x00210000,c,len(d),len(d),len(n),0,0,0,0,0x20,0)+n\n"
+                    "end=struct.pack('<IHHHHIIH',0x06054b50,0,0,1,1,len(cen),len(loc),0)\n"
+                    "open('ko.zip','wb').write(loc+cen+end)\""),
+              0);
+    for (const std::string archive : {"k7.zip", "kp.zip", "ko.zip"}) {
+        SCOPED_TRACE(archive);
+        fs::remove_all(out_);
+        EXPECT_EQ(Unzip("-q -d " + out_ + " " + dir_ + archive), 0) << Stderr();
+        EXPECT_EQ(ReadFile(out_ + name), "내용\n");
+    }
+}
+
+TEST_F(QuendalUnzip, ListsTheSelectedEntriesWithTotals) {
+    MakeSources();
+    ASSERT_EQ(Shell("cd " + src_ + " && zip -q -r ../a.zip ."), 0);
+    EXPECT_EQ(Unzip("-l " + dir_ + "a.zip '*.txt'"), 0);
+    const std::string listing = Stdout();
+    EXPECT_NE(listing.find(" " + std::to_string(fs::file_size(src_ + "words.txt")) + " "), std::string::npos);
+    EXPECT_NE(listing.find("sub/deeper/inner.txt"), std::string::npos);
+    EXPECT_NE(listing.find("words.txt"), std::string::npos);
+    EXPECT_EQ(listing.find("noise.bin"), std::string::npos);
+    EXPECT_NE(listing.find("2 files"), std::string::npos);
+    EXPECT_FALSE(fs::exists(out_));
+}
+
+TEST_F(QuendalUnzip, SelectsByFileSpecAndJunksFolders) {
+    MakeSources();
+    ASSERT_EQ(Shell("cd " + src_ + " && zip -q -r ../a.zip ."), 0);
+    EXPECT_EQ(Unzip("-j -d " + out_ + " " + dir_ + "a.zip '*.txt'"), 0);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(out_)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"inner.txt", "words.txt"}));
+    EXPECT_NE(Stdout().find("extracting: " + out_ + "inner.txt"), std::string::npos);
+}
+
+TEST_F(QuendalUnzip, ExitStatuses) {
+    MakeSources();
+    ASSERT_EQ(Shell("cd " + src_ + " && zip -q -r ../a.zip . && zip -q -r -P right ../p.zip ."), 0);
+    // A stored entry whose data is changed after the fact fails its CRC check.
+    ASSERT_EQ(Shell("cd " + src_ + " && zip -q -0 ../c.zip one"), 0);
+    std::string damaged = ReadFile(dir_ + "c.zip");
+    const size_t dataStart = 30 + 3 + static_cast<uint8_t>(damaged[28]) + 256 * static_cast<uint8_t>(damaged[29]);
+    ASSERT_EQ(damaged[dataStart], 'A');
+    damaged[dataStart] = 'B';
+    WriteFile(dir_ + "c.zip", damaged);
+    WriteFile(dir_ + "not.zip", "this is no archive at all, only text");
+    fs::copy_file(std::string(QUENDAL_TEST_FIXTURES) + "/extract/moby.zip", dir_ + "moby.zip");
+
+    struct Case {
+        std::string args;
+        int status;
+        std::string message;  // a piece of what stderr shows
+    };
+    const std::vector<Case> cases = {
+        {dir_ + "a.zip", 0, ""},
+        {dir_ + "missing.zip", 9, "cannot find"},
+        {dir_ + "not.zip", 9, "not a ZIP archive"},
+        {dir_ + "a.zip 'nothing*'", 11, "matched"},
+        {dir_ + "c.zip", 2, "error 25151: File fails CRC check"},
+        {dir_ + "moby.zip", 81, "error 25326: Unsupported compression method"},
+        {"-P wrong " + dir_ + "p.zip", 82, "error 26517: Invalid password"},
+        {"-P '' " + dir_ + "p.zip", 82, "error 26517: Invalid password"},
+        {dir_ + "p.zip", 82, "error 26517: Invalid password"},
+        {"-x " + dir_ + "a.zip", 10, "unknown option"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        fs::remove_all(out_);
+        EXPECT_EQ(Unzip("-q -d " + out_ + " " + c.args + " </dev/null"), c.status);
+        EXPECT_NE(Stderr().find(c.message), std::string::npos) << Stderr();
+    }
+}
+
+TEST_F(QuendalUnzip, ExistingFilesAreKeptOrReplacedByTheOverwriteFlags) {
+    MakeSources();
+    ASSERT_EQ(Shell("cd " + src_ + " && zip -q -r ../a.zip ."), 0);
+    fs::create_directories(out_);
+    WriteFile(out_ + "one", "old");
+    fs::permissions(out_ + "one", fs::perms::owner_read);
+
+    EXPECT_EQ(Unzip("-n -d " + out_ + " " + dir_ + "a.zip"), 1);  // skipped on request
+    EXPECT_EQ(ReadFile(out_ + "one"), "old");
+    EXPECT_EQ(ReadFile(out_ + "words.txt"), ReadFile(src_ + "words.txt"));
+
+    EXPECT_EQ(Unzip("-d " + out_ + " " + dir_ + "a.zip </dev/null"), 1);  // no terminal to ask: kept
+    EXPECT_EQ(ReadFile(out_ + "one"), "old");
+
+    EXPECT_EQ(Unzip("-o -q -d " + out_ + " " + dir_ + "a.zip"), 0);
+    EXPECT_EQ(ReadFile(out_ + "one"), "A");
+}
+
+TEST_F(QuendalUnzip, SplitArchiveWithAMissingVolumeFails) {
+    MakeSources();
+    ASSERT_EQ(Shell("cd " + src_ + " && zip -q -r -s 64k ../a.zip ."), 0);
+    fs::remove(dir_ + "a.z02");
+    EXPECT_EQ(Unzip("-q -d " + out_ + " " + dir_ + "a.zip </dev/null"), 2);
+    EXPECT_NE(Stderr().find("a.z02) is missing"), std::string::npos) << Stderr();
+}
+
+TEST_F(QuendalUnzip, HostileArchivesWriteNothingOutsideTheTarget) {
+    fs::create_directories(dir_ + "outside");
+    fs::create_directories(out_);
+    WriteFile(dir_ + "outside/victim", "untouched");
+    fs::create_directory_symlink(dir_ + "outside", out_ + "link");
+    fs::create_symlink(dir_ + "outside/victim", out_ + "victimlink");
+    const std::string script = R"PY(
+import zipfile, zlib, struct, sys
+d = sys.argv[1]
+with zipfile.ZipFile(d + 'names.zip', 'w') as z:
+    for n in ['../up.txt', '../../up2.txt', 'a/../../up3.txt', '/abs/rooted.txt', '//double.txt',
+              'C:\\drive\\d.txt', 'link/through.txt', 'victimlink', 'ok.txt']:
+        info = zipfile.ZipInfo(n)
+        z.writestr(info, 'payload ' + n)
+# A bomb: a megabyte of zeros declared as 100 bytes.
+data = bytes(1 << 20)
+c = zlib.compressobj(9, zlib.DEFLATED, -15)
+packed = c.compress(data) + c.flush()
+n = b'bomb.bin'
+crc = zlib.crc32(data)
+loc = struct.pack('<IHHHIIIIHH', 0x04034b50, 20, 0, 8, 0x00210000, crc, len(packed), 100, len(n), 0) + n + packed
+cen = struct.pack('<IHHHHIIIIHHHHHII', 0x02014b50, 20, 20, 0, 8, 0x00210000, crc, len(packed), 100, len(n), 0, 0, 0, 0, 0x20, 0) + n
+# A second central header whose local offset points back at the directory.
+cen2 = struct.pack('<IHHHHIIIIHHHHHII', 0x02014b50, 20, 20, 0, 0, 0x00210000, 0, 4, 4, 4, 0, 0, 0, 0, 0x20, len(loc)) + b'loop'
+end = struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, 2, 2, len(cen) + len(cen2), len(loc), 0)
+open(d + 'bomb.zip', 'wb').write(loc + cen + cen2 + end)
+)PY";
+    WriteFile(dir_ + "make.py", script);
+    ASSERT_EQ(Shell("python3 " + dir_ + "make.py " + dir_), 0);
+
+    EXPECT_EQ(Unzip("-o -q -d " + out_ + " " + dir_ + "names.zip"), 2);
+    EXPECT_NE(Stderr().find("error 25245: Invalid file name: ../up.txt"), std::string::npos) << Stderr();
+    EXPECT_EQ(ReadFile(out_ + "ok.txt"), "payload ok.txt");
+    EXPECT_EQ(ReadFile(out_ + "abs/rooted.txt"), "payload /abs/rooted.txt");
+    EXPECT_EQ(ReadFile(out_ + "drive/d.txt"), "payload C:\\drive\\d.txt");
+    EXPECT_EQ(ReadFile(out_ + "double.txt"), "payload //double.txt");
+
+    EXPECT_EQ(Unzip("-o -q -d " + out_ + " " + dir_ + "bomb.zip"), 2);
+    EXPECT_EQ(fs::file_size(out_ + "bomb.bin"), 100u);
+    EXPECT_NE(Stderr().find("error 25114: Bad file header: loop"), std::string::npos) << Stderr();
+    EXPECT_NE(Stderr().find("error 25151: File fails CRC check: " + out_ + "bomb.bin"), std::string::npos);
+
+    std::vector<std::string> outside;
+    for (const auto& entry : fs::recursive_directory_iterator(dir_ + "outside"))
+        outside.push_back(entry.path().filename().string());
+    EXPECT_EQ(outside, std::vector<std::string>{"victim"});
+    EXPECT_EQ(ReadFile(dir_ + "outside/victim"), "untouched");
+    for (const std::string up : {"up.txt", "up2.txt", "up3.txt"}) {
+        EXPECT_FALSE(fs::exists(dir_ + up));
+        EXPECT_FALSE(fs::exists(fs::path(dir_).parent_path().parent_path() / up));
+    }
+    EXPECT_FALSE(fs::exists("/abs/rooted.txt"));
+}
+
+}  // namespace
