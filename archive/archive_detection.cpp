@@ -198,9 +198,10 @@ TArcType ArchiveDetector::ProbeSfxOffsets() {
             return type;
         }
     }
+    // Of the six bytes at 1947 only the first five are compared.
     uint8_t lha[6];
-    if (size > 1949 && ReadExactly(1947, lha, 6) && lha[0] == '-' && lha[1] == 'l' && lha[2] == 'h' &&
-        lha[4] == '-') {
+    if (size > 1949 && source_.ReadAt(1947, lha, sizeof lha) >= 5 && lha[0] == '-' && lha[1] == 'l' &&
+        lha[2] == 'h' && lha[4] == '-') {
         facts_.ArchiveOffset = 1945;
         return atLhaExe;
     }

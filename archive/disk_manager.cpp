@@ -3,6 +3,7 @@
 #include "archive/error_codes.h"
 #include "platform/errors.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -29,8 +30,10 @@ bool AskRetry(const TDrivePrompt& prompt, TObject* sender, const std::string& dr
 uint16_t DiskNumberOfLabel(const std::string& label) {
     const size_t mark = label.rfind(kLabelMark);
     if (mark == std::string::npos) return 0;
-    const std::string digits = label.substr(mark + std::char_traits<char>::length(kLabelMark));
-    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return 0;
+    std::string digits = label.substr(mark + std::char_traits<char>::length(kLabelMark));
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return 0;
+    digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size() - 1));  // labels may pad with zeros
+    if (digits.size() > 5) return 0;
     const unsigned long number = std::stoul(digits);
     return number > 0xFFFF ? 0 : static_cast<uint16_t>(number);
 }

@@ -1,6 +1,7 @@
 #include "archive/zip_common.h"
 
 #include <cmath>
+#include <limits>
 
 #include "archive/crc.h"
 #include "archive/disk_manager.h"
@@ -78,7 +79,18 @@ void TZipCommon::RaiseError(TExceptionClass exceptionClass, const std::string& f
 void TZipCommon::ReportProgress(int64_t fileDone, int64_t fileSize, int64_t archiveTotal) {
     try {
         lastFilePercent_ = Percent(fileDone, fileSize);
-        lastArchivePercent_ = Percent(archiveTotal - bytesRemaining_, archiveTotal);
+        // Both counts derive from sizes the archive declares: a difference
+        // beyond 64 bits saturates, which Percent clamps the same way.
+        constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+        constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+        int64_t archiveDone = 0;
+        if (bytesRemaining_ < 0 && archiveTotal > kMax + bytesRemaining_)
+            archiveDone = kMax;
+        else if (bytesRemaining_ > 0 && archiveTotal < kMin + bytesRemaining_)
+            archiveDone = kMin;
+        else
+            archiveDone = archiveTotal - bytesRemaining_;
+        lastArchivePercent_ = Percent(archiveDone, archiveTotal);
         platform::ProcessMessages();
         if (OnProgress) OnProgress(this, lastFilePercent_, lastArchivePercent_);
     } catch (...) {

@@ -81,6 +81,10 @@ int64_t LocateZipDirectory(ByteSource& source, ArchiveFacts& facts) {
     facts.HeaderState = {htEnding};
     const int64_t endPosition = size - window + hit;
     const uint8_t* end = &tail[static_cast<size_t>(hit)];
+    if (hit >= 20 && LoadLe32(end - 20) == kZip64LocatorSignature) {
+        facts.HeaderState.Include(htLocator);
+        if (hit >= 76 && LoadLe32(end - 76) == kZip64EndSignature) facts.HeaderState.Include(htEnding64);
+    }
     int64_t directory;
     if (wide) {
         StoreWideEndRecord(end, facts);
@@ -90,15 +94,10 @@ int64_t LocateZipDirectory(ByteSource& source, ArchiveFacts& facts) {
     } else {
         std::memcpy(facts.EndArea.data(), end, TZipEndRecord::kSize);
         facts.CommentStart = endPosition + static_cast<int64_t>(TZipEndRecord::kSize);
-        if (hit >= 20 && LoadLe32(end - 20) == kZip64LocatorSignature) {
-            facts.HeaderState.Include(htLocator);
+        if (facts.HeaderState.Contains(htLocator))
             std::memcpy(facts.Zip64LocatorArea.data(), end - 20, TZip64Locator::kSize);
-            if (hit >= 76 && LoadLe32(end - 76) == kZip64EndSignature) {
-                facts.HeaderState.Include(htEnding64);
-                std::memcpy(facts.Zip64EndArea.data(), end - 76, TZip64EndRecord::kSize);
-            }
-        }
         if (facts.HeaderState.Contains(htEnding64)) {
+            std::memcpy(facts.Zip64EndArea.data(), end - 76, TZip64EndRecord::kSize);
             // Checked before subtracting: both values come from the file.
             const uint64_t record = facts.Zip64Locator().endRecordPosition;
             const uint64_t length = facts.Zip64End().directorySize;

@@ -116,7 +116,10 @@ void TWinHTTPDownload::TransferItem(THttpSession& session, TDownLoadItem& item,
     const int32_t fullChunks = UsableSize(item.FileSize()) / kChunkSize;
     for (int32_t i = 0; i < fullChunks && !stopRequested_; ++i) {
         int64_t got = request->Read(chunk, kChunkSize);
-        if (got < 0) break;
+        // A body that ended short of its announced size (a chunked body with a
+        // Content-Length, say) would otherwise spin through up to 2^31 / 255
+        // empty reads and progress events.
+        if (got <= 0) break;
         Store(file, chunk, got);
         stored += got;
         if (OnItemDownloadProgress) OnItemDownloadProgress(this, &item, static_cast<int32_t>(stored), item.FileSize());

@@ -50,11 +50,14 @@ std::vector<std::string> SplitLines(const std::string& text) {
 }
 
 bool WriteAtomically(const std::string& path, const std::string& content) {
+    struct stat old {};
+    const bool exists = ::stat(path.c_str(), &old) == 0;
+    // The rename would replace a read-only file that refuses writes in place.
+    if (exists && S_ISREG(old.st_mode) && (old.st_mode & 0222) == 0) return false;
     std::string temp = path + ".tmpXXXXXX";
     int fd = ::mkstemp(temp.data());
     if (fd < 0) return false;
-    struct stat old {};
-    ::fchmod(fd, ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+    ::fchmod(fd, exists ? (old.st_mode & 07777) : 0644);
     size_t done = 0;
     while (done < content.size()) {
         ssize_t n = ::write(fd, content.data() + done, content.size() - done);

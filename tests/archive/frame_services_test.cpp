@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,25 @@ TEST(ReportProgress, StoresPercentagesPumpsThenFires) {
     platform::SetMessagePump([] { throw std::runtime_error("pump"); });
     EXPECT_NO_THROW(unzip.ReportProgress(1, 2, 1000));
     platform::SetMessagePump(nullptr);
+}
+
+TEST(ReportProgress, ArchivePercentOfExtremeCountsStaysInRange) {
+    // Sizes come from the archive: the count done is total - remaining even
+    // where that difference leaves the 64-bit range.
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+    const struct {
+        int64_t remaining, total;
+        int expected;
+    } cases[] = {
+        {-1, kMax, 100}, {kMin, kMax, 100}, {kMin, 1, 100}, {kMax, kMax, 0}, {kMax / 2, kMax, 50}, {1, 0, 0},
+    };
+    TestableUnZip unzip;
+    for (const auto& c : cases) {
+        unzip.SetBytesRemainingDirectly(c.remaining);
+        unzip.ReportProgress(0, 0, c.total);
+        EXPECT_EQ(unzip.LastArchivePercent(), c.expected) << c.remaining << " of " << c.total;
+    }
 }
 
 TEST(BuildOutputPath, StoredFoldersDrivesAndRoots) {

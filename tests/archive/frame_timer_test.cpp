@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
+#include "frame_test_support.h"
 #include "testable_unzip.h"
 
 namespace {
@@ -80,6 +83,37 @@ TEST(KrvTimer, ErrorReportsPauseTheComponentTimer) {
     ticks.now += 300;
     unzip.ElapsedTimer().Stop();
     EXPECT_FLOAT_EQ(unzip.ElapsedTimer().ElapsedSeconds, 0.5f);
+}
+
+TEST(KrvTimer, RunTimesItselfOnlyForAnAssignedHandlerAndAlsoWhenItEndsByAnException) {
+    using namespace frame_test;
+    const std::string dir = MakeTempDir();
+    WriteFile(dir + "a.txt", "a");
+    ASSERT_EQ(RunQuiet("cd " + dir + " && zip -q a.zip a.txt"), 0);
+    TUnZip unzip;
+    unzip.SetArchiveFile(dir + "a.zip");
+    unzip.SetExtractDir(dir + "out");
+    unzip.SetFileSpec({"*.*"});
+    bool timerRan = true;
+    unzip.OnBegin = [&](TObject*, const std::string&, int32_t, bool&) {
+        timerRan = unzip.ElapsedTimer().Running();
+        throw std::runtime_error("the handler fails");
+    };
+    unzip.ExtractFiles();
+    EXPECT_FALSE(timerRan);
+
+    int reports = 0;
+    float seconds = -1.0f;
+    unzip.OnElapsedTime = [&](TObject* sender, float elapsed) {
+        EXPECT_EQ(sender, &unzip);
+        ++reports;
+        seconds = elapsed;
+    };
+    unzip.ExtractFiles();
+    EXPECT_TRUE(timerRan);
+    EXPECT_EQ(reports, 1);
+    EXPECT_GE(seconds, 0.0f);
+    EXPECT_FALSE(unzip.ElapsedTimer().Running());
 }
 
 }  // namespace

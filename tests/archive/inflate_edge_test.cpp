@@ -273,6 +273,30 @@ TEST(InflateInit, SmallestWindowDecodesNearMatches) {
     EXPECT_TRUE(d.out == data);
 }
 
+// A distance the window cannot hold is refused rather than read from the
+// wrong place: with window bits -8 (256 bytes, or 512 under Deflate64, where
+// the fast path runs too) a distance of 1,000 fails.
+TEST(InflateInit, DistanceBeyondTheWindowIsADataError) {
+    for (bool deflate64 : {false, true}) {
+        UseDeflate64(deflate64);
+        BitWriter w;
+        w.Put(1, 1);
+        w.Put(1, 2);
+        w.FixedLiteralLength('x');
+        w.FixedLiteralLength(257);
+        w.FixedDistance(19);  // 769 + 8 extra bits
+        w.Put(231, 8);
+        w.FixedLiteralLength(256);
+        Bytes stream = w.Finish();
+        stream.resize(stream.size() + 16, 0);  // lets the fast path run
+        EXPECT_EQ(Decode(stream, stream.size(), 64, -8).code, kInflateDataError);
+        EXPECT_EQ(Decode(stream, 1, 64, -8).code, kInflateDataError);
+        Decoded wide = Decode(stream, stream.size(), 64, -15);
+        EXPECT_EQ(wide.code, kInflateStreamEnd);
+        EXPECT_EQ(wide.out, (Bytes{'x', 0, 0, 0}));
+    }
+}
+
 TEST(InflateInit, ArgumentChecks) {
     UseDeflate64(false);
     TInflateRec rec;

@@ -192,6 +192,7 @@ TEST_F(Volumes, TheDriveDecidesBetweenSpannedAndSplit) {
         {platform::DriveType::Removable, "BACKUP", atZipMV, 0},
         {platform::DriveType::Fixed, "PKBACK# 001", atZipMV, 1},
         {platform::DriveType::Removable, "PKBACK# 0x1", atZipDS, 0},
+        {platform::DriveType::Removable, "PKBACK# 00000007", atZipDS, 7},  // a long label of a Linux file system
     };
     for (const Case& c : cases) {
         drive.type = c.type;

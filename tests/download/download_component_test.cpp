@@ -395,6 +395,22 @@ TEST_F(DownloadTest, ConnectionClosedEarlyKeepsThePartialFile) {
     EXPECT_EQ(events_, Run({"header 0", "item begin 0", "progress 255", "progress 300", "item end 0"}));
 }
 
+TEST_F(DownloadTest, BodyEndingCleanlyBeforeItsAnnouncedSizeEndsTheChunks) {
+    server_.Http().Get("/short.zip", [](const httplib::Request&, httplib::Response& response) {
+        response.set_header("Content-Length", "2147483647");  // ignored for a chunked body
+        response.set_chunked_content_provider("application/zip", [](size_t offset, httplib::DataSink& sink) {
+            if (offset == 0) sink.write("hello", 5);
+            else sink.done();
+            return true;
+        });
+    });
+    AddItem("/short.zip");
+    download_.Start();
+    EXPECT_EQ(ReadAll(dir_ / "short.zip"), "hello");
+    EXPECT_EQ(download_.ErrorMsg(), "");
+    EXPECT_EQ(events_, Run({"header 0", "item begin 0", "progress 5", "progress 5", "item end 0"}));
+}
+
 TEST_F(DownloadTest, StalledBodyEndsTheReadAfterTheStallLimit) {
     const std::string sent = Pattern(300);
     server_.Http().Get("/slow.zip", [sent, this](const httplib::Request&, httplib::Response& response) {

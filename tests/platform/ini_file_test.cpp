@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -74,6 +75,15 @@ TEST(IniFile, SecondWriteLeavesOneLine) {
 
 TEST(IniFile, UnwritableFolderFailsWithoutThrowing) {
     EXPECT_FALSE(platform::WriteProfileString("Update", "Work", "False", "/nonexistent-quendal/Vkr.dat"));
+}
+
+TEST(IniFile, ReadOnlyFileIsLeftAsItIs) {
+    std::string path = TempPath("Vkr.dat");
+    Write(path, "[Update]\r\nWork=True\r\n");
+    namespace fs = std::filesystem;
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_FALSE(platform::WriteProfileString("Update", "Work", "False", path));
+    EXPECT_EQ(Read(path), "[Update]\r\nWork=True\r\n");
 }
 
 }  // namespace
