@@ -280,6 +280,18 @@ TEST_F(ExtractRun, NamesClimbingOutOfTheTargetAreRefused) {
     EXPECT_FALSE(fs::exists(dir_ + "evil.txt"));
     EXPECT_FALSE(fs::exists(dir_ + "evil2.txt"));
     EXPECT_EQ(ReadFile(target_ + "ok/..name"), "fine");
+
+    // Backslashes are folder separators too, and a drive prefix is no way out.
+    for (const std::string name : {"..\\evil3.txt", "C:\\..\\evil4.txt", "C:..\\evil5.txt"}) {
+        SCOPED_TRACE(name);
+        log_.lines.clear();
+        EXPECT_EQ(Run({{name, "x"}}), 0);
+        EXPECT_EQ(log_.lines.size(), 5u);
+        EXPECT_EQ(log_.lines[1].rfind("Error 25245 ", 0), 0u);
+    }
+    EXPECT_FALSE(fs::exists(dir_ + "evil3.txt"));
+    EXPECT_FALSE(fs::exists(dir_ + "evil4.txt"));
+    EXPECT_FALSE(fs::exists(dir_ + "evil5.txt"));
 }
 
 TEST_F(ExtractRun, SymbolicLinksInTheTargetAreNeverFollowed) {
