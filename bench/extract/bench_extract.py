@@ -138,33 +138,40 @@ def main():
         archive = os.path.join(work, name)
         if not os.path.exists(archive):
             subprocess.run(make + [archive, "."], cwd=source, check=True, stdout=subprocess.DEVNULL)
+        # Rounds visit the tools in turn, so that disk state drifting during
+        # the run (write-back, freeing of deleted trees) does not favour one.
         results = {}
-        for tool, command in tools(quendal).items():
+        samples = {tool: ([], []) for tool in tools(quendal)}
+        for tool in samples:
             if any(tool == t and kind in title for t, kind in CANNOT):
                 results[tool] = "no Deflate64 decoder"
-                continue
-            times, peaks = [], []
-            for i in range(runs):
+        for i in range(runs):
+            for tool, command in tools(quendal).items():
+                if tool in results:
+                    continue
                 folder = os.path.join(work, "x-" + tool)
                 shutil.rmtree(folder, ignore_errors=True)
                 os.makedirs(folder)
+                os.sync()
                 try:
                     seconds, peak = run(command(archive, folder), work)
                 except (RuntimeError, subprocess.TimeoutExpired) as error:
                     results[tool] = str(error).splitlines()[0]
-                    break
+                    continue
                 if i == 0 and not same_tree(source, folder):
                     results[tool] = "extracted files differ from the sources"
-                    break
-                times.append(seconds)
-                peaks.append(peak)
-            else:
+                    continue
+                samples[tool][0].append(seconds)
+                samples[tool][1].append(peak)
+        for tool, (times, peaks) in samples.items():
+            if tool not in results:
                 results[tool] = (statistics.median(times), max(peaks))
             shutil.rmtree(os.path.join(work, "x-" + tool), ignore_errors=True)
 
         print(f"{title}: {os.path.getsize(archive) / 1e6:.1f} MB archive")
         base = results.get("unzip")
-        for tool, result in results.items():
+        for tool in samples:
+            result = results[tool]
             if isinstance(result, str):
                 print(f"  {tool:14s} cannot: {result}")
                 continue
