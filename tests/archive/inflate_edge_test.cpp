@@ -350,6 +350,24 @@ TEST(InflateInit, ArgumentChecks) {
     EXPECT_EQ(InflateEnd(&rec), kInflateOk);
 }
 
+// A record with only one of its two hooks gets the default pair, so that no
+// block is released by a function other than its allocator's partner.
+TEST(InflateInit, OneMissingHookInstallsTheDefaultPair) {
+    UseDeflate64(false);
+    auto refuse = [](uint32_t, uint32_t, uint32_t) -> void* { return nullptr; };
+    auto ignore = [](uint32_t, void*) {};
+    TInflateRec allocOnly;
+    allocOnly.AllocFunc = refuse;
+    TInflateRec freeOnly;
+    freeOnly.FreeFunc = ignore;
+    for (TInflateRec* rec : {&allocOnly, &freeOnly}) {
+        ASSERT_EQ(InflateInit(rec, -15, kInflateRecordCheck), kInflateOk);
+        EXPECT_EQ(rec->AllocFunc, &InflateDefaultAlloc);
+        EXPECT_EQ(rec->FreeFunc, &InflateDefaultFree);
+        EXPECT_EQ(InflateEnd(rec), kInflateOk);
+    }
+}
+
 // --- Out of memory -------------------------------------------------------------
 
 // Allocation hooks that fail one chosen allocation and check that every
