@@ -62,8 +62,15 @@ bool TUnZip::EntryNameStaysInside() const {
     return !HasParentComponent(outputPath_, root.size());
 }
 
-bool TUnZip::OutputPathFollowsNoLink() const {
-    return !platform::PathHasLinkBelow(OutputRoot(extractDir_), outputPath_);
+bool TUnZip::OutputPathFollowsNoLink() {
+    // Entries come grouped by folder: a folder found free of links is only
+    // looked at again for its last part.
+    const std::string folder = ExtractFilePath(outputPath_);
+    if (folder != linkFreeFolder_) {
+        if (platform::PathHasLinkBelow(OutputRoot(extractDir_), folder)) return false;
+        linkFreeFolder_ = folder;
+    }
+    return !platform::PathHasLinkBelow(folder, outputPath_);
 }
 
 bool TUnZip::ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_ptr<TFileStream32>& output,

@@ -49,6 +49,7 @@ int32_t TUnZip::ExtractFiles() {
 
     ResetRunState();
     entriesSelected_ = 0;
+    linkFreeFolder_.clear();
     SetCurrentVolumeName(archiveFile_);
     const std::string archiveFile = archiveFile_;
     Guarded([&] {

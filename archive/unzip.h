@@ -53,7 +53,7 @@ protected:
     // Names that climb out of ExtractDir, and paths through symbolic links
     // below it, are never written.
     bool EntryNameStaysInside() const;
-    bool OutputPathFollowsNoLink() const;
+    bool OutputPathFollowsNoLink();
 
     // ---- the Deflate and Deflate64 driver
     void ExtractDeflate(std::unique_ptr<TFileStream32>& archive, TStream32& output);
@@ -63,6 +63,7 @@ protected:
     TEntryDescriptor entryDescriptor_;
     TEntryOutputState entryOutput_;
     int32_t entriesSelected_ = 0;
+    std::string linkFreeFolder_;  // the folder of a recent output, checked for symbolic links
 
 public:
 

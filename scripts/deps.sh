@@ -8,7 +8,7 @@ packages=(
   libcurl4-openssl-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   qt6-base-dev fonts-nanum xvfb xauth
-  zip unzip 7zip libarchive-tools python3 curl libdeflate-dev
+  zip unzip 7zip libarchive-tools python3 curl libdeflate-dev time
 )
 
 missing=()

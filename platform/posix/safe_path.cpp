@@ -10,6 +10,7 @@ namespace platform {
 
 bool ForceDirectories(const std::string& folder) {
     if (folder.empty()) return false;
+    if (DirectoryExists(folder)) return true;  // the common case: one look instead of one per level
     for (size_t at = folder.find(kPathSeparator, 1); at != std::string::npos;
          at = folder.find(kPathSeparator, at + 1)) {
         const std::string part = folder.substr(0, at);

@@ -46,7 +46,7 @@ bool ReadTerminalLine(const std::string& prompt, bool echo, std::string& line) {
         struct termios quiet = saved;
         quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
         quiet.c_lflag |= ECHONL;
-        ::tcsetattr(tty, TCSAFLUSH, &quiet);
+        ::tcsetattr(tty, TCSANOW, &quiet);
     }
     line.clear();
     bool gotLine = false;
@@ -60,7 +60,7 @@ bool ReadTerminalLine(const std::string& prompt, bool echo, std::string& line) {
         }
         if (c != '\r') line += c;
     }
-    if (!echo && haveSettings) ::tcsetattr(tty, TCSAFLUSH, &saved);
+    if (!echo && haveSettings) ::tcsetattr(tty, TCSANOW, &saved);
     ::close(tty);
     return gotLine || !line.empty();
 }

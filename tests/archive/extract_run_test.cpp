@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -156,6 +157,35 @@ TEST_F(ExtractRun, CancelFromProgressStopsAfterTheCurrentChunk) {
     EXPECT_EQ(log_.lines, expected);
     EXPECT_EQ(ReadFile(target_ + "big.bin"), data.substr(0, 32768));
     EXPECT_FALSE(fs::exists(target_ + "next.bin"));
+}
+
+TEST_F(ExtractRun, CancelFromOnBeginSkipsTheEntryAndEndsTheRun) {
+    unzip_.OnBegin = [&](TObject*, const std::string& f, int32_t, bool&) {
+        log_.lines.push_back("Begin " + log_.Short(f));
+        unzip_.SetCancel(true);
+    };
+    std::vector<float> elapsed;
+    unzip_.OnElapsedTime = [&](TObject*, float seconds) {
+        elapsed.push_back(seconds);
+        log_.lines.push_back("ElapsedTime");
+    };
+    EXPECT_EQ(Run({{"a.txt", "aaaa"}, {"b.txt", "bbbb"}}), 0);
+    EXPECT_EQ(log_.lines, Lines({"Begin a.txt", "Error 25443 " + dir_ + "a.zip a.txt", "Progress 100 50",
+                                 "ElapsedTime"}));
+    EXPECT_EQ(elapsed.size(), 1u);
+    EXPECT_FALSE(fs::exists(target_ + "a.txt"));
+}
+
+TEST_F(ExtractRun, FullDiskEndsTheEntryOnceAndTheRunGoesOn) {
+    // The first entry is renamed onto a device that is always full.
+    unzip_.OnRenameFile = [&](TObject*, const std::string& f, std::string& newName) {
+        if (log_.Short(f) == "full.bin") newName = "/dev/full";
+    };
+    const std::string data = SampleText(100000);
+    EXPECT_EQ(Run({{"full.bin", data, 8}, {"next.txt", "next"}}), 1);
+    EXPECT_EQ(std::count(log_.lines.begin(), log_.lines.end(), "Error 25160 " + dir_ + "a.zip /dev/full"), 1);
+    EXPECT_EQ(log_.lines[log_.lines.size() - 5], "End /dev/full fail");
+    EXPECT_EQ(ReadFile(target_ + "next.txt"), "next");
 }
 
 TEST_F(ExtractRun, AttributesOtherThanPlainArchiveAreApplied) {

@@ -203,6 +203,31 @@ TEST_F(QuendalUnzip, ExitStatuses) {
     }
 }
 
+// On a terminal (a pseudo-terminal made by script(1)) the program asks for
+// passwords and overwrites and draws its progress bar.
+TEST_F(QuendalUnzip, AsksOnATerminal) {
+    if (Shell("command -v script >/dev/null") != 0) GTEST_SKIP() << "script(1) is not installed";
+    MakeSources();
+    ASSERT_EQ(Shell("cd " + src_ + " && zip -q -P 'typed pw' ../p.zip words.txt one"), 0);
+    auto onTerminal = [&](const std::string& typed, const std::string& args) {
+        return Shell("printf '" + typed + "' | script -qec '" + kProgram + " " + args + "' /dev/null >" + dir_ +
+                     "terminal 2>&1; grep -q . " + dir_ + "terminal");
+    };
+    ASSERT_EQ(onTerminal("typed pw\n", "-d " + out_ + " " + dir_ + "p.zip"), 0);
+    EXPECT_EQ(ReadFile(out_ + "words.txt"), ReadFile(src_ + "words.txt"));
+    EXPECT_EQ(ReadFile(out_ + "one"), "A");
+    const std::string shown = ReadFile(dir_ + "terminal");
+    EXPECT_NE(shown.find("words.txt password: "), std::string::npos) << shown;
+    EXPECT_NE(shown.find("] 100%"), std::string::npos) << shown;
+
+    WriteFile(out_ + "words.txt", "kept");
+    WriteFile(out_ + "one", "replaced");
+    ASSERT_EQ(onTerminal("n\\ny\\n", "-P \"typed pw\" -d " + out_ + " " + dir_ + "p.zip; echo status=$?"), 0);
+    EXPECT_NE(ReadFile(dir_ + "terminal").find("status=1"), std::string::npos) << ReadFile(dir_ + "terminal");
+    EXPECT_EQ(ReadFile(out_ + "words.txt"), "kept");
+    EXPECT_EQ(ReadFile(out_ + "one"), "A");
+}
+
 TEST_F(QuendalUnzip, ExistingFilesAreKeptOrReplacedByTheOverwriteFlags) {
     MakeSources();
     ASSERT_EQ(Shell("cd " + src_ + " && zip -q -r ../a.zip ."), 0);

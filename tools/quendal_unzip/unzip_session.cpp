@@ -192,7 +192,8 @@ void UnzipSession::PrintError(const std::string& fileName, const std::string& ex
 }
 
 void UnzipSession::ShowProgress(uint8_t byFile, uint8_t byArchive) {
-    if (byFile == shownFile_ && byArchive == shownArchive_) return;
+    if (byFile == shownFile_ && byArchive == shownArchive_ && currentName_ == shownName_) return;
+    shownName_ = currentName_;
     shownFile_ = byFile;
     shownArchive_ = byArchive;
     const int columns = platform::TerminalColumns();

@@ -41,7 +41,7 @@ private:
     bool progressBar_ = false;   // a progress bar is drawn on the terminal
     bool progressShown_ = false;
     uint8_t shownFile_ = 255, shownArchive_ = 255;
-    std::string currentName_;
+    std::string currentName_, shownName_;
     bool overwriteAll_ = false, overwriteNone_ = false;
 
     // What happened, for the exit status.

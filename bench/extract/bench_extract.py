@@ -1,0 +1,178 @@
+#!/usr/bin/env python3
+"""Extraction benchmark: quendal-unzip against unzip, 7zz and bsdtar.
+
+Builds a corpus from system files (a few thousand files of mixed sizes, about
+200 MB) and one 100 MB file, packs them with zip -6 (Deflate), zip -0
+(stored) and 7zz (Deflate64), then extracts every archive with every tool
+into fresh folders, several times in turn. Prints the median wall time, the
+ratio to unzip's median and the peak resident memory of each tool.
+
+usage: bench_extract.py QUENDAL_UNZIP WORK_FOLDER [RUNS]
+"""
+
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+CORPUS_BYTES = 200 * 1024 * 1024
+BIG_BYTES = 100 * 1024 * 1024
+SOURCES = ["/usr/share", "/usr/lib", "/usr/include", "/usr/bin"]
+
+
+def make_corpus(folder):
+    """Copies regular files of the system, largest 8 MB each, up to CORPUS_BYTES."""
+    total = 0
+    for root in SOURCES:
+        for path, dirs, files in os.walk(root):
+            dirs.sort()
+            for name in sorted(files):
+                source = os.path.join(path, name)
+                if os.path.islink(source) or not os.path.isfile(source):
+                    continue
+                # Info-ZIP stores non-ASCII names as UTF-8 without the UTF-8
+                # flag, which an extractor reading names in the OEM code page
+                # turns into other names; the comparison needs the same names.
+                if not source.isascii():
+                    continue
+                try:
+                    size = os.path.getsize(source)
+                    if size > 8 * 1024 * 1024:
+                        continue
+                    target = os.path.join(folder, os.path.relpath(source, "/"))
+                    os.makedirs(os.path.dirname(target), exist_ok=True)
+                    shutil.copyfile(source, target)
+                except OSError:
+                    continue
+                total += size
+                if total >= CORPUS_BYTES:
+                    return
+    if total < CORPUS_BYTES // 2:
+        sys.exit("not enough system files for the corpus")
+
+
+def make_big_file(path, corpus):
+    """Concatenates corpus files (text and binaries) up to BIG_BYTES."""
+    written = 0
+    with open(path, "wb") as out:
+        while written < BIG_BYTES:
+            for folder, _, files in os.walk(corpus):
+                for name in sorted(files):
+                    with open(os.path.join(folder, name), "rb") as source:
+                        data = source.read(BIG_BYTES - written)
+                    out.write(data)
+                    written += len(data)
+                    if written >= BIG_BYTES:
+                        return
+
+
+def run(command, cwd):
+    """Runs a command; returns (seconds, peak resident KiB).
+
+    The peak comes from GNU time, which starts the tool from its own small
+    process: a child forked from this interpreter would count the
+    interpreter's pages in its peak."""
+    report = os.path.join(cwd, "time-report")
+    start = time.perf_counter()
+    result = subprocess.run(["/usr/bin/time", "-o", report, "-f", "%M"] + command, cwd=cwd,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                            timeout=600)
+    seconds = time.perf_counter() - start
+    if result.returncode != 0:
+        error = result.stderr.decode(errors="replace")
+        raise RuntimeError(f"{command[0]} failed ({result.returncode}): {error[:300]}")
+    with open(report) as lines:
+        peak = int(lines.read().split()[-1])
+    return seconds, peak
+
+
+def tools(quendal):
+    # Each tool extracts archive into folder.
+    return {
+        "quendal-unzip": lambda archive, folder: [quendal, "-o", "-q", "-d", folder, archive],
+        "unzip": lambda archive, folder: ["unzip", "-o", "-q", "-d", folder, archive],
+        "7zz": lambda archive, folder: ["7zz", "x", "-y", "-o" + folder, archive],
+        "bsdtar": lambda archive, folder: ["bsdtar", "-xf", archive, "-C", folder],
+    }
+
+
+# bsdtar has no Deflate64 decoder.
+CANNOT = {("bsdtar", "Deflate64")}
+
+
+def same_tree(a, b):
+    return subprocess.run(["diff", "-rq", a, b], stdout=subprocess.DEVNULL).returncode == 0
+
+
+def main():
+    if len(sys.argv) < 3:
+        sys.exit(__doc__)
+    quendal = os.path.abspath(sys.argv[1])
+    work = os.path.abspath(sys.argv[2])
+    runs = int(sys.argv[3]) if len(sys.argv) > 3 else 5
+    os.makedirs(work, exist_ok=True)
+
+    corpus = os.path.join(work, "corpus")
+    big = os.path.join(work, "big")
+    if not os.path.isdir(corpus):
+        print("building the corpus ...", flush=True)
+        make_corpus(corpus)
+    if not os.path.isdir(big):
+        os.makedirs(big)
+        make_big_file(os.path.join(big, "big.bin"), corpus)
+
+    archives = {
+        "100 MiB file, Deflate (zip -6)": ("big-deflate.zip", big, ["zip", "-q", "-r", "-6"]),
+        "100 MiB file, Deflate64 (7zz)": ("big-deflate64.zip", big, ["7zz", "a", "-tzip", "-mm=Deflate64", "-mx=5"]),
+        "corpus, Deflate (zip -6)": ("corpus-deflate.zip", corpus, ["zip", "-q", "-r", "-6"]),
+        "corpus, stored (zip -0)": ("corpus-stored.zip", corpus, ["zip", "-q", "-r", "-0"]),
+        "corpus, Deflate64 (7zz)": ("corpus-deflate64.zip", corpus, ["7zz", "a", "-tzip", "-mm=Deflate64", "-mx=5"]),
+    }
+    files = sum(len(f) for _, _, f in os.walk(corpus))
+    size = sum(os.path.getsize(os.path.join(p, n)) for p, _, f in os.walk(corpus) for n in f)
+    print(f"corpus: {files} files, {size / 1e6:.0f} MB; work folder {work}; {runs} runs each\n")
+
+    for title, (name, source, make) in archives.items():
+        archive = os.path.join(work, name)
+        if not os.path.exists(archive):
+            subprocess.run(make + [archive, "."], cwd=source, check=True, stdout=subprocess.DEVNULL)
+        results = {}
+        for tool, command in tools(quendal).items():
+            if any(tool == t and kind in title for t, kind in CANNOT):
+                results[tool] = "no Deflate64 decoder"
+                continue
+            times, peaks = [], []
+            for i in range(runs):
+                folder = os.path.join(work, "x-" + tool)
+                shutil.rmtree(folder, ignore_errors=True)
+                os.makedirs(folder)
+                try:
+                    seconds, peak = run(command(archive, folder), work)
+                except (RuntimeError, subprocess.TimeoutExpired) as error:
+                    results[tool] = str(error).splitlines()[0]
+                    break
+                if i == 0 and not same_tree(source, folder):
+                    results[tool] = "extracted files differ from the sources"
+                    break
+                times.append(seconds)
+                peaks.append(peak)
+            else:
+                results[tool] = (statistics.median(times), max(peaks))
+            shutil.rmtree(os.path.join(work, "x-" + tool), ignore_errors=True)
+
+        print(f"{title}: {os.path.getsize(archive) / 1e6:.1f} MB archive")
+        base = results.get("unzip")
+        for tool, result in results.items():
+            if isinstance(result, str):
+                print(f"  {tool:14s} cannot: {result}")
+                continue
+            seconds, peak = result
+            ratio = f"{seconds / base[0]:.2f}" if isinstance(base, tuple) else "-"
+            print(f"  {tool:14s} {seconds:7.3f} s  ratio to unzip {ratio:>5s}  peak RSS {peak / 1024:6.1f} MB")
+        print(flush=True)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds quendal-unzip and compares its extraction with unzip, 7zz and bsdtar
+# on a corpus of system files and one 100 MB file (Deflate, stored and
+# Deflate64 archives): median times, ratios to unzip, peak resident memory.
+# Runs on tmpfs (/dev/shm) first and then on disk (the build folder).
+# Usage: scripts/bench-extract.sh [runs]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${QUENDAL_BUILD_DIR:-$root/build}
+runs=${1:-5}
+
+"$root/scripts/deps.sh"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$build" --target quendal-unzip
+program="$build/tools/quendal_unzip/quendal-unzip"
+
+shm=/dev/shm/quendal-bench-extract
+disk="$build/bench-extract-work"
+trap 'rm -rf "$shm" "$disk"' EXIT
+echo "== on tmpfs ($shm)"
+python3 "$root/bench/extract/bench_extract.py" "$program" "$shm" "$runs"
+echo "== on disk ($disk)"
+python3 "$root/bench/extract/bench_extract.py" "$program" "$disk" "$runs"
