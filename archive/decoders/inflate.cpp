@@ -57,8 +57,11 @@ void FreeState(TInflateRec& rec) {
 int InflateInit(TInflateRec* rec, int windowBits, int recordCheck) {
     if (recordCheck != kInflateRecordCheck) return kInflateVersionError;
     if (!rec) return kInflateStreamError;
-    if (!rec->AllocFunc) rec->AllocFunc = InflateDefaultAlloc;
-    if (!rec->FreeFunc) rec->FreeFunc = InflateDefaultFree;
+    // Hooks go in pairs: memory from one allocator is never given to another's release.
+    if (!rec->AllocFunc || !rec->FreeFunc) {
+        rec->AllocFunc = InflateDefaultAlloc;
+        rec->FreeFunc = InflateDefaultFree;
+    }
     rec->State = Create<InflateState>(*rec);
     if (!rec->State) return kInflateMemError;
     InflateState& state = *rec->State;

@@ -159,7 +159,7 @@ TableStatus BuildTable(const uint8_t* lengths, unsigned count, const uint32_t* t
                 if (taken + subSize > capacity) return TableStatus::NoSpace;
                 subTable = space + taken;
                 std::fill(subTable, subTable + subSize, InvalidEntry(rootBits + subBits));
-                space[prefix] = (taken << 16) | ((kKindLink | subBits) << 8) | (subSize - 1);
+                space[prefix] = (taken << 16) | (kKindLink << 8) | (subSize - 1);
                 taken += subSize;
                 currentPrefix = prefix;
             }

@@ -10,16 +10,18 @@
 //
 //   bits 31..16  value: literal byte, length/distance base, or sub-table offset
 //   bits 15..8   kind (below); each kind test is a single bit test
-//   bits  7..0   bits to consume: the whole code length for a leaf entry; for
-//                a link entry, the mask of the sub-table index (2^width - 1),
-//                taken from the bits that follow the first-level width
+//   bits  7..0   bits to consume: the whole code length for a leaf entry
+//
+// A link entry instead holds in bits 8..0 the mask of the sub-table index
+// (2^width - 1, up to 9 bits under a 6-bit first level), taken from the bits
+// that follow the first-level width; its kind leaves bit 8 clear for that.
 namespace inflate_impl {
 
 using TableEntry = uint32_t;
 
 constexpr uint32_t kKindSymbol = 0x00;   // literal byte, or code-length symbol
 constexpr uint32_t kKindBase = 0x40;     // | extra-bit count (0..16): a length or distance base
-constexpr uint32_t kKindLink = 0x20;     // | sub-table width: value is the sub-table's offset
+constexpr uint32_t kKindLink = 0x20;     // value is the sub-table's offset
 constexpr uint32_t kKindEnd = 0x80;      // end of block
 constexpr uint32_t kKindInvalid = 0x81;  // a code that must not occur in the data
 
@@ -31,9 +33,11 @@ constexpr bool IsLiteral(TableEntry e) { return (e & 0xFF00) == 0; }
 constexpr bool IsBase(TableEntry e) { return (e & (kKindBase << 8)) != 0; }
 constexpr bool IsLink(TableEntry e) { return (e & (kKindLink << 8)) != 0; }
 
+static_assert((kKindLink & 1) == 0, "bit 8 of a link entry belongs to its index mask");
+
 // The entry a link leads to, given the bits that follow the first level.
 inline TableEntry FollowLink(const TableEntry* table, TableEntry link, uint64_t bitsAfterRoot) {
-    return table[EntryValue(link) + (bitsAfterRoot & EntryBits(link))];
+    return table[EntryValue(link) + (bitsAfterRoot & (link & 0x1FF))];
 }
 
 // A length code that needs more than the fast path's bit preload: Deflate64's

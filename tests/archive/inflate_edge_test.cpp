@@ -83,6 +83,36 @@ Bytes Dynamic(const std::vector<uint8_t>& lit, const std::vector<uint8_t>& dist,
     return w.Finish();
 }
 
+// 200 literals, then matches of length 3 through the two 15-bit distance
+// codes (distances 193 and 129): codes that run 9 bits past the distance
+// table's first level.
+Bytes LongestDistanceCodes() {
+    std::vector<uint8_t> lit(258, 0);
+    for (unsigned c = 'a'; c < 'a' + 16; ++c) lit[c] = 5;
+    lit[256] = lit[257] = 2;
+    std::vector<uint8_t> dist(16);
+    for (unsigned i = 0; i < 14; ++i) dist[i] = static_cast<uint8_t>(i + 1);
+    dist[14] = dist[15] = 15;
+    BitWriter w;
+    DynamicCodes codes = WriteDynamicHeader(w, true, lit, dist);
+    for (unsigned i = 0; i < 200; ++i) codes.Literal(w, 'a' + i % 13);
+    for (unsigned symbol : {15u, 14u}) {
+        codes.Literal(w, 257);
+        codes.Distance(w, symbol);
+        w.Put(0, 6);
+    }
+    codes.Literal(w, 256);
+    return w.Finish();
+}
+
+std::string LongestDistanceCodesOutput() {
+    std::string out;
+    for (unsigned i = 0; i < 200; ++i) out += static_cast<char>('a' + i % 13);
+    out += out.substr(200 - 193, 3);
+    out += out.substr(203 - 129, 3);
+    return out;
+}
+
 // A dynamic header whose code-length code has only the symbols given
 // (16, 17, 18, 0 in the stored order), followed by `body` bits.
 Bytes CodeLengthCode(std::initializer_list<unsigned> lengths16_17_18_0, std::function<void(BitWriter&)> body) {
@@ -144,6 +174,10 @@ std::vector<EdgeCase> EdgeCases() {
                      kInflateStreamEnd, "a"});
     cases.push_back({"NoDistanceCodesWithLengthCodes", false,
                      Dynamic(Lengths(258, {{'a', 1}, {256, 1}}), Lengths(1, {}), false), kInflateDataError, ""});
+    cases.push_back({"DistanceCode15BitsDeflate", false, LongestDistanceCodes(), kInflateStreamEnd,
+                     LongestDistanceCodesOutput()});
+    cases.push_back({"DistanceCode15BitsDeflate64", true, LongestDistanceCodes(), kInflateStreamEnd,
+                     LongestDistanceCodesOutput()});
     // The code-length code and its repeat symbols.
     cases.push_back({"CodeLengthCodeIncomplete", false, CodeLengthCode({0, 0, 0, 1}, [](BitWriter&) {}),
                      kInflateDataError, ""});
@@ -314,6 +348,24 @@ TEST(InflateInit, ArgumentChecks) {
     EXPECT_EQ(InflateEnd(&rec), kInflateStreamError);
     rec.FreeFunc = free;
     EXPECT_EQ(InflateEnd(&rec), kInflateOk);
+}
+
+// A record with only one of its two hooks gets the default pair, so that no
+// block is released by a function other than its allocator's partner.
+TEST(InflateInit, OneMissingHookInstallsTheDefaultPair) {
+    UseDeflate64(false);
+    auto refuse = [](uint32_t, uint32_t, uint32_t) -> void* { return nullptr; };
+    auto ignore = [](uint32_t, void*) {};
+    TInflateRec allocOnly;
+    allocOnly.AllocFunc = refuse;
+    TInflateRec freeOnly;
+    freeOnly.FreeFunc = ignore;
+    for (TInflateRec* rec : {&allocOnly, &freeOnly}) {
+        ASSERT_EQ(InflateInit(rec, -15, kInflateRecordCheck), kInflateOk);
+        EXPECT_EQ(rec->AllocFunc, &InflateDefaultAlloc);
+        EXPECT_EQ(rec->FreeFunc, &InflateDefaultFree);
+        EXPECT_EQ(InflateEnd(rec), kInflateOk);
+    }
 }
 
 // --- Out of memory -------------------------------------------------------------
