@@ -189,7 +189,8 @@ bool TUnZip::BeginEntry(bool isDirectory) {
                         ReportError(outputPath_, "", "0", ErrorCode::WriteError);
                         return false;
                     }
-                    platform::SetFileAttributes(outputPath_, platform::kAttrNormal);
+                    // A link leading out of the target is refused later; what it points at stays untouched.
+                    if (OutputPathFollowsNoLink()) platform::SetFileAttributes(outputPath_, platform::kAttrNormal);
                 }
             }
         } else {

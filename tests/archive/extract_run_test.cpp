@@ -314,6 +314,14 @@ TEST_F(ExtractRun, SymbolicLinksInTheTargetAreNeverFollowed) {
     EXPECT_FALSE(fs::exists(dir_ + "outside/made"));
     EXPECT_EQ(ReadFile(dir_ + "outside/f"), "untouched");
     EXPECT_TRUE(fs::is_symlink(target_ + "flink"));
+
+    // A confirmed overwrite clears no read-only flag through a link either.
+    fs::permissions(dir_ + "outside/f", fs::perms::owner_read);
+    unzip_.SetConfirmOverwrites(true);
+    unzip_.OnFileExists = [](TObject*, const std::string&, std::string&, TOverwriteMode& mode) { mode = omOverwrite; };
+    Run({{"flink", "y"}});
+    EXPECT_EQ(fs::status(dir_ + "outside/f").permissions() & fs::perms::owner_write, fs::perms::none);
+    EXPECT_EQ(ReadFile(dir_ + "outside/f"), "untouched");
 }
 
 }  // namespace
