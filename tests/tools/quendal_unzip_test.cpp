@@ -165,6 +165,21 @@ TEST_F(QuendalUnzip, SelectsByFileSpecAndJunksFolders) {
     EXPECT_NE(Stdout().find("extracting: " + out_ + "inner.txt"), std::string::npos);
 }
 
+TEST_F(QuendalUnzip, EmptyFoldersAreMadeUnlessFoldersAreJunked) {
+    MakeSources();
+    fs::create_directories(src_ + "void/inner");
+    ASSERT_EQ(Shell("cd " + src_ + " && zip -q -r ../a.zip ."), 0);
+    EXPECT_EQ(Unzip("-q -d " + out_ + " " + dir_ + "a.zip"), 0) << Stderr();
+    EXPECT_TRUE(SameTree(src_, out_));
+    EXPECT_TRUE(fs::is_directory(out_ + "void/inner"));
+
+    fs::remove_all(out_);
+    EXPECT_EQ(Unzip("-q -j -d " + out_ + " " + dir_ + "a.zip"), 0) << Stderr();
+    EXPECT_FALSE(fs::exists(out_ + "void"));
+    EXPECT_FALSE(fs::exists(out_ + "inner"));
+    EXPECT_EQ(ReadFile(out_ + "inner.txt"), ReadFile(src_ + "sub/deeper/inner.txt"));
+}
+
 TEST_F(QuendalUnzip, ExitStatuses) {
     MakeSources();
     ASSERT_EQ(Shell("cd " + src_ + " && zip -q -r ../a.zip . && zip -q -r -P right ../p.zip ."), 0);

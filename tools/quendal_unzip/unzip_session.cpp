@@ -245,6 +245,8 @@ int UnzipSession::Extract() {
     }
     unzip_.SetExtractDir(folder);
     unzip_.SetUseStoredDirs(!options_.junkPaths);
+    // Folder entries are made too, so empty folders come out as they went in.
+    unzip_.SetCreateStoredDirs(!options_.junkPaths);
     // Every selected entry is checked against an existing file; the handler
     // decides by -o, -n or the answer on the terminal.
     unzip_.SetConfirmOverwrites(true);
