@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/refused_passwords.h"
 #include "archive/streams/file_stream32.h"
 #include "archive/unzip.h"
 #include "extract_test_support.h"
@@ -48,7 +49,9 @@ TEST_F(ExtractPipeline, EncipheredStoredAndDeflatedEntriesNeedTheRightPassword) 
     const std::string text = SampleText(70000);
     WriteFile(dir_ + "src/stored.txt", text);
     WriteFile(dir_ + "src/deflated.txt", text);
-    ASSERT_EQ(RunQuiet("cd " + dir_ + "src && zip -q -P s3cret ../p.zip deflated.txt && zip -q -0 -P s3cret ../p.zip stored.txt"), 0);
+    ASSERT_TRUE(MakeArchiveRefusing(
+        "cd " + dir_ + "src && zip -q -P s3cret ../p.zip deflated.txt && zip -q -0 -P s3cret ../p.zip stored.txt",
+        dir_ + "p.zip", {"wrong"}));
 
     unzip_.SetPasswords({"wrong"});
     EXPECT_EQ(Run("p.zip"), 0);

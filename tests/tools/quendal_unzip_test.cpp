@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/refused_passwords.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -182,7 +184,8 @@ TEST_F(QuendalUnzip, EmptyFoldersAreMadeUnlessFoldersAreJunked) {
 
 TEST_F(QuendalUnzip, ExitStatuses) {
     MakeSources();
-    ASSERT_EQ(Shell("cd " + src_ + " && zip -q -r ../a.zip . && zip -q -r -P right ../p.zip ."), 0);
+    ASSERT_EQ(Shell("cd " + src_ + " && zip -q -r ../a.zip ."), 0);
+    ASSERT_TRUE(MakeArchiveRefusing("cd " + src_ + " && zip -q -r -P right ../p.zip .", dir_ + "p.zip", {"wrong", ""}));
     // A stored entry whose data is changed after the fact fails its CRC check.
     ASSERT_EQ(Shell("cd " + src_ + " && zip -q -0 ../c.zip one"), 0);
     std::string damaged = ReadFile(dir_ + "c.zip");
@@ -324,3 +327,4 @@ open(d + 'bomb.zip', 'wb').write(loc + cen + cen2 + end)
 }
 
 }  // namespace
+

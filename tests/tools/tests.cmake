@@ -1,5 +1,5 @@
 # The command-line tools are tested by running the built programs.
-quendal_test_suite(tools quendal_archive)
+quendal_test_suite(tools LIBS quendal_archive)
 if(TARGET tools_tests)
   target_compile_definitions(tools_tests PRIVATE QUENDAL_UNZIP_PROGRAM="$<TARGET_FILE:quendal-unzip>")
   add_dependencies(tools_tests quendal-unzip)
