@@ -154,7 +154,10 @@ bool TUnZip::BeginEntry(bool isDirectory) {
             std::string newFileName = outputPath_;
             OnRenameFile(this, outputPath_, newFileName);
             if (!newFileName.empty()) {
-                platform::ForceDirectories(ExtractFilePath(newFileName));
+                // The name as built may lead through a link out of the target, which is
+                // refused later: no folder is made through it before that.
+                if (newFileName != outputPath_ || OutputPathFollowsNoLink())
+                    platform::ForceDirectories(ExtractFilePath(newFileName));
                 outputPath_ = newFileName;
             }
         }

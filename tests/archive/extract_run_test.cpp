@@ -315,6 +315,14 @@ TEST_F(ExtractRun, SymbolicLinksInTheTargetAreNeverFollowed) {
     EXPECT_EQ(ReadFile(dir_ + "outside/f"), "untouched");
     EXPECT_TRUE(fs::is_symlink(target_ + "flink"));
 
+    // Nor does a rename handler that keeps the name make folders through it.
+    log_.lines.clear();
+    unzip_.OnRenameFile = [](TObject*, const std::string&, std::string&) {};
+    Run({{"link/new/x.txt", "x"}});
+    EXPECT_EQ(log_.lines, Lines({"Begin link/new/x.txt 1", "Error 25245 link/new/x.txt link/new/x.txt",
+                                 "Progress 100 100", "End link/new/x.txt fail"}));
+    EXPECT_FALSE(fs::exists(dir_ + "outside/new"));
+
     // A confirmed overwrite clears no read-only flag through a link either.
     fs::permissions(dir_ + "outside/f", fs::perms::owner_read);
     unzip_.SetConfirmOverwrites(true);
