@@ -98,7 +98,10 @@ bool TUnZip::ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_p
 
     try {
         if (attributes & platform::kAttrDirectory) {
-            if (createStoredDirs_ && (!OutputPathFollowsNoLink() || !platform::ForceDirectories(outputPath_)))
+            if (createStoredDirs_ && !OutputPathFollowsNoLink()) {
+                ReportError(entryName_, outputPath_, "0", ErrorCode::InvalidFileName);
+                entryFailed_ = true;
+            } else if (createStoredDirs_ && !platform::ForceDirectories(outputPath_))
                 entryFailed_ = true;
             else
                 runningCrc_ = storedCrc;
