@@ -10,10 +10,23 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
 namespace detection_test {
+
+// One OnError report as the tests record it.
+struct Report {
+    std::string fileName, extendedMsg, volumeID;
+    int32_t code;
+    bool operator==(const Report&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const Report& r) {
+    return out << r.code << " " << r.fileName << " [" << r.extendedMsg << "] " << r.volumeID;
+}
+
 
 class TempFolder {
 public:

@@ -14,20 +14,11 @@ namespace {
 
 using detection_test::FakeDrive;
 using detection_test::Python;
+using detection_test::Report;
 using detection_test::ReadBytes;
 using detection_test::Shell;
 using detection_test::TempFolder;
 using detection_test::WriteBytes;
-
-struct Report {
-    std::string fileName, extendedMsg, volumeID;
-    int32_t code;
-    bool operator==(const Report&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Report& r) {
-    return out << r.code << " " << r.fileName << " [" << r.extendedMsg << "] " << r.volumeID;
-}
 
 class Volumes : public ::testing::Test {
 protected:
