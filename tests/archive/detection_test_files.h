@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "archive/unzip.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -71,5 +73,19 @@ inline uint32_t Le32(const std::string& bytes, size_t at) {
 
 // The directory offset stored in the end record of an archive without a comment.
 inline uint32_t StoredDirectoryOffset(const std::string& archive) { return Le32(archive, archive.size() - 6); }
+
+// A component selecting every entry whose OnError reports are recorded.
+class ReportingTest : public ::testing::Test {
+protected:
+    ReportingTest() {
+        unzip.SetFileSpec({"*.*"});
+        unzip.OnError = [this](TObject*, const std::string& file, const std::string& extended,
+                               const std::string& volume, int32_t code) {
+            reports.push_back({file, extended, volume, code});
+        };
+    }
+    TUnZip unzip;
+    std::vector<Report> reports;
+};
 
 }  // namespace detection_test

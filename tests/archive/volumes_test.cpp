@@ -20,16 +20,8 @@ using detection_test::Shell;
 using detection_test::TempFolder;
 using detection_test::WriteBytes;
 
-class Volumes : public ::testing::Test {
+class Volumes : public detection_test::ReportingTest {
 protected:
-    Volumes() {
-        unzip.SetFileSpec({"*.*"});
-        unzip.OnError = [this](TObject*, const std::string& file, const std::string& extended,
-                               const std::string& volume, int32_t code) {
-            reports.push_back({file, extended, volume, code});
-        };
-    }
-
     // Three files of incompressible bytes split into 64 KiB parts:
     // data.z01 .. data.z0N and data.zip, the last part.
     int MakeSplitArchive() {
@@ -40,8 +32,6 @@ protected:
     }
 
     TempFolder folder;
-    TUnZip unzip;
-    std::vector<Report> reports;
 };
 
 TEST_F(Volumes, VolumeNamesFollowTheSplitNaming) {

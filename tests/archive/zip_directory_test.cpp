@@ -16,15 +16,8 @@ using detection_test::Shell;
 using detection_test::TempFolder;
 using detection_test::WriteBytes;
 
-class ZipDirectory : public ::testing::Test {
+class ZipDirectory : public detection_test::ReportingTest {
 protected:
-    ZipDirectory() {
-        unzip.SetFileSpec({"*.*"});
-        unzip.OnError = [this](TObject*, const std::string& file, const std::string& extended,
-                               const std::string& volume, int32_t code) {
-            reports.push_back({file, extended, volume, code});
-        };
-    }
     std::vector<std::string> Names() {
         std::vector<std::string> names;
         for (const TUnBaseHeader& entry : unzip.ListEntries()) names.push_back(entry.Name);
@@ -33,8 +26,6 @@ protected:
     int Craft(const std::string& script) { return Python(folder, script); }
 
     TempFolder folder;
-    TUnZip unzip;
-    std::vector<Report> reports;
 };
 
 TEST_F(ZipDirectory, AssigningTheArchiveDetectsItAndTheListingShowsEveryField) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
@@ -68,6 +70,15 @@ protected:
         };
     }
 
+    // Progress stays logged; Stop is called from the event where stopHere holds.
+    void StopAtProgress(std::function<bool(int32_t current, int32_t total)> stopHere) {
+        auto logged = download_.OnItemDownloadProgress;
+        download_.OnItemDownloadProgress = [this, logged, stopHere](TObject* sender, TDownLoadItem* item,
+                                                                    int32_t current, int32_t total) {
+            logged(sender, item, current, total);
+            if (stopHere(current, total)) download_.Stop();
+        };
+    }
     TDownLoadItem* AddItem(const std::string& path) {
         TDownLoadItem* item = download_.DownLoadItems().Add();
         item->SetURL(server_.Url(path));
@@ -295,12 +306,7 @@ TEST_F(DownloadTest, StopInAProgressEventKeepsWhatWasStored) {
     const std::string body = Pattern(1000);
     Serve("/a.zip", body);
     AddItem("/a.zip");
-    auto logged = download_.OnItemDownloadProgress;
-    download_.OnItemDownloadProgress = [&, logged](TObject* sender, TDownLoadItem* item, int32_t current,
-                                                   int32_t total) {
-        logged(sender, item, current, total);
-        if (current == 510) download_.Stop();
-    };
+    StopAtProgress([](int32_t current, int32_t) { return current == 510; });
     download_.Start();
     EXPECT_EQ(ReadAll(dir_ / "a.zip"), body.substr(0, 510));
     EXPECT_EQ(events_, Run({"header 0", "item begin 0", "progress 255", "progress 510", "item end 0", "stop"}));
@@ -310,12 +316,7 @@ TEST_F(DownloadTest, StopInTheLastProgressEventCompletesTheItem) {
     const std::string body = Pattern(600);
     Serve("/a.zip", body);
     AddItem("/a.zip");
-    auto logged = download_.OnItemDownloadProgress;
-    download_.OnItemDownloadProgress = [&, logged](TObject* sender, TDownLoadItem* item, int32_t current,
-                                                   int32_t total) {
-        logged(sender, item, current, total);
-        if (current == total) download_.Stop();
-    };
+    StopAtProgress([](int32_t current, int32_t total) { return current == total; });
     download_.Start();
     EXPECT_EQ(ReadAll(dir_ / "a.zip"), body);
     std::vector<std::string> expected = CompleteItem(0, 600);
