@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "archive/decoders/inflate.h"
-#include "archive/error_codes.h"
+#include "archive/frame/error_codes.h"
 #include "archive/streams/decompress_stream.h"
 #include "archive/streams/file_stream32.h"
-#include "archive/unzip.h"
+#include "archive/frame/unzip.h"
 #include "platform/message_pump.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <limits>
 
-#include "archive/archive_exceptions.h"
-#include "archive/zip_cipher.h"
+#include "archive/frame/archive_exceptions.h"
+#include "archive/frame/zip_cipher.h"
 
 namespace {
 constexpr int32_t kSkipPieceSize = 4096;

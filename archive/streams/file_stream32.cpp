@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "archive/archive_exceptions.h"
+#include "archive/frame/archive_exceptions.h"
 #include "platform/errors.h"
 #include "platform/file_handle.h"
 

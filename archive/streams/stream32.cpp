@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "archive/archive_exceptions.h"
+#include "archive/frame/archive_exceptions.h"
 #include "platform/message_pump.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "archive/archive_exceptions.h"
+#include "archive/frame/archive_exceptions.h"
 #include "archive/streams/decompress_stream.h"
 #include "archive/streams/file_stream32.h"
-#include "archive/zip_cipher.h"
+#include "archive/frame/zip_cipher.h"
 #include "tests/archive/inflate_test_support.h"
 
 using namespace inflate_test;

@@ -1,6 +1,6 @@
-#include "archive/archive_detection.h"
+#include "archive/directory/archive_detection.h"
 #include "archive/streams/file_stream32.h"
-#include "archive/zip_directory_walk.h"
+#include "archive/directory/zip_directory_walk.h"
 
 #include "archive/detection_test_files.h"
 #include "platform/pe_image_builder.h"

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "archive/unzip.h"
+#include "archive/frame/unzip.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -10,7 +10,7 @@
 
 #include "archive/refused_passwords.h"
 #include "archive/streams/file_stream32.h"
-#include "archive/unzip.h"
+#include "archive/frame/unzip.h"
 #include "extract_test_support.h"
 #include "frame_test_support.h"
 

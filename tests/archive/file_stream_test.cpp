@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "archive/archive_exceptions.h"
+#include "archive/frame/archive_exceptions.h"
 #include "frame_test_support.h"
 #include "platform/message_pump.h"
 

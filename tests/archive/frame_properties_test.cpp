@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_exceptions.h"
-#include "archive/unzip.h"
+#include "archive/frame/archive_exceptions.h"
+#include "archive/frame/unzip.h"
 #include "frame_test_support.h"
 #include "testable_unzip.h"
 

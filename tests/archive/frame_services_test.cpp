@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_exceptions.h"
-#include "archive/crc.h"
-#include "archive/error_codes.h"
-#include "archive/path_names.h"
+#include "archive/frame/archive_exceptions.h"
+#include "archive/frame/crc.h"
+#include "archive/frame/error_codes.h"
+#include "archive/frame/path_names.h"
 #include "archive/streams/file_stream32.h"
-#include "archive/zip_cipher.h"
+#include "archive/frame/zip_cipher.h"
 #include "frame_test_support.h"
 #include "platform/file_system.h"
 #include "platform/message_pump.h"

@@ -1,4 +1,4 @@
-#include "archive/krv_timer.h"
+#include "archive/frame/krv_timer.h"
 
 #include <gtest/gtest.h>
 

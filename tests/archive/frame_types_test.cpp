@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "archive/archive_types.h"
-#include "archive/error_codes.h"
+#include "archive/frame/archive_types.h"
+#include "archive/frame/error_codes.h"
 
 namespace {
 

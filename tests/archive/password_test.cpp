@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "archive/error_codes.h"
+#include "archive/frame/error_codes.h"
 #include "archive/refused_passwords.h"
 #include "archive/streams/file_stream32.h"
-#include "archive/zip_cipher.h"
+#include "archive/frame/zip_cipher.h"
 #include "frame_test_support.h"
 #include "testable_unzip.h"
 

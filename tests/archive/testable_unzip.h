@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <string>
 
-#include "archive/unzip.h"
+#include "archive/frame/unzip.h"
 
 class TestableUnZip : public TUnZip {
 public:

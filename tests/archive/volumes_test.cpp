@@ -1,7 +1,7 @@
-#include "archive/disk_manager.h"
-#include "archive/disk_spann_obj.h"
+#include "archive/volumes/disk_manager.h"
+#include "archive/volumes/disk_spann_obj.h"
 #include "archive/streams/file_stream32.h"
-#include "archive/unzip.h"
+#include "archive/frame/unzip.h"
 
 #include "archive/detection_test_files.h"
 #include "archive/volumes_fake_drive.h"

@@ -1,4 +1,4 @@
-#include "archive/unzip.h"
+#include "archive/frame/unzip.h"
 
 #include "archive/detection_test_files.h"
 

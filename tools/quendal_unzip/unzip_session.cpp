@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <utility>
 
-#include "archive/dos_date_time.h"
-#include "archive/error_codes.h"
+#include "archive/frame/dos_date_time.h"
+#include "archive/frame/error_codes.h"
 #include "platform/file_system.h"
 #include "platform/safe_path.h"
 #include "platform/temp_files.h"

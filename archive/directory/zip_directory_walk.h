@@ -1,0 +1,53 @@
+#pragma once
+
+#include "archive/directory/archive_facts.h"
+#include "archive/directory/byte_source.h"
+#include "archive/directory/unbase_header_obj.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// What a directory walk asks of the component that runs it.
+struct ZipWalkHooks {
+    std::function<bool(const std::string& entryName)> SelectEntry;
+    std::function<bool()> IsCancelled;
+    // A central entry whose local header lacks its signature.
+    std::function<void(const std::string& entryName)> ReportBadHeader;
+    // Asked before walking local headers; Cancel preset to true. Unassigned: walk.
+    std::function<void(THeaderTypeState headerState, bool& cancel)> CorruptZipHeader;
+    bool TranslateOemChar = true;
+    // Split and spanned archives keep their local headers on other parts.
+    bool LocalHeadersElsewhere = false;
+};
+
+struct ZipWalkTotals {
+    uint32_t NewestDate = 0;
+    int64_t PackedTotal = 0;  // less 12 for every enciphered entry
+    int64_t UnpackedTotal = 0;
+};
+
+// The two walks that list the selected entries: through the central directory,
+// or along the chain of local headers when there is no usable directory. Both
+// only move forward, so a lying header can end a walk early but never loop it.
+class ZipDirectoryWalk {
+public:
+    ZipDirectoryWalk(ByteSource& source, ArchiveFacts facts, const ZipWalkHooks& hooks, TUnBaseHeaderObj& entries,
+                     ZipWalkTotals& totals)
+        : source_(source), facts_(facts), hooks_(hooks), entries_(entries), totals_(totals) {}
+
+    int ReadCentralDirectory();
+    int ReadLocalHeaders();
+
+private:
+    bool ReadCentral(int64_t position);
+    bool ReadLocal(int64_t position);
+    bool Cancelled() const { return hooks_.IsCancelled && hooks_.IsCancelled(); }
+    void Count(const TUnBaseHeader& entry);
+
+    ByteSource& source_;
+    ArchiveFacts facts_;
+    const ZipWalkHooks& hooks_;
+    TUnBaseHeaderObj& entries_;
+    ZipWalkTotals& totals_;
+};

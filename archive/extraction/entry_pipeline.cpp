@@ -1,0 +1,319 @@
+// The per-entry pipeline of TUnZip: begin events and overwrite policy, the
+// output file, the dispatch to the decoder of the entry's method, the stored
+// copy, the byte-wise output buffer, and date and attributes at the end.
+
+#include <algorithm>
+#include <string>
+
+#include "archive/volumes/disk_spann_obj.h"
+#include "archive/frame/dos_date_time.h"
+#include "archive/frame/error_codes.h"
+#include "archive/frame/path_names.h"
+#include "archive/streams/file_stream32.h"
+#include "archive/frame/unzip.h"
+#include "archive/directory/zip_records.h"
+#include "platform/ascii.h"
+#include "platform/file_attributes.h"
+#include "platform/file_system.h"
+#include "platform/file_times.h"
+#include "platform/safe_path.h"
+
+namespace {
+
+constexpr uint32_t kNormalFileAttributes = 0x20;
+constexpr uint32_t kEncryptionHeaderSize = 12;
+
+// Runs `finally` after `body`, also when body throws.
+template <class Body, class Finally>
+void WithFinally(Body&& body, Finally&& finally) {
+    try {
+        body();
+    } catch (...) {
+        finally();
+        throw;
+    }
+    finally();
+}
+
+bool HasParentComponent(const std::string& path, size_t from) {
+    size_t at = from;
+    while (at <= path.size()) {
+        size_t end = path.find(platform::kPathSeparator, at);
+        if (end == std::string::npos) end = path.size();
+        if (path.compare(at, end - at, "..") == 0 && end - at == 2) return true;
+        at = end + 1;
+    }
+    return false;
+}
+
+// The folder as BuildOutputPath puts it in front of every name.
+std::string OutputRoot(const std::string& extractDir) {
+    std::string root = IncludeTrailingSeparator(extractDir);
+    if (root.find(':') == std::string::npos && (root.empty() || root.front() != platform::kPathSeparator))
+        root.insert(root.begin(), platform::kPathSeparator);
+    return root;
+}
+
+}  // namespace
+
+bool TUnZip::EntryNameStaysInside() const {
+    const std::string root = OutputRoot(extractDir_);
+    if (outputPath_.compare(0, root.size(), root) != 0) return false;
+    return !HasParentComponent(outputPath_, root.size());
+}
+
+bool TUnZip::OutputPathFollowsNoLink() {
+    // Entries come grouped by folder: a folder found free of links is only
+    // looked at again for its last part.
+    const std::string folder = ExtractFilePath(outputPath_);
+    if (folder != linkFreeFolder_) {
+        if (platform::PathHasLinkBelow(OutputRoot(extractDir_), folder)) return false;
+        linkFreeFolder_ = folder;
+    }
+    return !platform::PathHasLinkBelow(folder, outputPath_);
+}
+
+bool TUnZip::ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_ptr<TFileStream32>& output,
+                          bool centralVariant, uint32_t attributes) {
+    const TZipLocalHeader local = TZipLocalHeader::Parse(localHeader_.data());
+    uint32_t storedCrc = local.crc32;
+    entryFailed_ = false;
+
+    if (!EntryNameStaysInside()) {
+        ReportError(entryName_, outputPath_, "0", ErrorCode::InvalidFileName);
+        if (!(attributes & platform::kAttrDirectory)) SkipEntry();
+        entryFailed_ = true;
+        return CheckEntryCrc(storedCrc);
+    }
+
+    const bool isDirectory = attributes & platform::kAttrDirectory;
+    if (!BeginEntry(isDirectory)) {
+        SkipEntry();
+        return false;
+    }
+    entryEncrypted_ = !isDirectory && entryDescriptor_.Encrypted();
+    if (entryEncrypted_ && !passwordFailed_ && !CheckPassword(*archive)) passwordFailed_ = true;
+    if (arcType_ == atJar || arcType_ == atJarExe)
+        attributes = ExtractFileName(outputPath_).empty() ? platform::kAttrDirectory : kNormalFileAttributes;
+
+    try {
+        if (attributes & platform::kAttrDirectory) {
+            if (createStoredDirs_ && !OutputPathFollowsNoLink()) {
+                ReportError(entryName_, outputPath_, "0", ErrorCode::InvalidFileName);
+                entryFailed_ = true;
+            } else if (createStoredDirs_ && !platform::ForceDirectories(outputPath_))
+                entryFailed_ = true;
+            else
+                runningCrc_ = storedCrc;
+        } else if (!OutputPathFollowsNoLink()) {
+            ReportError(entryName_, outputPath_, "0", ErrorCode::InvalidFileName);
+            SkipEntry();
+            --filesExtracted_;
+            entryFailed_ = true;
+        } else if (!OpenOutput(output)) {
+            ReportError(outputPath_, "", "0", ErrorCode::OpenError);
+            SkipEntry();
+            --filesExtracted_;
+            entryFailed_ = true;
+        } else {
+            const bool skipped = entryEncrypted_ && passwordFailed_;
+            WithFinally(
+                [&] {
+                    if (skipped) {
+                        --filesExtracted_;
+                        SkipEntry();
+                        entryFailed_ = true;
+                        return;
+                    }
+                    // A CRC deferred to a data descriptor is taken from the central header.
+                    // Streamed enciphered entries keep other bytes in the local CRC
+                    // field, so the descriptor flag counts as well as a zero field.
+                    const TZipCentralHeader central = TZipCentralHeader::Parse(centralHeader_.data());
+                    const bool deferred = local.crc32 == 0 || (local.flags & 0x0008);
+                    if (centralVariant && central.compressedSize > 0 && deferred) storedCrc = central.crc32;
+                    DecodeEntry(archive, *output);
+                    runningCrc_ ^= 0xFFFFFFFF;
+                },
+                [&] {
+                    if (skipped)
+                        outputPath_ = entryName_;
+                    else
+                        CloseOutput(output, outputPath_, attributes, local.dosDateTime);
+                });
+        }
+    } catch (...) {
+        // A fatal data error ends this entry only.
+    }
+    return CheckEntryCrc(storedCrc);
+}
+
+bool TUnZip::BeginEntry(bool isDirectory) {
+    if (isDirectory) return true;
+    TimerPause pause(elapsedTimer_);
+
+    bool extract = true;
+    if (OnBegin) {
+        if (OnRenameFile) {
+            std::string newFileName = outputPath_;
+            OnRenameFile(this, outputPath_, newFileName);
+            if (!newFileName.empty()) {
+                // The name as built may lead through a link out of the target, which is
+                // refused later: no folder is made through it before that.
+                if (newFileName != outputPath_ || OutputPathFollowsNoLink())
+                    platform::ForceDirectories(ExtractFilePath(newFileName));
+                outputPath_ = newFileName;
+            }
+        }
+        OnBegin(this, outputPath_, filesExtracted_ + 1, extract);
+    }
+    if (IsCancelled() || !extract) return false;
+
+    if (!confirmOverwrites_) {
+        if (overwriteMode_ != omOverwrite) return false;
+        ++filesExtracted_;
+        return true;
+    }
+
+    overwriteMode_ = omOverwrite;
+    if (platform::FileExists(outputPath_)) {
+        if (OnFileExists) {
+            do {
+                std::string newFileName;
+                OnFileExists(this, outputPath_, newFileName, overwriteMode_);
+                if (newFileName.empty()) newFileName = outputPath_;
+                platform::ForceDirectories(ExtractFilePath(newFileName));
+                if (overwriteMode_ == omOverwrite) {
+                    if (platform::EqualsIgnoringAsciiCase(newFileName, outputPath_)) break;
+                    outputPath_ = newFileName;
+                }
+            } while (!IsCancelled() && overwriteMode_ != omSkip &&
+                     (platform::FileExists(outputPath_) || platform::DirectoryExists(outputPath_)));
+            if (!IsCancelled() && overwriteMode_ != omSkip) {
+                const int64_t existing = platform::GetFileAttributes(outputPath_);
+                if (existing >= 0 && (existing & platform::kAttrReadOnly)) {
+                    if (existing & (platform::kAttrSystem | platform::kAttrDirectory)) {
+                        ReportError(outputPath_, "", "0", ErrorCode::WriteError);
+                        return false;
+                    }
+                    // A link leading out of the target is refused later; what it points at stays untouched.
+                    if (OutputPathFollowsNoLink()) platform::SetFileAttributes(outputPath_, platform::kAttrNormal);
+                }
+            }
+        } else {
+            ReportError(outputPath_, "OnFileExists", "0", ErrorCode::EventNotAssigned);
+            overwriteMode_ = omSkip;
+        }
+    }
+    const bool go = !IsCancelled() && overwriteMode_ == omOverwrite && !outputPath_.empty();
+    if (go) ++filesExtracted_;
+    return go;
+}
+
+bool TUnZip::OpenOutput(std::unique_ptr<TFileStream32>& output) {
+    output.reset();
+    if (entryEncrypted_ && passwordFailed_) return true;
+    if (outputPath_.empty()) return false;
+    platform::ForceDirectories(ExtractFilePath(outputPath_));
+    output = std::make_unique<TFileStream32>(outputPath_, fmCreate);
+    return output->Handle() >= 0;
+}
+
+void TUnZip::CloseOutput(std::unique_ptr<TFileStream32>& output, const std::string& path, uint32_t attributes,
+                         uint32_t dosDateTime) {
+    if (!output) return;
+    platform::SetFileWriteTime(output->Handle(), DosDateTimeToLocal(EntryFileDate(dosDateTime)));
+    if (!output->Close()) ReportError(path, "", "0", ErrorCode::CloseError);
+    output.reset();
+    if (restoreFileAttr_ && attributes != kNormalFileAttributes) platform::SetFileAttributes(path, attributes);
+}
+
+void TUnZip::SkipEntry() {
+    const auto size = static_cast<int64_t>(entryDescriptor_.unpackedSize);
+    bytesRemaining_ -= size;
+    ReportProgress(size, size, static_cast<int64_t>(unpackedTotal_));
+}
+
+bool TUnZip::DecodeEntry(std::unique_ptr<TFileStream32>& archive, TStream32& output) {
+    entryOutput_.fill = 0;
+    entryOutput_.bytesPut = 0;
+    entryOutput_.target = &output;
+    runningCrc_ = 0xFFFFFFFF;
+    if (entryDescriptor_.Encrypted())
+        entryDescriptor_.packedSize -= std::min<uint64_t>(entryDescriptor_.packedSize, kEncryptionHeaderSize);
+    entryOutput_.packedBytesLeft = entryDescriptor_.packedSize;
+    entryOutput_.entryBytesLeft = entryDescriptor_.unpackedSize;
+
+    bool volumesFound = true;
+    WithFinally(
+        [&] {
+            try {
+                switch (entryDescriptor_.method) {
+                    case 0: {
+                        uint64_t left = CopyStored(*archive, output, entryDescriptor_.unpackedSize);
+                        while (left > 0 && !IsCancelled() && (arcType_ == atZipDS || arcType_ == atZipMV)) {
+                            if (!OpenContinuationVolume(archive)) {
+                                volumesFound = false;
+                                break;
+                            }
+                            left = CopyStored(*archive, output, left);
+                        }
+                        break;
+                    }
+                    case 8: ExtractDeflate(archive, output); break;
+                    case 9: ExtractDeflate64(archive, output); break;
+                    // Shrink (1), Reduce (2-5) and Implode (6) have no decoder here yet.
+                    default: ReportError(outputPath_, "", "0", ErrorCode::UnsupportedMethod); break;
+                }
+            } catch (...) {
+                // A fatal data error of the decoder ends the entry; the CRC check reports it.
+            }
+        },
+        [&] { FlushOutput(); });
+    return volumesFound;
+}
+
+bool TUnZip::OpenContinuationVolume(std::unique_ptr<TFileStream32>& archive) {
+    if (arcType_ == atZipDS) return diskSpannObj_->GetDisk(archive);
+    const int32_t lastDisk = TZipEndRecord::Parse(endRecord_.data()).thisDisk;
+    return NextVolume(volumeNumber_, lastDisk, archive);
+}
+
+uint64_t TUnZip::CopyStored(TStream32& archive, TStream32& output, uint64_t count) {
+    const uint64_t size = entryDescriptor_.unpackedSize;
+    auto& buffer = entryOutput_.buffer;
+    while (count > 0) {
+        const auto want = static_cast<int32_t>(std::min<uint64_t>(count, buffer.size()));
+        const int32_t got = ReadIn(archive, buffer.data(), want, kNoCrc, false);
+        if (got <= 0) break;
+        bytesRemaining_ -= got;
+        DecipherWriteOut(output, buffer.data(), got, true, kCrc32);
+        count -= static_cast<uint64_t>(got);
+        entryOutput_.entryBytesLeft = count;
+        entryOutput_.packedBytesLeft -= std::min<uint64_t>(entryOutput_.packedBytesLeft, static_cast<uint64_t>(got));
+        ReportProgress(static_cast<int64_t>(size - count), static_cast<int64_t>(size),
+                       static_cast<int64_t>(unpackedTotal_));
+        if (IsCancelled()) break;
+    }
+    return count;
+}
+
+void TUnZip::PutByte(uint8_t value) {
+    // Nothing beyond the declared size is written, whatever the data says.
+    if (entryOutput_.bytesPut >= entryDescriptor_.unpackedSize) return;
+    entryOutput_.buffer[static_cast<size_t>(entryOutput_.fill++)] = value;
+    ++entryOutput_.bytesPut;
+    if (entryOutput_.fill == TEntryOutputState::kBufferSize) FlushOutput();
+}
+
+void TUnZip::FlushOutput() {
+    const int32_t count = entryOutput_.fill;
+    if (count == 0 || !entryOutput_.target) return;
+    entryOutput_.fill = 0;
+    const int32_t written = WriteOut(*entryOutput_.target, entryOutput_.buffer.data(), count, true, kCrc32);
+    if (written <= 0) RaiseError(outputPath_, "", "0", ErrorCode::WriteError);
+    const auto size = entryDescriptor_.unpackedSize;
+    bytesRemaining_ -= written;
+    entryOutput_.entryBytesLeft -= std::min<uint64_t>(entryOutput_.entryBytesLeft, static_cast<uint64_t>(written));
+    ReportProgress(static_cast<int64_t>(size - entryOutput_.entryBytesLeft), static_cast<int64_t>(size),
+                   static_cast<int64_t>(unpackedTotal_));
+}

@@ -1,0 +1,120 @@
+// The extraction run of TUnZip: opening the archive, the run's frame of
+// events, the directory walk and the loop over the selected entries.
+
+#include <algorithm>
+#include <string>
+
+#include "archive/volumes/disk_manager.h"
+#include "archive/volumes/disk_spann_obj.h"
+#include "archive/frame/error_codes.h"
+#include "archive/streams/file_stream32.h"
+#include "archive/frame/unzip.h"
+#include "archive/directory/zip_directory.h"
+#include "archive/directory/zip_records.h"
+
+namespace {
+
+constexpr size_t kMaxNameBytes = 255;
+
+// Runs a step whose exceptions must not stop the steps after it.
+template <class Step>
+void Guarded(Step&& step) {
+    try {
+        step();
+    } catch (...) {
+        // The run swallows whatever reaches it.
+    }
+}
+
+}  // namespace
+
+int32_t TUnZip::ExtractFiles() {
+    if (archiveFile_.empty()) {
+        ReportError("", "", "0", ErrorCode::FileNotFound);
+        return 0;
+    }
+    if (arcType_ == atZipDS || arcType_ == atZipMV) {
+        const bool ready = diskManager_->Query(archiveFile_, this, OnDriveNotReady, OnDiskWriteProtected,
+                                               [this](const std::string& drive, int32_t code) {
+                                                   ReportError(drive, "0", "0", code);
+                                               });
+        if (!ready) return 0;
+    }
+    auto archive = std::make_unique<TFileStream32>(archiveFile_, fmOpenRead | fmShareDenyWrite);
+    if (archive->Handle() < 0) {
+        ReportError(archiveFile_, "", "0", ErrorCode::OpenError);
+        return 0;
+    }
+    archiveSize_ = archive->Size();
+
+    ResetRunState();
+    entriesSelected_ = 0;
+    linkFreeFolder_.clear();
+    SetCurrentVolumeName(archiveFile_);
+    const std::string archiveFile = archiveFile_;
+    Guarded([&] {
+        if (OnActivate) OnActivate(this);
+        if (OnElapsedTime) elapsedTimer_.Start();
+        ExtractArchive(archive);
+    });
+    Guarded([&] {
+        if (!OnElapsedTime) return;
+        elapsedTimer_.Stop();
+        OnElapsedTime(this, elapsedTimer_.ElapsedSeconds);
+    });
+    Guarded([&] {
+        if (OnDeactivate) OnDeactivate(this);
+    });
+    // A volume switch may have changed the name the component reads from.
+    archiveFile_ = archiveFile;
+    entryList_.reset();
+    return filesExtracted_;
+}
+
+void TUnZip::ExtractArchive(std::unique_ptr<TFileStream32>& archive) {
+    entriesSelected_ = WalkDirectory(archive);
+    if (entriesSelected_ > 0 && archive) ExtractEntries(archive, headerState_ != THeaderTypeState{htLocal});
+}
+
+void TUnZip::ExtractEntries(std::unique_ptr<TFileStream32>& archive, bool centralVariant) {
+    bytesRemaining_ = static_cast<int64_t>(unpackedTotal_);
+    const int32_t lastDisk = TZipEndRecord::Parse(endRecord_.data()).thisDisk;
+    std::unique_ptr<TFileStream32> output;
+    for (int index = 0; index < entryList_->Count(); ++index) {
+        if (IsCancelled()) break;
+        const TUnBaseHeader& entry = (*entryList_)[index];
+
+        if (arcType_ == atZipDS && index == 0) {
+            diskSpannObj_->SetStage(entry.Record.Disk);
+            if (!diskSpannObj_->GetDisk(archive, entry.Record.LocalPosition)) break;
+        } else if (arcType_ == atZipMV && centralVariant && entry.Record.Disk != volumeNumber_) {
+            if (!NextVolume(entry.Record.Disk - 1, lastDisk, archive)) break;
+        }
+        if (!archive) break;  // a volume that could not be opened leaves no stream
+
+        entryDescriptor_ = {entry.Flags, entry.Method, entry.PackedSize, entry.UnpackedSize};
+        std::fill(localHeader_.begin(), localHeader_.end(), 0);
+        archive->SetPosition(entry.Record.LocalPosition);
+        const bool haveLocal =
+            ReadIn(*archive, localHeader_.data(), TZipLocalHeader::kSize, kNoCrc, false) == TZipLocalHeader::kSize &&
+            IsLocalHeader(LoadLe32(localHeader_.data()));
+        if (!haveLocal) {
+            // Only split and spanned archives reach here unchecked by the walk.
+            ReportError(entry.Name, "", "0", ErrorCode::BadFileHeader);
+            SkipEntry();
+            continue;
+        }
+        const TZipLocalHeader local = TZipLocalHeader::Parse(localHeader_.data());
+        std::string rawName(local.nameLength, '\0');
+        rawName.resize(static_cast<size_t>(std::max(ReadIn(*archive, rawName.data(), local.nameLength, kNoCrc, false), 0)));
+        rawName = rawName.substr(0, std::min(rawName.find('\0'), kMaxNameBytes));
+        archive->SetPosition(entry.Record.LocalPosition + static_cast<int64_t>(TZipLocalHeader::kSize) +
+                             local.nameLength + local.extraLength);
+
+        if (centralVariant && entry.CentralCopy) centralHeader_ = *entry.CentralCopy;
+        const uint32_t attributes = centralVariant ? entry.Record.Attributes : 0;
+        entryName_ = TranslateEntryName(rawName, local.flags, translateOemChar_);
+        BuildOutputPath(entryName_);
+        ExtractEntry(archive, output, centralVariant, attributes);
+    }
+}

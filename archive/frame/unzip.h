@@ -1,0 +1,102 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <vector>
+
+#include "archive/frame/unbase.h"
+#include "archive/extraction/entry_state.h"
+#include "archive/directory/unbase_header_obj.h"
+
+class TDiskSpannObj;
+
+// The ZIP extraction component.
+class TUnZip : public TUnBase {
+public:
+    TUnZip();
+    ~TUnZip() override;
+
+    // Opens ArchiveFile, walks its directory and extracts the selected
+    // entries into ExtractDir, firing the events of a run; returns
+    // FilesExtracted.
+    int32_t ExtractFiles();
+    // Entries the directory walk of the last run selected.
+    int32_t EntriesSelected() const { return entriesSelected_; }
+
+protected:
+    // ---- the extraction run and the per-entry pipeline
+    void ExtractArchive(std::unique_ptr<TFileStream32>& archive) override;
+    void ExtractEntries(std::unique_ptr<TFileStream32>& archive, bool centralVariant);
+    // One entry, its headers already read; the CRC verdict.
+    bool ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_ptr<TFileStream32>& output,
+                      bool centralVariant, uint32_t attributes);
+    // The begin events and the overwrite decision; true to go on.
+    bool BeginEntry(bool isDirectory);
+    bool OpenOutput(std::unique_ptr<TFileStream32>& output);
+    void CloseOutput(std::unique_ptr<TFileStream32>& output, const std::string& path, uint32_t attributes,
+                     uint32_t dosDateTime);
+    // Progress for an entry that is not written.
+    void SkipEntry();
+    // Hands the entry's data to the decoder of its method; false only when a
+    // needed volume could not be opened.
+    bool DecodeEntry(std::unique_ptr<TFileStream32>& archive, TStream32& output);
+    // Copies up to count stored bytes; the bytes not copied.
+    uint64_t CopyStored(TStream32& archive, TStream32& output, uint64_t count);
+    // The output buffer of the byte-wise decoders.
+    void PutByte(uint8_t value);
+    void FlushOutput();
+    // The next volume of a split or spanned archive, for data that goes on there.
+    bool OpenContinuationVolume(std::unique_ptr<TFileStream32>& archive);
+    // Names that climb out of ExtractDir, and paths through symbolic links
+    // below it, are never written.
+    bool EntryNameStaysInside() const;
+    bool OutputPathFollowsNoLink();
+
+    // ---- the Deflate and Deflate64 driver
+    void ExtractDeflate(std::unique_ptr<TFileStream32>& archive, TStream32& output);
+    void ExtractDeflate64(std::unique_ptr<TFileStream32>& archive, TStream32& output);
+    void InflateEntry(std::unique_ptr<TFileStream32>& archive, TStream32& output, int8_t windowBits);
+
+    TEntryDescriptor entryDescriptor_;
+    TEntryOutputState entryOutput_;
+    int32_t entriesSelected_ = 0;
+    std::string linkFreeFolder_;  // the folder of a recent output, checked for symbolic links
+
+public:
+
+    // The header check for one candidate password against the current
+    // entry's 12 raw header bytes; positions the entry key state on success.
+    bool TestPassword(const std::string& password);
+
+    // Reads the entry's 12-byte encryption header and finds its password:
+    // the current one, then the Passwords list, then OnGetPassword up to
+    // PasswordAttempts times. True when the key state is ready for the data.
+    bool CheckPassword(TStream32& archive) override;
+
+    TDiskSpannObj& DiskSpannObj() { return *diskSpannObj_; }
+
+    // The entries of ArchiveFile that FileSpec selects, as the directory walk
+    // lists them (errors reach OnError as in a run); empty when the archive
+    // cannot be opened.
+    std::vector<TUnBaseHeader> ListEntries();
+
+protected:
+    friend class TDiskSpannObj;
+
+    // The two directory walks; both fill entryList_ and the run totals.
+    int ReadCentralDirectory(TStream32& archive);
+    int ReadLocalHeaders(TStream32& archive);
+    // Builds the entry list of a run: asks for the last disk of a spanned
+    // archive first, then walks the local headers when detection found only
+    // those and the central directory otherwise. The number of entries.
+    int WalkDirectory(std::unique_ptr<TFileStream32>& archive);
+    int WalkHeaders(TStream32& archive, bool localHeaders);
+
+    // Bytes 12 to 23 keep the raw header as read, bytes 0 to 11 receive the
+    // deciphered header of the latest test.
+    std::array<uint8_t, 24> encryptionHeader_{};
+    std::unique_ptr<TDiskSpannObj> diskSpannObj_;
+};
