@@ -36,21 +36,25 @@ bool IsSupportedMethod(uint32_t method) { return method <= 6 || method == 8 || m
 // that made the archive stored (many store none).
 bool NamesAFolder(const std::string& name) { return !name.empty() && name.back() == platform::kPathSeparator; }
 
-// A link target that is relative and, taken from the link's folder below
-// the target root, never climbs above that root.
+// A link target that is relative and, taken from the link's folder below the
+// target root, never climbs above that root. Climbing is allowed only at the
+// start: "a/../.." would climb from wherever a link named "a" leads, which
+// the names alone cannot tell.
 bool LinkTargetStaysInside(const std::string& linkFolderBelowRoot, const std::string& target) {
     if (target.empty() || RootPrefixLength(target) > 0 || target.find('\0') != std::string::npos) return false;
     int depth = 0;
     auto walk = [&depth](const std::string& path) {
+        bool descended = false;
         size_t at = 0;
         while (at < path.size()) {
             size_t end = path.find(platform::kPathSeparator, at);
             if (end == std::string::npos) end = path.size();
             const std::string part = path.substr(at, end - at);
             if (part == "..") {
-                if (--depth < 0) return false;
+                if (descended || --depth < 0) return false;
             } else if (!part.empty() && part != ".") {
                 ++depth;
+                descended = true;
             }
             at = end + 1;
         }

@@ -311,15 +311,19 @@ TEST_F(RealWorldArchives, MethodsTimesAndLinks) {
          "put('src/target.txt', 'target'); os.makedirs('src/sub')\n"
          "os.symlink('target.txt', 'src/in'); os.symlink('../target.txt', 'src/sub/up')\n"
          "os.symlink('../../outside.txt', 'src/out'); os.symlink('/etc/hostname', 'src/abs')\n"
+         "os.symlink('.', 'src/dot'); os.symlink('dot/..', 'src/esc')  # climbs out through the link dot\n"
          "sh('cd src && zip -q -r -y ../a.zip .')\n",
          "", "", 1,
-         {"skipped symbolic link out -> ../../outside.txt", "skipped symbolic link abs -> /etc/hostname"}, {},
+         {"skipped symbolic link out -> ../../outside.txt", "skipped symbolic link abs -> /etc/hostname",
+          "skipped symbolic link esc -> dot/.."}, {},
          [](const fs::path& out) {
              EXPECT_TRUE(IsLinkTo(out / "in", "target.txt"));
              EXPECT_TRUE(IsLinkTo(out / "sub/up", "../target.txt"));
              EXPECT_EQ(ReadFile(out / "sub/up"), "target");
              EXPECT_TRUE(NothingAt(out / "out"));
              EXPECT_TRUE(NothingAt(out / "abs"));
+             EXPECT_TRUE(IsLinkTo(out / "dot", "."));
+             EXPECT_TRUE(NothingAt(out / "esc"));
          }},
         {"nothing is written through a link made earlier in the run",
          "put('a.zip', build([Entry('sub/', attributes=UNIX_DIR, made_by=0x031E),\n"

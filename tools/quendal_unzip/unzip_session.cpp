@@ -96,8 +96,12 @@ void UnzipSession::InstallHandlers() {
                 // A symbolic link whose target leads out of the target folder.
                 warned_ = true;
                 ClearProgressLine();
-                std::fprintf(stderr, "quendal-unzip: warning: skipped symbolic link %s -> %s (leads outside %s)\n",
-                             fileName.c_str(), extendedMsg.c_str(), unzip_.ExtractDir().c_str());
+                if (extendedMsg.empty())
+                    std::fprintf(stderr, "quendal-unzip: warning: skipped symbolic link %s (target too long)\n",
+                                 fileName.c_str());
+                else
+                    std::fprintf(stderr, "quendal-unzip: warning: skipped symbolic link %s -> %s (leads outside %s)\n",
+                                 fileName.c_str(), extendedMsg.c_str(), unzip_.ExtractDir().c_str());
                 return;
             case ErrorCode::EventNotAssigned:
                 if (extendedMsg == "OnGetPassword") badPassword_ = true; else archiveError_ = true;
