@@ -70,10 +70,11 @@ bool UnzipSession::OpenArchive() {
                      std::string(ArcTypeName(unzip_.ArcType())).c_str());
         return false;
     }
-    if (unzip_.OffsetAdjust() != 0) {
-        // Data put in front of the archive without adjusting its offsets.
-        std::fprintf(stderr, "quendal-unzip: warning: %s: %lld extra bytes at the beginning\n", name.c_str(),
-                     static_cast<long long>(unzip_.OffsetAdjust()));
+    // Data put in front of the archive (or cut from its start) without
+    // adjusting its offsets.
+    if (const int64_t shift = unzip_.OffsetAdjust(); shift != 0) {
+        std::fprintf(stderr, "quendal-unzip: warning: %s: %lld %s at the beginning\n", name.c_str(),
+                     static_cast<long long>(shift < 0 ? -shift : shift), shift < 0 ? "bytes missing" : "extra bytes");
         warned_ = true;
     }
     TStringList specs = options_.fileSpecs;
