@@ -293,13 +293,12 @@ int UnzipSession::NothingSelected() {
         std::fprintf(stderr, "quendal-unzip: warning: %s: the archive is empty\n", unzip_.ArchiveFile().c_str());
         return kWarning;
     }
-    if (options_.fileSpecs.empty()) return ExitStatus();
     std::fprintf(stderr, "quendal-unzip: no entry of %s matched\n", unzip_.ArchiveFile().c_str());
     return kNoMatch;
 }
 
 bool UnzipSession::ArchiveIsEmpty() {
-    if (options_.fileSpecs.empty()) return true;
+    if (options_.fileSpecs.empty()) return true;  // "*" selected nothing
     // A component of its own, so that none of the handlers above hear the probe.
     TUnZip probe;
     probe.SetArchiveFile(unzip_.ArchiveFile());
