@@ -135,6 +135,21 @@ TEST_F(RealWorldArchives, DirectoryAndSizes) {
              EXPECT_EQ(ReadFile(out / "b/c.txt").size(), 11u);
              EXPECT_TRUE(fs::is_regular_file(out / "z.txt"));
          }},
+        {"data descriptors with 8-byte sizes, and without their signature",
+         "p = Pipe()\n"
+         "with zipfile.ZipFile(p, 'w', zipfile.ZIP_DEFLATED) as z:\n"
+         "    with z.open('wide.txt', 'w', force_zip64=True) as f: f.write(text(3000, 7).encode())\n"
+         "    z.writestr('bare.txt', text(2000, 8))\n"
+         "    z.writestr('last.txt', 'last')\n"
+         "d = bytes(p.data[:p.data.find(b'PK\\x01\\x02')])\n"
+         "i = d.find(b'PK\\x07\\x08', d.find(b'bare.txt'))\n"
+         "put('a.zip', d[:i] + d[i + 4:])\n",
+         "", "", 0, {}, {},
+         [](const fs::path& out) {
+             EXPECT_EQ(ReadFile(out / "wide.txt").size(), 3001u);
+             EXPECT_EQ(ReadFile(out / "bare.txt").size(), 2001u);
+             EXPECT_EQ(ReadFile(out / "last.txt"), "last");
+         }},
         {"a stored streamed entry cannot be sized: reported, and the walk ends there",
          "p = Pipe()\n"
          "with zipfile.ZipFile(p, 'w') as z:\n"
