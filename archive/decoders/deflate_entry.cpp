@@ -87,10 +87,17 @@ void TUnZip::InflateEntry(std::unique_ptr<TFileStream32>& archive, TStream32& ou
                 inflater.SourcePos = 0;
                 countDone(static_cast<uint64_t>(std::max(part, 0)));
             } else {
-                // The compressed data ended early or is damaged: the rest of
-                // the entry counts as done, and the CRC check reports it.
+                // The compressed data ended early or is damaged: what was decoded
+                // before is kept, and the rest of the entry counts as done. A
+                // stream that ended short is reported by the size check after.
+                const int32_t part = chunk - inflater.AvailOut();
+                if (produced < 0 && part > 0) writeBlock(part);
                 countDone(entryOutput_.entryBytesLeft);
                 entryOutput_.packedBytesLeft = 0;
+                if (produced < 0) {
+                    ReportError(entryName_, "", "0", ErrorCode::DecompressionError);
+                    entryFailed_ = true;
+                }
                 break;
             }
         } catch (const EWriteError&) {

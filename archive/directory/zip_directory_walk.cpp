@@ -61,6 +61,7 @@ int ZipDirectoryWalk::ReadCentralDirectory() {
             TUnBaseHeader entry;
             entry.Name = TranslateEntryName(rawName, central.flags, hooks_.TranslateOemChar);
             if (hooks_.SelectEntry(entry.Name)) {
+                entry.RawName = rawName;
                 entry.Record.Attributes = central.externalAttributes;
                 entry.Record.Disk = static_cast<uint16_t>(central.diskNumberStart + 1);
                 entry.Record.LocalPosition = static_cast<int64_t>(Join48(offset, high.offsetHigh)) + facts_.OffsetAdjust;

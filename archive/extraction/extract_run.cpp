@@ -2,6 +2,7 @@
 // events, the directory walk and the loop over the selected entries.
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "archive/volumes/disk_manager.h"
@@ -80,6 +81,7 @@ void TUnZip::ExtractEntries(std::unique_ptr<TFileStream32>& archive, bool centra
     bytesRemaining_ = static_cast<int64_t>(unpackedTotal_);
     const int32_t lastDisk = TZipEndRecord::Parse(endRecord_.data()).thisDisk;
     std::unique_ptr<TFileStream32> output;
+    entryExtents_.Clear();
     for (int index = 0; index < entryList_->Count(); ++index) {
         if (IsCancelled()) break;
         const TUnBaseHeader& entry = (*entryList_)[index];
@@ -108,12 +110,28 @@ void TUnZip::ExtractEntries(std::unique_ptr<TFileStream32>& archive, bool centra
         std::string rawName(local.nameLength, '\0');
         rawName.resize(static_cast<size_t>(std::max(ReadIn(*archive, rawName.data(), local.nameLength, kNoCrc, false), 0)));
         rawName = rawName.substr(0, std::min(rawName.find('\0'), kMaxNameBytes));
-        archive->SetPosition(entry.Record.LocalPosition + static_cast<int64_t>(TZipLocalHeader::kSize) +
-                             local.nameLength + local.extraLength);
+        const int64_t dataStart = entry.Record.LocalPosition + static_cast<int64_t>(TZipLocalHeader::kSize) +
+                                  local.nameLength + local.extraLength;
+        archive->SetPosition(dataStart);
+
+        // The name listed and selected is the one written: a local header
+        // naming another file is a damaged (or forged) entry.
+        if (centralVariant && entry.CentralCopy && rawName != entry.RawName) {
+            ReportError(entry.Name, "", "0", ErrorCode::BadFileHeader);
+            SkipEntry();
+            continue;
+        }
+        const auto packed = static_cast<int64_t>(std::min<uint64_t>(entry.PackedSize, INT64_MAX - dataStart));
+        if (!entryExtents_.Claim(entry.Record.Disk, entry.Record.LocalPosition, dataStart + packed)) {
+            ReportError(entry.Name, "", "0", ErrorCode::CorruptInput);
+            SkipEntry();
+            continue;
+        }
 
         if (centralVariant && entry.CentralCopy) centralHeader_ = *entry.CentralCopy;
         const uint32_t attributes = centralVariant ? entry.Record.Attributes : 0;
-        entryName_ = TranslateEntryName(rawName, local.flags, translateOemChar_);
+        entryName_ = centralVariant && entry.CentralCopy ? entry.Name
+                                                         : TranslateEntryName(rawName, local.flags, translateOemChar_);
         BuildOutputPath(entryName_);
         ExtractEntry(archive, output, centralVariant, attributes);
     }

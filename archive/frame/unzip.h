@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "archive/frame/unbase.h"
+#include "archive/extraction/entry_extents.h"
 #include "archive/extraction/entry_state.h"
 #include "archive/directory/unbase_header_obj.h"
 
@@ -60,8 +61,12 @@ protected:
     void ExtractDeflate64(std::unique_ptr<TFileStream32>& archive, TStream32& output);
     void InflateEntry(std::unique_ptr<TFileStream32>& archive, TStream32& output, int8_t windowBits);
 
+    // The entry's stored sizes cannot describe a stored copy.
+    bool StoredSizesDisagree() const;
+
     TEntryDescriptor entryDescriptor_;
     TEntryOutputState entryOutput_;
+    TEntryExtents entryExtents_;  // of the entries of this run
     int32_t entriesSelected_ = 0;
     std::string linkFreeFolder_;  // the folder of a recent output, checked for symbolic links
 

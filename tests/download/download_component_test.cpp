@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -496,6 +497,8 @@ struct RawCase {
     const char* name;
     std::string answer;
 };
+
+void PrintTo(const RawCase& raw, std::ostream* out) { *out << raw.name; }
 
 std::string Answer(const std::string& statusAndHeaders, const std::string& body) {
     return statusAndHeaders + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
