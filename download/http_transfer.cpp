@@ -17,8 +17,9 @@ constexpr long kMaxRedirects = 30;
 // the open.
 constexpr size_t kMaxHeaderBytes = 100 * 1024;
 // Upper bound of one wait: the caller's messages are pumped, and the stop
-// request and the stall limit checked, at least this often.
-constexpr std::chrono::milliseconds kMaxPoll{50};
+// request and the stall limit checked, this often; below 50 ms with room for
+// the work between two waits.
+constexpr std::chrono::milliseconds kMaxPoll{40};
 
 bool GlobalInitDone() {
     static const bool done = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
@@ -161,7 +162,7 @@ void THttpRequest::DriveUntil(Ready ready) {
             break;
         }
         auto wait = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(timeouts_.stall - idle), kMaxPoll);
-        curl_multi_poll(multi_, nullptr, 0, static_cast<int>(wait.count()) + 1, nullptr);
+        curl_multi_poll(multi_, nullptr, 0, std::max(static_cast<int>(wait.count()), 1), nullptr);
         platform::ProcessMessages();
         if (stopRequested_ && stopRequested_()) {
             Fail(CURLE_ABORTED_BY_CALLBACK);
