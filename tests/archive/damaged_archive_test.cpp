@@ -146,7 +146,10 @@ INSTANTIATE_TEST_SUITE_P(
                                      0x7FFFFFFF),
                     {"Begin edge.bin 1", "Error 25153 edge.bin", "End edge.bin fail"},
                     ""},
-        BadDataCase{"NoFinalBlock", WithPackedData(Entry{"defl.txt", kText, 8}, RawDeflate(kText, 6, Z_SYNC_FLUSH)),
+        // The stream runs out of input before it ends: what it gave is kept.
+        BadDataCase{"NoFinalBlock",
+                    WithDeclaredSize(WithPackedData(Entry{"defl.txt", kText, 8}, RawDeflate(kText, 6, Z_SYNC_FLUSH)),
+                                     4000),
                     {"Begin defl.txt 1", "Error 25153 defl.txt", "End defl.txt fail"},
                     kText},
         // The data is sound and its CRC right, but it is only part of the entry.
@@ -158,6 +161,21 @@ INSTANTIATE_TEST_SUITE_P(
                     {"Error 25140 small.txt", "End small.txt fail"},
                     std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The decoder reads no further than the compressed size: here the stream goes
+// on for a few bytes past it, bytes that belong to no entry.
+TEST_F(DamagedArchive, DeflateDataIsReadOnlyUpToItsCompressedSize) {
+    const std::string packed = RawDeflate(kText);
+    std::string zip = BuildZip({{"a.txt", kText, 8}, {"b.txt", "fine"}});
+    const auto shortSize = static_cast<uint32_t>(packed.size() - 4);
+    std::string size;
+    PutLe32(size, shortSize);
+    zip.replace(18, 4, size);                             // in the local header
+    zip.replace(zip.find("PK\x01\x02") + 20, 4, size);  // in the central header
+    Run(zip);
+    EXPECT_EQ(Reports(), (std::vector<std::string>{"Begin a.txt 1", "Error 25153 a.txt", "End a.txt fail",
+                                                   "Begin b.txt 2", "End b.txt pass"}));
+}
 
 // A one-file archive whose end record calls it the last volume of a split set,
 // with one stored entry whose data runs past the end of the file.
