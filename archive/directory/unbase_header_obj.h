@@ -25,6 +25,7 @@ struct TUnBaseHeader {
     TZipEntryRecord Record;
     std::optional<std::array<uint8_t, TZipCentralHeader::kSize>> CentralCopy;  // none from the local walk
     std::string Name;  // the translated entry name
+    std::string RawName;  // the name as the central header stores it; empty from the local walk
     uint16_t Flags = 0;
     uint16_t Method = 0;
     uint32_t Crc32 = 0;

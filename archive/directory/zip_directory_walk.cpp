@@ -112,6 +112,7 @@ int ZipDirectoryWalk::ReadCentralDirectory() {
                                             hooks_.TranslateOemChar);
             if (hooks_.SelectEntry(entry.Name)) {
                 entry.ModificationTime = extra.ModificationTime();
+                entry.RawName = rawName;
                 entry.Record.Attributes = central.externalAttributes;
                 entry.Record.Disk = static_cast<uint16_t>(central.diskNumberStart + 1);
                 entry.Record.LocalPosition = static_cast<int64_t>(Join48(offset, high.offsetHigh)) + facts_.OffsetAdjust;

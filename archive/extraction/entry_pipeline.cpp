@@ -136,6 +136,12 @@ bool TUnZip::ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_p
         return CheckEntryCrc(storedCrc);
     }
 
+    if (!isDirectory && StoredSizesDisagree()) {
+        ReportError(entryName_, "", "0", ErrorCode::CorruptInput);
+        SkipEntry();
+        entryFailed_ = true;
+        return CheckEntryCrc(storedCrc);
+    }
     if (!BeginEntry(isDirectory)) {
         SkipEntry();
         return false;
@@ -187,6 +193,12 @@ bool TUnZip::ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_p
                     if (centralVariant && central.compressedSize > 0 && deferred) storedCrc = central.crc32;
                     DecodeEntry(archive, *output);
                     runningCrc_ ^= 0xFFFFFFFF;
+                    // Data that ends before the declared size is damaged, whatever its CRC says.
+                    if (!entryFailed_ && !IsCancelled() &&
+                        static_cast<uint64_t>(output->Position()) < entryDescriptor_.unpackedSize) {
+                        ReportError(entryName_, "", "0", ErrorCode::UnexpectedEnd);
+                        entryFailed_ = true;
+                    }
                 },
                 [&] {
                     if (skipped)
@@ -346,6 +358,12 @@ void TUnZip::CloseOutput(std::unique_ptr<TFileStream32>& output, const std::stri
     if (restoreFileAttr_ && attributes != kNormalFileAttributes) platform::SetFileAttributes(path, attributes);
 }
 
+bool TUnZip::StoredSizesDisagree() const {
+    if (entryDescriptor_.method != 0) return false;
+    const uint64_t header = entryDescriptor_.Encrypted() ? kEncryptionHeaderSize : 0;
+    return entryDescriptor_.packedSize < header || entryDescriptor_.packedSize - header != entryDescriptor_.unpackedSize;
+}
+
 void TUnZip::SkipEntry() {
     const auto size = static_cast<int64_t>(entryDescriptor_.unpackedSize);
     bytesRemaining_ -= size;
@@ -381,7 +399,10 @@ bool TUnZip::DecodeEntry(std::unique_ptr<TFileStream32>& archive, TStream32& out
                     case 8: ExtractDeflate(archive, output); break;
                     case 9: ExtractDeflate64(archive, output); break;
                     // Shrink (1), Reduce (2-5) and Implode (6) have no decoder here yet.
-                    default: ReportError(outputPath_, "", "0", ErrorCode::UnsupportedMethod); break;
+                    default:
+                        ReportError(outputPath_, "", "0", ErrorCode::UnsupportedMethod);
+                        entryFailed_ = true;
+                        break;
                 }
             } catch (...) {
                 // A fatal data error of the decoder ends the entry; the CRC check reports it.
@@ -394,14 +415,22 @@ bool TUnZip::DecodeEntry(std::unique_ptr<TFileStream32>& archive, TStream32& out
 bool TUnZip::OpenContinuationVolume(std::unique_ptr<TFileStream32>& archive) {
     if (arcType_ == atZipDS) return diskSpannObj_->GetDisk(archive);
     const int32_t lastDisk = TZipEndRecord::Parse(endRecord_.data()).thisDisk;
-    return NextVolume(volumeNumber_, lastDisk, archive);
+    const std::string volumeRead = currentVolumeName_;
+    if (!NextVolume(volumeNumber_, lastDisk, archive)) return false;
+    // Past the last volume the name leads back to the file just read: going on
+    // there would copy its bytes again as new data, without end.
+    if (currentVolumeName_ != volumeRead) return true;
+    ReportError(entryName_, currentVolumeName_, std::to_string(volumeNumber_), ErrorCode::VolumeOutOfSequence);
+    entryFailed_ = true;
+    return false;
 }
 
 uint64_t TUnZip::CopyStored(TStream32& archive, TStream32& output, uint64_t count) {
     const uint64_t size = entryDescriptor_.unpackedSize;
     auto& buffer = entryOutput_.buffer;
-    while (count > 0) {
-        const auto want = static_cast<int32_t>(std::min<uint64_t>(count, buffer.size()));
+    while (count > 0 && entryOutput_.packedBytesLeft > 0) {
+        const auto want = static_cast<int32_t>(
+            std::min<uint64_t>({count, entryOutput_.packedBytesLeft, static_cast<uint64_t>(buffer.size())}));
         const int32_t got = ReadIn(archive, buffer.data(), want, kNoCrc, false);
         if (got <= 0) break;
         bytesRemaining_ -= got;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/frame/unbase.h"
+#include "archive/extraction/entry_extents.h"
 #include "archive/extraction/entry_state.h"
 #include "archive/directory/unbase_header_obj.h"
 
@@ -74,11 +75,14 @@ protected:
         uint32_t dosDateTime = 0;
         std::optional<platform::UtcFileTime> modificationTime;
     };
+    // The entry's stored sizes cannot describe a stored copy.
+    bool StoredSizesDisagree() const;
 
     TEntryDescriptor entryDescriptor_;
     const TUnBaseHeader* currentEntry_ = nullptr;  // the list's record of the entry being extracted
     std::vector<FolderTime> folderTimes_;           // folder entries of the run, stamped at its end
     TEntryOutputState entryOutput_;
+    TEntryExtents entryExtents_;  // of the entries of this run
     int32_t entriesSelected_ = 0;
     std::string linkFreeFolder_;  // the folder of a recent output, checked for symbolic links
 

@@ -53,7 +53,9 @@ TEST(ExtraFields, ModificationTimeTakesTheBestBlockAndIgnoresBrokenOnes) {
         SCOPED_TRACE(c.name);
         const std::optional<platform::UtcFileTime> time = Field(c.field).ModificationTime();
         ASSERT_EQ(time.has_value(), c.seconds.has_value());
-        if (time) EXPECT_EQ(time->seconds, *c.seconds);
+        if (time) {
+            EXPECT_EQ(time->seconds, *c.seconds);
+        }
     }
     EXPECT_EQ(Field(kNtfsTimes).ModificationTime()->nanoseconds, 500u);
 }
