@@ -44,15 +44,22 @@ inline TableEntry FollowLink(const TableEntry* table, TableEntry link, uint64_t 
 // length code 285 (16 extra bits, lengths up to 65,538).
 constexpr uint32_t kLongLengthExtraBits = 16;
 
-// Per-stream table space and the space of each variant's fixed tables.
-constexpr unsigned kTableSpaceEntries = 1440;
-constexpr unsigned kFixedTableSpaceEntries = 544;
-
-// Requested first-level widths.
-constexpr unsigned kLiteralLengthRootBits = 7;
-constexpr unsigned kDynamicDistanceRootBits = 6;
+// Requested first-level widths. Wide first levels let nearly every code
+// resolve in one lookup; longer codes go through sub-tables.
+constexpr unsigned kLiteralLengthRootBits = 10;
+constexpr unsigned kDynamicDistanceRootBits = 8;
 constexpr unsigned kFixedDistanceRootBits = 5;
 constexpr unsigned kCodeLengthRootBits = 7;
+
+// Space for the largest tables any valid set of code lengths can need. A
+// sub-table of 2^s entries is a complete subtree holding at least s + 1
+// codes, at most 2^(15 - root) entries; so 288 literal/length codes need at
+// most 2^10 + 48 * 32 entries, and 32 distance codes 2^8 + 4 * 128.
+constexpr unsigned kLiteralLengthTableEntries = (1u << 10) + 48 * 32;
+constexpr unsigned kDistanceTableEntries = (1u << 8) + 4 * 128;
+constexpr unsigned kTableSpaceEntries = kLiteralLengthTableEntries + kDistanceTableEntries;
+// The fixed code's widest lengths are 9 and 5 bits: first levels only.
+constexpr unsigned kFixedTableSpaceEntries = (1u << 9) + (1u << 5);
 
 struct Table {
     const TableEntry* entries = nullptr;
