@@ -18,20 +18,16 @@ inline uint64_t LoadLittleEndian64(const uint8_t* p) {
 
 inline uint64_t LowBits(uint64_t value, unsigned n) { return value & ((uint64_t{1} << n) - 1); }
 
-// Looks up the entry for the next code, following a sub-table link.
-inline TableEntry Lookup(const TableEntry* table, unsigned rootBits, uint64_t rootMask, uint64_t hold) {
-    TableEntry e = table[hold & rootMask];
-    if (IsLink(e)) e = FollowLink(table, e, hold >> rootBits);
-    return e;
-}
+constexpr uint64_t kLiteralLengthMask = (uint64_t{1} << kLiteralLengthRootBits) - 1;
+constexpr uint64_t kDistanceMask = (uint64_t{1} << kDistanceRootBits) - 1;
 
 }  // namespace
 
 FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuffer& bits, Window& window,
                        TInflateRec& rec) {
     const uint8_t* in = rec.NextIn;
-    const uint8_t* const inEnd = in + rec.AvailIn;
     uint8_t* out = window.write;
+    const uint8_t* const inEnd = in + rec.AvailIn;
     uint8_t* const outLimit = window.write < window.read ? window.read - 1 : window.end;
     uint8_t* const start = window.start;
     uint8_t* const end = window.end;
@@ -39,11 +35,6 @@ FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuf
     uint64_t hold = bits.hold;
     unsigned count = bits.count;
     const TableEntry* const litTable = literalLength.entries;
-    const unsigned litRoot = literalLength.rootBits;
-    const uint64_t litMask = (uint64_t{1} << litRoot) - 1;
-    const TableEntry* const distTable = distance.entries;
-    const unsigned distRoot = distance.rootBits;
-    const uint64_t distMask = (uint64_t{1} << distRoot) - 1;
 
     // Gives the whole bytes of the bit buffer back to the input and stores
     // the positions.
@@ -60,74 +51,89 @@ FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuf
         window.write = out;
         return r;
     };
-
-    // Room and input for one more symbol: a literal, or a match of up to 258
-    // bytes with 49 bits of codes and extra bits.
-    auto canContinue = [&] {
-        return static_cast<size_t>(outLimit - out) >= kFastMinRoom && inEnd - in >= kFastMinInput;
+    // Room and input for one more symbol after `pending` bytes still to be
+    // written: a literal, or a match of up to 258 bytes with 49 bits of
+    // codes and extra bits.
+    auto roomFor = [&](size_t pending) {
+        return static_cast<size_t>(outLimit - out) >= kFastMinRoom + pending && inEnd - in >= kFastMinInput;
     };
-    // Tops the bit buffer up to 56 bits or more with one 8-byte load.
+    // Tops the bit buffer up to 56 bits or more with one 8-byte load. The
+    // bits above `count` are then the input's next bits as well.
     auto refill = [&] {
         hold |= LoadLittleEndian64(in) << count;
         in += (63 - count) >> 3;
         count |= 56;
     };
+    auto consume = [&](unsigned n) {
+        hold >>= n;
+        count -= n;
+    };
 
-    FastResult result = FastResult::Stopped;
-    if (!canContinue()) return finish(result);
+    if (!roomFor(0)) return finish(FastResult::Stopped);
     refill();
-    // `e` is always the entry of the next code, looked up ahead; at the top
-    // of the loop the buffer holds 56 bits or more.
-    TableEntry e = Lookup(litTable, litRoot, litMask, hold);
+    // `e` is always the first-level entry of the next literal/length code,
+    // looked up ahead; at the top of the loop the buffer holds 56 bits or
+    // more. Literals are tested first: they are the bulk of the symbols and
+    // never need a sub-table link followed.
+    TableEntry e = litTable[hold & kLiteralLengthMask];
     for (;;) {
         if (IsLiteral(e)) {
-            hold >>= EntryBits(e);
-            count -= EntryBits(e);
+            // Up to three literals per refill: they take at most 45 of the
+            // 56 bits, and the 8-byte load left 64 real bits in the buffer,
+            // so the look-up after the third still sees a whole code.
+            consume(EntryBits(e));
             *out++ = static_cast<uint8_t>(EntryValue(e));
-            // 41 bits or more are left: enough to look up the next code while
-            // the refill below adds to the top.
-            e = Lookup(litTable, litRoot, litMask, hold);
-            if (!canContinue()) break;
+            e = litTable[hold & kLiteralLengthMask];
+            if (IsLiteral(e)) {
+                consume(EntryBits(e));
+                *out++ = static_cast<uint8_t>(EntryValue(e));
+                e = litTable[hold & kLiteralLengthMask];
+                if (IsLiteral(e)) {
+                    consume(EntryBits(e));
+                    *out++ = static_cast<uint8_t>(EntryValue(e));
+                    e = litTable[hold & kLiteralLengthMask];
+                }
+            }
+            if (!roomFor(0)) break;
             refill();
             continue;
         }
+        if (IsLink(e)) {
+            e = FollowLink(litTable, e, hold >> kLiteralLengthRootBits);
+            if (IsLiteral(e)) continue;
+        }
         if (!IsBase(e)) {
             if (EntryKind(e) == kKindEnd) {
-                hold >>= EntryBits(e);
-                count -= EntryBits(e);
-                result = FastResult::EndOfBlock;
-            } else {
-                result = FastResult::InvalidCode;
+                consume(EntryBits(e));
+                return finish(FastResult::EndOfBlock);
             }
-            break;
+            return finish(FastResult::InvalidCode);
         }
         unsigned extra = EntryExtraBits(e);
         if (extra == kLongLengthExtraBits) break;
-        hold >>= EntryBits(e);
-        count -= EntryBits(e);
+        consume(EntryBits(e));
         const size_t length = EntryValue(e) + LowBits(hold, extra);
-        hold >>= extra;
-        count -= extra;
+        consume(extra);
 
-        e = Lookup(distTable, distRoot, distMask, hold);
-        if (!IsBase(e)) {
-            result = FastResult::InvalidCode;
-            break;
-        }
-        hold >>= EntryBits(e);
-        count -= EntryBits(e);
+        e = distance.entries[hold & kDistanceMask];
+        if (IsLink(e)) e = FollowLink(distance.entries, e, hold >> kDistanceRootBits);
+        if (!IsBase(e)) return finish(FastResult::InvalidCode);
+        consume(EntryBits(e));
         extra = EntryExtraBits(e);
         const size_t dist = EntryValue(e) + LowBits(hold, extra);
-        hold >>= extra;
-        count -= extra;
-        if (dist > windowSize) {
-            result = FastResult::InvalidCode;
-            break;
-        }
+        consume(extra);
+        if (dist > windowSize) return finish(FastResult::InvalidCode);
 
+        // The next code is looked up before the copy, so that its table
+        // load overlaps the copying.
+        const bool more = roomFor(length);
+        if (more) {
+            refill();
+            e = litTable[hold & kLiteralLengthMask];
+        }
         const size_t behind = static_cast<size_t>(out - start);
         if (dist <= behind) {
-            CopyForward(out, out - dist, length);
+            CopyForwardInWords(out, out - dist, length);
             out += length;
         } else {
             // The match starts in the part of the window before the wrap,
@@ -145,11 +151,9 @@ FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuf
                 out += length - firstRun;
             }
         }
-        if (!canContinue()) break;
-        refill();
-        e = Lookup(litTable, litRoot, litMask, hold);
+        if (!more) break;
     }
-    return finish(result);
+    return finish(FastResult::Stopped);
 }
 
 }  // namespace inflate_impl

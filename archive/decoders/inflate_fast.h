@@ -18,6 +18,9 @@
 // Deflate64's length code 285 (16 extra bits, up to 65,538 bytes) is neither
 // covered by the room margin nor by the preload: the fast path stops in front
 // of it and leaves it to the codes decoder's own steps.
+// Literals are decoded up to three per refill, and matches are copied in
+// whole words into the slack after the window (match_copy.h). The tables
+// must have the standard first-level widths (inflate_tables.h).
 // On leaving, the whole bytes of the bit buffer not consumed go back to the
 // input, so at most 7 bits remain.
 namespace inflate_impl {

@@ -6,6 +6,10 @@
 
 namespace inflate_impl {
 
+// Bytes the window allocation carries after its end, so that a match copy in
+// whole words may run past the window's last byte.
+constexpr size_t kWindowSlack = 16;
+
 // Copies n bytes from src to dst, with src before dst, as if byte by byte:
 // where the two overlap, the bytes written repeat the last (dst - src) bytes.
 // Writes nothing past dst + n: the bytes after it are history still in use.
@@ -38,6 +42,40 @@ inline void CopyForward(uint8_t* dst, const uint8_t* src, size_t n) {
     } else {
         for (size_t i = 0; i < n; ++i) dst[i] = src[i];
     }
+}
+
+// As CopyForward, in whole 8- or 16-byte words that may write up to
+// kWindowSlack bytes past dst + n; those bytes are saved first and put back,
+// so the result is the same. Needs kWindowSlack writable bytes after dst + n.
+inline void CopyForwardInWords(uint8_t* dst, const uint8_t* src, size_t n) {
+    const size_t distance = static_cast<size_t>(dst - src);
+    if (distance < 8) {
+        CopyForward(dst, src, n);
+        return;
+    }
+    uint8_t* const stop = dst + n;
+    uint8_t saved[kWindowSlack];
+    std::memcpy(saved, stop, kWindowSlack);
+    // Every word read lies wholly before the word being written, so the
+    // overlap rule holds as long as the step is not above the distance.
+    if (distance >= 16) {
+        do {
+            uint8_t word[16];
+            std::memcpy(word, src, 16);
+            std::memcpy(dst, word, 16);
+            src += 16;
+            dst += 16;
+        } while (dst < stop);
+    } else {
+        do {
+            uint64_t word;
+            std::memcpy(&word, src, 8);
+            std::memcpy(dst, &word, 8);
+            src += 8;
+            dst += 8;
+        } while (dst < stop);
+    }
+    std::memcpy(stop, saved, kWindowSlack);
 }
 
 }  // namespace inflate_impl
