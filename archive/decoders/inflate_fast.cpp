@@ -24,13 +24,12 @@ constexpr uint64_t kDistanceMask = (uint64_t{1} << kDistanceRootBits) - 1;
 }  // namespace
 
 FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuffer& bits, Window& window,
-                       TInflateRec& rec) {
+                       TInflateRec& rec, PendingMatch& pending) {
     const uint8_t* in = rec.NextIn;
     uint8_t* out = window.write;
     const uint8_t* const inEnd = in + rec.AvailIn;
     uint8_t* const outLimit = window.write < window.read ? window.read - 1 : window.end;
     uint8_t* const start = window.start;
-    uint8_t* const end = window.end;
     const size_t windowSize = window.Size();
     uint64_t hold = bits.hold;
     unsigned count = bits.count;
@@ -51,11 +50,10 @@ FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuf
         window.write = out;
         return r;
     };
-    // Room and input for one more symbol after `pending` bytes still to be
-    // written: a literal, or a match of up to 258 bytes with 49 bits of
-    // codes and extra bits.
-    auto roomFor = [&](size_t pending) {
-        return static_cast<size_t>(outLimit - out) >= kFastMinRoom + pending && inEnd - in >= kFastMinInput;
+    // Room and input for the next refill's symbols once `queued` more bytes
+    // are written.
+    auto roomFor = [&](size_t queued) {
+        return static_cast<size_t>(outLimit - out) >= kFastMinRoom + queued && inEnd - in >= kFastMinInput;
     };
     // Tops the bit buffer up to 56 bits or more with one 8-byte load. The
     // bits above `count` are then the input's next bits as well.
@@ -124,6 +122,11 @@ FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuf
         consume(extra);
         if (dist > windowSize) return finish(FastResult::InvalidCode);
 
+        if (length > static_cast<size_t>(outLimit - out)) {
+            pending.length = static_cast<uint32_t>(length);
+            pending.distance = static_cast<uint32_t>(dist);
+            return finish(FastResult::PendingCopy);
+        }
         // The next code is looked up before the copy, so that its table
         // load overlaps the copying.
         const bool more = roomFor(length);
@@ -131,26 +134,20 @@ FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuf
             refill();
             e = litTable[hold & kLiteralLengthMask];
         }
+        // The source lies `dist` back or, where that is before the window's
+        // start, in the part before the wrap, at or after `out`; a forward
+        // copy in words is right both ways. Only a source that runs over the
+        // window's end needs two runs.
         const size_t behind = static_cast<size_t>(out - start);
-        if (dist <= behind) {
-            CopyForwardInWords(out, out - dist, length);
-            out += length;
+        const size_t from = behind - dist + (dist > behind ? windowSize : 0);
+        if (from + length <= windowSize) {
+            CopyForwardInWords(out, start + from, length);
         } else {
-            // The match starts in the part of the window before the wrap,
-            // which lies at or after `out`: copying forward reads it before
-            // overwriting it.
-            const uint8_t* from = end - (dist - behind);
-            size_t firstRun = static_cast<size_t>(end - from);
-            if (firstRun >= length) {
-                std::memmove(out, from, length);
-                out += length;
-            } else {
-                std::memmove(out, from, firstRun);
-                out += firstRun;
-                CopyForward(out, start, length - firstRun);
-                out += length - firstRun;
-            }
+            const size_t firstRun = windowSize - from;
+            std::memmove(out, start + from, firstRun);
+            CopyForward(out + firstRun, start, length - firstRun);
         }
+        out += length;
         if (!more) break;
     }
     return finish(FastResult::Stopped);

@@ -46,9 +46,11 @@ inline void CopyForward(uint8_t* dst, const uint8_t* src, size_t n) {
 
 // As CopyForward, in whole 8- or 16-byte words that may write up to
 // kWindowSlack bytes past dst + n; those bytes are saved first and put back,
-// so the result is the same. Needs kWindowSlack writable bytes after dst + n.
+// so the result is the same. Needs kWindowSlack writable bytes after dst + n,
+// and as many readable after src + n. A source after dst is also copied
+// right: each word is read before any write reaches it.
 inline void CopyForwardInWords(uint8_t* dst, const uint8_t* src, size_t n) {
-    const size_t distance = static_cast<size_t>(dst - src);
+    const size_t distance = static_cast<size_t>(dst - src);  // huge when src > dst
     if (distance < 8) {
         CopyForward(dst, src, n);
         return;
@@ -56,8 +58,8 @@ inline void CopyForwardInWords(uint8_t* dst, const uint8_t* src, size_t n) {
     uint8_t* const stop = dst + n;
     uint8_t saved[kWindowSlack];
     std::memcpy(saved, stop, kWindowSlack);
-    // Every word read lies wholly before the word being written, so the
-    // overlap rule holds as long as the step is not above the distance.
+    // A word read before dst lies wholly before the word being written, so
+    // the overlap rule holds as long as the step is not above the distance.
     if (distance >= 16) {
         do {
             uint8_t word[16];
