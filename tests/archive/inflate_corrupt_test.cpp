@@ -13,6 +13,16 @@ using namespace inflate_test;
 
 namespace {
 
+// Up to `maxFlips` bytes changed at random; with `nearStart`, one more in the
+// first 64 bytes, which reaches the block headers more often.
+Bytes Damaged(const Bytes& original, std::mt19937& rng, unsigned maxFlips, bool nearStart) {
+    Bytes damaged = original;
+    const unsigned flips = 1 + static_cast<unsigned>(rng() % maxFlips);
+    for (unsigned f = 0; f < flips; ++f) damaged[rng() % damaged.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
+    if (nearStart) damaged[rng() % std::min<size_t>(damaged.size(), 64)] ^= 0x5A;
+    return damaged;
+}
+
 TEST(InflateCorrupt, FlippedBytesEndInAResult) {
     Bytes text = LicenceText();
     text.resize(40000);
@@ -22,11 +32,7 @@ TEST(InflateCorrupt, FlippedBytesEndInAResult) {
         UseDeflate64(deflate64);
         for (const Bytes& original : samples) {
             for (int trial = 0; trial < 150; ++trial) {
-                Bytes damaged = original;
-                const int flips = 1 + static_cast<int>(rng() % 4);
-                for (int f = 0; f < flips; ++f) damaged[rng() % damaged.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
-                // Damage near the start reaches the block headers more often.
-                if (trial % 3 == 0) damaged[rng() % std::min<size_t>(damaged.size(), 64)] ^= 0x5A;
+                const Bytes damaged = Damaged(original, rng, 4, trial % 3 == 0);
                 for (size_t inChunk : {damaged.size(), size_t{7}}) {
                     Decoded d = Decode(damaged, inChunk, 1000);
                     EXPECT_TRUE(d.code == kInflateStreamEnd || d.code == kInflateDataError ||
@@ -82,10 +88,7 @@ TEST(InflateCorrupt, FlippedBytesAgreeWithZlib) {
     int bothEnded = 0;
     for (const Bytes& original : samples) {
         for (int trial = 0; trial < 200; ++trial) {
-            Bytes damaged = original;
-            const int flips = 1 + static_cast<int>(rng() % 3);
-            for (int f = 0; f < flips; ++f) damaged[rng() % damaged.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
-            if (trial % 3 == 0) damaged[rng() % std::min<size_t>(damaged.size(), 64)] ^= 0x5A;
+            Bytes damaged = Damaged(original, rng, 3, trial % 3 == 0);
             // One bit of the first block header's fields (block type, the
             // three counts) in a good part of the trials.
             if (trial % 4 == 1) damaged[rng() % 3] ^= static_cast<uint8_t>(1u << (rng() % 8));
