@@ -39,6 +39,11 @@ CodesResult RunCodes(CodesDecoder& c, BitBuffer& bits, Window& window, TInflateR
                         c.mode = CodesMode::Wash;
                         break;
                     }
+                    if (r == FastResult::PendingDistance) {
+                        c.length = pending.length;
+                        c.mode = CodesMode::Dist;
+                        break;
+                    }
                     if (r == FastResult::PendingCopy) {
                         c.length = pending.length;
                         c.distanceValue = pending.distance;

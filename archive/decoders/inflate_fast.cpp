@@ -21,6 +21,76 @@ inline uint64_t LowBits(uint64_t value, unsigned n) { return value & ((uint64_t{
 constexpr uint64_t kLiteralLengthMask = (uint64_t{1} << kLiteralLengthRootBits) - 1;
 constexpr uint64_t kDistanceMask = (uint64_t{1} << kDistanceRootBits) - 1;
 
+inline uint64_t LoadBits(uint64_t hold, unsigned count, const uint8_t*& in) {
+    hold |= LoadLittleEndian64(in) << count;
+    in += (63 - count) >> 3;
+    return hold;
+}
+
+inline TableEntry Lookup(const TableEntry* table, unsigned rootBits, uint64_t hold) {
+    const TableEntry e = table[hold & ((uint64_t{1} << rootBits) - 1)];
+    return IsLink(e) ? FollowLink(table, e, hold >> rootBits) : e;
+}
+
+// Where an invalid code is met decides how much input the failing call has
+// taken, so that must not depend on how far this fast path runs ahead. The
+// rule follows a fast path that refills after every symbol, enters where the
+// room is at least kMarginRoom and kFastMinInput bytes are left past the
+// bits in use, and goes on after a symbol while the room and the bytes left
+// past its last refill (which reads 7 bytes ahead) still meet those limits,
+// the codes decoder's own steps taking each symbol in between. If that path
+// would decode the invalid code, it is reported here, with the input ending
+// at the last whole byte before it; otherwise the codes decoder's steps meet
+// it, taking input until the code's width is in. This replays the symbols
+// decoded since the entry (all valid) and tells whether that path decodes
+// the symbol starting `target` bits after the entry.
+constexpr size_t kMarginRoom = 258;
+
+bool MarginPathReaches(const Table& literalLength, const Table& distance, uint64_t hold, unsigned count,
+                       const uint8_t* in, const uint8_t* inEnd, size_t room, uint64_t target) {
+    const int64_t bytesAfterEntry = inEnd - in;
+    // Position in bits from the entry's first unused bit; the bytes in use
+    // before it end at byte InUse() from `in` at the entry.
+    const int64_t entryBits = count;
+    int64_t position = 0;
+    auto bytesInUse = [&](int64_t at) { return (at - entryBits + 7 + 64) / 8 - 8; };  // ceil, also below 0
+    auto bytesLeft = [&](int64_t at) { return bytesAfterEntry - bytesInUse(at); };
+    auto pull = [&] {
+        while (count <= 56 && in < inEnd) {
+            hold |= uint64_t{*in++} << count;
+            count += 8;
+        }
+    };
+    auto consume = [&](unsigned n) {
+        hold >>= n;
+        count -= n;
+        position += n;
+    };
+    bool fast = room >= kMarginRoom && bytesLeft(position) >= kFastMinInput;
+    int64_t refilledAt = position;
+    while (position < static_cast<int64_t>(target)) {
+        pull();
+        TableEntry e = Lookup(literalLength.entries, kLiteralLengthRootBits, hold);
+        consume(EntryBits(e));
+        if (IsLiteral(e)) {
+            room -= 1;
+        } else {
+            const unsigned lengthExtra = EntryExtraBits(e);
+            room -= EntryValue(e) + LowBits(hold, lengthExtra);
+            consume(lengthExtra);
+            e = Lookup(distance.entries, kDistanceRootBits, hold);
+            consume(EntryBits(e) + EntryExtraBits(e));
+        }
+        if (fast) {
+            fast = room >= kMarginRoom && bytesLeft(refilledAt) - 7 >= kFastMinInput;
+        } else {
+            fast = room >= kMarginRoom && bytesLeft(position) >= kFastMinInput;
+        }
+        if (fast) refilledAt = position;
+    }
+    return fast && position == static_cast<int64_t>(target);
+}
+
 }  // namespace
 
 FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuffer& bits, Window& window,
@@ -58,13 +128,24 @@ FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuf
     // Tops the bit buffer up to 56 bits or more with one 8-byte load. The
     // bits above `count` are then the input's next bits as well.
     auto refill = [&] {
-        hold |= LoadLittleEndian64(in) << count;
-        in += (63 - count) >> 3;
+        hold = LoadBits(hold, count, in);
         count |= 56;
     };
     auto consume = [&](unsigned n) {
         hold >>= n;
         count -= n;
+    };
+
+    // The entry state, for replaying the symbols before an invalid code.
+    const uint64_t entryHold = hold;
+    const unsigned entryCount = count;
+    const uint8_t* const entryIn = in;
+    const size_t entryRoom = static_cast<size_t>(outLimit - out);
+    // An invalid code at the symbol that starts with `countThere` bits in
+    // the buffer: reported here, or left to the codes decoder's steps.
+    auto reportHere = [&](unsigned countThere) {
+        const uint64_t target = static_cast<uint64_t>(in - entryIn) * 8 + entryCount - countThere;
+        return MarginPathReaches(literalLength, distance, entryHold, entryCount, entryIn, inEnd, entryRoom, target);
     };
 
     if (!roomFor(0)) return finish(FastResult::Stopped);
@@ -105,17 +186,22 @@ FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuf
                 consume(EntryBits(e));
                 return finish(FastResult::EndOfBlock);
             }
-            return finish(FastResult::InvalidCode);
+            return finish(reportHere(count) ? FastResult::InvalidCode : FastResult::Stopped);
         }
         unsigned extra = EntryExtraBits(e);
         if (extra == kLongLengthExtraBits) break;
+        const unsigned countAtLength = count;
         consume(EntryBits(e));
         const size_t length = EntryValue(e) + LowBits(hold, extra);
         consume(extra);
 
         e = distance.entries[hold & kDistanceMask];
         if (IsLink(e)) e = FollowLink(distance.entries, e, hold >> kDistanceRootBits);
-        if (!IsBase(e)) return finish(FastResult::InvalidCode);
+        if (!IsBase(e)) {
+            if (reportHere(countAtLength)) return finish(FastResult::InvalidCode);
+            pending.length = static_cast<uint32_t>(length);
+            return finish(FastResult::PendingDistance);
+        }
         consume(EntryBits(e));
         extra = EntryExtraBits(e);
         const size_t dist = EntryValue(e) + LowBits(hold, extra);

@@ -32,8 +32,10 @@ constexpr int32_t kFastMinInput = 10;
 enum class FastResult {
     Stopped,      // room or input below the limits, or a long Deflate64 match next
     PendingCopy,  // a match was decoded that the room cannot take whole; not copied
+    PendingDistance,  // a length was decoded; its distance code is left to the codes decoder
     EndOfBlock,   // the end-of-block code was consumed
-    InvalidCode,  // an invalid code, or a distance beyond the window
+    InvalidCode,  // an invalid code, or a distance beyond the window (see inflate_fast.cpp
+                  // for which invalid codes are reported here and which are left over)
 };
 
 struct PendingMatch {

@@ -180,3 +180,31 @@ TEST(InflateFastPathCalls, InputSplitAtEveryByte) {
 }
 
 }  // namespace
+
+// How much input a call has taken when it meets an invalid distance code
+// after a length: up to the last whole byte before the distance code where
+// a fast path with a 258-byte margin runs (a 32 KiB window), and up to the
+// byte that completes the 5-bit code where the byte-at-a-time steps meet it
+// (a 256-byte window never leaves that margin). 9-bit literals before it
+// shift the code through every bit position.
+TEST(InflateFastPathCalls, InputTakenAtAnInvalidDistanceCode) {
+    UseDeflate64(false);
+    for (int windowBits : {-15, -8}) {
+        for (unsigned literals = 0; literals < 16; ++literals) {
+            BitWriter w;
+            w.Put(1, 1);
+            w.Put(1, 2);
+            for (unsigned i = 0; i < literals; ++i) w.FixedLiteralLength(200);  // 9 bits
+            w.FixedLiteralLength(257);  // 7 bits: length 3
+            w.FixedDistance(30);        // invalid in Deflate
+            Bytes stream = w.Finish();
+            stream.resize(stream.size() + 40, 0);  // input to spare for the fast path
+            const unsigned bitsBeforeDistance = 3 + 9 * literals + 7;
+            const unsigned expected =
+                windowBits == -15 ? (bitsBeforeDistance + 7) / 8 : (bitsBeforeDistance + 5 + 7) / 8;
+            const Decoded d = Decode(stream, stream.size(), 1 << 16, windowBits);
+            EXPECT_EQ(d.code, kInflateDataError);
+            EXPECT_EQ(d.totalIn, expected) << "window bits " << windowBits << ", literals " << literals;
+        }
+    }
+}
