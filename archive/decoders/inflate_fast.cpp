@@ -27,74 +27,37 @@ inline uint64_t LoadBits(uint64_t hold, unsigned count, const uint8_t*& in) {
     return hold;
 }
 
-inline TableEntry Lookup(const TableEntry* table, unsigned rootBits, uint64_t hold) {
-    const TableEntry e = table[hold & ((uint64_t{1} << rootBits) - 1)];
-    return IsLink(e) ? FollowLink(table, e, hold >> rootBits) : e;
-}
-
-// Where an invalid code is met decides how much input the failing call has
-// taken, so that must not depend on how far this fast path runs ahead. The
-// rule follows a fast path that refills after every symbol, enters where the
-// room is at least kMarginRoom and kFastMinInput bytes are left past the
-// bits in use, and goes on after a symbol while the room and the bytes left
-// past its last refill (which reads 7 bytes ahead) still meet those limits,
-// the codes decoder's own steps taking each symbol in between. If that path
-// would decode the invalid code, it is reported here, with the input ending
-// at the last whole byte before it; otherwise the codes decoder's steps meet
-// it, taking input until the code's width is in. This replays the symbols
-// decoded since the entry (all valid) and tells whether that path decodes
-// the symbol starting `target` bits after the entry.
+// Which symbols the fast path decodes, and so how much input a call that
+// meets an invalid code has taken, follows one rule wherever the fast path
+// runs: a symbol counts as fast-decoded where a fast path that refills after
+// every symbol would decode it, one that enters where the room is at least
+// kMarginRoom and kFastMinInput bytes are left past the bits in use, and
+// goes on after a symbol while the room and the bytes left past its last
+// refill (which reads 7 bytes ahead) still meet those limits. An invalid
+// code among such symbols is reported by the fast path, with the input
+// ending at the last whole byte before it; any other is met by the codes
+// decoder's steps, which take input until the code's width is in.
+//
+// Far from the end of the input that rule's input limit always holds, and
+// the main loop runs with several literals per refill and down to a room of
+// kFastMinRoom, counting a symbol as fast-decoded where the room is at least
+// kMarginRoom. Within kFarInput bytes of the end, the tail loop follows the
+// rule symbol by symbol.
 constexpr size_t kMarginRoom = 258;
-
-bool MarginPathReaches(const Table& literalLength, const Table& distance, uint64_t hold, unsigned count,
-                       const uint8_t* in, const uint8_t* inEnd, size_t room, uint64_t target) {
-    const int64_t bytesAfterEntry = inEnd - in;
-    // Position in bits from the entry's first unused bit; the bytes in use
-    // before it end at byte InUse() from `in` at the entry.
-    const int64_t entryBits = count;
-    int64_t position = 0;
-    auto bytesInUse = [&](int64_t at) { return (at - entryBits + 7 + 64) / 8 - 8; };  // ceil, also below 0
-    auto bytesLeft = [&](int64_t at) { return bytesAfterEntry - bytesInUse(at); };
-    auto pull = [&] {
-        while (count <= 56 && in < inEnd) {
-            hold |= uint64_t{*in++} << count;
-            count += 8;
-        }
-    };
-    auto consume = [&](unsigned n) {
-        hold >>= n;
-        count -= n;
-        position += n;
-    };
-    bool fast = room >= kMarginRoom && bytesLeft(position) >= kFastMinInput;
-    int64_t refilledAt = position;
-    while (position < static_cast<int64_t>(target)) {
-        pull();
-        TableEntry e = Lookup(literalLength.entries, kLiteralLengthRootBits, hold);
-        consume(EntryBits(e));
-        if (IsLiteral(e)) {
-            room -= 1;
-        } else {
-            const unsigned lengthExtra = EntryExtraBits(e);
-            room -= EntryValue(e) + LowBits(hold, lengthExtra);
-            consume(lengthExtra);
-            e = Lookup(distance.entries, kDistanceRootBits, hold);
-            consume(EntryBits(e) + EntryExtraBits(e));
-        }
-        if (fast) {
-            fast = room >= kMarginRoom && bytesLeft(refilledAt) - 7 >= kFastMinInput;
-        } else {
-            fast = room >= kMarginRoom && bytesLeft(position) >= kFastMinInput;
-        }
-        if (fast) refilledAt = position;
-    }
-    return fast && position == static_cast<int64_t>(target);
-}
+constexpr int32_t kFarInput = kFastMinInput + 14;
 
 }  // namespace
 
-FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuffer& bits, Window& window,
-                       TInflateRec& rec, PendingMatch& pending) {
+namespace {
+
+// The fast path's loop: the main loop (kTail false) or the tail loop. The
+// main loop sets `toTail` where it stops for the input only and the tail
+// loop is to go on from there.
+template <bool kTail>
+FastResult FastLoop(const Table& literalLength, const Table& distance, BitBuffer& bits, Window& window,
+                    TInflateRec& rec, PendingMatch& pending, bool& toTail) {
+    constexpr size_t kMinRoom = kTail ? kMarginRoom : kFastMinRoom;
+    constexpr int32_t kMinInput = kTail ? kFastMinInput : kFarInput;
     const uint8_t* in = rec.NextIn;
     uint8_t* out = window.write;
     const uint8_t* const inEnd = in + rec.AvailIn;
@@ -123,7 +86,7 @@ FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuf
     // Room and input for the next refill's symbols once `queued` more bytes
     // are written.
     auto roomFor = [&](size_t queued) {
-        return static_cast<size_t>(outLimit - out) >= kFastMinRoom + queued && inEnd - in >= kFastMinInput;
+        return static_cast<size_t>(outLimit - out) >= kMinRoom + queued && inEnd - in >= kMinInput;
     };
     // Tops the bit buffer up to 56 bits or more with one 8-byte load. The
     // bits above `count` are then the input's next bits as well.
@@ -136,16 +99,16 @@ FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuf
         count -= n;
     };
 
-    // The entry state, for replaying the symbols before an invalid code.
-    const uint64_t entryHold = hold;
-    const unsigned entryCount = count;
-    const uint8_t* const entryIn = in;
-    const size_t entryRoom = static_cast<size_t>(outLimit - out);
-    // An invalid code at the symbol that starts with `countThere` bits in
-    // the buffer: reported here, or left to the codes decoder's steps.
-    auto reportHere = [&](unsigned countThere) {
-        const uint64_t target = static_cast<uint64_t>(in - entryIn) * 8 + entryCount - countThere;
-        return MarginPathReaches(literalLength, distance, entryHold, entryCount, entryIn, inEnd, entryRoom, target);
+    // Whether the symbol about to be decoded counts as fast-decoded: the main
+    // loop runs only where the input limit holds.
+    auto fastDecoded = [&] { return kTail || static_cast<size_t>(outLimit - out) >= kMarginRoom; };
+    // Where the main loop stops for the input, whether the tail loop takes
+    // the next symbol: the symbol just decoded started with `countThere`
+    // bits in the buffer, and the refill after it would have read 7 bytes
+    // ahead of its start.
+    auto tailGoesOn = [&](unsigned countThere) {
+        const uint8_t* const symbolStart = in - (countThere >> 3);
+        return static_cast<size_t>(outLimit - out) >= kMarginRoom && inEnd - symbolStart - 7 >= kFastMinInput;
     };
 
     if (!roomFor(0)) return finish(FastResult::Stopped);
@@ -157,23 +120,30 @@ FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuf
     TableEntry e = litTable[hold & kLiteralLengthMask];
     for (;;) {
         if (IsLiteral(e)) {
-            // Up to three literals per refill: they take at most 45 of the
-            // 56 bits, and the 8-byte load left 64 real bits in the buffer,
-            // so the look-up after the third still sees a whole code.
+            // Up to three literals per refill in the main loop: they take at
+            // most 45 of the 56 bits, and the 8-byte load left 64 real bits
+            // in the buffer, so the look-up after the third still sees a
+            // whole code.
+            unsigned countAtSymbol = count;
             consume(EntryBits(e));
             *out++ = static_cast<uint8_t>(EntryValue(e));
             e = litTable[hold & kLiteralLengthMask];
-            if (IsLiteral(e)) {
+            if (!kTail && IsLiteral(e)) {
+                countAtSymbol = count;
                 consume(EntryBits(e));
                 *out++ = static_cast<uint8_t>(EntryValue(e));
                 e = litTable[hold & kLiteralLengthMask];
                 if (IsLiteral(e)) {
+                    countAtSymbol = count;
                     consume(EntryBits(e));
                     *out++ = static_cast<uint8_t>(EntryValue(e));
                     e = litTable[hold & kLiteralLengthMask];
                 }
             }
-            if (!roomFor(0)) break;
+            if (!roomFor(0)) {
+                toTail = !kTail && tailGoesOn(countAtSymbol);
+                break;
+            }
             refill();
             continue;
         }
@@ -186,7 +156,7 @@ FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuf
                 consume(EntryBits(e));
                 return finish(FastResult::EndOfBlock);
             }
-            return finish(reportHere(count) ? FastResult::InvalidCode : FastResult::Stopped);
+            return finish(fastDecoded() ? FastResult::InvalidCode : FastResult::Stopped);
         }
         unsigned extra = EntryExtraBits(e);
         if (extra == kLongLengthExtraBits) break;
@@ -198,7 +168,7 @@ FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuf
         e = distance.entries[hold & kDistanceMask];
         if (IsLink(e)) e = FollowLink(distance.entries, e, hold >> kDistanceRootBits);
         if (!IsBase(e)) {
-            if (reportHere(countAtLength)) return finish(FastResult::InvalidCode);
+            if (fastDecoded()) return finish(FastResult::InvalidCode);
             pending.length = static_cast<uint32_t>(length);
             return finish(FastResult::PendingDistance);
         }
@@ -234,9 +204,24 @@ FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuf
             CopyForward(out + firstRun, start, length - firstRun);
         }
         out += length;
-        if (!more) break;
+        if (!more) {
+            toTail = !kTail && tailGoesOn(countAtLength);
+            break;
+        }
     }
     return finish(FastResult::Stopped);
+}
+
+}  // namespace
+
+FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuffer& bits, Window& window,
+                       TInflateRec& rec, PendingMatch& pending) {
+    bool toTail = false;
+    if (rec.AvailIn >= kFarInput) {
+        const FastResult r = FastLoop<false>(literalLength, distance, bits, window, rec, pending, toTail);
+        if (!toTail) return r;
+    }
+    return FastLoop<true>(literalLength, distance, bits, window, rec, pending, toTail);
 }
 
 }  // namespace inflate_impl
