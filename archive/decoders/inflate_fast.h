@@ -7,7 +7,7 @@
 // The fast path of the codes level: decodes whole symbols and copies whole
 // matches straight into the window without saving state between them.
 //
-// Entry and running conditions, checked before every symbol:
+// Entry and running conditions, checked before every refill:
 //   - at least kFastMinRoom (3) bytes of contiguous window room at the write
 //     position, for the up to three literals decoded per refill; a match
 //     longer than the room left is handed back undone (PendingCopy), for the
@@ -16,6 +16,10 @@
 //     buffer is refilled with one 8-byte load to 56 bits or more, which holds
 //     a whole length code with its extra bits and a whole distance code with
 //     its extra bits (at most 15+5+15+14 = 49 bits).
+// Close to the end of the input a tail loop takes over, one symbol per
+// refill and only while 258 bytes of room are left, so that where an invalid
+// code is reported does not depend on how far the main loop ran ahead
+// (inflate_fast.cpp).
 // Deflate64's length code 285 (16 extra bits, up to 65,538 bytes) is not
 // covered by the preload: the fast path stops in front of it and leaves it
 // to the codes decoder's own steps.
