@@ -44,11 +44,9 @@ inline uint64_t LoadBits(uint64_t hold, unsigned count, const uint8_t*& in) {
 // kMarginRoom. Within kFarInput bytes of the end, the tail loop follows the
 // rule symbol by symbol.
 constexpr size_t kMarginRoom = 258;
+// A symbol starts at most 7 bytes before the main loop's read position, and
+// the rule's refill reads 7 bytes past a symbol's start.
 constexpr int32_t kFarInput = kFastMinInput + 14;
-
-}  // namespace
-
-namespace {
 
 // The fast path's loop: the main loop (kTail false) or the tail loop. The
 // main loop sets `toTail` where it stops for the input only and the tail
