@@ -27,7 +27,7 @@ public:
     // True once every bit has been used and the source has nothing more.
     bool AtEnd() { return count_ == 0 && !Fill(1); }
 
-    // For table decoding: makes n bits (n <= 32) available, false when the
+    // For table decoding: makes n bits (n <= 56) available, false when the
     // data ends first; Peek and Drop then work on them.
     bool Ensure(unsigned n) { return count_ >= n || Fill(n); }
     uint32_t Peek(unsigned n) const { return static_cast<uint32_t>(hold_ & ((uint64_t{1} << n) - 1)); }
@@ -56,7 +56,7 @@ private:
     Source source_;
     uint64_t hold_ = 0;
     unsigned count_ = 0;
-    std::array<uint8_t, 32768> buffer_{};
+    std::array<uint8_t, 32768> buffer_;  // filled before use: left uninitialised
     int32_t position_ = 0;
     int32_t fill_ = 0;
     bool stopped_ = false;

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-LegacyOutput::LegacyOutput(uint64_t limit, Sink sink) : sink_(std::move(sink)), limit_(limit) { SetEnd(); }
+LegacyOutput::LegacyOutput(uint64_t limit, Sink sink) : sink_(std::move(sink)), limit_(limit) {
+    // Matches reaching before the first byte read zeros.
+    std::memset(bytes_.data(), 0, kMaxWindow);
+    SetEnd();
+}
 
 void LegacyOutput::SetEnd() {
     // Called with room left in the block, so no room means the output is full.
@@ -14,7 +18,7 @@ void LegacyOutput::SetEnd() {
 
 bool LegacyOutput::MakeRoom() {
     if (full_) return false;
-    if (fill_ == static_cast<int32_t>(bytes_.size())) Flush();
+    if (fill_ == kMaxWindow + kBlockSize) Flush();
     SetEnd();
     return !full_;
 }
@@ -31,7 +35,7 @@ void LegacyOutput::Flush() {
     SetEnd();
 }
 
-void LegacyOutput::CopyMatch(uint32_t distance, uint32_t length) {
+void LegacyOutput::CopyLongMatch(uint32_t distance, uint32_t length) {
     while (length > 0) {
         if (fill_ == end_ && !MakeRoom()) return;
         const auto run = std::min<uint32_t>(length, static_cast<uint32_t>(end_ - fill_));

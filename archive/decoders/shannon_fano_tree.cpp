@@ -77,33 +77,26 @@ void ShannonFanoTree::Insert(int32_t symbol, uint32_t code, unsigned length) {
 }
 
 void ShannonFanoTree::BuildTable() {
-    table_.assign(size_t{1} << tableBits_, Entry{Entry::Missing, 0, 0});
-    for (uint32_t index = 0; index < table_.size(); ++index) {
-        int32_t link = root_;
-        unsigned bits = 0;
-        while (!IsLeaf(link) && bits < tableBits_) {
-            link = nodes_[static_cast<size_t>(link)].link[(index >> bits) & 1];
-            ++bits;
-            if (link == kNone) break;
-        }
-        Entry& entry = table_[index];
-        entry.bits = static_cast<uint8_t>(bits);
-        entry.value = static_cast<int16_t>(link);
-        entry.kind = link == kNone ? Entry::Missing : IsLeaf(link) ? Entry::Symbol : Entry::Node;
-    }
+    table_.assign(size_t{1} << tableBits_, Entry{Entry::Missing, static_cast<uint8_t>(tableBits_), 0});
+    Fill(root_, 0, 0);
 }
 
-int32_t ShannonFanoTree::Decode(LegacyBitReader& in) const {
-    if (!in.Ensure(tableBits_)) return Walk(in, root_);
-    const Entry entry = table_[in.Peek(tableBits_)];
-    in.Drop(entry.bits);
-    switch (entry.kind) {
-        case Entry::Symbol: return entry.value;
-        case Entry::Node: return Walk(in, entry.value);
-        case Entry::Missing: break;
+// Gives every table index that starts with the depth bits of prefix (first
+// bit lowest) what the link reached there leads to.
+void ShannonFanoTree::Fill(int32_t link, unsigned depth, uint32_t prefix) {
+    if (link == kNone) return;  // the table's default
+    if (!IsLeaf(link) && depth < tableBits_) {
+        const Node& node = nodes_[static_cast<size_t>(link)];
+        Fill(node.link[0], depth + 1, prefix);
+        Fill(node.link[1], depth + 1, prefix | (1u << depth));
+        return;
     }
-    Ambiguous(true);
+    const Entry entry{IsLeaf(link) ? Entry::Symbol : Entry::Node, static_cast<uint8_t>(depth),
+                      static_cast<int16_t>(link)};
+    for (uint32_t index = prefix; index < table_.size(); index += 1u << depth) table_[index] = entry;
 }
+
+int32_t ShannonFanoTree::MissingCode() { Ambiguous(true); }
 
 int32_t ShannonFanoTree::Walk(LegacyBitReader& in, int32_t node) const {
     while (!IsLeaf(node)) {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-class LegacyBitReader;
+#include "archive/decoders/legacy_bit_reader.h"
 
 // One Shannon-Fano tree of an imploded entry, built from its coded bit
 // lengths, with a lookup table over its first bits for fast decoding.
@@ -21,7 +21,13 @@ public:
 
     // The next symbol; 0 when the data ends inside it. Throws LegacyDataError
     // (raised 25293) for a code the tree does not have.
-    int32_t Decode(LegacyBitReader& in) const;
+    int32_t Decode(LegacyBitReader& in) const {
+        if (!in.Ensure(tableBits_)) return Walk(in, root_);
+        const Entry entry = table_[in.Peek(tableBits_)];
+        in.Drop(entry.bits);
+        if (entry.kind == Entry::Symbol) return entry.value;
+        return entry.kind == Entry::Node ? Walk(in, entry.value) : MissingCode();
+    }
 
 private:
     struct Node {
@@ -39,7 +45,9 @@ private:
     bool IsLeaf(int32_t link) const { return link >= 0 && link < symbols_; }
     void Insert(int32_t symbol, uint32_t code, unsigned length);
     void BuildTable();
+    void Fill(int32_t link, unsigned depth, uint32_t prefix);
     int32_t Walk(LegacyBitReader& in, int32_t node) const;
+    [[noreturn]] static int32_t MissingCode();
 
     int32_t symbols_;
     int32_t root_;

@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "archive/decoders/legacy_bit_reader.h"
 #include "archive/decoders/legacy_error.h"
@@ -25,8 +24,7 @@ class Unshrinker {
 public:
     Unshrinker(LegacyBitReader& in, LegacyOutput& out) : in_(in), out_(out) {
         for (int32_t code = 0; code < kCodeCount; ++code) {
-            parent_[code] = kNoParent;
-            character_[code] = static_cast<uint8_t>(code < 256 ? code : 0);
+            codes_[code] = {kNoParent, static_cast<uint8_t>(code < 256 ? code : 0)};
             children_[code] = 0;
         }
         for (int32_t code = kFirstFreeCode; code < kCodeCount; ++code) freeList_[code - kFirstFreeCode] = code;
@@ -49,26 +47,25 @@ public:
                 continue;
             }
             int32_t current = code;
-            depth_ = 0;
-            if (code > kControlCode && parent_[code] == kNoParent) {
+            top_ = kCodeCount;
+            if (code > kControlCode && codes_[code].parent == kNoParent) {
                 // The code being defined right now: the previous string and its own first character.
                 Push(lastFirstCharacter);
                 current = previous;
             }
             while (current > kControlCode) {
-                Push(character_[current]);
-                current = parent_[current];
+                Push(codes_[current].character);
+                current = codes_[current].parent;
                 // A link to a free code means the data is damaged.
                 if (current == kNoParent) BadBlock();
             }
-            const uint8_t firstCharacter = character_[current];
+            const uint8_t firstCharacter = codes_[current].character;
             out_.Put(firstCharacter);
-            while (depth_ > 0) out_.Put(stack_[--depth_]);
+            out_.Put(stack_.data() + top_, static_cast<uint32_t>(kCodeCount - top_));
 
             if (nextFree_ < kCodeCount) {
                 const int32_t added = freeList_[nextFree_++ - kFirstFreeCode];
-                parent_[added] = previous;
-                character_[added] = firstCharacter;
+                codes_[added] = {previous, firstCharacter};
                 ++children_[previous];
             }
             lastFirstCharacter = firstCharacter;
@@ -77,12 +74,13 @@ public:
     }
 
 private:
+    // The stack fills from its end down, so that a string lies in order.
     void Push(uint8_t character) {
-        if (depth_ == kCodeCount) {
+        if (top_ == 0) {
             out_.Flush();
             throw LegacyDataError{ErrorCode::StackOverflow, true};
         }
-        stack_[depth_++] = character;
+        stack_[--top_] = character;
     }
 
     void Control() {
@@ -98,15 +96,14 @@ private:
     // Frees every code that no other code extends, the lowest first in line
     // for reuse. Codes that lose their last child here stay in use.
     void PartialClear() {
-        std::vector<int32_t> leaves;
+        int32_t leaves = 0;
         for (int32_t code = kFirstFreeCode; code < kCodeCount; ++code)
-            if (children_[code] == 0) leaves.push_back(code);
+            if (children_[code] == 0) leaves_[leaves++] = code;
         nextFree_ = kCodeCount;
-        for (auto it = leaves.rbegin(); it != leaves.rend(); ++it) {
-            const int32_t code = *it;
-            if (parent_[code] != kNoParent) --children_[parent_[code]];
-            parent_[code] = kNoParent;
-            character_[code] = 0;
+        while (leaves > 0) {
+            const int32_t code = leaves_[--leaves];
+            if (codes_[code].parent != kNoParent) --children_[codes_[code].parent];
+            codes_[code] = {kNoParent, 0};
             freeList_[--nextFree_ - kFirstFreeCode] = code;
         }
     }
@@ -114,13 +111,17 @@ private:
     LegacyBitReader& in_;
     LegacyOutput& out_;
     unsigned codeSize_ = kFirstCodeSize;
-    std::array<int32_t, kCodeCount> parent_;
-    std::array<uint8_t, kCodeCount> character_;
+    struct Code {
+        int32_t parent;  // kNoParent: the code is free
+        uint8_t character;
+    };
+    std::array<Code, kCodeCount> codes_;
     std::array<int16_t, kCodeCount> children_;
     std::array<int32_t, kCodeCount - kFirstFreeCode> freeList_;
     int32_t nextFree_ = kFirstFreeCode;
+    std::array<int32_t, kCodeCount - kFirstFreeCode> leaves_;  // the partial clear's work list
     std::array<uint8_t, kCodeCount> stack_;
-    int32_t depth_ = 0;
+    int32_t top_ = kCodeCount;
 };
 
 }  // namespace
