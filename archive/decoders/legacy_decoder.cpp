@@ -14,6 +14,10 @@ bool IsLegacyMethod(uint32_t method) { return method >= 1 && method <= 6; }
 
 void DecodeLegacyEntry(uint32_t method, uint16_t flags, uint64_t unpackedSize, LegacyBitReader::Source source,
                        LegacyOutput::Sink sink, const std::function<void(const LegacyResult&)>& onError) {
+    if (!IsLegacyMethod(method)) {
+        onError({ErrorCode::UnsupportedMethod, false});
+        return;
+    }
     // Both hold 32 KiB or more: kept off the stack.
     auto in = std::make_unique<LegacyBitReader>(std::move(source));
     auto out = std::make_unique<LegacyOutput>(unpackedSize, [&](const uint8_t* data, int32_t count) {

@@ -25,7 +25,8 @@ bool IsLegacyMethod(uint32_t method);
 // unpackedSize in all. flags are the entry's general-purpose flags (Implode
 // takes its window and trees from them). onError is called with an error as
 // soon as it is known; the output decoded before it is handed on first for
-// 25299, after it otherwise, and in any case also when onError throws.
+// 25299, after it otherwise, and in any case also when onError throws. Any
+// other method is reported as 25326 and nothing is read.
 void DecodeLegacyEntry(uint32_t method, uint16_t flags, uint64_t unpackedSize, LegacyBitReader::Source source,
                        LegacyOutput::Sink sink, const std::function<void(const LegacyResult&)>& onError);
 

@@ -237,4 +237,15 @@ TEST(Explode, RaisesForACodeTheTreeLacks) {
     EXPECT_TRUE(d.result.raised);
 }
 
+// The buffer entry point is also the fuzzing one: any method number is safe.
+TEST(LegacyDecoder, RefusesOtherMethods) {
+    for (uint32_t method : {0u, 7u, 8u, 12u, 0xFFFFu}) {
+        SCOPED_TRACE(method);
+        const Decoded d = Decode(method, std::string(64, '\xA5'), 100);
+        EXPECT_EQ(d.result.code, 25326);
+        EXPECT_FALSE(d.result.raised);
+        EXPECT_EQ(d.bytes, "");
+    }
+}
+
 }  // namespace
