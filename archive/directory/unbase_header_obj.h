@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/directory/zip_records.h"
+#include "platform/file_times.h"
 #include "platform/object.h"
 
 #include <array>
@@ -28,6 +29,7 @@ struct TUnBaseHeader {
     uint16_t Method = 0;
     uint32_t Crc32 = 0;
     uint32_t DosDateTime = 0;
+    std::optional<platform::UtcFileTime> ModificationTime;  // from the extra field, when stored there
     uint64_t PackedSize = 0;    // compressed size with its high part
     uint64_t UnpackedSize = 0;  // uncompressed size with its high part
 };

@@ -23,6 +23,7 @@ inline constexpr int32_t StackOverflow = 25299;
 inline constexpr int32_t UnsupportedMethod = 25326;
 inline constexpr int32_t UserCanceled = 25443;
 inline constexpr int32_t InvalidPassword = 26517;
+inline constexpr int32_t SkippedFile = 26800;
 }  // namespace ErrorCode
 
 // The message text of a code, exactly as the components show it; empty for a

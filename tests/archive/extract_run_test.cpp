@@ -124,12 +124,17 @@ TEST_F(ExtractRun, DirectoryEntryPassesWithoutBeginAndIsCreatedOnlyWhenAsked) {
     }
 }
 
-TEST_F(ExtractRun, UnsupportedMethodsLeaveAnEmptyFileAndFailTheCheck) {
-    EXPECT_EQ(Run({{"m7.bin", "xyz", 7}, {"m12.bin", "xyz", 12}}), 2);
-    EXPECT_EQ(log_.lines, Lines({"Begin m7.bin 1", "Error 25326 m7.bin", "End m7.bin fail", "Begin m12.bin 2",
-                                 "Error 25326 m12.bin", "End m12.bin fail"}));
-    EXPECT_EQ(fs::file_size(target_ + "m7.bin"), 0u);
-    EXPECT_EQ(fs::file_size(target_ + "m12.bin"), 0u);
+// The method is looked at before the output is created: an existing file of
+// that name stays as it was.
+TEST_F(ExtractRun, UnsupportedMethodsAreSkippedBeforeAnyFileIsMade) {
+    fs::create_directories(target_);
+    WriteFile(target_ + "m12.bin", "kept");
+    EXPECT_EQ(Run({{"m7.bin", "xyz", 7}, {"m12.bin", "xyz", 12}, {"ok.txt", "ok"}}), 1);
+    EXPECT_EQ(log_.lines, Lines({"Error 25326 m7.bin", "Progress 100 38", "End m7.bin fail", "Error 25326 m12.bin",
+                                 "Progress 100 75", "End m12.bin fail", "Begin ok.txt 1", "Progress 100 100",
+                                 "End ok.txt pass"}));
+    EXPECT_FALSE(fs::exists(target_ + "m7.bin"));
+    EXPECT_EQ(ReadFile(target_ + "m12.bin"), "kept");
 }
 
 TEST_F(ExtractRun, DriveAndRootPrefixesAreDropped) {

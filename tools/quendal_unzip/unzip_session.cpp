@@ -7,6 +7,7 @@
 
 #include "archive/frame/dos_date_time.h"
 #include "archive/frame/error_codes.h"
+#include "archive/frame/path_names.h"
 #include "platform/file_system.h"
 #include "platform/safe_path.h"
 #include "platform/temp_files.h"
@@ -69,6 +70,13 @@ bool UnzipSession::OpenArchive() {
                      std::string(ArcTypeName(unzip_.ArcType())).c_str());
         return false;
     }
+    // Data put in front of the archive (or cut from its start) without
+    // adjusting its offsets.
+    if (const int64_t shift = unzip_.OffsetAdjust(); shift != 0) {
+        std::fprintf(stderr, "quendal-unzip: warning: %s: %lld %s at the beginning\n", name.c_str(),
+                     static_cast<long long>(shift < 0 ? -shift : shift), shift < 0 ? "bytes missing" : "extra bytes");
+        warned_ = true;
+    }
     TStringList specs = options_.fileSpecs;
     if (specs.empty()) specs.push_back("*");
     unzip_.SetFileSpec(specs);
@@ -85,6 +93,17 @@ void UnzipSession::InstallHandlers() {
             case ErrorCode::UserCanceled: break;
             case ErrorCode::UnsupportedMethod: unsupported_ = true; break;
             case ErrorCode::InvalidPassword: badPassword_ = true; break;
+            case ErrorCode::SkippedFile:
+                // A symbolic link whose target leads out of the target folder.
+                warned_ = true;
+                ClearProgressLine();
+                if (extendedMsg.empty())
+                    std::fprintf(stderr, "quendal-unzip: warning: skipped symbolic link %s (target too long)\n",
+                                 fileName.c_str());
+                else
+                    std::fprintf(stderr, "quendal-unzip: warning: skipped symbolic link %s -> %s (leads outside %s)\n",
+                                 fileName.c_str(), extendedMsg.c_str(), unzip_.ExtractDir().c_str());
+                return;
             case ErrorCode::EventNotAssigned:
                 if (extendedMsg == "OnGetPassword") badPassword_ = true; else archiveError_ = true;
                 break;
@@ -102,6 +121,13 @@ void UnzipSession::InstallHandlers() {
         if (!options_.quiet && !progressBar_) std::printf("  extracting: %s\n", fileName.c_str());
     };
     unzip_.OnEnd = [this](TObject*, const std::string& fileName, bool crcPass) {
+        const size_t root = RootPrefixLength(unzip_.EntryName());
+        if (root > 0 && !options_.junkPaths) {
+            warned_ = true;
+            ClearProgressLine();
+            std::fprintf(stderr, "quendal-unzip: warning: removed \"%s\" from the start of %s\n",
+                         unzip_.EntryName().substr(0, root).c_str(), unzip_.EntryName().c_str());
+        }
         if (!crcPass && !errorSinceLastEnd_ && !unzip_.IsCancelled()) {
             if (badPassword_) {
                 // Later enciphered entries are skipped silently once the password failed.
@@ -232,7 +258,7 @@ int UnzipSession::List() {
         std::printf("%8" PRIu64 " %8" PRIu64 "                                      %zu file%s\n", unpacked, packed,
                     entries.size(), entries.size() == 1 ? "" : "s");
     }
-    if (entries.empty()) return kNoMatch;
+    if (entries.empty()) return NothingSelected();
     return ExitStatus();
 }
 
@@ -256,11 +282,28 @@ int UnzipSession::Extract() {
 
     unzip_.ExtractFiles();
     ClearProgressLine();
-    if (unzip_.EntriesSelected() == 0 && !unzip_.IsCancelled()) {
-        std::fprintf(stderr, "quendal-unzip: no entry of %s matched\n", unzip_.ArchiveFile().c_str());
-        return kNoMatch;
-    }
+    if (unzip_.EntriesSelected() == 0 && !unzip_.IsCancelled()) return NothingSelected();
     return ExitStatus();
+}
+
+int UnzipSession::NothingSelected() {
+    // A damaged archive says more than an empty selection does.
+    if (const int status = ExitStatus(); status != kOk && status != kWarning) return status;
+    if (ArchiveIsEmpty()) {
+        std::fprintf(stderr, "quendal-unzip: warning: %s: the archive is empty\n", unzip_.ArchiveFile().c_str());
+        return kWarning;
+    }
+    std::fprintf(stderr, "quendal-unzip: no entry of %s matched\n", unzip_.ArchiveFile().c_str());
+    return kNoMatch;
+}
+
+bool UnzipSession::ArchiveIsEmpty() {
+    if (options_.fileSpecs.empty()) return true;  // "*" selected nothing
+    // A component of its own, so that none of the handlers above hear the probe.
+    TUnZip probe;
+    probe.SetArchiveFile(unzip_.ArchiveFile());
+    probe.SetFileSpec({"*"});
+    return probe.ListEntries().empty();
 }
 
 int UnzipSession::ExitStatus() const {
@@ -269,6 +312,6 @@ int UnzipSession::ExitStatus() const {
     if (archiveError_) return kArchiveError;
     if (badPassword_) return kBadPassword;
     if (unsupported_) return kUnsupported;
-    if (skipped_) return kWarning;
+    if (skipped_ || warned_) return kWarning;
     return kOk;
 }
