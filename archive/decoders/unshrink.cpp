@@ -1,8 +1,10 @@
 #include "archive/decoders/unshrink.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <numeric>
 
 #include "archive/decoders/legacy_bit_reader.h"
 #include "archive/decoders/legacy_error.h"
@@ -16,18 +18,19 @@ constexpr int32_t kFirstFreeCode = 257;
 constexpr int32_t kCodeCount = 8192;
 constexpr unsigned kFirstCodeSize = 9;
 constexpr unsigned kLastCodeSize = 13;
-constexpr int32_t kNoParent = -1;
+constexpr int16_t kNoParent = -1;
 
 [[noreturn]] void BadBlock() { throw LegacyDataError{ErrorCode::BadBlock, true}; }
 
 class Unshrinker {
 public:
+    // Whole-table fills: entries are often small, so setting up must be cheap.
     Unshrinker(LegacyBitReader& in, LegacyOutput& out) : in_(in), out_(out) {
-        for (int32_t code = 0; code < kCodeCount; ++code) {
-            codes_[code] = {kNoParent, static_cast<uint8_t>(code < 256 ? code : 0)};
-            children_[code] = 0;
-        }
-        for (int32_t code = kFirstFreeCode; code < kCodeCount; ++code) freeList_[code - kFirstFreeCode] = code;
+        parent_.fill(kNoParent);
+        std::iota(character_.begin(), character_.begin() + 256, 0);
+        std::fill(character_.begin() + 256, character_.end(), 0);
+        children_.fill(0);
+        std::iota(freeList_.begin(), freeList_.end(), kFirstFreeCode);
     }
 
     void Run() {
@@ -48,24 +51,25 @@ public:
             }
             int32_t current = code;
             top_ = kCodeCount;
-            if (code > kControlCode && codes_[code].parent == kNoParent) {
+            if (code > kControlCode && parent_[code] == kNoParent) {
                 // The code being defined right now: the previous string and its own first character.
                 Push(lastFirstCharacter);
                 current = previous;
             }
             while (current > kControlCode) {
-                Push(codes_[current].character);
-                current = codes_[current].parent;
+                Push(character_[current]);
+                current = parent_[current];
                 // A link to a free code means the data is damaged.
                 if (current == kNoParent) BadBlock();
             }
-            const uint8_t firstCharacter = codes_[current].character;
+            const uint8_t firstCharacter = character_[current];
             out_.Put(firstCharacter);
             out_.Put(stack_.data() + top_, static_cast<uint32_t>(kCodeCount - top_));
 
             if (nextFree_ < kCodeCount) {
                 const int32_t added = freeList_[nextFree_++ - kFirstFreeCode];
-                codes_[added] = {previous, firstCharacter};
+                parent_[added] = static_cast<int16_t>(previous);
+                character_[added] = firstCharacter;
                 ++children_[previous];
             }
             lastFirstCharacter = firstCharacter;
@@ -98,28 +102,26 @@ private:
     void PartialClear() {
         int32_t leaves = 0;
         for (int32_t code = kFirstFreeCode; code < kCodeCount; ++code)
-            if (children_[code] == 0) leaves_[leaves++] = code;
+            if (children_[code] == 0) leaves_[leaves++] = static_cast<int16_t>(code);
         nextFree_ = kCodeCount;
         while (leaves > 0) {
             const int32_t code = leaves_[--leaves];
-            if (codes_[code].parent != kNoParent) --children_[codes_[code].parent];
-            codes_[code] = {kNoParent, 0};
-            freeList_[--nextFree_ - kFirstFreeCode] = code;
+            if (parent_[code] != kNoParent) --children_[parent_[code]];
+            parent_[code] = kNoParent;
+            character_[code] = 0;
+            freeList_[--nextFree_ - kFirstFreeCode] = static_cast<int16_t>(code);
         }
     }
 
     LegacyBitReader& in_;
     LegacyOutput& out_;
     unsigned codeSize_ = kFirstCodeSize;
-    struct Code {
-        int32_t parent;  // kNoParent: the code is free
-        uint8_t character;
-    };
-    std::array<Code, kCodeCount> codes_;
+    std::array<int16_t, kCodeCount> parent_;  // kNoParent: the code is free
+    std::array<uint8_t, kCodeCount> character_;
     std::array<int16_t, kCodeCount> children_;
-    std::array<int32_t, kCodeCount - kFirstFreeCode> freeList_;
+    std::array<int16_t, kCodeCount - kFirstFreeCode> freeList_;
     int32_t nextFree_ = kFirstFreeCode;
-    std::array<int32_t, kCodeCount - kFirstFreeCode> leaves_;  // the partial clear's work list
+    std::array<int16_t, kCodeCount - kFirstFreeCode> leaves_;  // the partial clear's work list
     std::array<uint8_t, kCodeCount> stack_;
     int32_t top_ = kCodeCount;
 };

@@ -2,7 +2,7 @@
 """Writes three benchmark archives, shrink.zip, reduce.zip and implode.zip,
 each holding copies of every plain (not enciphered) entry of that method
 group found in the given fixture archives, until the plain bytes reach the
-target size. No tool here writes those methods, so the compressed data is
+target size; a group without such entries gets no archive. No tool here writes those methods, so the compressed data is
 copied as it is, under new names.
 
 usage: make_legacy_corpus.py OUT_FOLDER MEGABYTES FIXTURE.zip...
@@ -35,8 +35,9 @@ def write_archive(path, entries, target):
     count = 0
     plain = 0
     with open(path, "wb") as out:
-        while plain < target and entries:
-            for info, packed in entries:
+        # An end record without Zip64 counts at most 65,535 entries.
+        while plain < target and entries and count < 65535:
+            for info, packed in entries[:65535 - count]:
                 name = f"{count:06d}/{info.filename}".encode()
                 fields = struct.pack("<HHHIIIIHH", 10, info.flag_bits, info.compress_type, 0x00210000,
                                      info.CRC, len(packed), info.file_size, len(name), 0)
@@ -58,6 +59,8 @@ def main():
     found = [entry for path in fixtures for entry in raw_entries(path)]
     for group, methods in GROUPS.items():
         entries = [(info, packed) for info, packed in found if info.compress_type in methods]
+        if not entries:
+            continue
         write_archive(os.path.join(folder, group + ".zip"), entries, megabytes * 1000000)
 
 
