@@ -39,9 +39,13 @@ struct TUnBaseHeader {
 class TUnBaseHeaderObj : public TObject {
 public:
     void Add(TUnBaseHeader entry) { entries_.push_back(std::move(entry)); }
+    // Room for the entries a directory announces, so that a long list is not
+    // copied over while it grows.
+    void Reserve(size_t count) { entries_.reserve(count); }
     int Count() const { return static_cast<int>(entries_.size()); }
     const TUnBaseHeader& operator[](int index) const { return entries_[static_cast<size_t>(index)]; }
     const std::vector<TUnBaseHeader>& Entries() const { return entries_; }
+    std::vector<TUnBaseHeader> TakeEntries() { return std::move(entries_); }
 
 private:
     std::vector<TUnBaseHeader> entries_;

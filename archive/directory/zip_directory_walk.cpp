@@ -13,6 +13,7 @@ constexpr uint16_t kEncryptedFlag = 0x0001;
 constexpr uint16_t kDataDescriptorFlag = 0x0008;
 constexpr int64_t kEncryptionHeader = 12;
 constexpr uint32_t kDataDescriptorSignature = 0x08074B50;
+constexpr uint64_t kMaxReservedEntries = uint64_t{1} << 18;
 
 // Sizes come from the archive; a lying one must not overflow the totals.
 int64_t SaturatingAdd(int64_t total, uint64_t amount) {
@@ -86,6 +87,13 @@ void ZipDirectoryWalk::Count(const TUnBaseHeader& entry) {
 
 int ZipDirectoryWalk::ReadCentralDirectory() {
     const TZipEndRecord end = facts_.End();
+    // The announced count is believed only as far as the bytes behind the
+    // directory's start could hold that many headers; beyond a bound the
+    // list grows as headers are found.
+    const uint64_t announced = end.totalEntries == 0xFFFF ? facts_.Zip64End().totalEntries : end.totalEntries;
+    const uint64_t fitting =
+        static_cast<uint64_t>(std::max<int64_t>(facts_.ArchiveSize - facts_.ArchiveOffset, 0)) / TZipCentralHeader::kSize;
+    entries_.Reserve(static_cast<size_t>(std::min<uint64_t>({announced, fitting, kMaxReservedEntries})));
     int repeats = end.thisDisk >= end.directoryDisk ? end.thisDisk - end.directoryDisk + 1 : 0;
     int64_t position = facts_.ArchiveOffset;
     bool stopped = false;

@@ -340,6 +340,10 @@ bool TUnZip::OpenOutput(std::unique_ptr<TFileStream32>& output) {
     output.reset();
     if (entryEncrypted_ && passwordFailed_) return true;
     if (outputPath_.empty()) return false;
+    // Entries mostly land in a folder that is already there: the folders are
+    // made only when the file cannot be created without them.
+    output = std::make_unique<TFileStream32>(outputPath_, fmCreate);
+    if (output->Handle() >= 0) return true;
     platform::ForceDirectories(ExtractFilePath(outputPath_));
     output = std::make_unique<TFileStream32>(outputPath_, fmCreate);
     return output->Handle() >= 0;
