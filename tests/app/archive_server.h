@@ -4,20 +4,41 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
+
+// How the server answers at the updater's archive path.
+enum class TServing {
+    Whole,       // the body with its Content-Length
+    CloseEarly,  // announces the whole body, sends half of it and hangs up
+    Stall,       // announces the whole body, sends half of it and then nothing
+    NotFound,    // a 404 error page with its Content-Length, in place of the body
+};
 
 // A loopback HTTP server that serves one body at the updater's archive path,
 // handing it out in small pieces so that the transfer runs through many reads.
 class TArchiveServer {
 public:
     // Port 0 takes any free port.
-    explicit TArchiveServer(std::string body, int port = 0) : body_(std::move(body)) {
+    explicit TArchiveServer(std::string body, int port = 0, TServing serving = TServing::Whole)
+        : body_(std::move(body)), serving_(serving) {
         server_.Get("/HTTP/Quendown/Quendal.zip", [this](const httplib::Request&, httplib::Response& response) {
             ++requests_;
+            if (serving_ == TServing::NotFound) {
+                response.status = 404;
+                response.set_content(kNotFoundPage, "text/html");
+                return;
+            }
             response.set_content_provider(
                 body_.size(), "application/zip",
                 [this](size_t offset, size_t length, httplib::DataSink& sink) {
+                    if (offset >= body_.size() / 2 && serving_ != TServing::Whole) {
+                        // Holding back lasts until the server is stopped.
+                        while (serving_ == TServing::Stall && !stopping_)
+                            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                        return false;
+                    }
                     const size_t piece = std::min<size_t>(length, 1000);
                     return sink.write(body_.data() + offset, piece);
                 });
@@ -28,6 +49,7 @@ public:
         thread_ = std::thread([this] { server_.listen_after_bind(); });
     }
     ~TArchiveServer() {
+        stopping_ = true;
         server_.stop();
         thread_.join();
     }
@@ -38,10 +60,15 @@ public:
     int Requests() const { return requests_; }
     const std::string& Body() const { return body_; }
 
+    static constexpr const char* kNotFoundPage =
+        "<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1></body></html>\n";
+
 private:
     std::string body_;
+    const TServing serving_;
     httplib::Server server_;
     int port_ = 0;
     std::atomic<int> requests_{0};
+    std::atomic<bool> stopping_{false};
     std::thread thread_;
 };
