@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -76,6 +77,52 @@ inline std::map<std::string, FileState> Contents(const fs::path& folder) {
             isFolder};
     }
     return contents;
+}
+
+inline constexpr const char* kKoreanCp949 = "\xC7\xD1\xB1\xDB.txt";  // "한글.txt" as Korean Windows stores it
+inline constexpr const char* kKoreanUtf8 = "한글.txt";
+
+inline std::string Noise(size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(random());
+    return bytes;
+}
+
+// An installed program: the old program and old versions of the files the
+// update brings, and a file of the user's that it does not.
+inline void InstallOldProgram(const fs::path& program) {
+    WriteFile(program / "Quendal.exe", StandInProgram("1.0"), fs::perms(0755));
+    WriteFile(program / "readme.txt", "Quendal 1.0\n");
+    WriteFile(program / "data" / "sub" / "table.bin", Noise(5000, 1));
+    WriteFile(program / kKoreanUtf8, "old\n");
+    WriteFile(program / "settings.ini", "[kept]\nby=user\n");
+}
+
+// The update, made under work/update into work/Quendal.zip: a new program
+// and a file for every kind of entry the zip tool makes (stored, deflated,
+// nested, executable, Korean name), and an empty folder. The archive's bytes.
+inline std::string MakeUpdate(const fs::path& work, bool withProgram = true) {
+    const fs::path source = work / "update";
+    if (withProgram) WriteFile(source / "Quendal.exe", StandInProgram("1.1"), fs::perms(0755));
+    std::string notes;
+    for (int line = 0; line < 3000; ++line) notes += std::to_string(line) + " Quendal 1.1 notes\n";
+    WriteFile(source / "readme.txt", notes, fs::perms(0600));
+    WriteFile(source / "data" / "sub" / "table.bin", Noise(300 * 1024 + 7, 2));
+    WriteFile(source / "data" / "tool.sh", "#!/bin/sh\necho tool\n", fs::perms(0750));
+    WriteFile(source / kKoreanCp949, "새 버전\n");
+    fs::create_directories(source / "logs");
+    return ZipOf(source, work / "Quendal.zip");
+}
+
+// What a program folder holds once the update made by MakeUpdate is in.
+inline std::map<std::string, FileState> Updated(std::map<std::string, FileState> old, const fs::path& work) {
+    std::map<std::string, FileState> update = Contents(work / "update");
+    update.erase("logs");  // stored folders are made only for the files they hold
+    update[kKoreanUtf8] = update[kKoreanCp949];
+    update.erase(kKoreanCp949);
+    for (auto& [path, state] : update) old[path] = state;
+    return old;
 }
 
 }  // namespace program_folder

@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -24,57 +23,8 @@ using namespace program_folder;
 
 namespace {
 
-constexpr const char* kKoreanCp949 = "\xC7\xD1\xB1\xDB.txt";  // "한글.txt" as Korean Windows stores it
-constexpr const char* kKoreanUtf8 = "한글.txt";
-
-std::string Noise(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
-    return bytes;
-}
-
-std::string Text(size_t lines, const std::string& line) {
-    std::string text;
-    for (size_t i = 0; i < lines; ++i) text += std::to_string(i) + " " + line + "\n";
-    return text;
-}
-
 class UpdateInstallTest : public ::testing::Test {
 protected:
-    // An installed program: the old program and old versions of the files
-    // the update brings.
-    void InstallOldProgram() {
-        WriteFile(program_ / "Quendal.exe", StandInProgram("1.0"), fs::perms(0755));
-        WriteFile(program_ / "readme.txt", "Quendal 1.0\n");
-        WriteFile(program_ / "data" / "sub" / "table.bin", Noise(5000, 1));
-        WriteFile(program_ / kKoreanUtf8, "old\n");
-        WriteFile(program_ / "settings.ini", "[kept]\nby=user\n");  // not in the update
-    }
-
-    // The update: a new program, a file for every kind of entry the zip tool
-    // makes (stored, deflated, nested, executable, Korean name), an empty folder.
-    std::string MakeUpdate(bool withProgram = true) {
-        const fs::path source = work_ / "update";
-        if (withProgram) WriteFile(source / "Quendal.exe", StandInProgram("1.1"), fs::perms(0755));
-        WriteFile(source / "readme.txt", Text(3000, "Quendal 1.1 notes"), fs::perms(0600));
-        WriteFile(source / "data" / "sub" / "table.bin", Noise(300 * 1024 + 7, 2));
-        WriteFile(source / "data" / "tool.sh", "#!/bin/sh\necho tool\n", fs::perms(0750));
-        WriteFile(source / kKoreanCp949, "새 버전\n");
-        fs::create_directories(source / "logs");
-        return ZipOf(source, work_ / "Quendal.zip");
-    }
-
-    // What the program folder holds once the update is in.
-    static std::map<std::string, FileState> Updated(std::map<std::string, FileState> old,
-                                                   std::map<std::string, FileState> update) {
-        update.erase("logs");  // stored folders are made only for the files they hold
-        update[kKoreanUtf8] = update[kKoreanCp949];
-        update.erase(kKoreanCp949);
-        for (auto& [path, state] : update) old[path] = state;
-        return old;
-    }
-
     TUpdateController& Controller(const std::string& url) {
         controller_ = std::make_unique<TUpdateController>(view_, download_, unzip_, url, program_.str() + "/");
         controller_->FormCreate();
@@ -95,11 +45,11 @@ protected:
 };
 
 TEST_F(UpdateInstallTest, ACompleteRunReplacesTheProgramAndStartsTheNewOne) {
-    InstallOldProgram();
-    const std::string archive = MakeUpdate();
+    InstallOldProgram(program_.path());
+    const std::string archive = MakeUpdate(work_.path());
     ASSERT_FALSE(archive.empty()) << "zip failed";
     TArchiveServer server(archive);
-    const auto expected = Updated(Contents(program_.path()), Contents(work_ / "update"));
+    const auto expected = Updated(Contents(program_.path()), work_.path());
 
     // From the extractor's first begin event on, the user can press nothing.
     int begins = 0;
@@ -157,7 +107,7 @@ TEST_F(UpdateInstallTest, EntriesThatAllFailStillEndInTheLaunch) {
 }
 
 TEST_F(UpdateInstallTest, WithoutTheProgramTheWindowStaysWithEveryButtonDisabled) {
-    const std::string archive = MakeUpdate(/*withProgram=*/false);
+    const std::string archive = MakeUpdate(work_.path(), /*withProgram=*/false);
     TArchiveServer server(archive);
 
     Controller(server.UpdateUrl()).FormResize();
@@ -170,7 +120,7 @@ TEST_F(UpdateInstallTest, WithoutTheProgramTheWindowStaysWithEveryButtonDisabled
 }
 
 TEST_F(UpdateInstallTest, AMissingProgramFolderIsReportedAndNothingIsExtracted) {
-    const std::string archive = MakeUpdate();
+    const std::string archive = MakeUpdate(work_.path());
     TArchiveServer server(archive);
     TUpdateController& controller = Controller(server.UpdateUrl());
     // The folder goes away while the last bytes arrive.
@@ -211,8 +161,8 @@ TEST_F(UpdateInstallTest, WhatCannotBeInstalledLeavesTheProgramAsItWas) {
          {"Quendal.zip을 다운받았습니다."},
          {"Quendal.zip의 압축을 풀고 있는 중입니다....", "Quendal.zip의 압축을 풀 수 없습니다."}},
     };
-    InstallOldProgram();
-    const std::string archive = MakeUpdate();
+    InstallOldProgram(program_.path());
+    const std::string archive = MakeUpdate(work_.path());
     const auto before = Contents(program_.path());
     download_.SetTimeouts({std::chrono::milliseconds(2000), std::chrono::milliseconds(300)});
 
