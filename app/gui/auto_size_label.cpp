@@ -14,6 +14,9 @@ void TAutoSizeLabel::Place(int anchorX, int top, int height) {
 }
 
 void TAutoSizeLabel::SetCaption(const QString& text) {
+    // Progress sets the same text many times over; laying it out again each
+    // time is what would cost.
+    if (text == this->text()) return;
     setText(text);
     FitWidth();
 }

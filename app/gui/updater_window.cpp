@@ -74,7 +74,9 @@ TfrmUpdater::TfrmUpdater(const std::string& updateUrl, const std::string& progra
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       download_(std::make_unique<TWinHTTPDownload>()),
-      unzip_(std::make_unique<TUnZip>()) {
+      unzip_(std::make_unique<TUnZip>()),
+      // Asked for twice per downloaded chunk: read once.
+      thousandsSeparator_(QLocale().groupSeparator().toStdString()) {
     RegisterImages();
     CreateControls();
     // The window's stored settings; the controller turns the confirmation
@@ -290,7 +292,7 @@ std::string TfrmUpdater::QueueRowCaption(int index) const {
     return DownList->topLevelItem(index)->text(0).toStdString();
 }
 
-std::string TfrmUpdater::ThousandsSeparator() const { return QLocale().groupSeparator().toStdString(); }
+std::string TfrmUpdater::ThousandsSeparator() const { return thousandsSeparator_; }
 
 void TfrmUpdater::ShowError(const std::string& text) {
     QMessageBox::critical(this, QCoreApplication::applicationName(), Q(text));

@@ -87,4 +87,5 @@ private:
     std::unique_ptr<TUnZip> unzip_;
     std::unique_ptr<TUpdateController> controller_;
     bool resizeBeforeShown_ = false;
+    const std::string thousandsSeparator_;
 };
