@@ -22,7 +22,7 @@ demo=$build/demo
 source=$build/demo-archive
 server_bin=$build/tools/update_server/quendal-update-server
 grab=$build/app/gui/quendal-screen-grab
-video_size=$((300 * 1000 * 1000))
+video_size=$((500 * 1000 * 1000))
 
 # Whether a process still runs (an ended child stays a zombie until waited for).
 alive() {
@@ -97,8 +97,7 @@ on_display() {
     await 600 arrived_some || { echo "demo: the download did not start" >&2; return 1; }
     "$grab" "$build/demo-downloading.png"
     await 600 arrived_all || { echo "demo: the download did not end" >&2; return 1; }
-    sleep 0.3
-    "$grab" "$build/demo-extracting.png"
+    "$grab" "$build/demo-extracting.png"  # the extraction starts as the last byte arrives
     local status=0
     await 1200 eval '! alive "$updater"' || { echo "demo: the updater did not exit" >&2; return 1; }
     wait "$updater" || status=$?
