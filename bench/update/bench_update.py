@@ -58,8 +58,12 @@ def fresh_folder(path):
     os.makedirs(path)
 
 
+def cpu_seconds(usage):
+    return usage.ru_utime + usage.ru_stime
+
+
 def timed(command, **kwargs):
-    """Wall time and peak resident kilobytes of one command."""
+    """Wall time and processor time of one command."""
     subprocess.run(["sync"], check=True)
     start = time.monotonic()
     process = subprocess.Popen(command, **kwargs)
@@ -68,11 +72,12 @@ def timed(command, **kwargs):
     process.returncode = os.waitstatus_to_exitcode(status)
     if process.returncode != 0:
         sys.exit("%s failed with status %d" % (command[0], process.returncode))
-    return elapsed, usage.ru_maxrss
+    return elapsed, cpu_seconds(usage)
 
 
 def run_updater(updater, program, archive_size):
-    """The updater from start to exit, the moment its download was complete, its peak memory."""
+    """The updater from start to exit: wall time, the moment its download was
+    complete, processor time, peak resident kilobytes."""
     fresh_folder(program)
     shutil.copy(updater, os.path.join(program, "quendal-updater"))
     with open(os.path.join(program, "Quendal.exe"), "w") as out:
@@ -102,7 +107,7 @@ def run_updater(updater, program, archive_size):
         sys.exit("the updater did not finish its update (status %d)" % process.returncode)
     if not os.path.exists(os.path.join(program, "data", "d00", "s0", "f0000.bin")):
         sys.exit("the updater did not extract the archive")
-    return elapsed, downloaded or elapsed, usage.ru_maxrss
+    return elapsed, downloaded or elapsed, cpu_seconds(usage), usage.ru_maxrss
 
 
 def main():
@@ -123,19 +128,23 @@ def main():
         if not server.stdout.readline():
             sys.exit("the update server did not start (port 280 taken?)")
         results = {"updater": [], "updater download": [], "curl": [], "quendal-unzip": []}
+        cpu = {"updater": [], "peers": []}
         peaks = []
         for round_number in range(runs):
-            total, downloaded, peak = run_updater(updater, os.path.join(work, "program"), archive_size)
+            total, downloaded, updater_cpu, peak = run_updater(updater, os.path.join(work, "program"),
+                                                               archive_size)
             results["updater"].append(total - FIXED_PAUSES)
             results["updater download"].append(downloaded)
+            cpu["updater"].append(updater_cpu)
             peaks.append(peak)
             fresh_folder(os.path.join(work, "peer"))
             fetched = os.path.join(work, "peer", "Quendal.zip")
-            seconds, _ = timed(["curl", "-s", "-f", "-o", fetched, URL])
+            seconds, curl_cpu = timed(["curl", "-s", "-f", "-o", fetched, URL])
             results["curl"].append(seconds)
             out = os.path.join(work, "peer", "out")
-            seconds, _ = timed([unzip, "-q", "-o", "-d", out, fetched])
+            seconds, unzip_cpu = timed([unzip, "-q", "-o", "-d", out, fetched])
             results["quendal-unzip"].append(seconds)
+            cpu["peers"].append(curl_cpu + unzip_cpu)
             print("round %d: updater %.2f s (less pauses), curl %.2f s, quendal-unzip %.2f s"
                   % (round_number + 1, results["updater"][-1], results["curl"][-1],
                      results["quendal-unzip"][-1]), flush=True)
@@ -161,6 +170,9 @@ def main():
     print("ratio updater / (curl + quendal-unzip): %.2f (target at most %.1f)" % (ratio, TARGET_RATIO))
     print("download ratio updater / curl: %.2f; extraction ratio updater / quendal-unzip: %.2f"
           % (median["updater download"] / median["curl"], extraction / median["quendal-unzip"]))
+    print("processor time: updater %.2f s, curl + quendal-unzip %.2f s (ratio %.2f)"
+          % (statistics.median(cpu["updater"]), statistics.median(cpu["peers"]),
+             statistics.median(cpu["updater"]) / statistics.median(cpu["peers"])))
     print("updater peak resident memory: %.1f MB (target at most %d MB)" % (peak_mb, TARGET_PEAK_MB))
 
 
