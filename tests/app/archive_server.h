@@ -23,6 +23,12 @@ public:
     // Port 0 takes any free port.
     explicit TArchiveServer(std::string body, int port = 0, TServing serving = TServing::Whole)
         : body_(std::move(body)), serving_(serving) {
+        // Never share the port with another server (the library's default
+        // SO_REUSEPORT would): a taken port must fail to bind.
+        server_.set_socket_options([](socket_t socket) {
+            int yes = 1;
+            setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        });
         server_.Get("/HTTP/Quendown/Quendal.zip", [this](const httplib::Request&, httplib::Response& response) {
             ++requests_;
             if (serving_ == TServing::NotFound) {

@@ -117,6 +117,13 @@ int main(int argc, char* argv[]) {
     }
 
     httplib::Server server;
+    // The library would share the port with any other server that binds it
+    // (SO_REUSEPORT), and the updater's requests would go to either. A port
+    // that is taken must be an error instead.
+    server.set_socket_options([](socket_t socket) {
+        int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server.Get(kArchivePath, [&options](const httplib::Request&, httplib::Response& response) {
         if (options.notFound) {
             response.status = 404;
