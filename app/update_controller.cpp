@@ -5,10 +5,13 @@
 
 #include "app/kbytes_format.h"
 #include "app/process_helpers.h"
+#include "archive/frame/unzip.h"
 #include "download/download_component.h"
 #include "download/download_item.h"
 #include "platform/clock.h"
+#include "platform/file_system.h"
 #include "platform/message_pump.h"
+#include "platform/shell.h"
 
 namespace {
 
@@ -25,12 +28,27 @@ private:
 };
 
 constexpr uint32_t kCancelledRunPauseMs = 1000;
+constexpr uint32_t kAfterExtractionPauseMs = 500;
+constexpr uint32_t kBeforeLaunchPauseMs = 500;
+constexpr uint32_t kNoProgramFolderPauseMs = 1000;
+
+// What the extractor can unpack. Anything else that arrives (an error page
+// the server sent in place of the archive, another archive format) is not
+// handed to it, so it can never count as installed.
+bool IsZipArchive(TArcType type) {
+    return type == atZip || type == atZipExe || type == atZipDS || type == atZipMV || type == atJar ||
+           type == atJarExe;
+}
 
 }  // namespace
 
-TUpdateController::TUpdateController(TUpdaterView& view, TWinHTTPDownload& download, std::string updateUrl,
-                                     std::string programFolder)
-    : view_(view), download_(download), updateUrl_(std::move(updateUrl)), programFolder_(std::move(programFolder)) {
+TUpdateController::TUpdateController(TUpdaterView& view, TWinHTTPDownload& download, TUnZip& unzip,
+                                     std::string updateUrl, std::string programFolder)
+    : view_(view),
+      download_(download),
+      unzip_(unzip),
+      updateUrl_(std::move(updateUrl)),
+      programFolder_(std::move(programFolder)) {
     download_.OnDownloadEnd = [this](TObject* sender) { WinHTTPDownloadDownloadEnd(sender); };
     download_.OnItemDownloadBegin = [this](TObject* sender, TDownLoadItem* item) {
         WinHTTPDownloadItemDownloadBegin(sender, item);
@@ -39,6 +57,16 @@ TUpdateController::TUpdateController(TUpdaterView& view, TWinHTTPDownload& downl
                                               int totalBytes) {
         WinHTTPDownloadItemDownloadProgress(sender, item, currentBytes, totalBytes);
     };
+    download_.OnItemDownloadEnd = [this](TObject* sender, TDownLoadItem* item) {
+        WinHTTPDownloadItemDownloadEnd(sender, item);
+    };
+    unzip_.OnBegin = [this](TObject* sender, const std::string& fileName, int32_t count, bool& extract) {
+        UnZip1Begin(sender, fileName, count, extract);
+    };
+    unzip_.OnProgress = [this](TObject* sender, uint8_t progressByFile, uint8_t progressByArchive) {
+        UnZip1Progress(sender, progressByFile, progressByArchive);
+    };
+    unzip_.OnDeactivate = [this](TObject* sender) { UnZip1Deactivate(sender); };
 }
 
 template <typename Action>
@@ -117,6 +145,7 @@ void TUpdateController::btnCloseClick() {
 void TUpdateController::WinHTTPDownloadDownloadEnd(TObject* /*sender*/) { StartStep(); }
 
 void TUpdateController::WinHTTPDownloadItemDownloadBegin(TObject* /*sender*/, TDownLoadItem* item) {
+    itemBytesArrived_ = 0;
     if (!started_) return;
     view_.SetVisible(TUpdaterControl::labUnzip, false);
     view_.SetMaximum(TUpdaterControl::pBar, item->FileSize());
@@ -127,6 +156,7 @@ void TUpdateController::WinHTTPDownloadItemDownloadBegin(TObject* /*sender*/, TD
 
 void TUpdateController::WinHTTPDownloadItemDownloadProgress(TObject* /*sender*/, TDownLoadItem* item,
                                                             int currentBytes, int /*totalBytes*/) {
+    itemBytesArrived_ = currentBytes;
     if (cancelled_) {
         download_.Stop();
         return;
@@ -136,6 +166,96 @@ void TUpdateController::WinHTTPDownloadItemDownloadProgress(TObject* /*sender*/,
     view_.SetPosition(TUpdaterControl::pBar, currentBytes);
     view_.SetCaption(TUpdaterControl::lblBytes, KBytes(currentBytes) + " / " + KBytes(item->FileSize()) + " KBytes");
     platform::ProcessMessages();
+}
+
+void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDownLoadItem* item) {
+    if (!started_ || cancelled_) return;
+    const std::string fileName = item->FileName();
+    // A file that could not be fetched, or stopped short of its size, would
+    // overwrite the program with part of an update.
+    const bool arrivedWhole = item->FileSize() > 0 && itemBytesArrived_ == item->FileSize();
+    itemBytesArrived_ = 0;
+    if (arrivedWhole)
+        ExtractArchive(fileName);
+    else
+        ShowDownloadFailed(fileName);
+    platform::ProcessMessages();
+}
+
+void TUpdateController::ExtractArchive(const std::string& fileName) {
+    const std::string archive = programFolder_ + fileName;
+    view_.SetEnabled(TUpdaterControl::btnCancel, false);
+    view_.SetCaption(TUpdaterControl::labDown, fileName + kDownloadedText);
+    view_.Repaint(TUpdaterControl::labDown);
+    view_.SetVisible(TUpdaterControl::lblBytes, false);
+    view_.SetPosition(TUpdaterControl::Gauge1, 0);
+    view_.SetPosition(TUpdaterControl::Gauge2, 0);
+    view_.SetVisible(TUpdaterControl::labUnzip, true);
+    view_.SetCaption(TUpdaterControl::labUnzip, fileName + kExtractingText);
+    view_.Repaint(TUpdaterControl::labUnzip);
+
+    unzip_.SetArchiveFile(archive);
+    unzip_.SetConfirmOverwrites(false);
+    unzip_.SetOverwriteMode(omOverwrite);
+    unzip_.FileSpec().clear();
+    unzip_.FileSpec().push_back("*.*");
+    unzip_.SetExtractDir(programFolder_);
+
+    if (!platform::DirectoryExists(programFolder_)) {
+        view_.SetCaption(TUpdaterControl::labDown, programFolder_ + kNoProgramFolderText);
+        view_.Repaint(TUpdaterControl::labDown);
+        platform::RemoveFile(archive);
+        platform::Sleep(kNoProgramFolderPauseMs);
+        return;
+    }
+    extractionEnded_ = false;
+    if (IsZipArchive(unzip_.ArcType())) unzip_.ExtractFiles();
+    platform::Sleep(kAfterExtractionPauseMs);
+    platform::RemoveFile(archive);
+    if (!extractionEnded_) ShowExtractionFailed(fileName);
+}
+
+void TUpdateController::ShowDownloadFailed(const std::string& fileName) {
+    platform::RemoveFile(programFolder_ + fileName);
+    view_.SetCaption(TUpdaterControl::labDown, fileName + kDownloadFailedText);
+    view_.Repaint(TUpdaterControl::labDown);
+    view_.SetVisible(TUpdaterControl::lblBytes, false);
+    view_.SetEnabled(TUpdaterControl::btnCancel, false);
+    view_.SetEnabled(TUpdaterControl::btnRedown, true);
+    view_.SetEnabled(TUpdaterControl::btnClose, true);
+}
+
+// The window must not go on saying it is extracting, and the user may try again.
+void TUpdateController::ShowExtractionFailed(const std::string& fileName) {
+    view_.SetCaption(TUpdaterControl::labUnzip, fileName + kExtractFailedText);
+    view_.Repaint(TUpdaterControl::labUnzip);
+    view_.SetEnabled(TUpdaterControl::btnCancel, false);
+    view_.SetEnabled(TUpdaterControl::btnRedown, true);
+    view_.SetEnabled(TUpdaterControl::btnClose, true);
+}
+
+void TUpdateController::UnZip1Begin(TObject* /*sender*/, const std::string& /*fileName*/, int32_t /*count*/,
+                                    bool& /*extract*/) {
+    view_.SetEnabled(TUpdaterControl::btnCancel, false);
+    view_.SetEnabled(TUpdaterControl::btnRedown, false);
+    view_.SetEnabled(TUpdaterControl::btnClose, false);
+}
+
+void TUpdateController::UnZip1Progress(TObject* /*sender*/, uint8_t progressByFile, uint8_t progressByArchive) {
+    view_.SetPosition(TUpdaterControl::Gauge1, progressByFile);
+    view_.SetPosition(TUpdaterControl::Gauge2, progressByArchive);
+    platform::ProcessMessages();
+}
+
+void TUpdateController::UnZip1Deactivate(TObject* /*sender*/) {
+    extractionEnded_ = true;
+    view_.SetCaption(TUpdaterControl::labUnzip, kExtractedText);
+    view_.Repaint(TUpdaterControl::labUnzip);
+    platform::Sleep(kBeforeLaunchPauseMs);
+    const std::string program = programFolder_ + kProgram;
+    if (!platform::FileExists(program)) return;
+    platform::ShellOpen(program);
+    view_.RequestTermination();
 }
 
 // The start step when called without a sender (resize, restart), the end
@@ -169,6 +289,7 @@ void TUpdateController::StartDownload() {
         item->Data = view_.QueueRow(row);
         item->SetLocalDir(programFolder_);
     }
+    itemBytesArrived_ = 0;
     TFlagScope running(runActive_);
     download_.Start();
 }

@@ -7,11 +7,13 @@
 
 class TObject;
 class TDownLoadItem;
+class TUnZip;
 class TWinHTTPDownload;
 
 // The logic behind the updater window: reacts to the window's notifications,
-// its buttons and the download component's events, and strings them into the
-// update run. It drives the window only through TUpdaterView.
+// its buttons and the events of the download and extraction components, and
+// strings them into the update run: download, extract over the program
+// folder, start the program. It drives the window only through TUpdaterView.
 //
 // The entry points the window calls (Form*, btn*) are the edges where errors
 // stop: an exception is shown in the view's error box and the window stays as
@@ -20,8 +22,9 @@ class TWinHTTPDownload;
 class TUpdateController {
 public:
     // `updateUrl` is queued as given (no scheme: the download item adds it);
-    // `programFolder` ends in the path separator and receives the download.
-    TUpdateController(TUpdaterView& view, TWinHTTPDownload& download, std::string updateUrl,
+    // `programFolder` ends in the path separator, receives the download and
+    // the extracted files, and holds the program started at the end.
+    TUpdateController(TUpdaterView& view, TWinHTTPDownload& download, TUnZip& unzip, std::string updateUrl,
                       std::string programFolder);
     TUpdateController(const TUpdateController&) = delete;
     TUpdateController& operator=(const TUpdateController&) = delete;
@@ -39,6 +42,12 @@ public:
     void WinHTTPDownloadItemDownloadBegin(TObject* sender, TDownLoadItem* item);
     void WinHTTPDownloadItemDownloadProgress(TObject* sender, TDownLoadItem* item, int currentBytes,
                                              int totalBytes);
+    void WinHTTPDownloadItemDownloadEnd(TObject* sender, TDownLoadItem* item);
+
+    // Extraction component events.
+    void UnZip1Begin(TObject* sender, const std::string& fileName, int32_t count, bool& extract);
+    void UnZip1Progress(TObject* sender, uint8_t progressByFile, uint8_t progressByArchive);
+    void UnZip1Deactivate(TObject* sender);
 
     bool Started() const { return started_; }
     bool Cancelled() const { return cancelled_; }
@@ -50,6 +59,15 @@ public:
     static constexpr const char* kCancelPressedText = "다운로드가 중지되었습니다";
     static constexpr const char* kCancelledRunEndedText = "다운로드가 중지 되었습니다";
     static constexpr const char* kCompanionProcess = "QuendalM.exe";
+    static constexpr const char* kProgram = "Quendal.exe";
+    // Texts that follow the archive's file name.
+    static constexpr const char* kDownloadedText = "을 다운받았습니다.";
+    static constexpr const char* kDownloadFailedText = "을 다운받지 못했습니다.";
+    static constexpr const char* kExtractingText = "의 압축을 풀고 있는 중입니다....";
+    static constexpr const char* kExtractFailedText = "의 압축을 풀 수 없습니다.";
+    // Follows the program folder.
+    static constexpr const char* kNoProgramFolderText = " 폴더가 존재하지 않아서 압축을 풀 수 없습니다....";
+    static constexpr const char* kExtractedText = "압축을 풀었습니다. 설치를 진행합니다.";
 
 private:
     template <typename Action>
@@ -58,13 +76,22 @@ private:
     void StartStep();
     void StartDownload();
     void EmptyItemsUnlessRunning();
+    void ExtractArchive(const std::string& fileName);
+    void ShowDownloadFailed(const std::string& fileName);
+    void ShowExtractionFailed(const std::string& fileName);
     std::string KBytes(int64_t bytes) const;
 
     TUpdaterView& view_;
     TWinHTTPDownload& download_;
+    TUnZip& unzip_;
     const std::string updateUrl_;
     const std::string programFolder_;
     bool started_ = false;
     bool cancelled_ = false;
     bool runActive_ = false;
+    // The byte count of the item's latest progress event in this run: only
+    // an item that arrived whole is extracted.
+    int64_t itemBytesArrived_ = 0;
+    // Set by the extractor's end-of-run event.
+    bool extractionEnded_ = false;
 };

@@ -1,49 +1,117 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds, and runs the updater against
-# a local update server that serves a sample Quendal.zip at 127.0.0.1:280.
+# The main job: installs what is missing, builds, and runs the whole update
+# against a local update server at 127.0.0.1:280, twice:
+#   1. a server that hangs up half way: the updater says the download failed,
+#      deletes what arrived and leaves the installed program alone;
+#   2. a good server (slowed down so that the download can be watched): the
+#      updater stops QuendalM.exe, downloads, extracts over the program
+#      folder, deletes the archive, starts the new Quendal.exe and exits.
 # Everything lands under the build folder:
-#   demo/                 the program folder: quendal-updater, a stand-in
-#                         Quendal.exe and a running stand-in QuendalM.exe
-#   demo-archive/         what the sample Quendal.zip is made of
-#   demo-screenshot.png   the display with the updater's window
+#   demo/                        the program folder: quendal-updater, a stand-in
+#                                Quendal.exe and QuendalM.exe, old files
+#   demo-archive/                what the sample Quendal.zip is made of
+#   demo-download-failed.png     the window after the failed download
+#   demo-downloading.png         the window during the download
+#   demo-extracting.png          the window during the extraction
 # Without a display the updater runs on a virtual X server (xvfb-run).
 # Port 280 needs root (or the right to bind low ports).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUENDAL_BUILD_DIR:-$root/build}
 demo=$build/demo
-shot=$build/demo-screenshot.png
+source=$build/demo-archive
+server_bin=$build/tools/update_server/quendal-update-server
+grab=$build/app/gui/quendal-screen-grab
+video_size=$((500 * 1000 * 1000))
 
-# Whether a child process still runs (an ended child stays a zombie until waited for).
+# Whether a process still runs (an ended child stays a zombie until waited for).
 alive() {
     local state
     state=$(awk '/^State:/ {print $2}' "/proc/$1/status" 2>/dev/null || true)
     [ -n "$state" ] && [ "$state" != Z ]
 }
 
-# Runs on the display: starts the updater, pictures its window once the
-# archive has arrived, and ends.
-on_display() {
-    local archive=$demo/Quendal.zip size
-    size=$(stat -c %s "$build/demo-archive/Quendal.zip")
-    "$demo/quendal-updater" &
-    local updater=$!
-    local pictured=no
-    for _ in $(seq 600); do
-        alive "$updater" || break
-        if [ -f "$archive" ] && [ "$(stat -c %s "$archive")" = "$size" ]; then
-            sleep 1  # let the window paint its last progress
-            "$build/app/gui/quendal-screen-grab" "$shot" && pictured=yes
-            break
-        fi
+size_of() { stat -c %s "$1" 2>/dev/null || echo 0; }
+
+# Waits up to $1 tenths of a second for the command after it to succeed.
+await() {
+    local tenths=$1
+    shift
+    for _ in $(seq "$tenths"); do
+        "$@" && return 0
         sleep 0.1
     done
-    if alive "$updater"; then
-        # The download is done; the updater waits with its window open.
-        kill "$updater"
-        wait "$updater" 2>/dev/null || true
-    fi
-    [ "$pictured" = yes ] || { echo "demo: the archive did not arrive" >&2; return 1; }
+    return 1
+}
+
+# Runs on the display: the two updates, with the pictures taken on the way.
+on_display() {
+    local archive=$demo/Quendal.zip full
+    full=$(size_of "$source/Quendal.zip")
+    server="" companion="" updater=""  # seen by the exit trap
+    stop() {  # ends the given processes started here, by their ids
+        local pid
+        for pid in "$@"; do
+            [ -n "$pid" ] || continue
+            kill "$pid" 2>/dev/null || true
+            wait "$pid" 2>/dev/null || true
+        done
+    }
+    trap 'stop "$updater" "$server" "$companion"' EXIT
+    serve() {
+        "$server_bin" "$@" "$source/Quendal.zip" 127.0.0.1 280 > /dev/null &
+        server=$!
+        sleep 0.5
+        alive "$server" || { echo "demo: the update server did not start" >&2; return 1; }
+    }
+    start_updater() {
+        "$demo/QuendalM.exe" 600 &
+        companion=$!
+        disown "$companion"  # its end is checked here, not reported by the shell
+        "$demo/quendal-updater" &
+        updater=$!
+        await 100 eval '! alive "$companion"' || { echo "demo: QuendalM.exe was not stopped" >&2; return 1; }
+        echo "   QuendalM.exe was stopped at start"
+    }
+    arrived_some() { [ "$(size_of "$archive")" -ge $((full * 2 / 5)) ]; }
+    arrived_all() { [ "$(size_of "$archive")" = "$full" ]; }
+    gone_after_arriving() { [ -f "$archive" ] && seen=yes; [ "${seen:-}" = yes ] && [ ! -f "$archive" ]; }
+
+    echo "== 1. a server that hangs up half way"
+    serve --close-early --rate 500000
+    start_updater
+    seen=no
+    await 300 gone_after_arriving || { echo "demo: the failed download was not cleared" >&2; return 1; }
+    sleep 0.5  # let the window paint
+    "$grab" "$build/demo-download-failed.png"
+    alive "$updater" || { echo "demo: the updater should wait for the user" >&2; return 1; }
+    [ ! -f "$demo/quendal-started.txt" ] || { echo "demo: Quendal.exe was started" >&2; return 1; }
+    cmp -s "$demo/Quendal.exe" "$build/demo-old-Quendal.exe" || { echo "demo: the program was touched" >&2; return 1; }
+    echo "   the window offers Restart; the installed program is untouched"
+    stop "$updater" "$server"
+    updater="" server=""
+
+    echo "== 2. a good server"
+    serve --rate 1500000
+    start_updater
+    await 600 arrived_some || { echo "demo: the download did not start" >&2; return 1; }
+    "$grab" "$build/demo-downloading.png"
+    await 600 arrived_all || { echo "demo: the download did not end" >&2; return 1; }
+    "$grab" "$build/demo-extracting.png"  # the extraction starts as the last byte arrives
+    local status=0
+    await 1200 eval '! alive "$updater"' || { echo "demo: the updater did not exit" >&2; return 1; }
+    wait "$updater" || status=$?
+    updater=""
+    [ "$status" = 0 ] || { echo "demo: the updater exited with status $status" >&2; return 1; }
+    echo "   the updater exited with status 0"
+    await 100 test -f "$demo/quendal-started.txt" || { echo "demo: Quendal.exe was not started" >&2; return 1; }
+    echo "   $(cat "$demo/quendal-started.txt")"
+    [ ! -e "$archive" ] || { echo "demo: the archive was not deleted" >&2; return 1; }
+    for f in Quendal.exe readme.txt data/assets.bin; do
+        cmp -s "$source/$f" "$demo/$f" || { echo "demo: $f was not replaced" >&2; return 1; }
+    done
+    cmp -s <(head -c "$video_size" /dev/zero) "$demo/data/video.bin" || { echo "demo: data/video.bin is wrong" >&2; return 1; }
+    echo "   every file of the update is in place; the archive is gone"
 }
 
 if [ "${1:-}" = --on-display ]; then
@@ -56,47 +124,33 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" --target quendal-updater quendal-update-server quendal-screen-grab
 
 echo "== preparing the program folder $demo"
-rm -rf "$demo" "$build/demo-archive" "$shot"
-mkdir -p "$demo" "$build/demo-archive/data"
+rm -rf "$demo" "$source" "$build"/demo-*.png "$build/demo-old-Quendal.exe"
+mkdir -p "$demo" "$source/data"
 cp "$build/app/gui/quendal-updater" "$demo/"
 stand_in() {  # a tiny Quendal.exe that says which version it is
-    printf '#!/bin/sh\necho "Quendal %s started" > "$(dirname "$0")/quendal-started.txt"\n' "$1" > "$2"
+    printf '#!/bin/sh\necho "Quendal %s started in $(pwd)" > "$(dirname "$0")/quendal-started.txt"\n' "$1" > "$2"
     chmod +x "$2"
 }
 stand_in 1.0 "$demo/Quendal.exe"
+cp "$demo/Quendal.exe" "$build/demo-old-Quendal.exe"
+echo "Quendal 1.0" > "$demo/readme.txt"
 cp "$(command -v sleep)" "$demo/QuendalM.exe"
 
 echo "== making the sample Quendal.zip"
-stand_in 1.1 "$build/demo-archive/Quendal.exe"
-echo "Quendal 1.1 update notes" > "$build/demo-archive/readme.txt"
-head -c $((2 * 1024 * 1024)) /dev/urandom > "$build/demo-archive/data/assets.bin"
-(cd "$build/demo-archive" && zip -q -r Quendal.zip Quendal.exe readme.txt data)
+stand_in 1.1 "$source/Quendal.exe"
+echo "Quendal 1.1 update notes" > "$source/readme.txt"
+head -c $((3 * 1024 * 1024)) /dev/urandom > "$source/data/assets.bin"
+# Packs small and unpacks large, so that the extraction can be watched too;
+# only its packed form is kept.
+head -c "$video_size" /dev/zero > "$source/data/video.bin"
+(cd "$source" && zip -q -r Quendal.zip Quendal.exe readme.txt data)
+rm "$source/data/video.bin"
+echo "   $(stat -c %s "$source/Quendal.zip") bytes, served at http://127.0.0.1:280/HTTP/Quendown/Quendal.zip"
 
-echo "== serving it at http://127.0.0.1:280/HTTP/Quendown/Quendal.zip"
-"$build/tools/update_server/quendal-update-server" "$build/demo-archive/Quendal.zip" 127.0.0.1 280 &
-server=$!
-"$demo/QuendalM.exe" 600 &
-companion=$!
-disown "$server" "$companion"  # their ends are checked here, not reported by the shell
-cleanup() {
-    kill "$server" 2>/dev/null || true
-    kill "$companion" 2>/dev/null || true
-}
-trap cleanup EXIT
-sleep 0.5
-alive "$server" || { echo "demo: the update server did not start" >&2; exit 1; }
-
-echo "== running the updater"
 if [ -n "${DISPLAY:-}" ]; then
     "$0" --on-display
 else
     xvfb-run -a -s "-screen 0 1024x768x24" "$0" --on-display
 fi
-
-if alive "$companion"; then
-    echo "demo: QuendalM.exe is still running" >&2
-    exit 1
-fi
-echo "== QuendalM.exe was stopped at start"
-echo "== downloaded: $(stat -c %s "$demo/Quendal.zip") bytes in $demo/Quendal.zip"
-echo "== screenshot: $shot"
+rm -f "$build/demo-old-Quendal.exe"
+echo "== screenshots: $build/demo-download-failed.png $build/demo-downloading.png $build/demo-extracting.png"

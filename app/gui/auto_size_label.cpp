@@ -1,7 +1,10 @@
 #include "app/gui/auto_size_label.h"
 
 TAutoSizeLabel::TAutoSizeLabel(const QString& text, Qt::Alignment alignment, QWidget* parent)
-    : QLabel(text, parent) {
+    : QLabel(parent) {
+    // Captions carry folder and file names: shown as they are, never as markup.
+    setTextFormat(Qt::PlainText);
+    setText(text);
     setAlignment(alignment | Qt::AlignTop);
     setMargin(0);
     setIndent(0);
@@ -14,6 +17,9 @@ void TAutoSizeLabel::Place(int anchorX, int top, int height) {
 }
 
 void TAutoSizeLabel::SetCaption(const QString& text) {
+    // Progress sets the same text many times over; laying it out again each
+    // time is what would cost.
+    if (text == this->text()) return;
     setText(text);
     FitWidth();
 }

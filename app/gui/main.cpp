@@ -1,5 +1,7 @@
 #include <QApplication>
 
+#include <chrono>
+
 #include "app/gui/application_termination.h"
 #include "app/gui/update_url.h"
 #include "app/gui/updater_window.h"
@@ -9,7 +11,16 @@
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quendal"));
-    platform::SetMessagePump([] { QCoreApplication::processEvents(); });
+    // The download pumps after every 255-byte chunk; going through the event
+    // loop, and repainting, that often would take most of the update's time.
+    // Pending events are handled at most every few milliseconds instead,
+    // which the eye and the hand cannot tell apart.
+    platform::SetMessagePump([last = std::chrono::steady_clock::time_point()]() mutable {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last < std::chrono::milliseconds(5)) return;
+        last = now;
+        QCoreApplication::processEvents();
+    });
 
     // The first update run happens while the window is created and shown.
     TfrmUpdater frmUpdater(UpdateUrl(), platform::ProgramFolder());

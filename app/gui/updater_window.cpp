@@ -17,6 +17,7 @@
 #include "app/gui/glyph_button.h"
 #include "app/gui/percentage_gauge.h"
 #include "app/update_controller.h"
+#include "archive/frame/unzip.h"
 #include "download/download_component.h"
 
 // Resources of a static library are registered by hand, outside any namespace.
@@ -72,10 +73,17 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 TfrmUpdater::TfrmUpdater(const std::string& updateUrl, const std::string& programFolder)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      download_(std::make_unique<TWinHTTPDownload>()) {
+      download_(std::make_unique<TWinHTTPDownload>()),
+      unzip_(std::make_unique<TUnZip>()),
+      // Asked for twice per downloaded chunk: read once.
+      thousandsSeparator_(QLocale().groupSeparator().toStdString()) {
     RegisterImages();
     CreateControls();
-    controller_ = std::make_unique<TUpdateController>(*this, *download_, updateUrl, programFolder);
+    // The window's stored settings; the controller turns the confirmation
+    // off before every run.
+    unzip_->SetCpuType(cptAuto);
+    unzip_->SetConfirmOverwrites(true);
+    controller_ = std::make_unique<TUpdateController>(*this, *download_, *unzip_, updateUrl, programFolder);
     controller_->FormCreate();
 }
 
@@ -284,7 +292,7 @@ std::string TfrmUpdater::QueueRowCaption(int index) const {
     return DownList->topLevelItem(index)->text(0).toStdString();
 }
 
-std::string TfrmUpdater::ThousandsSeparator() const { return QLocale().groupSeparator().toStdString(); }
+std::string TfrmUpdater::ThousandsSeparator() const { return thousandsSeparator_; }
 
 void TfrmUpdater::ShowError(const std::string& text) {
     QMessageBox::critical(this, QCoreApplication::applicationName(), Q(text));

@@ -15,11 +15,12 @@ class QTreeWidget;
 class TAutoSizeLabel;
 class TGauge;
 class TGlyphButton;
+class TUnZip;
 class TUpdateController;
 class TWinHTTPDownload;
 
-// The updater's one window. It lays out the controls, hosts the download
-// component and hands every notification to the workflow controller, which
+// The updater's one window. It lays out the controls, hosts the download and
+// extraction components and hands every notification to the workflow controller, which
 // drives the controls back through TUpdaterView.
 class TfrmUpdater : public QWidget, public TUpdaterView {
     Q_OBJECT
@@ -69,6 +70,7 @@ public:
     TGlyphButton* btnClose;
 
     TWinHTTPDownload& WinHTTPDownload() { return *download_; }
+    TUnZip& UnZip1() { return *unzip_; }
     TUpdateController& Controller() { return *controller_; }
 
 protected:
@@ -82,6 +84,8 @@ private:
     void DeliverResize();
 
     std::unique_ptr<TWinHTTPDownload> download_;
+    std::unique_ptr<TUnZip> unzip_;
     std::unique_ptr<TUpdateController> controller_;
     bool resizeBeforeShown_ = false;
+    const std::string thousandsSeparator_;
 };

@@ -4,20 +4,47 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
+
+// How the server answers at the updater's archive path.
+enum class TServing {
+    Whole,       // the body with its Content-Length
+    CloseEarly,  // announces the whole body, sends half of it and hangs up
+    Stall,       // announces the whole body, sends half of it and then nothing
+    NotFound,    // a 404 error page with its Content-Length, in place of the body
+};
 
 // A loopback HTTP server that serves one body at the updater's archive path,
 // handing it out in small pieces so that the transfer runs through many reads.
 class TArchiveServer {
 public:
     // Port 0 takes any free port.
-    explicit TArchiveServer(std::string body, int port = 0) : body_(std::move(body)) {
+    explicit TArchiveServer(std::string body, int port = 0, TServing serving = TServing::Whole)
+        : body_(std::move(body)), serving_(serving) {
+        // Never share the port with another server (the library's default
+        // SO_REUSEPORT would): a taken port must fail to bind.
+        server_.set_socket_options([](socket_t socket) {
+            int yes = 1;
+            setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        });
         server_.Get("/HTTP/Quendown/Quendal.zip", [this](const httplib::Request&, httplib::Response& response) {
             ++requests_;
+            if (serving_ == TServing::NotFound) {
+                response.status = 404;
+                response.set_content(kNotFoundPage, "text/html");
+                return;
+            }
             response.set_content_provider(
                 body_.size(), "application/zip",
                 [this](size_t offset, size_t length, httplib::DataSink& sink) {
+                    if (offset >= body_.size() / 2 && serving_ != TServing::Whole) {
+                        // Holding back lasts until the server is stopped.
+                        while (serving_ == TServing::Stall && !stopping_)
+                            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                        return false;
+                    }
                     const size_t piece = std::min<size_t>(length, 1000);
                     return sink.write(body_.data() + offset, piece);
                 });
@@ -26,8 +53,12 @@ public:
         // The socket listens from here on; requests wait in its backlog until
         // the thread accepts them.
         thread_ = std::thread([this] { server_.listen_after_bind(); });
+        // A stop that came before the loop runs would be missed, and the
+        // destructor would wait for the loop for ever.
+        while (port_ > 0 && !server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ~TArchiveServer() {
+        stopping_ = true;
         server_.stop();
         thread_.join();
     }
@@ -38,10 +69,15 @@ public:
     int Requests() const { return requests_; }
     const std::string& Body() const { return body_; }
 
+    static constexpr const char* kNotFoundPage =
+        "<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1></body></html>\n";
+
 private:
     std::string body_;
+    const TServing serving_;
     httplib::Server server_;
     int port_ = 0;
     std::atomic<int> requests_{0};
+    std::atomic<bool> stopping_{false};
     std::thread thread_;
 };

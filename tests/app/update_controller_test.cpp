@@ -12,13 +12,17 @@
 #include <string>
 
 #include "app/kbytes_format.h"
+#include "archive/frame/unzip.h"
 #include "archive_server.h"
 #include "download/download_component.h"
 #include "fake_updater_view.h"
 #include "platform/file_system.h"
+#include "program_folder_files.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 using C = TUpdaterControl;
+using program_folder::ReadAll;
 
 namespace {
 
@@ -29,11 +33,6 @@ std::string Pattern(size_t size) {
     std::string bytes(size, '\0');
     for (char& c : bytes) c = static_cast<char>(random());
     return bytes;
-}
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 TEST(FormatKBytes, RoundsHalvesUpAndGroupsByThree) {
@@ -52,24 +51,24 @@ TEST(FormatKBytes, RoundsHalvesUpAndGroupsByThree) {
     for (const Case& c : cases) EXPECT_EQ(FormatKBytes(c.bytes, c.separator), c.text) << c.bytes;
 }
 
+// The download steps, served a body that is no archive: what arrived is
+// kept at the item's end, before the run deletes it.
 class UpdateControllerTest : public ::testing::Test {
 protected:
-    UpdateControllerTest()
-        : folder_(UniqueFolder()), server_(Pattern(kMiB)) {}
-
-    // A fresh folder per test and per process, so parallel runs never share one.
-    static fs::path UniqueFolder() {
-        std::string pattern = (fs::temp_directory_path() / "quendal-controller-XXXXXX").string();
-        return mkdtemp(pattern.data());
-    }
-    ~UpdateControllerTest() override { fs::remove_all(folder_); }
+    UpdateControllerTest() : server_(Pattern(kMiB)) {}
 
     TUpdateController& Controller(const std::string& programFolder) {
-        controller_ = std::make_unique<TUpdateController>(view_, download_, server_.UpdateUrl(), programFolder);
+        controller_ =
+            std::make_unique<TUpdateController>(view_, download_, unzip_, server_.UpdateUrl(), programFolder);
         controller_->FormCreate();
+        auto itemEnd = download_.OnItemDownloadEnd;
+        download_.OnItemDownloadEnd = [this, itemEnd](TObject* sender, TDownLoadItem* item) {
+            arrived_ = ReadAll(Archive());
+            itemEnd(sender, item);
+        };
         return *controller_;
     }
-    TUpdateController& Controller() { return Controller(folder_.string() + "/"); }
+    TUpdateController& Controller() { return Controller(folder_.str() + "/"); }
 
     // Runs `action` once, from the pump of the progress event numbered `event`.
     void AtProgressEvent(int event, std::function<void()> action) {
@@ -83,11 +82,13 @@ protected:
 
     fs::path Archive() const { return folder_ / "Quendal.zip"; }
 
-    fs::path folder_;
+    TempFolder folder_{"quendal-controller"};
     TArchiveServer server_;
     TFakeUpdaterView view_;
     TWinHTTPDownload download_;
+    TUnZip unzip_;
     std::unique_ptr<TUpdateController> controller_;
+    std::string arrived_;  // the archive as it stood when the item ended
 };
 
 TEST_F(UpdateControllerTest, FirstResizeQueuesOneRowAndDownloadsTheArchive) {
@@ -100,7 +101,7 @@ TEST_F(UpdateControllerTest, FirstResizeQueuesOneRowAndDownloadsTheArchive) {
     EXPECT_EQ(view_.rows, std::vector<std::string>{server_.UpdateUrl()});
     ASSERT_EQ(download_.DownLoadItems().Count(), 1);
     EXPECT_EQ(download_.DownLoadItems().Items(0)->URL(), "http://" + server_.UpdateUrl());
-    EXPECT_EQ(ReadAll(Archive()), server_.Body());
+    EXPECT_EQ(arrived_, server_.Body());
     EXPECT_TRUE(controller.Started());
     EXPECT_FALSE(controller.RunActive());
 
@@ -108,13 +109,10 @@ TEST_F(UpdateControllerTest, FirstResizeQueuesOneRowAndDownloadsTheArchive) {
     ASSERT_EQ(bytes.size(), size_t{kMiB / 255 + 1 + 1});  // begin, then one per progress event
     EXPECT_EQ(bytes.front(), "0 / 1,024 KBytes");
     EXPECT_EQ(bytes.back(), "1,024 / 1,024 KBytes");
-    EXPECT_TRUE(view_[C::lblBytes].visible);
     EXPECT_EQ(view_[C::pBar].maximum, kMiB);
     EXPECT_EQ(view_[C::pBar].position, kMiB);
-    EXPECT_EQ(view_[C::labDown].caption, "설치 파일을 다운받고 있습니다");
-    EXPECT_TRUE(view_[C::btnCancel].enabled);
-    EXPECT_FALSE(view_[C::btnRedown].enabled);
-    EXPECT_FALSE(view_[C::labUnzip].visible);
+    // What arrived is no archive: the run ends at the extraction.
+    EXPECT_EQ(view_[C::labDown].caption, "Quendal.zip을 다운받았습니다.");
     EXPECT_EQ(view_[C::Bevel2].bounds, (TControlBounds{0, 257, 428, 2}));
 
     // Minimising and restoring: the layout again, nothing queued or fetched.
@@ -129,7 +127,8 @@ TEST_F(UpdateControllerTest, FirstResizeQueuesOneRowAndDownloadsTheArchive) {
 
 TEST_F(UpdateControllerTest, ResizeDuringTheDownloadKeepsTheRunGoing) {
     TUpdateController& controller = Controller();
-    // The transfer goes on with its item, so the item must outlive the resize.
+    // The transfer and the item's end go on with the item, so it must
+    // outlive the resize.
     AtProgressEvent(20, [&] {
         controller.FormResize();
         EXPECT_EQ(download_.DownLoadItems().Count(), 1);
@@ -139,8 +138,9 @@ TEST_F(UpdateControllerTest, ResizeDuringTheDownloadKeepsTheRunGoing) {
 
     EXPECT_EQ(view_.rows.size(), 1u);
     EXPECT_EQ(server_.Requests(), 1);
-    EXPECT_EQ(ReadAll(Archive()), server_.Body());
+    EXPECT_EQ(arrived_, server_.Body());
     EXPECT_EQ(view_.Captions(C::lblBytes).back(), "1,024 / 1,024 KBytes");
+    EXPECT_EQ(view_[C::labDown].caption, "Quendal.zip을 다운받았습니다.");
 }
 
 // Every scenario that leaves the flag file is one story: the file lies beside
@@ -190,14 +190,17 @@ TEST_F(UpdateControllerTest, CancelRestartAndCloseLeaveTheFlagWhenACancelledRunE
         SCOPED_TRACE("Restart after the cancel");
         fs::remove(flag);
         view_.log.clear();
+        AtProgressEvent(view_.progressEvents + 10, [&] {
+            EXPECT_TRUE(view_[C::btnCancel].enabled);
+            EXPECT_FALSE(view_[C::btnRedown].enabled);
+        });
         controller.btnRedownClick();
-        EXPECT_EQ(view_.Captions(C::labDown).front(), "설치 파일을 다운받고 있습니다");
-        EXPECT_EQ(ReadAll(Archive()), server_.Body());
+        EXPECT_EQ(view_.Captions(C::labDown),
+                  (std::vector<std::string>{"설치 파일을 다운받고 있습니다", "Quendal.zip을 다운받았습니다."}));
+        EXPECT_EQ(arrived_, server_.Body());
         EXPECT_EQ(server_.Requests(), 2);  // the URL is queued twice but fetched once
         EXPECT_EQ(view_.rows.size(), 2u);
         EXPECT_EQ(download_.DownLoadItems().Count(), 1);
-        EXPECT_TRUE(view_[C::btnCancel].enabled);
-        EXPECT_FALSE(view_[C::btnRedown].enabled);
         EXPECT_FALSE(fs::exists(flag));
     }
     {
@@ -255,7 +258,9 @@ TEST_F(UpdateControllerTest, AnIoErrorIsShownAndTheWindowStays) {
     EXPECT_FALSE(view_.errors.front().empty());
     EXPECT_TRUE(controller.Started());
     EXPECT_FALSE(controller.RunActive());
-    EXPECT_EQ(view_[C::labDown].caption, "설치 파일을 다운받고 있습니다");
+    // The item ends before the error travels on: the user may try again.
+    EXPECT_EQ(view_[C::labDown].caption, "Quendal.zip을 다운받지 못했습니다.");
+    EXPECT_TRUE(view_[C::btnRedown].enabled);
     EXPECT_EQ(view_.terminationRequests, 0);
 
     // The window goes on answering: later resizes start nothing new.

@@ -2,84 +2,64 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QThread>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 
-#include "../app/archive_server.h"
+#include "../app/program_folder_files.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
+using namespace program_folder;
 
 namespace {
 
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+QString Q(const fs::path& path) { return QString::fromStdString(path.string()); }
 
-// Waits for `done`, giving up after a generous bound so that a broken build
-// fails instead of hanging.
-template <typename Condition>
-bool Eventually(Condition done) {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > giveUp) return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
-
-// The real program, copied into a program folder of its own, against a local
-// update server on port 280 of this machine.
-TEST(UpdaterProgram, StopsTheCompanionAndDownloadsTheArchiveIntoItsFolder) {
+// The real program, copied into an installed program folder, against the
+// project's update server on port 280 of this machine: the whole update.
+TEST(UpdaterProgram, StopsTheCompanionReplacesTheProgramStartsItAndExits) {
     const std::string host = QUENDAL_UPDATE_HOST;
     if (host != "localhost" && host != "127.0.0.1") GTEST_SKIP() << "built for the update host " << host;
 
-    const fs::path folder = fs::temp_directory_path() / "quendal-program-test";
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    fs::copy_file(QUENDAL_UPDATER_BINARY, folder / "quendal-updater");
-    fs::copy_file("/bin/sleep", folder / "QuendalM.exe");
+    const TempFolder program("quendal-program");
+    const TempFolder work("quendal-program-work");
+    InstallOldProgram(program.path());
+    fs::copy_file(QUENDAL_UPDATER_BINARY, program / "quendal-updater");
+    fs::copy_file("/bin/sleep", program / "QuendalM.exe");
+    ASSERT_FALSE(MakeUpdate(work.path()).empty()) << "zip failed";
+    const auto expected = Updated(Contents(program.path()), work.path());
 
-    std::mt19937 random(11);
-    std::string body(300 * 1024 + 17, '\0');
-    for (char& c : body) c = static_cast<char>(random());
-    TArchiveServer server(body, 280);
-    ASSERT_TRUE(server.Listening()) << "port 280 is taken or not allowed";
+    // Each process is stopped when its object goes, pass or fail.
+    QProcess server;
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start(QStringLiteral(QUENDAL_UPDATE_SERVER_BINARY), {Q(work / "Quendal.zip"), QStringLiteral("127.0.0.1"),
+                                                                 QStringLiteral("280")});
+    ASSERT_TRUE(server.waitForReadyRead(10000)) << "the update server did not start (port 280 taken?)";
 
     QProcess companion;
-    companion.start(QString::fromStdString((folder / "QuendalM.exe").string()), {QStringLiteral("600")});
+    companion.start(Q(program / "QuendalM.exe"), {QStringLiteral("600")});
     ASSERT_TRUE(companion.waitForStarted());
 
     QProcess updater;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     updater.setProcessEnvironment(environment);
-    updater.setWorkingDirectory(QStringLiteral("/"));
-    updater.start(QString::fromStdString((folder / "quendal-updater").string()), {});
+    updater.setWorkingDirectory(Q(work.path()));
+    updater.start(Q(program / "quendal-updater"), {});
     ASSERT_TRUE(updater.waitForStarted());
 
-    EXPECT_TRUE(companion.waitForFinished(60000)) << "QuendalM.exe is still running";
-    EXPECT_EQ(companion.exitStatus(), QProcess::CrashExit);
+    EXPECT_TRUE(companion.waitForFinished(30000)) << "QuendalM.exe is still running";
+    EXPECT_EQ(companion.exitStatus(), QProcess::CrashExit);  // killed
 
-    const fs::path archive = folder / "Quendal.zip";
-    EXPECT_TRUE(Eventually([&] {
-        std::error_code error;
-        return fs::file_size(archive, error) == body.size() && !error;
-    }));
-    EXPECT_EQ(ReadAll(archive), body);
-    EXPECT_EQ(server.Requests(), 1);
+    ASSERT_TRUE(updater.waitForFinished(120000)) << "the updater did not exit";
+    EXPECT_EQ(updater.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(updater.exitCode(), 0);
 
-    updater.kill();
-    updater.waitForFinished();
-    companion.kill();
-    companion.waitForFinished();
-    fs::remove_all(folder);
+    // Started with no arguments, in the folder the updater was started in.
+    EXPECT_EQ(AwaitStartRecord(program.path()), "Quendal 1.1\n" + work.str() + "\n");
+    fs::remove(StartRecord(program.path()));
+    EXPECT_EQ(Contents(program.path()), expected);  // the archive is gone too
 }
 
 }  // namespace

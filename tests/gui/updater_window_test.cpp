@@ -11,15 +11,17 @@
 #include <QTreeWidget>
 
 #include <filesystem>
-#include <random>
 
 #include "../app/archive_server.h"
+#include "../app/program_folder_files.h"
 #include "app/gui/application_termination.h"
 #include "app/gui/auto_size_label.h"
 #include "app/gui/glyph_button.h"
 #include "app/gui/percentage_gauge.h"
 #include "app/update_controller.h"
+#include "archive/frame/unzip.h"
 #include "platform/message_pump.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -43,25 +45,16 @@ bool InBlue(QWidget& widget) {
 
 class UpdaterWindowTest : public ::testing::Test {
 protected:
-    UpdaterWindowTest()
-        : folder_(fs::temp_directory_path() /
-                  ("quendal-window-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()))) {
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
-    ~UpdaterWindowTest() override {
-        platform::SetMessagePump([] { QCoreApplication::processEvents(); });
-        fs::remove_all(folder_);
-    }
+    ~UpdaterWindowTest() override { platform::SetMessagePump([] { QCoreApplication::processEvents(); }); }
 
-    std::string Folder() const { return folder_.string() + "/"; }
+    std::string Folder() const { return folder_.str() + "/"; }
 
     static void SavePicture(QWidget& window, const char* name) {
         const QString path = QStringLiteral(QUENDAL_BUILD_DIR "/") + QString::fromLatin1(name);
         EXPECT_TRUE(window.grab().save(path, "PNG")) << path.toStdString();
     }
 
-    fs::path folder_;
+    TempFolder folder_{"quendal-window"};
 };
 
 TEST_F(UpdaterWindowTest, LayoutAndInitialStateOfEveryControl) {
@@ -201,6 +194,9 @@ TEST_F(UpdaterWindowTest, ShowingStartsTheRunAndEveryResizeLaysOutTheSeparator) 
     EXPECT_EQ(window.DownList->topLevelItemCount(), 1);
     EXPECT_EQ(window.DownList->topLevelItem(0)->text(0), QString::fromLatin1(kUnreachableUrl));
     EXPECT_EQ(window.Bevel2->geometry(), QRect(0, 257, 428, 2));
+    // Until a run turns it off, the extractor would ask before overwriting.
+    EXPECT_TRUE(window.UnZip1().ConfirmOverwrites());
+    EXPECT_EQ(window.UnZip1().CpuType(), cptAuto);
 
     // Minimising and restoring are resizes too.
     for (auto change : {&QWidget::showMinimized, &QWidget::showNormal}) {
@@ -225,31 +221,45 @@ TEST_F(UpdaterWindowTest, ClosingWithAllButtonsDisabledStillRunsClose) {
     EXPECT_TRUE(ApplicationTerminationRequested());
 }
 
-TEST_F(UpdaterWindowTest, DownloadShowsProgressInTheWindow) {
-    std::mt19937 random(3);
-    std::string body(1024 * 1024, '\0');
-    for (char& c : body) c = static_cast<char>(random());
+TEST_F(UpdaterWindowTest, DownloadAndExtractionShowTheirProgressInTheWindow) {
+    const TempFolder work("quendal-window-update");
+    program_folder::WriteFile(work / "update" / "data.bin", program_folder::Noise(1024 * 1024, 3));
+    const std::string body = program_folder::ZipOf(work / "update", work / "Quendal.zip");
     TArchiveServer server(body);
     TfrmUpdater window(server.UpdateUrl(), Folder());
 
-    // Halfway through, the window is pictured as the user sees it.
-    bool pictured = false;
+    // Halfway through each phase, the window is pictured as the user sees it.
+    bool downloadPictured = false;
+    bool extractionPictured = false;
     platform::SetMessagePump([&] {
         QCoreApplication::processEvents();
-        if (!pictured && window.pBar->value() >= window.pBar->maximum() / 2 && window.pBar->maximum() > 100) {
-            pictured = true;
+        if (!downloadPictured && window.pBar->value() >= window.pBar->maximum() / 2 && window.pBar->maximum() > 100) {
+            downloadPictured = true;
             SavePicture(window, "updater-mid-download.png");
             EXPECT_TRUE(window.lblBytes->text().endsWith(QStringLiteral(" / 1,024 KBytes")));
             EXPECT_TRUE(window.lblBytes->isVisible());
         }
+        if (!extractionPictured && window.Gauge2->PercentDone() >= 50) {
+            extractionPictured = true;
+            SavePicture(window, "updater-mid-extraction.png");
+            EXPECT_TRUE(window.labUnzip->isVisible());
+            EXPECT_FALSE(window.lblBytes->isVisible());
+            EXPECT_EQ(window.labDown->text(), QStringLiteral("Quendal.zip을 다운받았습니다."));
+            EXPECT_EQ(window.labUnzip->title(), QStringLiteral("Quendal.zip의 압축을 풀고 있는 중입니다...."));
+            EXPECT_FALSE(window.btnCancel->isEnabled() || window.btnRedown->isEnabled() || window.btnClose->isEnabled());
+        }
     });
     window.show();
 
-    EXPECT_TRUE(pictured);
-    EXPECT_EQ(window.lblBytes->text(), QStringLiteral("1,024 / 1,024 KBytes"));
+    EXPECT_TRUE(downloadPictured);
+    EXPECT_TRUE(extractionPictured);
     EXPECT_EQ(window.lblBytes->geometry().right() + 1, 398);
-    EXPECT_EQ(window.pBar->value(), 1024 * 1024);
-    EXPECT_EQ(QFileInfo(QString::fromStdString(Folder() + "Quendal.zip")).size(), 1024 * 1024);
+    EXPECT_EQ(window.pBar->value(), static_cast<int>(body.size()));
+    EXPECT_EQ(window.Gauge1->PercentDone(), 100);
+    EXPECT_EQ(window.Gauge2->PercentDone(), 100);
+    EXPECT_EQ(window.labUnzip->title(), QStringLiteral("압축을 풀었습니다. 설치를 진행합니다."));
+    EXPECT_EQ(program_folder::ReadAll(folder_ / "data.bin"), program_folder::ReadAll(work / "update" / "data.bin"));
+    EXPECT_FALSE(fs::exists(folder_ / "Quendal.zip"));
 }
 
 }  // namespace

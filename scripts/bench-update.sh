@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds the updater, the update server and quendal-unzip, and times the whole
+# update of a 200 MB archive of a few thousand files on loopback against curl
+# downloading it plus quendal-unzip extracting it: median times, their ratio,
+# and the updater's peak resident memory. Port 280 needs root.
+# Usage: scripts/bench-update.sh [runs]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${QUENDAL_BUILD_DIR:-$root/build}
+runs=${1:-3}
+
+"$root/scripts/deps.sh"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$build" --target quendal-updater quendal-update-server quendal-unzip
+
+work="$build/bench-update-work"
+trap 'rm -rf "$work"' EXIT
+python3 "$root/bench/update/bench_update.py" "$build/app/gui/quendal-updater" \
+    "$build/tools/update_server/quendal-update-server" "$build/tools/quendal_unzip/quendal-unzip" "$work" "$runs"

@@ -1,0 +1,128 @@
+#pragma once
+
+// Files of an updater's program folder for the tests: update archives made by
+// the zip tool, a stand-in for the program the updater starts, and a picture
+// of a folder's contents to compare before and after a run.
+
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+
+namespace program_folder {
+
+namespace fs = std::filesystem;
+
+inline std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteFile(const fs::path& path, const std::string& bytes, fs::perms mode = fs::perms(0644)) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    fs::permissions(path, mode);
+}
+
+// The archive the zip tool makes of everything under `source`, stored
+// folders (empty ones too) and file modes included.
+inline std::string ZipOf(const fs::path& source, const fs::path& archive) {
+    const std::string command = "cd '" + source.string() + "' && zip -q -r '" + archive.string() + "' .";
+    const int status = std::system(command.c_str());
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
+    return ReadAll(archive);
+}
+
+// The file in which a stand-in program records its start.
+inline fs::path StartRecord(const fs::path& folder) { return folder / "started.txt"; }
+
+// A program that records, beside itself, its version, the folder it was
+// started in and its arguments, one per line, and ends.
+inline std::string StandInProgram(const std::string& version) {
+    return "#!/bin/sh\n"
+           "here=$(dirname \"$0\")\n"
+           "{ echo 'Quendal " + version + "'; pwd; for a in \"$@\"; do echo \"$a\"; done; } > \"$here/started.tmp\"\n"
+           "mv \"$here/started.tmp\" \"$here/started.txt\"\n";
+}
+
+// What a stand-in recorded, once it has; empty if it did not start in time.
+inline std::string AwaitStartRecord(const fs::path& folder) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!fs::exists(StartRecord(folder)) && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return ReadAll(StartRecord(folder));
+}
+
+struct FileState {
+    std::string bytes;  // empty for a folder
+    fs::perms mode;
+    bool isFolder;
+    bool operator==(const FileState&) const = default;
+};
+
+// Every file and folder below `folder` by relative path, with contents and mode.
+inline std::map<std::string, FileState> Contents(const fs::path& folder) {
+    std::map<std::string, FileState> contents;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        const bool isFolder = entry.is_directory();
+        contents[fs::relative(entry.path(), folder).string()] = {
+            isFolder ? std::string() : ReadAll(entry.path()), entry.status().permissions() & fs::perms::mask,
+            isFolder};
+    }
+    return contents;
+}
+
+inline constexpr const char* kKoreanCp949 = "\xC7\xD1\xB1\xDB.txt";  // "한글.txt" as Korean Windows stores it
+inline constexpr const char* kKoreanUtf8 = "한글.txt";
+
+inline std::string Noise(size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(random());
+    return bytes;
+}
+
+// An installed program: the old program and old versions of the files the
+// update brings, and a file of the user's that it does not.
+inline void InstallOldProgram(const fs::path& program) {
+    WriteFile(program / "Quendal.exe", StandInProgram("1.0"), fs::perms(0755));
+    WriteFile(program / "readme.txt", "Quendal 1.0\n");
+    WriteFile(program / "data" / "sub" / "table.bin", Noise(5000, 1));
+    WriteFile(program / kKoreanUtf8, "old\n");
+    WriteFile(program / "settings.ini", "[kept]\nby=user\n");
+}
+
+// The update, made under work/update into work/Quendal.zip: a new program
+// and a file for every kind of entry the zip tool makes (stored, deflated,
+// nested, executable, Korean name), and an empty folder. The archive's bytes.
+inline std::string MakeUpdate(const fs::path& work, bool withProgram = true) {
+    const fs::path source = work / "update";
+    if (withProgram) WriteFile(source / "Quendal.exe", StandInProgram("1.1"), fs::perms(0755));
+    std::string notes;
+    for (int line = 0; line < 3000; ++line) notes += std::to_string(line) + " Quendal 1.1 notes\n";
+    WriteFile(source / "readme.txt", notes, fs::perms(0600));
+    WriteFile(source / "data" / "sub" / "table.bin", Noise(300 * 1024 + 7, 2));
+    WriteFile(source / "data" / "tool.sh", "#!/bin/sh\necho tool\n", fs::perms(0750));
+    WriteFile(source / kKoreanCp949, "새 버전\n");
+    fs::create_directories(source / "logs");
+    return ZipOf(source, work / "Quendal.zip");
+}
+
+// What a program folder holds once the update made by MakeUpdate is in.
+inline std::map<std::string, FileState> Updated(std::map<std::string, FileState> old, const fs::path& work) {
+    std::map<std::string, FileState> update = Contents(work / "update");
+    update.erase("logs");  // stored folders are made only for the files they hold
+    update[kKoreanUtf8] = update[kKoreanCp949];
+    update.erase(kKoreanCp949);
+    for (auto& [path, state] : update) old[path] = state;
+    return old;
+}
+
+}  // namespace program_folder

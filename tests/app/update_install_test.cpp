@@ -1,0 +1,200 @@
+// The whole update with the real download and extraction components and a
+// stand-in window: what lands in the program folder, what the window shows,
+// and what is started at the end.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/update_controller.h"
+#include "archive/frame/unzip.h"
+#include "archive_server.h"
+#include "download/download_component.h"
+#include "fake_updater_view.h"
+#include "program_folder_files.h"
+#include "support/temp_folder.h"
+
+namespace fs = std::filesystem;
+using C = TUpdaterControl;
+using namespace program_folder;
+
+namespace {
+
+class UpdateInstallTest : public ::testing::Test {
+protected:
+    TUpdateController& Controller(const std::string& url) {
+        controller_ = std::make_unique<TUpdateController>(view_, download_, unzip_, url, program_.str() + "/");
+        controller_->FormCreate();
+        return *controller_;
+    }
+
+    // The three buttons, in the order Cancel, Restart, Close.
+    std::vector<bool> Buttons() {
+        return {view_[C::btnCancel].enabled, view_[C::btnRedown].enabled, view_[C::btnClose].enabled};
+    }
+
+    TempFolder program_{"quendal-program"};
+    TempFolder work_{"quendal-update-source"};
+    TFakeUpdaterView view_;
+    TWinHTTPDownload download_;
+    TUnZip unzip_;
+    std::unique_ptr<TUpdateController> controller_;
+};
+
+TEST_F(UpdateInstallTest, ACompleteRunReplacesTheProgramAndStartsTheNewOne) {
+    InstallOldProgram(program_.path());
+    const std::string archive = MakeUpdate(work_.path());
+    ASSERT_FALSE(archive.empty()) << "zip failed";
+    TArchiveServer server(archive);
+    const auto expected = Updated(Contents(program_.path()), work_.path());
+
+    // From the extractor's first begin event on, the user can press nothing.
+    int begins = 0;
+    int pumpsWhileExtracting = 0;
+    TUpdateController& controller = Controller(server.UpdateUrl());
+    auto begin = unzip_.OnBegin;
+    unzip_.OnBegin = [&](TObject* sender, const std::string& name, int32_t count, bool& extract) {
+        begin(sender, name, count, extract);
+        ++begins;
+    };
+    view_.onPump = [&] {
+        if (begins == 0) return;
+        ++pumpsWhileExtracting;
+        EXPECT_EQ(Buttons(), (std::vector<bool>{false, false, false}));
+    };
+
+    controller.FormResize();
+
+    EXPECT_EQ(AwaitStartRecord(program_.path()), "Quendal 1.1\n" + fs::current_path().string() + "\n");
+    fs::remove(StartRecord(program_.path()));
+    EXPECT_EQ(Contents(program_.path()), expected);  // the archive is gone too
+    EXPECT_EQ(view_.terminationRequests, 1);
+
+    EXPECT_EQ(view_.Captions(C::labDown), std::vector<std::string>{"Quendal.zip을 다운받았습니다."});
+    EXPECT_EQ(view_.Captions(C::labUnzip), (std::vector<std::string>{"Quendal.zip의 압축을 풀고 있는 중입니다....",
+                                                                       "압축을 풀었습니다. 설치를 진행합니다."}));
+    EXPECT_EQ(begins, 5);
+    EXPECT_GT(pumpsWhileExtracting, 10);
+    EXPECT_EQ(view_[C::Gauge1].position, 100);
+    EXPECT_EQ(view_[C::Gauge2].position, 100);
+    EXPECT_FALSE(view_[C::lblBytes].visible);
+    EXPECT_TRUE(view_[C::labUnzip].visible);
+    EXPECT_TRUE(view_.errors.empty());
+}
+
+// Entries that cannot be written (here each meets a folder of its name) do
+// not stop the run: the installed program is started all the same.
+TEST_F(UpdateInstallTest, EntriesThatAllFailStillEndInTheLaunch) {
+    WriteFile(program_ / "Quendal.exe", StandInProgram("1.0"), fs::perms(0755));
+    WriteFile(work_ / "update" / "readme.txt", "new\n");
+    WriteFile(work_ / "update" / "data.bin", Noise(70000, 3));
+    const std::string archive = ZipOf(work_ / "update", work_ / "Quendal.zip");
+    fs::create_directories(program_ / "readme.txt");
+    fs::create_directories(program_ / "data.bin");
+    const auto before = Contents(program_.path());
+    TArchiveServer server(archive);
+
+    Controller(server.UpdateUrl()).FormResize();
+
+    EXPECT_EQ(AwaitStartRecord(program_.path()), "Quendal 1.0\n" + fs::current_path().string() + "\n");
+    fs::remove(StartRecord(program_.path()));
+    EXPECT_EQ(Contents(program_.path()), before);
+    EXPECT_EQ(view_[C::labUnzip].caption, "압축을 풀었습니다. 설치를 진행합니다.");
+    EXPECT_EQ(view_.terminationRequests, 1);
+}
+
+TEST_F(UpdateInstallTest, WithoutTheProgramTheWindowStaysWithEveryButtonDisabled) {
+    const std::string archive = MakeUpdate(work_.path(), /*withProgram=*/false);
+    TArchiveServer server(archive);
+
+    Controller(server.UpdateUrl()).FormResize();
+
+    EXPECT_FALSE(fs::exists(program_ / "Quendal.zip"));
+    EXPECT_TRUE(fs::exists(program_ / "data" / "sub" / "table.bin"));
+    EXPECT_EQ(view_[C::labUnzip].caption, "압축을 풀었습니다. 설치를 진행합니다.");
+    EXPECT_EQ(Buttons(), (std::vector<bool>{false, false, false}));
+    EXPECT_EQ(view_.terminationRequests, 0);
+}
+
+TEST_F(UpdateInstallTest, AMissingProgramFolderIsReportedAndNothingIsExtracted) {
+    const std::string archive = MakeUpdate(work_.path());
+    TArchiveServer server(archive);
+    TUpdateController& controller = Controller(server.UpdateUrl());
+    // The folder goes away while the last bytes arrive.
+    view_.onPump = [&] {
+        if (view_[C::pBar].position == static_cast<int>(archive.size())) fs::remove_all(program_.path());
+    };
+
+    const auto before = std::chrono::steady_clock::now();
+    controller.FormResize();
+    const auto elapsed = std::chrono::steady_clock::now() - before;
+
+    EXPECT_FALSE(fs::exists(program_.path()));
+    EXPECT_EQ(view_[C::labDown].caption, program_.str() + "/ 폴더가 존재하지 않아서 압축을 풀 수 없습니다....");
+    EXPECT_EQ(view_[C::labUnzip].caption, "Quendal.zip의 압축을 풀고 있는 중입니다....");
+    EXPECT_GE(elapsed, std::chrono::milliseconds(1000));
+    EXPECT_EQ(view_.terminationRequests, 0);
+    fs::create_directory(program_.path());  // for the folder's own removal
+}
+
+// A download that did not arrive whole, or that is no archive, is never
+// extracted: the installed program stays as it was and the user may retry.
+TEST_F(UpdateInstallTest, WhatCannotBeInstalledLeavesTheProgramAsItWas) {
+    struct Case {
+        const char* name;
+        TServing serving;
+        bool listening;
+        std::vector<std::string> labDown;
+        std::vector<std::string> labUnzip;
+    };
+    const std::string notDownloaded = "Quendal.zip을 다운받지 못했습니다.";
+    const Case cases[] = {
+        {"server closes early", TServing::CloseEarly, true, {notDownloaded}, {}},
+        {"server stalls", TServing::Stall, true, {notDownloaded}, {}},
+        {"nothing listens", TServing::Whole, false, {notDownloaded}, {}},
+        {"404 page with a length",
+         TServing::NotFound,
+         true,
+         {"Quendal.zip을 다운받았습니다."},
+         {"Quendal.zip의 압축을 풀고 있는 중입니다....", "Quendal.zip의 압축을 풀 수 없습니다."}},
+    };
+    InstallOldProgram(program_.path());
+    const std::string archive = MakeUpdate(work_.path());
+    const auto before = Contents(program_.path());
+    download_.SetTimeouts({std::chrono::milliseconds(2000), std::chrono::milliseconds(300)});
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        view_.log.clear();
+        view_.rows.clear();  // a new window's queue
+        int requests = 0;
+        {
+            TArchiveServer server(archive, 0, c.serving);
+            std::string url = server.UpdateUrl();
+            if (!c.listening) url = "127.0.0.1:1/HTTP/Quendown/Quendal.zip";
+            TUpdateController& controller = Controller(url);
+            controller.FormResize();
+
+            EXPECT_EQ(Contents(program_.path()), before);
+            EXPECT_EQ(view_.Captions(C::labDown), c.labDown);
+            EXPECT_EQ(view_.Captions(C::labUnzip), c.labUnzip);
+            EXPECT_EQ(Buttons(), (std::vector<bool>{false, true, true}));
+            EXPECT_FALSE(view_[C::lblBytes].visible);
+            EXPECT_FALSE(controller.Cancelled());
+
+            // Restart fetches again.
+            controller.btnRedownClick();
+            EXPECT_EQ(Contents(program_.path()), before);
+            EXPECT_EQ(view_.Captions(C::labDown).back(), c.labDown.back());
+            requests = server.Requests();
+        }
+        EXPECT_EQ(requests, c.listening ? 2 : 0);
+        EXPECT_EQ(view_.terminationRequests, 0);
+        EXPECT_TRUE(view_.errors.empty());
+    }
+}
+
+}  // namespace
