@@ -6,6 +6,7 @@
 #
 #   scripts/fuzz.sh [SECONDS]
 #   QUENDAL_FUZZ_TARGETS="inflate_fuzzer ini_fuzzer" scripts/fuzz.sh 600
+#   QUENDAL_FUZZ_KEEP_GOING=1 scripts/fuzz.sh 1800   # go on after a finding
 #
 # Exits non-zero when any target found a fault.
 set -euo pipefail
@@ -33,6 +34,11 @@ fi
 scratch_root=$(mktemp -d /dev/shm/quendal-fuzz.XXXXXX 2>/dev/null || mktemp -d "$build/tmp.XXXXXX")
 trap 'rm -rf "$scratch_root"' EXIT
 
+options=(-timeout=20 -print_final_stats=1)
+if [ -n "${QUENDAL_FUZZ_KEEP_GOING:-}" ]; then
+  options+=(-fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1)
+fi
+
 failed=()
 for target in $targets; do
   corpus=$build/corpus/$target
@@ -42,12 +48,14 @@ for target in $targets; do
   mkdir -p "$corpus" "$findings" "$scratch" "$build/logs"
   echo "== $target: ${seconds}s"
   status=0
-  TMPDIR=$scratch nice "${isolated[@]}" "$build/fuzz/$target" -max_total_time="$seconds" -timeout=20 \
-    -artifact_prefix="$findings/" -print_final_stats=1 "$corpus" "$build/seeds/$target" >"$log" 2>&1 || status=$?
+  TMPDIR=$scratch nice "${isolated[@]}" "$build/fuzz/$target" -max_total_time="$seconds" "${options[@]}" \
+    -artifact_prefix="$findings/" "$corpus" "$build/seeds/$target" >"$log" 2>&1 || status=$?
   rm -rf "$scratch"
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
-  echo "   runs: ${runs:-?}, corpus: $(find "$corpus" -type f | wc -l) inputs, exit status: $status"
-  if [ "$status" -ne 0 ]; then
+  [ -n "$runs" ] || runs=$(sed -n 's/^#\([0-9]*\):.*/\1/p' "$log" | tail -1)  # fork mode
+  found=$(find "$findings" -type f | wc -l)
+  echo "   runs: ${runs:-?}, corpus: $(find "$corpus" -type f | wc -l) inputs, findings kept: $found, exit status: $status"
+  if [ "$status" -ne 0 ] || { [ -n "${QUENDAL_FUZZ_KEEP_GOING:-}" ] && [ "$found" -ne 0 ]; }; then
     failed+=("$target")
     grep -E 'ERROR|SUMMARY|runtime error|Test unit written|^[a-z].*differ|abort' "$log" | head -20 || true
   fi

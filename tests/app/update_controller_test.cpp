@@ -16,6 +16,7 @@
 #include "download/download_component.h"
 #include "fake_updater_view.h"
 #include "platform/file_system.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 using C = TUpdaterControl;
@@ -55,21 +56,14 @@ TEST(FormatKBytes, RoundsHalvesUpAndGroupsByThree) {
 class UpdateControllerTest : public ::testing::Test {
 protected:
     UpdateControllerTest()
-        : folder_(UniqueFolder()), server_(Pattern(kMiB)) {}
-
-    // A fresh folder per test and per process, so parallel runs never share one.
-    static fs::path UniqueFolder() {
-        std::string pattern = (fs::temp_directory_path() / "quendal-controller-XXXXXX").string();
-        return mkdtemp(pattern.data());
-    }
-    ~UpdateControllerTest() override { fs::remove_all(folder_); }
+        : server_(Pattern(kMiB)) {}
 
     TUpdateController& Controller(const std::string& programFolder) {
         controller_ = std::make_unique<TUpdateController>(view_, download_, server_.UpdateUrl(), programFolder);
         controller_->FormCreate();
         return *controller_;
     }
-    TUpdateController& Controller() { return Controller(folder_.string() + "/"); }
+    TUpdateController& Controller() { return Controller(folder_.str() + "/"); }
 
     // Runs `action` once, from the pump of the progress event numbered `event`.
     void AtProgressEvent(int event, std::function<void()> action) {
@@ -83,7 +77,7 @@ protected:
 
     fs::path Archive() const { return folder_ / "Quendal.zip"; }
 
-    fs::path folder_;
+    const TempFolder folder_{"quendal-controller"};
     TArchiveServer server_;
     TFakeUpdaterView view_;
     TWinHTTPDownload download_;

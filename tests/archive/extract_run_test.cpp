@@ -13,6 +13,7 @@
 #include "archive/frame/unzip.h"
 #include "extract_test_support.h"
 #include "frame_test_support.h"
+#include "support/temp_folder.h"
 
 using namespace extract_test;
 using frame_test::ReadFile;
@@ -25,11 +26,10 @@ namespace {
 class ExtractRun : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = frame_test::MakeTempDir();
+        dir_ = folder_.str() + "/";
         target_ = dir_ + "out/";
         log_.folder = target_;
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     // Writes the archive, points the component at it and runs.
     int32_t Run(const std::vector<Entry>& entries) {
@@ -45,6 +45,8 @@ protected:
         lines.push_back("Deactivate");
         return lines;
     }
+
+    TempFolder folder_;
 
     std::string dir_, target_;
     TUnZip unzip_;

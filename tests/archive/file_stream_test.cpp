@@ -9,6 +9,7 @@
 #include "archive/frame/archive_exceptions.h"
 #include "frame_test_support.h"
 #include "platform/message_pump.h"
+#include "support/temp_folder.h"
 
 using namespace frame_test;
 
@@ -16,8 +17,9 @@ namespace {
 
 class FileStream32 : public ::testing::Test {
 protected:
-    void SetUp() override { dir_ = MakeTempDir(); }
+    void SetUp() override { dir_ = folder_.str() + "/"; }
     void TearDown() override { platform::SetMessagePump(nullptr); }
+    TempFolder folder_;
     std::string dir_;
 };
 

@@ -2,6 +2,7 @@
 #include "loopback_server.h"
 
 #include "platform/errors.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -37,13 +38,8 @@ std::string ReadAll(const fs::path& path) {
 class DownloadTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("quendal-download-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
         Attach();
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     // Logs every event; a test may wrap a handler to act as well.
     void Attach() {
@@ -113,7 +109,8 @@ protected:
     LoopbackServer server_;
     TWinHTTPDownload download_;
     std::vector<std::string> events_;
-    fs::path dir_;
+    const TempFolder folder_{"quendal-download"};
+    const fs::path dir_ = folder_.path();
 };
 
 class BodySizeTest : public DownloadTest, public ::testing::WithParamInterface<size_t> {};

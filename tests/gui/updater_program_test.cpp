@@ -12,6 +12,7 @@
 #include <string>
 
 #include "../app/archive_server.h"
+#include "../support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -40,9 +41,8 @@ TEST(UpdaterProgram, StopsTheCompanionAndDownloadsTheArchiveIntoItsFolder) {
     const std::string host = QUENDAL_UPDATE_HOST;
     if (host != "localhost" && host != "127.0.0.1") GTEST_SKIP() << "built for the update host " << host;
 
-    const fs::path folder = fs::temp_directory_path() / "quendal-program-test";
-    fs::remove_all(folder);
-    fs::create_directories(folder);
+    const TempFolder scratch("quendal-program");
+    const fs::path& folder = scratch.path();
     fs::copy_file(QUENDAL_UPDATER_BINARY, folder / "quendal-updater");
     fs::copy_file("/bin/sleep", folder / "QuendalM.exe");
 
@@ -79,7 +79,6 @@ TEST(UpdaterProgram, StopsTheCompanionAndDownloadsTheArchiveIntoItsFolder) {
     updater.waitForFinished();
     companion.kill();
     companion.waitForFinished();
-    fs::remove_all(folder);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "app/gui/percentage_gauge.h"
 #include "app/update_controller.h"
 #include "platform/message_pump.h"
+#include "../support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -43,25 +44,16 @@ bool InBlue(QWidget& widget) {
 
 class UpdaterWindowTest : public ::testing::Test {
 protected:
-    UpdaterWindowTest()
-        : folder_(fs::temp_directory_path() /
-                  ("quendal-window-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()))) {
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
-    ~UpdaterWindowTest() override {
-        platform::SetMessagePump([] { QCoreApplication::processEvents(); });
-        fs::remove_all(folder_);
-    }
+    ~UpdaterWindowTest() override { platform::SetMessagePump([] { QCoreApplication::processEvents(); }); }
 
-    std::string Folder() const { return folder_.string() + "/"; }
+    std::string Folder() const { return folder_.str() + "/"; }
 
     static void SavePicture(QWidget& window, const char* name) {
         const QString path = QStringLiteral(QUENDAL_BUILD_DIR "/") + QString::fromLatin1(name);
         EXPECT_TRUE(window.grab().save(path, "PNG")) << path.toStdString();
     }
 
-    fs::path folder_;
+    const TempFolder folder_{"quendal-window"};
 };
 
 TEST_F(UpdaterWindowTest, LayoutAndInitialStateOfEveryControl) {

@@ -12,18 +12,13 @@
 #include <vector>
 
 #include "archive/refused_passwords.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 const std::string kProgram = QUENDAL_UNZIP_PROGRAM;
-
-std::string MakeTempDir() {
-    std::string pattern = (fs::temp_directory_path() / "quendal-unzip-XXXXXX").string();
-    const char* made = mkdtemp(pattern.data());
-    return made ? std::string(made) + "/" : std::string();
-}
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     fs::create_directories(fs::path(path).parent_path());
@@ -54,12 +49,10 @@ std::string Noise(size_t size, uint32_t seed) {
 class QuendalUnzip : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = MakeTempDir();
-        ASSERT_FALSE(dir_.empty());
+        dir_ = folder_.str() + "/";
         src_ = dir_ + "src/";
         out_ = dir_ + "out/";
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     // A tree of ASCII-named files of mixed kinds and sizes.
     void MakeSources() {
@@ -75,6 +68,8 @@ protected:
     bool SameTree(const std::string& a, const std::string& b) { return Shell("diff -r " + a + " " + b + " >/dev/null") == 0; }
     std::string Stderr() { return ReadFile(dir_ + "stderr"); }
     std::string Stdout() { return ReadFile(dir_ + "stdout"); }
+
+    TempFolder folder_;
 
     std::string dir_, src_, out_;
 };
