@@ -1,6 +1,7 @@
 // The Inflate / Deflate64 decoder on any stream, decoded twice: all input and
-// a large output buffer at once, then one input byte and one output byte per
-// call. Both must agree on every byte and on how the stream ended. Deflate
+// a large output buffer at once, then one input byte per call with one output
+// byte per call for the first 4 KiB and odd-sized runs after that (so every
+// resumption point is tried without a call per byte of a long output). Both must agree on every byte and on how the stream ended. Deflate
 // streams are also decoded by zlib, whose verdict and bytes must match, except
 // where zlib refuses a distance reaching back before the stream's first byte:
 // this decoder copies zero bytes from its fresh window there instead.
@@ -60,12 +61,16 @@ Ending Classify(int status) {
     return Ending::OutOfInput;
 }
 
-// Feeds at most `inStep` input and `outStep` output bytes per call.
+constexpr size_t kOneByOne = 4096;
+constexpr size_t kOddRun = 61;
+
+// Feeds at most `inStep` input bytes per call, and `outStep` output bytes, or
+// with outStep 0 the byte-wise schedule above.
 Decoded Decode(const uint8_t* data, size_t size, size_t inStep, size_t outStep) {
     Decoded result;
     TInflateRec rec;
     if (InflateInit(&rec, -15, kInflateRecordCheck) != kInflateOk) std::abort();
-    std::vector<uint8_t> buffer(outStep);
+    std::vector<uint8_t> buffer(outStep ? outStep : kOddRun);
     size_t offered = 0;
     for (;;) {
         if (rec.AvailIn == 0 && offered < size) {
@@ -74,7 +79,8 @@ Decoded Decode(const uint8_t* data, size_t size, size_t inStep, size_t outStep) 
             offered += static_cast<size_t>(rec.AvailIn);
         }
         rec.NextOut = buffer.data();
-        rec.AvailOut = static_cast<int32_t>(outStep);
+        const size_t room = outStep ? outStep : result.bytes.size() < kOneByOne ? 1 : kOddRun;
+        rec.AvailOut = static_cast<int32_t>(room);
         const int status = Inflate(&rec, kInflateNoFlush);
         result.bytes.insert(result.bytes.end(), buffer.data(), rec.NextOut);
         if (result.bytes.size() >= kOutputCap) {
@@ -147,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     --size;
 
     const Decoded whole = Decode(data, size, size + 1, 65536);
-    const Decoded byteWise = Decode(data, size, 1, 1);
+    const Decoded byteWise = Decode(data, size, 1, 0);
     ExpectSame("whole against byte-at-a-time", whole, byteWise);
     if (!deflate64) {
         const Decoded reference = DecodeWithZlib(data, size);
