@@ -20,8 +20,9 @@ namespace {
 
 class FileStream32 : public ::testing::Test {
 protected:
-    void SetUp() override { dir_ = MakeTempDir(); }
+    void SetUp() override { dir_ = folder_.str() + "/"; }
     void TearDown() override { platform::SetMessagePump(nullptr); }
+    TempFolder folder_;
     std::string dir_;
 };
 
