@@ -13,7 +13,7 @@ using Clock = std::chrono::steady_clock;
 // new chunk nearly always fits behind the unread rest of the last one: a
 // paused transfer makes libcurl hold back and copy the chunk once more.
 constexpr size_t kTransferBuffer = 64 * 1024;
-constexpr size_t kBodyBuffer = 2 * kTransferBuffer;
+constexpr size_t kBodyBuffer = 4 * kTransferBuffer;
 constexpr long kMaxRedirects = 30;
 // The headers of one open may not take more, all responses together: an
 // endless stream of header lines or of interim responses would otherwise hold
