@@ -9,9 +9,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// libcurl is asked for chunks of this size. The reader's buffer holds two, so a
-// new chunk nearly always fits behind the unread rest of the last one: a
-// paused transfer makes libcurl hold back and copy the chunk once more.
+// libcurl is asked for chunks of this size. The reader's buffer holds four, so
+// the transfer pauses less often: a paused transfer makes libcurl hold back
+// and copy the chunk once more.
 constexpr size_t kTransferBuffer = 64 * 1024;
 constexpr size_t kBodyBuffer = 4 * kTransferBuffer;
 constexpr long kMaxRedirects = 30;
@@ -237,18 +237,16 @@ size_t THttpRequest::OnBody(char* data, size_t size, size_t count, void* self) {
 }
 
 bool THttpRequest::StoreBody(const char* data, size_t length) {
-    size_t unread = writePos_ - readPos_;
+    // libcurl only writes while Read waits on an emptied buffer, so the unread
+    // bytes always start at the front and never need moving.
     if (body_.size() - writePos_ < length) {
         // An empty buffer takes any chunk, so a chunk larger than the buffer
         // cannot block the transfer; otherwise the transfer waits for the reader.
-        if (unread > 0 && unread + length > body_.size()) {
+        if (HaveUnreadBody()) {
             paused_ = true;
             return false;
         }
-        std::memmove(body_.data(), body_.data() + readPos_, unread);
-        readPos_ = 0;
-        writePos_ = unread;
-        if (body_.size() < unread + length) body_.resize(unread + length);
+        body_.resize(writePos_ + length);
     }
     std::memcpy(body_.data() + writePos_, data, length);
     writePos_ += length;

@@ -104,8 +104,7 @@ private:
     std::vector<std::pair<std::string, std::string>> headers_;
 
     // Body bytes received but not read yet: body_[readPos_..writePos_). The
-    // indices move instead of the bytes; the unread rest is moved to the front
-    // only when a new chunk would not fit behind it.
+    // indices move instead of the bytes.
     std::vector<char> body_;
     size_t readPos_ = 0;
     size_t writePos_ = 0;
