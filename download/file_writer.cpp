@@ -2,21 +2,23 @@
 
 #include "platform/errors.h"
 
+#include <cstring>
 #include <system_error>
 
-TFileWriter::TFileWriter() { buffer_.reserve(kBufferSize); }
+TFileWriter::TFileWriter() : buffer_(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
 
 bool TFileWriter::Create(const std::string& path) {
-    buffer_.clear();
+    used_ = 0;
     if (file_.Open(path, platform::File::Mode::CreateAlways)) return true;
     errorCode_ = platform::LastError();
     return false;
 }
 
 bool TFileWriter::Write(const char* data, size_t count) {
-    if (buffer_.size() + count > kBufferSize && !Flush()) return false;
+    if (used_ + count > kBufferSize && !Flush()) return false;
     if (count >= kBufferSize) return WriteThrough(data, count);
-    buffer_.insert(buffer_.end(), data, data + count);
+    std::memcpy(buffer_.get() + used_, data, count);
+    used_ += count;
     return true;
 }
 
@@ -28,8 +30,8 @@ bool TFileWriter::Close() {
 }
 
 bool TFileWriter::Flush() {
-    bool written = WriteThrough(buffer_.data(), buffer_.size());
-    buffer_.clear();
+    bool written = WriteThrough(buffer_.get(), used_);
+    used_ = 0;
     return written;
 }
 

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 #include <string>
-#include <vector>
+#include <memory>
 
 // A file created for writing whose small writes are gathered into one buffer,
 // so that storing a body chunk by chunk does not cost a system call a chunk.
@@ -30,6 +30,8 @@ private:
     bool WriteThrough(const char* data, size_t count);
 
     platform::File file_;
-    std::vector<char> buffer_;
+    // buffer_[0..used_) waits for the file; a plain array, so a small write is one copy.
+    std::unique_ptr<char[]> buffer_;
+    size_t used_ = 0;
     int errorCode_ = 0;
 };

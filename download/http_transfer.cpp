@@ -9,8 +9,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Body bytes held for the reader; libcurl is asked for chunks of this size too.
+// libcurl is asked for chunks of this size. The reader's buffer holds four, so
+// the transfer pauses less often: a paused transfer makes libcurl hold back
+// and copy the chunk once more.
 constexpr size_t kTransferBuffer = 64 * 1024;
+constexpr size_t kBodyBuffer = 4 * kTransferBuffer;
 constexpr long kMaxRedirects = 30;
 // The headers of one open may not take more, all responses together: an
 // endless stream of header lines or of interim responses would otherwise hold
@@ -70,7 +73,7 @@ std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url) {
 
 THttpRequest::THttpRequest(CURLM* multi, THttpTimeouts timeouts, THttpStopQuery stopRequested)
     : multi_(multi), timeouts_(timeouts), stopRequested_(std::move(stopRequested)) {
-    body_.reserve(kTransferBuffer);
+    body_.resize(kBodyBuffer);
 }
 
 THttpRequest::~THttpRequest() {
@@ -124,8 +127,7 @@ int64_t THttpRequest::Read(void* buffer, size_t count) {
     size_t copied = 0;
     while (copied < count) {
         if (!HaveUnreadBody()) {
-            body_.clear();
-            readPos_ = 0;
+            readPos_ = writePos_ = 0;
             if (paused_) {
                 paused_ = false;
                 // Resuming may hand over the held-back chunk right here.
@@ -135,7 +137,7 @@ int64_t THttpRequest::Read(void* buffer, size_t count) {
             if (!HaveUnreadBody() && !done_) DriveUntil([this] { return HaveUnreadBody(); });
             if (!HaveUnreadBody()) break;
         }
-        size_t n = std::min(count - copied, body_.size() - readPos_);
+        size_t n = std::min(count - copied, writePos_ - readPos_);
         std::memcpy(out + copied, body_.data() + readPos_, n);
         readPos_ += n;
         copied += n;
@@ -231,17 +233,22 @@ size_t THttpRequest::OnBody(char* data, size_t size, size_t count, void* self) {
     // libcurl hands over no body of a response it follows: this one is final,
     // whatever its status (a redirect with nothing to follow, say).
     request->finalHeaders_ = true;
-    std::vector<char>& body = request->body_;
-    if (request->readPos_ > 0) {
-        body.erase(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(request->readPos_));
-        request->readPos_ = 0;
+    return request->StoreBody(data, length) ? length : CURL_WRITEFUNC_PAUSE;
+}
+
+bool THttpRequest::StoreBody(const char* data, size_t length) {
+    // libcurl only writes while Read waits on an emptied buffer, so the unread
+    // bytes always start at the front and never need moving.
+    if (body_.size() - writePos_ < length) {
+        // An empty buffer takes any chunk, so a chunk larger than the buffer
+        // cannot block the transfer; otherwise the transfer waits for the reader.
+        if (HaveUnreadBody()) {
+            paused_ = true;
+            return false;
+        }
+        body_.resize(writePos_ + length);
     }
-    // An empty buffer takes any chunk, so a chunk larger than the buffer
-    // cannot block the transfer; otherwise the transfer waits for the reader.
-    if (!body.empty() && body.size() + length > kTransferBuffer) {
-        request->paused_ = true;
-        return CURL_WRITEFUNC_PAUSE;
-    }
-    body.insert(body.end(), data, data + length);
-    return length;
+    std::memcpy(body_.data() + writePos_, data, length);
+    writePos_ += length;
+    return true;
 }

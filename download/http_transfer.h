@@ -16,7 +16,7 @@
 // A pull-style HTTP client over libcurl in the shape the download component
 // was designed around: a session, a URL opened from it that has received the
 // final response's headers, header queries, and blocking reads of up to n
-// bytes. Only the bytes of one transfer buffer are ever held, however long the
+// bytes. Only the bytes of a small transfer buffer are ever held, however long the
 // body: the transfer is paused while the reader has not caught up.
 
 // How long a transfer may wait before it counts as failed.
@@ -81,11 +81,12 @@ private:
     void CollectResult();
     void Fail(CURLcode code);
     bool Failed() const { return done_ && result_ != CURLE_OK; }
-    bool HaveUnreadBody() const { return readPos_ < body_.size(); }
+    bool HaveUnreadBody() const { return readPos_ < writePos_; }
 
     bool TakeHeaderLine(std::string_view line);  // false: too many header bytes
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     static size_t OnBody(char* data, size_t size, size_t count, void* self);
+    bool StoreBody(const char* data, size_t length);  // false: the transfer must pause
 
     CURLM* multi_;
     CURL* easy_ = nullptr;
@@ -102,9 +103,11 @@ private:
     size_t headerBytes_ = 0;  // of every response of the open, interim and redirects included
     std::vector<std::pair<std::string, std::string>> headers_;
 
-    // Body bytes received but not read yet: body_[readPos_..].
+    // Body bytes received but not read yet: body_[readPos_..writePos_). The
+    // indices move instead of the bytes.
     std::vector<char> body_;
     size_t readPos_ = 0;
+    size_t writePos_ = 0;
     bool paused_ = false;
 
     bool done_ = false;

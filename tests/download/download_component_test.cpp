@@ -131,8 +131,13 @@ TEST_P(BodySizeTest, StoresTheBodyWithAProgressEventPerChunkAndOneAfterTheTail) 
     EXPECT_EQ(download_.ErrorMsg(), "");
 }
 
-// 1 MiB, exactly four chunks (the tail read asks for 0 bytes), less than one chunk.
-INSTANTIATE_TEST_SUITE_P(Sizes, BodySizeTest, ::testing::Values(size_t{1} << 20, size_t{255 * 4}, size_t{100}, size_t{1}));
+// 1 MiB; a body that is no multiple of 255 nor of any buffer size and long
+// enough to fill the reader's and the file's buffers many times, the last of
+// each part full; exactly four chunks (the tail read asks for 0 bytes); less
+// than one chunk.
+INSTANTIATE_TEST_SUITE_P(Sizes, BodySizeTest,
+                         ::testing::Values(size_t{1} << 20, (size_t{3} << 20) + 12345, size_t{255 * 4}, size_t{100},
+                                           size_t{1}));
 
 TEST_F(DownloadTest, ExactMultipleOfTheChunkEndsWithAnEmptyTailReadEvent) {
     Serve("/four", Pattern(1020));
