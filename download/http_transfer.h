@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include "download/http_timeouts.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -17,12 +19,6 @@
 // final response's headers, header queries, and blocking reads of up to n
 // bytes. Only the bytes of one transfer buffer are ever held, however long the
 // body: the transfer is paused while the reader has not caught up.
-
-// How long a transfer may wait before it counts as failed.
-struct THttpTimeouts {
-    std::chrono::milliseconds connect{60000};  // to establish the connection
-    std::chrono::milliseconds stall{60000};    // without receiving a single byte
-};
 
 class THttpRequest;
 

@@ -2,10 +2,11 @@
 
 #include "platform/file_system.h"
 
+#include <string_view>
+
 namespace {
 size_t LastDelimiter(const std::string& path) {
-    const char delimiters[] = {platform::kPathSeparator, ':', '\0'};
-    return path.find_last_of(delimiters);
+    return path.find_last_of(std::string(platform::kPathSeparators) + ':');
 }
 }  // namespace
 
@@ -20,6 +21,7 @@ std::string ExtractFileName(const std::string& path) {
 }
 
 std::string IncludeTrailingSeparator(const std::string& path) {
-    if (path.empty() || path.back() == platform::kPathSeparator) return path;
+    if (path.empty() || std::string_view(platform::kPathSeparators).find(path.back()) != std::string_view::npos)
+        return path;
     return path + platform::kPathSeparator;
 }

@@ -37,4 +37,6 @@ std::string ProgramFolder() {
     return exe.substr(0, exe.rfind(kPathSeparator) + 1);
 }
 
+std::string NativeEntryName(const std::string& name) { return name; }
+
 }  // namespace platform

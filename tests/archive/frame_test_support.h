@@ -2,21 +2,36 @@
 
 // Small helpers shared by the frame, cipher, matcher and stream tests.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
-#include <stdlib.h>
+#include "platform/file_system.h"
 
 namespace frame_test {
 
+// A path with the system's separators written as "/", so that expectations
+// read the same on every system.
+inline std::string SlashPath(std::string path) {
+    std::replace(path.begin(), path.end(), platform::kPathSeparator, '/');
+    return path;
+}
+
 inline std::string MakeTempDir() {
-    char pattern[] = "/tmp/quendal-frame-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    return made ? std::string(made) + "/" : std::string();
+    std::random_device seed;
+    for (;;) {
+        const auto candidate = std::filesystem::temp_directory_path() /
+                               ("quendal-frame-" + std::to_string(seed()) + std::to_string(seed()));
+        std::error_code error;
+        if (std::filesystem::create_directory(candidate, error)) return candidate.string() + "/";
+        if (error) return {};
+    }
 }
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {

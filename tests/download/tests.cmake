@@ -1,4 +1,6 @@
 # The loopback HTTP server of the download tests is a compiled library here.
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(CPP_HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
-target_link_libraries(download_tests PRIVATE PkgConfig::CPP_HTTPLIB Threads::Threads)
+if(NOT WIN32)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(CPP_HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+  target_link_libraries(download_tests PRIVATE PkgConfig::CPP_HTTPLIB Threads::Threads)
+endif()

@@ -17,7 +17,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kProgram = QUENDAL_UNZIP_PROGRAM;
+// The program as built, unless the environment names another command that
+// runs it (the Windows build under Wine).
+const std::string kProgram = std::getenv("QUENDAL_UNZIP_PROGRAM") ? std::getenv("QUENDAL_UNZIP_PROGRAM")
+                                                                    : QUENDAL_UNZIP_PROGRAM;
 
 std::string MakeTempDir() {
     std::string pattern = (fs::temp_directory_path() / "quendal-unzip-XXXXXX").string();

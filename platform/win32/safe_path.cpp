@@ -1,0 +1,56 @@
+#include "platform/safe_path.h"
+
+#include <windows.h>
+
+#include "platform/file_system.h"
+#include "platform/win32/wide_text.h"
+
+namespace platform {
+namespace {
+
+// Where the folders of a path begin: after "C:\" or "\\server\share\".
+size_t FirstFolderAt(const std::string& path) {
+    if (path.size() >= 2 && path[1] == ':') return path.size() > 2 && path[2] == kPathSeparator ? 3 : 2;
+    if (path.compare(0, 2, "\\\\") == 0) {
+        const size_t server = path.find(kPathSeparator, 2);
+        const size_t share = server == std::string::npos ? server : path.find(kPathSeparator, server + 1);
+        return share == std::string::npos ? path.size() : share + 1;
+    }
+    return path.size() > 0 && path[0] == kPathSeparator ? 1 : 0;
+}
+
+bool MakeFolder(const std::string& path) {
+    return ::CreateDirectoryW(Widen(path).c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+}  // namespace
+
+bool ForceDirectories(const std::string& folder) {
+    if (folder.empty()) return false;
+    if (DirectoryExists(folder)) return true;  // the common case: one look instead of one per level
+    for (size_t at = folder.find(kPathSeparator, FirstFolderAt(folder)); at != std::string::npos;
+         at = folder.find(kPathSeparator, at + 1)) {
+        if (!MakeFolder(folder.substr(0, at))) return false;
+    }
+    if (!MakeFolder(folder)) return false;
+    return DirectoryExists(folder);
+}
+
+bool PathHasLinkBelow(const std::string& root, const std::string& path) {
+    if (root.empty() || path.compare(0, root.size(), root) != 0) return false;
+    size_t at = root.size();
+    while (at < path.size()) {
+        size_t end = path.find(kPathSeparator, at);
+        if (end == std::string::npos) end = path.size();
+        if (end > at) {
+            // Symbolic links and junctions are both reparse points.
+            const DWORD attributes = ::GetFileAttributesW(Widen(path.substr(0, end)).c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES) return false;  // nothing exists further down
+            if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+        }
+        at = end + 1;
+    }
+    return false;
+}
+
+}  // namespace platform
