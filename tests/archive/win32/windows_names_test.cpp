@@ -59,9 +59,14 @@ TEST_F(WindowsEntryNames, ReadOnlyAttributeRefusesTheOverwrite) {
     unzip_.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int32_t code) {
         codes.push_back(code);
     };
+    std::vector<std::string> verdicts;
+    unzip_.OnEnd = [&](TObject*, const std::string& file, bool pass) {
+        verdicts.push_back(file.substr(file.rfind('\\') + 1) + (pass ? " pass" : " fail"));
+    };
     unzip_.SetOverwriteMode(omOverwrite);
     Extract({{"a.txt", "new"}, {"b.txt", "bb"}});
     EXPECT_EQ(codes, std::vector<int32_t>{25235});
+    EXPECT_EQ(verdicts, (std::vector<std::string>{"a.txt fail", "b.txt pass"}));
     EXPECT_EQ(frame_test::ReadFile(dir_ + "out\\a.txt"), "old");
     EXPECT_EQ(frame_test::ReadFile(dir_ + "out\\b.txt"), "bb");
     platform::SetFileAttributes(dir_ + "out\\a.txt", platform::kAttrArchive);
