@@ -35,6 +35,7 @@ THttpSession::THttpSession(std::string agent, THttpTimeouts timeouts) {
     SetTimeout(internet, INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.connect);
     SetTimeout(internet, INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts.stall);
     internet_ = internet;
+    stall_ = timeouts.stall;
 }
 
 THttpSession::~THttpSession() {
@@ -47,6 +48,9 @@ std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url) {
     HINTERNET opened =
         ::InternetOpenUrlA(static_cast<HINTERNET>(internet_), url.c_str(), nullptr, 0, kReloadFromServer, 0);
     if (!opened) return nullptr;
+    // Set once more on the open URL: some WinINet versions give a request only
+    // the limits set on the request itself.
+    SetTimeout(opened, INTERNET_OPTION_RECEIVE_TIMEOUT, stall_);
     return std::make_unique<THttpRequest>(opened);
 }
 

@@ -32,6 +32,7 @@ public:
 
 private:
     void* internet_ = nullptr;  // HINTERNET
+    std::chrono::milliseconds stall_;
 };
 
 class THttpRequest {

@@ -26,6 +26,10 @@ bool RemoveFile(const std::string& path);
 // it cannot be read.
 std::string CurrentDirectory();
 
+// True for a path that names its place without the current folder: "/x" on
+// POSIX; "C:\x", "C:/x", "\x" or "\\server\share" on Windows.
+bool IsAbsolutePath(const std::string& path);
+
 // The folder of the running executable, ending in the path separator.
 std::string ProgramFolder();
 

@@ -51,6 +51,13 @@ std::string ProgramFolder() {
     }
 }
 
+bool IsAbsolutePath(const std::string& path) {
+    auto isSeparator = [](char c) { return c == '\\' || c == '/'; };
+    // A path from the root of the current drive ("\x") does not depend on the current folder either.
+    if (!path.empty() && isSeparator(path[0])) return true;
+    return path.size() >= 3 && path[1] == ':' && isSeparator(path[2]);
+}
+
 std::string NativeEntryName(const std::string& name) {
     std::string native = name;
     const bool drivePrefix = native.size() >= 2 && native[1] == ':' &&

@@ -10,13 +10,14 @@ namespace {
 
 // Where the folders of a path begin: after "C:\" or "\\server\share\".
 size_t FirstFolderAt(const std::string& path) {
-    if (path.size() >= 2 && path[1] == ':') return path.size() > 2 && path[2] == kPathSeparator ? 3 : 2;
-    if (path.compare(0, 2, "\\\\") == 0) {
-        const size_t server = path.find(kPathSeparator, 2);
-        const size_t share = server == std::string::npos ? server : path.find(kPathSeparator, server + 1);
+    auto isSeparator = [](char c) { return c == '\\' || c == '/'; };
+    if (path.size() >= 2 && path[1] == ':') return path.size() > 2 && isSeparator(path[2]) ? 3 : 2;
+    if (path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1])) {
+        const size_t server = path.find_first_of(kPathSeparators, 2);
+        const size_t share = server == std::string::npos ? server : path.find_first_of(kPathSeparators, server + 1);
         return share == std::string::npos ? path.size() : share + 1;
     }
-    return path.size() > 0 && path[0] == kPathSeparator ? 1 : 0;
+    return !path.empty() && isSeparator(path[0]) ? 1 : 0;
 }
 
 bool MakeFolder(const std::string& path) {
@@ -28,8 +29,8 @@ bool MakeFolder(const std::string& path) {
 bool ForceDirectories(const std::string& folder) {
     if (folder.empty()) return false;
     if (DirectoryExists(folder)) return true;  // the common case: one look instead of one per level
-    for (size_t at = folder.find(kPathSeparator, FirstFolderAt(folder)); at != std::string::npos;
-         at = folder.find(kPathSeparator, at + 1)) {
+    for (size_t at = folder.find_first_of(kPathSeparators, FirstFolderAt(folder)); at != std::string::npos;
+         at = folder.find_first_of(kPathSeparators, at + 1)) {
         if (!MakeFolder(folder.substr(0, at))) return false;
     }
     if (!MakeFolder(folder)) return false;
@@ -40,7 +41,7 @@ bool PathHasLinkBelow(const std::string& root, const std::string& path) {
     if (root.empty() || path.compare(0, root.size(), root) != 0) return false;
     size_t at = root.size();
     while (at < path.size()) {
-        size_t end = path.find(kPathSeparator, at);
+        size_t end = path.find_first_of(kPathSeparators, at);
         if (end == std::string::npos) end = path.size();
         if (end > at) {
             // Symbolic links and junctions are both reparse points.
