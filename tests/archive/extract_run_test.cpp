@@ -153,7 +153,7 @@ TEST_F(ExtractRun, CancelFromProgressStopsAfterTheCurrentChunk) {
     log_.cancelAtProgress = 1;
     Run({{"big.bin", data}, {"next.bin", "n"}});
     const std::vector<std::string> expected = Lines({"Begin big.bin 1", "Progress 33 33",
-                                                     "Error 25443 " + dir_ + "a.zip big.bin", "End big.bin fail"});
+                                                     "Error 25443 " + frame_test::SlashPath(dir_) + "a.zip big.bin", "End big.bin fail"});
     EXPECT_EQ(log_.lines, expected);
     EXPECT_EQ(ReadFile(target_ + "big.bin"), data.substr(0, 32768));
     EXPECT_FALSE(fs::exists(target_ + "next.bin"));
@@ -170,7 +170,7 @@ TEST_F(ExtractRun, CancelFromOnBeginSkipsTheEntryAndEndsTheRun) {
         log_.lines.push_back("ElapsedTime");
     };
     EXPECT_EQ(Run({{"a.txt", "aaaa"}, {"b.txt", "bbbb"}}), 0);
-    EXPECT_EQ(log_.lines, Lines({"Begin a.txt", "Error 25443 " + dir_ + "a.zip a.txt", "Progress 100 50",
+    EXPECT_EQ(log_.lines, Lines({"Begin a.txt", "Error 25443 " + frame_test::SlashPath(dir_) + "a.zip a.txt", "Progress 100 50",
                                  "ElapsedTime"}));
     EXPECT_EQ(elapsed.size(), 1u);
     EXPECT_FALSE(fs::exists(target_ + "a.txt"));
