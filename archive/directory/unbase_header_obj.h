@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/directory/zip_records.h"
+#include "platform/file_times.h"
 #include "platform/object.h"
 
 #include <array>
@@ -24,10 +25,12 @@ struct TUnBaseHeader {
     TZipEntryRecord Record;
     std::optional<std::array<uint8_t, TZipCentralHeader::kSize>> CentralCopy;  // none from the local walk
     std::string Name;  // the translated entry name
+    std::string RawName;  // the name as the central header stores it; empty from the local walk
     uint16_t Flags = 0;
     uint16_t Method = 0;
     uint32_t Crc32 = 0;
     uint32_t DosDateTime = 0;
+    std::optional<platform::UtcFileTime> ModificationTime;  // from the extra field, when stored there
     uint64_t PackedSize = 0;    // compressed size with its high part
     uint64_t UnpackedSize = 0;  // uncompressed size with its high part
 };

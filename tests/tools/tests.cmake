@@ -8,9 +8,10 @@ if(NOT WIN32)
 endif()
 if(TARGET tools_tests)
   target_compile_definitions(tools_tests PRIVATE QUENDAL_UNZIP_PROGRAM="$<TARGET_FILE:quendal-unzip>")
+  target_sources(tools_tests PRIVATE ${PROJECT_SOURCE_DIR}/tools/quendal_unzip/printable_text.cpp)
   add_dependencies(tools_tests quendal-unzip)
   if(QUENDAL_WINDOWS_UNZIP)
-    gtest_discover_tests(tools_tests TEST_PREFIX "wine." DISCOVERY_TIMEOUT 60
+    gtest_discover_tests(tools_tests TEST_PREFIX "wine." TEST_FILTER "QuendalUnzip.*" DISCOVERY_TIMEOUT 60
                          PROPERTIES TIMEOUT 600 ENVIRONMENT "QUENDAL_UNZIP_PROGRAM=${QUENDAL_WINDOWS_UNZIP}")
   endif()
 endif()
