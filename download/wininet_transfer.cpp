@@ -29,7 +29,8 @@ void SetTimeout(HINTERNET internet, DWORD option, std::chrono::milliseconds limi
 
 }  // namespace
 
-THttpSession::THttpSession(std::string agent, THttpTimeouts timeouts) {
+THttpSession::THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested)
+    : stopRequested_(std::move(stopRequested)) {
     HINTERNET internet = ::InternetOpenA(agent.c_str(), kOpenPreconfigured, nullptr, nullptr, 0);
     if (!internet) return;
     SetTimeout(internet, INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.connect);
@@ -45,16 +46,18 @@ THttpSession::~THttpSession() {
 std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url) {
     // WinINet would also open ftp and file URLs; a download is HTTP.
     if (!internet_ || !(StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://"))) return nullptr;
+    if (stopRequested_ && stopRequested_()) return nullptr;
     HINTERNET opened =
         ::InternetOpenUrlA(static_cast<HINTERNET>(internet_), url.c_str(), nullptr, 0, kReloadFromServer, 0);
     if (!opened) return nullptr;
     // Set once more on the open URL: some WinINet versions give a request only
     // the limits set on the request itself.
     SetTimeout(opened, INTERNET_OPTION_RECEIVE_TIMEOUT, stall_);
-    return std::make_unique<THttpRequest>(opened);
+    return std::make_unique<THttpRequest>(opened, stopRequested_);
 }
 
-THttpRequest::THttpRequest(void* url) : url_(url) {}
+THttpRequest::THttpRequest(void* url, THttpStopQuery stopRequested)
+    : url_(url), stopRequested_(std::move(stopRequested)) {}
 
 THttpRequest::~THttpRequest() { ::InternetCloseHandle(static_cast<HINTERNET>(url_)); }
 
@@ -80,6 +83,10 @@ int64_t THttpRequest::Read(void* buffer, size_t count) {
     char* out = static_cast<char*>(buffer);
     size_t copied = 0;
     while (copied < count) {
+        if (stopRequested_ && stopRequested_()) {
+            failed_ = true;
+            break;
+        }
         const DWORD wanted = static_cast<DWORD>(std::min<size_t>(count - copied, MAXDWORD));
         DWORD got = 0;
         if (!::InternetReadFile(static_cast<HINTERNET>(url_), out + copied, wanted, &got)) {

@@ -17,7 +17,9 @@ class THttpRequest;
 
 class THttpSession {
 public:
-    THttpSession(std::string agent, THttpTimeouts timeouts);
+    // WinINet blocks inside its calls, so a stop is seen between them: before
+    // the open and before each read.
+    THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested = {});
     ~THttpSession();
     THttpSession(const THttpSession&) = delete;
     THttpSession& operator=(const THttpSession&) = delete;
@@ -33,11 +35,13 @@ public:
 private:
     void* internet_ = nullptr;  // HINTERNET
     std::chrono::milliseconds stall_;
+    THttpStopQuery stopRequested_;
 };
 
 class THttpRequest {
 public:
-    explicit THttpRequest(void* url);  // takes the HINTERNET of the open URL
+    // Takes the HINTERNET of the open URL.
+    THttpRequest(void* url, THttpStopQuery stopRequested);
     ~THttpRequest();
     THttpRequest(const THttpRequest&) = delete;
     THttpRequest& operator=(const THttpRequest&) = delete;
@@ -53,5 +57,6 @@ public:
 
 private:
     void* url_;  // HINTERNET
+    THttpStopQuery stopRequested_;
     bool failed_ = false;
 };
