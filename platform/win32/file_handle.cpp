@@ -46,6 +46,12 @@ int CreateFileHandle(const std::string& path) {
         ::SetLastError(ERROR_ACCESS_DENIED);
         return -1;
     }
+    // Never through a symbolic link or junction: an extracted file must land
+    // where its name says.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        ::SetLastError(ERROR_CANT_ACCESS_FILE);
+        return -1;
+    }
     // Without sharing: nobody reads a half-written output file.
     HANDLE handle = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
