@@ -38,7 +38,7 @@ std::string FlagFilePath(const std::string& fileName, const std::string& program
     std::string path;
     if (fileName.empty())
         path = programFolder + "vkr.dat";
-    else if (fileName.find(platform::kPathSeparator) == std::string::npos)
+    else if (fileName.find_first_of(platform::kPathSeparators) == std::string::npos)
         path = programFolder + fileName;
     else
         path = fileName;

@@ -1,11 +1,15 @@
 # Each source folder is one library; its sources are picked up by glob so that
 # adding a class never means editing a shared list.
 function(quendal_library name)
-  cmake_parse_arguments(ARG "" "" "DIRS;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DIRS;DEPS;EXCLUDE" ${ARGN})
   set(sources "")
   foreach(dir IN LISTS ARG_DIRS)
     file(GLOB found CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp")
     list(APPEND sources ${found})
+  endforeach()
+  # EXCLUDE names files (relative to the folder) that another platform's build takes.
+  foreach(excluded IN LISTS ARG_EXCLUDE)
+    list(FILTER sources EXCLUDE REGEX "/${excluded}$")
   endforeach()
   if(sources)
     add_library(${name} STATIC ${sources})

@@ -2,7 +2,7 @@
 
 #include "download/download_item.h"
 #include "download/file_writer.h"
-#include "download/http_transfer.h"
+#include "download/http_adapter.h"
 #include "platform/object.h"
 
 #include <cstdint>

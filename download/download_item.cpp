@@ -2,6 +2,8 @@
 
 #include "platform/file_system.h"
 
+#include <string_view>
+
 #include <algorithm>
 
 TDownLoadItem::TDownLoadItem(TDownLoadItems* collection, int id) : collection_(collection), id_(id) {}
@@ -14,7 +16,8 @@ void TDownLoadItem::SetURL(const std::string& value) {
 
 void TDownLoadItem::SetLocalDir(const std::string& value) {
     localDir_ = value;
-    if (!localDir_.empty() && localDir_.back() != platform::kPathSeparator) localDir_ += platform::kPathSeparator;
+    if (!localDir_.empty() && std::string_view(platform::kPathSeparators).find(localDir_.back()) == std::string_view::npos)
+        localDir_ += platform::kPathSeparator;
 }
 
 void TDownLoadItem::Assign(const TObject* source) {

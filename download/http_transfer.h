@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include "download/http_timeouts.h"
+
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -19,17 +21,7 @@
 // bytes. Only the bytes of a small transfer buffer are ever held, however long the
 // body: the transfer is paused while the reader has not caught up.
 
-// How long a transfer may wait before it counts as failed.
-struct THttpTimeouts {
-    std::chrono::milliseconds connect{60000};  // to establish the connection
-    std::chrono::milliseconds stall{60000};    // without receiving a single byte
-};
-
 class THttpRequest;
-
-// Asked while a transfer waits for the network: true ends the wait at once,
-// and the open or read fails.
-using THttpStopQuery = std::function<bool()>;
 
 class THttpSession {
 public:

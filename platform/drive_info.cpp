@@ -4,7 +4,7 @@
 
 namespace platform {
 
-DriveInfo& SystemDrives();  // platform/posix/drive_info_posix.cpp
+DriveInfo& SystemDrives();  // in the platform's own folder
 
 namespace {
 DriveInfo*& Replacement() {

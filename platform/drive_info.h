@@ -62,4 +62,9 @@ using DriveNotAccessiblePrompt = std::function<bool(const std::string& text)>;
 void SetDriveNotAccessiblePrompt(DriveNotAccessiblePrompt prompt);
 bool AskRetryDriveNotAccessible(const std::string& text);
 
+// The system's Retry/Cancel message box with an error icon, for a native GUI
+// to install as the prompt; true for Retry. Where the system has no message
+// box of its own (POSIX), the answer is Cancel.
+bool AskRetryInMessageBox(const std::string& caption, const std::string& text);
+
 }  // namespace platform

@@ -5,7 +5,15 @@
 namespace platform {
 
 // The separator of native paths; rules that speak of "\" use this.
+// Every character that separates folders in a path a user gives: Windows
+// takes "/" as well as its own "\\".
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+inline constexpr const char* kPathSeparators = "\\/";
+#else
 inline constexpr char kPathSeparator = '/';
+inline constexpr const char* kPathSeparators = "/";
+#endif
 
 bool FileExists(const std::string& path);       // exists and is not a folder
 bool DirectoryExists(const std::string& path);
@@ -18,7 +26,16 @@ bool RemoveFile(const std::string& path);
 // it cannot be read.
 std::string CurrentDirectory();
 
+// True for a path that names its place without the current folder: "/x" on
+// POSIX; "C:\x", "C:/x", "\x" or "\\server\share" on Windows.
+bool IsAbsolutePath(const std::string& path);
+
 // The folder of the running executable, ending in the path separator.
 std::string ProgramFolder();
+
+// An archive entry name made fit for this system's file names. On Windows a
+// ":" after a leading drive prefix would name an alternate data stream of the
+// file, so it becomes "_"; elsewhere ":" is an ordinary character.
+std::string NativeEntryName(const std::string& name);
 
 }  // namespace platform

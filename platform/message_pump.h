@@ -9,4 +9,9 @@ namespace platform {
 void SetMessagePump(std::function<void()> pump);
 void ProcessMessages();
 
+// Dispatches every window message waiting for the calling thread, for a GUI
+// made of native windows to install as its pump. A no-op where the GUI
+// toolkit pumps its own events.
+void PumpSystemMessages();
+
 }  // namespace platform

@@ -1,14 +1,32 @@
 #!/usr/bin/env bash
-# Installs what is missing, configures, builds and runs every test.
+# Installs what is missing, builds the Linux programs (build/) and the Windows
+# programs (build-win/, cross-compiled with mingw-w64), and runs every test:
+# the Windows tests under Wine, and the command-line tool's tests once more
+# against quendal-unzip.exe under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUENDAL_BUILD_DIR:-$root/build}
+build_win=${QUENDAL_WIN_BUILD_DIR:-$root/build-win}
+jobs=$(nproc)
 
 "$root/scripts/deps.sh"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+cmake -S "$root" -B "$build_win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DQUENDAL_BUILD_BENCH=OFF
+# The Wine prefix lives in the build folder; it is made once per run, before
+# the build discovers the Windows tests by running them.
+export WINEPREFIX="$build_win/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+stop_wine() { wineserver -k 2>/dev/null || true; }
+trap stop_wine EXIT
+wineboot -i >/dev/null 2>&1
+cmake --build "$build_win"
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQUENDAL_WINDOWS_UNZIP="$build_win/wine-run.sh $build_win/tools/quendal_unzip/quendal-unzip.exe"
 cmake --build "$build"
-cd "$build"
-ctest --output-on-failure -j"$(nproc)"
+
+(cd "$build" && ctest --output-on-failure -j"$jobs")
+(cd "$build_win" && ctest --output-on-failure -j"$jobs")
 
 # A short run of every fuzz target keeps them building and alive; long runs
 # are scripts/fuzz.sh with more seconds.

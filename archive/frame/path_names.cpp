@@ -3,6 +3,8 @@
 #include "platform/ascii.h"
 #include "platform/file_system.h"
 
+#include <string_view>
+
 namespace {
 
 bool HasDrivePrefix(const std::string& path) {
@@ -10,7 +12,7 @@ bool HasDrivePrefix(const std::string& path) {
 }
 
 size_t LastDelimiter(const std::string& path) {
-    const size_t separator = path.rfind(platform::kPathSeparator);
+    const size_t separator = path.find_last_of(platform::kPathSeparators);
     if (separator != std::string::npos) return separator;
     return HasDrivePrefix(path) ? 1 : std::string::npos;
 }
@@ -28,12 +30,14 @@ std::string ExtractFileName(const std::string& path) {
 }
 
 std::string IncludeTrailingSeparator(const std::string& path) {
-    if (path.empty() || path.back() == platform::kPathSeparator) return path;
+    if (path.empty() || std::string_view(platform::kPathSeparators).find(path.back()) != std::string_view::npos)
+        return path;
     return path + platform::kPathSeparator;
 }
 
 size_t RootPrefixLength(const std::string& name) {
     size_t length = HasDrivePrefix(name) ? 2 : 0;
-    while (length < name.size() && name[length] == platform::kPathSeparator) ++length;
+    while (length < name.size() && std::string_view(platform::kPathSeparators).find(name[length]) != std::string_view::npos)
+        ++length;
     return length;
 }

@@ -103,7 +103,7 @@ void TZipCommon::BuildOutputPath(const std::string& name) {
         outputPath_.clear();
         return;
     }
-    outputPath_ = name;
+    outputPath_ = platform::NativeEntryName(name);
     if (extractDir_.empty()) {
         SetExtractDir(ExtractFilePath(ArchiveFile()));
         if (extractDir_.empty()) SetExtractDir(platform::CurrentDirectory());

@@ -202,4 +202,6 @@ DriveInfo& SystemDrives() {
     return drives;
 }
 
+bool AskRetryInMessageBox(const std::string&, const std::string&) { return false; }
+
 }  // namespace platform

@@ -17,9 +17,3 @@ std::string ErrorText(int code) {
 }
 
 }  // namespace platform
-
-EInOutError::EInOutError(int errorCode)
-    : EInOutError(errorCode, platform::ErrorText(errorCode)) {}
-
-EInOutError::EInOutError(int errorCode, const std::string& message)
-    : std::runtime_error(message), errorCode_(errorCode) {}

@@ -37,4 +37,8 @@ std::string ProgramFolder() {
     return exe.substr(0, exe.rfind(kPathSeparator) + 1);
 }
 
+bool IsAbsolutePath(const std::string& path) { return !path.empty() && path.front() == kPathSeparator; }
+
+std::string NativeEntryName(const std::string& name) { return name; }
+
 }  // namespace platform

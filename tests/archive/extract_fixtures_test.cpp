@@ -54,7 +54,7 @@ TEST_P(ExtractFixture, EntriesMatchTheManifest) {
     unzip.SetExtractDir(target);
     unzip.SetPasswords({"zipfixtures"});
     std::map<std::string, bool> verdicts;
-    unzip.OnEnd = [&](TObject*, const std::string& file, bool pass) { verdicts[file.substr(target.size())] = pass; };
+    unzip.OnEnd = [&](TObject*, const std::string& file, bool pass) { verdicts[frame_test::SlashPath(file).substr(target.size())] = pass; };
     std::vector<int32_t> errors;
     unzip.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int32_t code) {
         errors.push_back(code);

@@ -135,7 +135,9 @@ public:
 
     // Names below the target folder are shown relative to it.
     std::string Short(const std::string& path) const {
-        return !folder.empty() && path.rfind(folder, 0) == 0 ? path.substr(folder.size()) : path;
+        const std::string base = frame_test::SlashPath(folder);
+        const std::string name = frame_test::SlashPath(path);
+        return !base.empty() && name.rfind(base, 0) == 0 ? name.substr(base.size()) : name;
     }
 
     std::vector<std::string> lines;

@@ -2,16 +2,26 @@
 
 // Small helpers shared by the frame, cipher, matcher and stream tests.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
-#include <stdlib.h>
+#include "platform/file_system.h"
 
 namespace frame_test {
+
+// A path with the system's separators written as "/", so that expectations
+// read the same on every system.
+inline std::string SlashPath(std::string path) {
+    std::replace(path.begin(), path.end(), platform::kPathSeparator, '/');
+    return path;
+}
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;

@@ -21,7 +21,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kProgram = QUENDAL_UNZIP_PROGRAM;
+// The program as built, unless the environment names another command that
+// runs it (the Windows build under Wine).
+const std::string kProgram = std::getenv("QUENDAL_UNZIP_PROGRAM") ? std::getenv("QUENDAL_UNZIP_PROGRAM")
+                                                                    : QUENDAL_UNZIP_PROGRAM;
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     fs::create_directories(fs::path(path).parent_path());

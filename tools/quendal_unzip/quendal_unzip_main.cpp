@@ -2,11 +2,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/command_line.h"
 #include "unzip_options.h"
 #include "unzip_session.h"
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    platform::UseUtf8Console();
+    const std::vector<std::string> args = platform::CommandLineArguments(argc, argv);
     UnzipOptions options;
     std::string error;
     if (!ParseUnzipOptions(args, options, error)) {

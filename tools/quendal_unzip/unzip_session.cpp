@@ -64,7 +64,7 @@ bool UnzipSession::OpenArchive() {
         std::fprintf(stderr, "quendal-unzip: cannot find or open %s\n", Printable(options_.archive).c_str());
         return false;
     }
-    if (name.front() != platform::kPathSeparator) name = platform::CurrentDirectory() + name;
+    if (!platform::IsAbsolutePath(name)) name = platform::CurrentDirectory() + name;
     unzip_.SetArchiveFile(name);
     if (!IsZipArchive(unzip_.ArcType())) {
         std::fprintf(stderr, "quendal-unzip: %s is not a ZIP archive (%s)\n", Printable(name).c_str(),
@@ -167,7 +167,7 @@ void UnzipSession::InstallHandlers() {
                     case 'N': overwriteNone_ = true; break;
                     case 'r':
                         if (platform::ReadTerminalLine("new name: ", true, newFileName) && !newFileName.empty()) {
-                            if (newFileName.front() != platform::kPathSeparator)
+                            if (!platform::IsAbsolutePath(newFileName))
                                 newFileName = unzip_.ExtractDir() + newFileName;
                             mode = omOverwrite;
                         }
@@ -267,7 +267,7 @@ int UnzipSession::List() {
 
 int UnzipSession::Extract() {
     std::string folder = options_.extractDir.empty() ? platform::CurrentDirectory() : options_.extractDir;
-    if (folder.front() != platform::kPathSeparator) folder = platform::CurrentDirectory() + folder;
+    if (!platform::IsAbsolutePath(folder)) folder = platform::CurrentDirectory() + folder;
     if (!platform::ForceDirectories(folder)) {
         std::fprintf(stderr, "quendal-unzip: cannot create %s\n", Printable(folder).c_str());
         return kArchiveError;
