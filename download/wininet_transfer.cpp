@@ -29,7 +29,8 @@ void SetTimeout(HINTERNET internet, DWORD option, std::chrono::milliseconds limi
 
 }  // namespace
 
-THttpSession::THttpSession(std::string agent, THttpTimeouts timeouts) {
+THttpSession::THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested)
+    : stopRequested_(std::move(stopRequested)) {
     HINTERNET internet = ::InternetOpenA(agent.c_str(), kOpenPreconfigured, nullptr, nullptr, 0);
     if (!internet) return;
     SetTimeout(internet, INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.connect);
@@ -45,6 +46,7 @@ THttpSession::~THttpSession() {
 std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url) {
     // WinINet would also open ftp and file URLs; a download is HTTP.
     if (!internet_ || !(StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://"))) return nullptr;
+    if (stopRequested_ && stopRequested_()) return nullptr;
     HINTERNET opened =
         ::InternetOpenUrlA(static_cast<HINTERNET>(internet_), url.c_str(), nullptr, 0, kReloadFromServer, 0);
     if (!opened) return nullptr;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,9 +16,13 @@
 
 class THttpRequest;
 
+// Asked before a URL is opened: true fails the open. WinINet's own waits
+// cannot be interrupted from the calling thread.
+using THttpStopQuery = std::function<bool()>;
+
 class THttpSession {
 public:
-    THttpSession(std::string agent, THttpTimeouts timeouts);
+    THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested = {});
     ~THttpSession();
     THttpSession(const THttpSession&) = delete;
     THttpSession& operator=(const THttpSession&) = delete;
@@ -33,6 +38,7 @@ public:
 private:
     void* internet_ = nullptr;  // HINTERNET
     std::chrono::milliseconds stall_;
+    THttpStopQuery stopRequested_;
 };
 
 class THttpRequest {
