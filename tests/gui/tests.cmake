@@ -6,6 +6,7 @@ if(TARGET quendal_gui)
   file(GLOB gui_test_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/*.cpp")
   add_executable(gui_tests ${gui_test_sources})
   target_link_libraries(gui_tests PRIVATE quendal_gui GTest::gtest GTest::gmock PkgConfig::CPP_HTTPLIB Threads::Threads)
+  target_include_directories(gui_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
   target_compile_definitions(gui_tests PRIVATE
     QUENDAL_BUILD_DIR="${PROJECT_BINARY_DIR}"
     QUENDAL_UPDATER_BINARY="$<TARGET_FILE:quendal-updater>"
