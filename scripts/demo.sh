@@ -46,6 +46,11 @@ on_display() {
     [ "$pictured" = yes ] || { echo "demo: the archive did not arrive" >&2; return 1; }
 }
 
+# The same run with the Windows programs under Wine.
+if [ "${1:-}" = --windows ]; then
+    exec "$root/scripts/demo-windows.sh"
+fi
+
 if [ "${1:-}" = --on-display ]; then
     on_display
     exit
