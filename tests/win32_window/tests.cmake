@@ -18,3 +18,12 @@ if(WIN32 AND TARGET quendal_win32_window)
   gtest_discover_tests(win32_window_tests DISCOVERY_TIMEOUT 60 PROPERTIES
     TIMEOUT 300 FIXTURES_REQUIRED win32_display RESOURCE_LOCK win32_display)
 endif()
+if(WIN32 AND TARGET quendal-updater)
+  # quendal-updater.exe end to end, against a server on the Linux side at port 280.
+  foreach(mode full close-early)
+    add_test(NAME win32_updater_program_${mode}
+             COMMAND ${CMAKE_CURRENT_LIST_DIR}/updater_program_test.sh ${PROJECT_BINARY_DIR} ${mode})
+    set_tests_properties(win32_updater_program_${mode} PROPERTIES
+      TIMEOUT 180 FIXTURES_REQUIRED win32_display RESOURCE_LOCK "quendal_updater_env;win32_display")
+  endforeach()
+endif()
