@@ -14,6 +14,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# pkg-config may only find packages built for the target, never the build
+# machine's own (a library found there would be a Linux one).
+set(ENV{PKG_CONFIG_LIBDIR} /usr/${mingw_prefix}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")
+
 # Static zlib, runtime and thread library: no DLL has to travel beside the programs.
 set(ZLIB_USE_STATIC_LIBS ON)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")

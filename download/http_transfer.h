@@ -23,10 +23,6 @@
 
 class THttpRequest;
 
-// Asked while a transfer waits for the network: true ends the wait at once,
-// and the open or read fails.
-using THttpStopQuery = std::function<bool()>;
-
 class THttpSession {
 public:
     THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested = {});

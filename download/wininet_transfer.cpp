@@ -53,10 +53,11 @@ std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url) {
     // Set once more on the open URL: some WinINet versions give a request only
     // the limits set on the request itself.
     SetTimeout(opened, INTERNET_OPTION_RECEIVE_TIMEOUT, stall_);
-    return std::make_unique<THttpRequest>(opened);
+    return std::make_unique<THttpRequest>(opened, stopRequested_);
 }
 
-THttpRequest::THttpRequest(void* url) : url_(url) {}
+THttpRequest::THttpRequest(void* url, THttpStopQuery stopRequested)
+    : url_(url), stopRequested_(std::move(stopRequested)) {}
 
 THttpRequest::~THttpRequest() { ::InternetCloseHandle(static_cast<HINTERNET>(url_)); }
 
@@ -82,6 +83,10 @@ int64_t THttpRequest::Read(void* buffer, size_t count) {
     char* out = static_cast<char*>(buffer);
     size_t copied = 0;
     while (copied < count) {
+        if (stopRequested_ && stopRequested_()) {
+            failed_ = true;
+            break;
+        }
         const DWORD wanted = static_cast<DWORD>(std::min<size_t>(count - copied, MAXDWORD));
         DWORD got = 0;
         if (!::InternetReadFile(static_cast<HINTERNET>(url_), out + copied, wanted, &got)) {

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,12 +15,10 @@
 
 class THttpRequest;
 
-// Asked before a URL is opened: true fails the open. WinINet's own waits
-// cannot be interrupted from the calling thread.
-using THttpStopQuery = std::function<bool()>;
-
 class THttpSession {
 public:
+    // WinINet blocks inside its calls, so a stop is seen between them: before
+    // the open and before each read.
     THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested = {});
     ~THttpSession();
     THttpSession(const THttpSession&) = delete;
@@ -43,7 +40,8 @@ private:
 
 class THttpRequest {
 public:
-    explicit THttpRequest(void* url);  // takes the HINTERNET of the open URL
+    // Takes the HINTERNET of the open URL.
+    THttpRequest(void* url, THttpStopQuery stopRequested);
     ~THttpRequest();
     THttpRequest(const THttpRequest&) = delete;
     THttpRequest& operator=(const THttpRequest&) = delete;
@@ -59,5 +57,6 @@ public:
 
 private:
     void* url_;  // HINTERNET
+    THttpStopQuery stopRequested_;
     bool failed_ = false;
 };

@@ -6,8 +6,9 @@
 #include "platform/win32/win32_handle.h"
 
 namespace platform {
+namespace {
 
-bool SetFileWriteTime(int handle, const LocalDateTime& time) {
+bool ToFileTime(const LocalDateTime& time, FILETIME& universal) {
     SYSTEMTIME local {};
     local.wYear = static_cast<WORD>(time.year);
     local.wMonth = static_cast<WORD>(time.month);
@@ -15,9 +16,44 @@ bool SetFileWriteTime(int handle, const LocalDateTime& time) {
     local.wHour = static_cast<WORD>(time.hour);
     local.wMinute = static_cast<WORD>(time.minute);
     local.wSecond = static_cast<WORD>(time.second);
-    FILETIME localTime, universal;
-    if (!::SystemTimeToFileTime(&local, &localTime) || !::LocalFileTimeToFileTime(&localTime, &universal)) return false;
+    FILETIME localTime;
+    return ::SystemTimeToFileTime(&local, &localTime) && ::LocalFileTimeToFileTime(&localTime, &universal);
+}
+
+// File times count 100 ns steps from 1601-01-01, 11644473600 s before 1970.
+FILETIME ToFileTime(const UtcFileTime& time) {
+    const uint64_t ticks = static_cast<uint64_t>(time.seconds + 11644473600LL) * 10000000u + time.nanoseconds / 100u;
+    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+// A folder needs backup semantics to be opened; a link is stamped itself.
+bool SetPathTime(const std::string& path, const FILETIME& time) {
+    HANDLE handle = ::CreateFileW(Widen(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool stamped = ::SetFileTime(handle, nullptr, nullptr, &time) != 0;
+    ::CloseHandle(handle);
+    return stamped;
+}
+
+}  // namespace
+
+bool SetFileWriteTime(int handle, const LocalDateTime& time) {
+    FILETIME universal;
+    return ToFileTime(time, universal) && ::SetFileTime(FromIntHandle(handle), nullptr, nullptr, &universal) != 0;
+}
+
+bool SetFileWriteTimeUtc(int handle, const UtcFileTime& time) {
+    const FILETIME universal = ToFileTime(time);
     return ::SetFileTime(FromIntHandle(handle), nullptr, nullptr, &universal) != 0;
+}
+
+bool SetPathWriteTimeUtc(const std::string& path, const UtcFileTime& time) { return SetPathTime(path, ToFileTime(time)); }
+
+bool SetPathWriteTime(const std::string& path, const LocalDateTime& time) {
+    FILETIME universal;
+    return ToFileTime(time, universal) && SetPathTime(path, universal);
 }
 
 bool GetFileCreationTime(const std::string& path, LocalDateTime& time) {

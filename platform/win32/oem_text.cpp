@@ -43,14 +43,19 @@ std::string OemToUtf8(std::string_view oemText) {
     std::wstring wide;
     if (AppendStrict(codePage, oemText, wide)) return Narrow(wide);
     // Character by character: a byte that starts no valid character becomes
-    // one "?", and the rest still converts.
+    // the replacement character and its value in hex, so that names differing
+    // only there stay apart; the rest still converts.
     wide.clear();
     for (size_t i = 0; i < oemText.size();) {
         const size_t width = ::IsDBCSLeadByteEx(codePage, static_cast<BYTE>(oemText[i])) ? 2 : 1;
         if (i + width <= oemText.size() && AppendStrict(codePage, oemText.substr(i, width), wide)) {
             i += width;
         } else {
-            wide += L'?';
+            static const wchar_t kHex[] = L"0123456789ABCDEF";
+            const auto byte = static_cast<unsigned char>(oemText[i]);
+            wide += L'\uFFFD';
+            wide += kHex[byte >> 4];
+            wide += kHex[byte & 15];
             ++i;
         }
     }

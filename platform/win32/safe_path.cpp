@@ -5,6 +5,9 @@
 #include "platform/file_system.h"
 #include "platform/win32/wide_text.h"
 
+// The system headers map this name to the wide variant of their own function.
+#undef CreateSymbolicLink
+
 namespace platform {
 namespace {
 
@@ -52,6 +55,16 @@ bool PathHasLinkBelow(const std::string& root, const std::string& path) {
         at = end + 1;
     }
     return false;
+}
+
+bool CreateSymbolicLink(const std::string& target, const std::string& linkPath) {
+    // Windows needs to know whether the link leads to a folder; without
+    // developer mode, making links needs a privilege.
+    const DWORD attributes = ::GetFileAttributesW(Widen(target).c_str());
+    DWORD flags = SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        flags |= SYMBOLIC_LINK_FLAG_DIRECTORY;
+    return ::CreateSymbolicLinkW(Widen(linkPath).c_str(), Widen(target).c_str(), flags) != 0;
 }
 
 }  // namespace platform
