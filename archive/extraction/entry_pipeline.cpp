@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 
+#include "archive/decoders/legacy_decoder.h"
 #include "archive/volumes/disk_spann_obj.h"
 #include "archive/frame/dos_date_time.h"
 #include "archive/frame/error_codes.h"
@@ -398,11 +399,38 @@ bool TUnZip::DecodeEntry(std::unique_ptr<TFileStream32>& archive, TStream32& out
                     }
                     case 8: ExtractDeflate(archive, output); break;
                     case 9: ExtractDeflate64(archive, output); break;
-                    // Shrink (1), Reduce (2-5) and Implode (6) have no decoder here yet.
-                    default:
-                        ReportError(outputPath_, "", "0", ErrorCode::UnsupportedMethod);
-                        entryFailed_ = true;
+                    default: {
+                        if (!IsLegacyMethod(entryDescriptor_.method)) {
+                            ReportError(outputPath_, "", "0", ErrorCode::UnsupportedMethod);
+                            entryFailed_ = true;
+                            break;
+                        }
+                        auto readPacked = [&](uint8_t* buffer, int32_t capacity) {
+                            if (IsCancelled()) entryOutput_.packedBytesLeft = 0;
+                            const auto want = static_cast<int32_t>(
+                                std::min<uint64_t>(entryOutput_.packedBytesLeft, static_cast<uint64_t>(capacity)));
+                            if (want == 0) return 0;
+                            const int32_t got = ReadIn(*archive, buffer, want, kNoCrc, entryDescriptor_.Encrypted());
+                            entryOutput_.packedBytesLeft -= static_cast<uint64_t>(got);
+                            return got;
+                        };
+                        auto writePlain = [&](const uint8_t* data, int32_t count) {
+                            std::copy_n(data, count, entryOutput_.buffer.begin());
+                            entryOutput_.fill = count;
+                            entryOutput_.bytesPut += static_cast<uint64_t>(count);
+                            FlushOutput();
+                            return !IsCancelled();
+                        };
+                        DecodeLegacyEntry(entryDescriptor_.method, entryDescriptor_.flags, entryDescriptor_.unpackedSize,
+                                          readPacked, writePlain, [&](const LegacyResult& error) {
+                                              entryFailed_ = true;
+                                              if (error.raised)
+                                                  RaiseError(outputPath_, "", "0", error.code);
+                                              else
+                                                  ReportError(outputPath_, "", "0", error.code);
+                                          });
                         break;
+                    }
                 }
             } catch (...) {
                 // A fatal data error of the decoder ends the entry; the CRC check reports it.
