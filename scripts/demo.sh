@@ -114,6 +114,11 @@ on_display() {
     echo "   every file of the update is in place; the archive is gone"
 }
 
+# The same run with the Windows programs under Wine.
+if [ "${1:-}" = --windows ]; then
+    exec "$root/scripts/demo-windows.sh"
+fi
+
 if [ "${1:-}" = --on-display ]; then
     on_display
     exit

@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libcurl4-openssl-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
-  qt6-base-dev fonts-nanum xvfb xauth
+  qt6-base-dev fonts-nanum xvfb xauth imagemagick
   zip unzip 7zip libarchive-tools python3 curl libdeflate-dev time
   clang libclang-rt-14-dev iproute2
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64

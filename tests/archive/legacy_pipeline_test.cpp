@@ -39,7 +39,7 @@ protected:
         entry.packedData = packed;
         std::string zip = extract_test::BuildZip({entry});
         SetFlags(zip, flags);
-        frame_test::WriteFile(folder_ / "a.zip", zip);
+        frame_test::WriteFile((folder_ / "a.zip").string(), zip);
         TUnZip unzip;
         EventLog log(unzip);
         log.folder = target_;

@@ -11,6 +11,8 @@
 #include <QTreeWidget>
 
 #include <filesystem>
+#include <map>
+#include <random>
 
 #include "../app/archive_server.h"
 #include "../app/program_folder_files.h"
@@ -22,6 +24,7 @@
 #include "archive/frame/unzip.h"
 #include "platform/message_pump.h"
 #include "support/temp_folder.h"
+#include "support/updater_window_layout.h"
 
 namespace fs = std::filesystem;
 
@@ -43,6 +46,14 @@ bool InBlue(QWidget& widget) {
     return false;
 }
 
+// The text a label, group box or button shows.
+QString Caption(QWidget& widget) {
+    if (auto* label = qobject_cast<QLabel*>(&widget)) return label->text();
+    if (auto* group = qobject_cast<QGroupBox*>(&widget)) return group->title();
+    if (auto* button = qobject_cast<QAbstractButton*>(&widget)) return button->text();
+    return QString();
+}
+
 class UpdaterWindowTest : public ::testing::Test {
 protected:
     ~UpdaterWindowTest() override { platform::SetMessagePump([] { QCoreApplication::processEvents(); }); }
@@ -61,66 +72,46 @@ TEST_F(UpdaterWindowTest, LayoutAndInitialStateOfEveryControl) {
     TfrmUpdater window(kUnreachableUrl, Folder());
     SavePicture(window, "updater-initial.png");
 
-    EXPECT_EQ(window.windowTitle(), QStringLiteral("Quendal Design 설치하기"));
-    EXPECT_EQ(window.size(), QSize(657, 339));
+    EXPECT_EQ(window.windowTitle(), QString::fromUtf8(updater_layout::kWindowCaption));
+    EXPECT_EQ(window.size(), QSize(updater_layout::kClientWidth, updater_layout::kClientHeight));
     EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "fixed border";
     EXPECT_TRUE(window.windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(window.geometry().center(), QGuiApplication::primaryScreen()->availableGeometry().center());
-    EXPECT_EQ(window.font().pixelSize(), 13);
-    EXPECT_EQ(window.font().families().value(0), QStringLiteral("맑은 고딕"));
+    EXPECT_EQ(window.font().pixelSize(), updater_layout::kWindowFontPixels);
+    EXPECT_EQ(window.font().families().value(0), QString::fromUtf8(updater_layout::kWindowFont));
     EXPECT_TRUE(window.windowIcon().availableSizes().contains(QSize(48, 48)));
     EXPECT_EQ(window.backgroundRole(), QPalette::Button);
 
-    struct Expected {
-        const char* name;
-        QWidget* widget;
-        QWidget* parent;
-        QRect bounds;
-        bool visible;
-        bool enabled;
-    };
-    const Expected controls[] = {
-        {"Bevel1", window.Bevel1, &window, {227, 0, 2, 339}, true, true},
-        {"Panel2", window.Panel2, &window, {0, 0, 227, 339}, true, true},
-        {"Image1", window.Image1, window.Panel2, {0, 0, 227, 339}, true, true},
-        {"pnlRight", window.pnlRight, &window, {229, 0, 428, 339}, true, true},
-        {"labDown", window.labDown, window.pnlRight,
-         {14, 19, window.labDown->fontMetrics().horizontalAdvance(window.labDown->text()), 17}, true, true},
-        {"lblBytes", window.lblBytes, window.pnlRight, {398, 76, 0, 13}, true, true},
-        {"lbNum", window.lbNum, window.pnlRight, {15, -1, 5, 17}, false, true},
-        {"Bevel2", window.Bevel2, window.pnlRight, {12, 257, 352, 2}, true, true},
-        {"DownList", window.DownList, window.pnlRight, {96, 136, 297, 97}, false, true},
-        {"pBar", window.pBar, window.pnlRight, {13, 43, 385, 17}, true, true},
-        {"labUnzip", window.labUnzip, window.pnlRight, {13, 96, 388, 122}, false, true},
-        {"Gauge1", window.Gauge1, window.labUnzip, {18, 30, 352, 17}, true, true},
-        {"Gauge2", window.Gauge2, window.labUnzip, {18, 81, 352, 17}, true, true},
-        {"lbState", window.lbState, window.labUnzip,
-         {18, 58, window.lbState->fontMetrics().horizontalAdvance(window.lbState->text()), 17}, true, true},
-        {"btnCancel", window.btnCancel, window.pnlRight, {176, 275, 73, 45}, true, true},
-        {"btnRedown", window.btnRedown, window.pnlRight, {256, 275, 73, 45}, true, false},
-        {"btnClose", window.btnClose, window.pnlRight, {336, 275, 73, 45}, true, true},
-    };
-    for (const Expected& c : controls) {
+    // Every control against the table the native window's test uses too.
+    const std::map<std::string, QWidget*> widgets = {
+        {"window", &window},           {"Bevel1", window.Bevel1},       {"Panel2", window.Panel2},
+        {"Image1", window.Image1},     {"pnlRight", window.pnlRight},   {"labDown", window.labDown},
+        {"lblBytes", window.lblBytes}, {"lbNum", window.lbNum},         {"Bevel2", window.Bevel2},
+        {"DownList", window.DownList}, {"pBar", window.pBar},           {"labUnzip", window.labUnzip},
+        {"Gauge1", window.Gauge1},     {"Gauge2", window.Gauge2},       {"lbState", window.lbState},
+        {"btnCancel", window.btnCancel}, {"btnRedown", window.btnRedown}, {"btnClose", window.btnClose}};
+    for (const updater_layout::TExpectedControl& c : updater_layout::kControls) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.widget->parentWidget(), c.parent);
-        EXPECT_EQ(c.widget->geometry(), c.bounds);
-        EXPECT_EQ(!c.widget->isHidden(), c.visible);
-        EXPECT_EQ(c.widget->isEnabled(), c.enabled);
+        QWidget* widget = widgets.at(c.name);
+        EXPECT_EQ(widget->parentWidget(), widgets.at(c.parent));
+        EXPECT_EQ(!widget->isHidden(), c.visible);
+        EXPECT_EQ(widget->isEnabled(), c.enabled);
+        const QString caption = c.caption ? QString::fromUtf8(c.caption) : QString();
+        const TControlBounds placed =
+            updater_layout::Placed(c, widget->fontMetrics().horizontalAdvance(caption));
+        EXPECT_EQ(widget->geometry(), QRect(placed.left, placed.top, placed.width, placed.height));
+        if (!c.caption) continue;
+        EXPECT_EQ(Caption(*widget), caption);
+        if (!c.font) continue;
+        EXPECT_EQ(widget->font().families().value(0), QString::fromUtf8(c.font));
+        EXPECT_EQ(widget->font().pixelSize(), c.fontPixels);
+        if (c.width != updater_layout::TWidth::Fixed)
+            EXPECT_EQ(widget->palette().color(QPalette::WindowText), c.blue ? kBlue : window.palette().color(QPalette::WindowText));
     }
 
-    EXPECT_EQ(window.labDown->text(), QStringLiteral("설치 파일을 다운받고 있습니다"));
-    EXPECT_EQ(window.labDown->font().pixelSize(), 13);
-    EXPECT_EQ(window.labDown->palette().color(QPalette::WindowText), kBlue);
     EXPECT_TRUE(InBlue(*window.labDown));
-    EXPECT_TRUE(window.lblBytes->text().isEmpty());
-    EXPECT_EQ(window.lblBytes->font().pixelSize(), 11);
-    EXPECT_EQ(window.lblBytes->font().families().value(0), QStringLiteral("MS Sans Serif"));
-    EXPECT_EQ(window.lblBytes->palette().color(QPalette::WindowText), kBlue);
     EXPECT_TRUE(window.lblBytes->alignment() & Qt::AlignRight);
-    EXPECT_TRUE(window.lbNum->text().isEmpty());
-    EXPECT_EQ(window.lbState->text(), QStringLiteral("전체 진행상태"));
-    EXPECT_EQ(window.labUnzip->title(), QStringLiteral("업데이트할 파일을 풀고 있습니다"));
     EXPECT_EQ(window.Panel2->palette().color(QPalette::Window), QColor(Qt::white));
     EXPECT_TRUE(window.Image1->hasScaledContents());
     EXPECT_EQ(window.Image1->pixmap().size(), QSize(227, 328));
@@ -134,14 +125,11 @@ TEST_F(UpdaterWindowTest, LayoutAndInitialStateOfEveryControl) {
     }
 
     ASSERT_EQ(window.DownList->columnCount(), 5);
-    const QStringList headers = {QStringLiteral("다운받을 URL"), QStringLiteral("파일크기"), QStringLiteral("MINE 타입"),
-                                 QStringLiteral("다운로드 완료"), QString()};
-    for (int column = 0; column < 5; ++column)
-        EXPECT_EQ(window.DownList->headerItem()->text(column), headers[column]) << column;
-    EXPECT_EQ(window.DownList->columnWidth(1), 80);
-    EXPECT_EQ(window.DownList->columnWidth(2), 70);
-    EXPECT_EQ(window.DownList->columnWidth(3), 90);
-    EXPECT_EQ(window.DownList->columnWidth(4), 20);
+    for (int column = 0; column < 5; ++column) {
+        const updater_layout::TExpectedColumn& expected = updater_layout::kQueueColumns[column];
+        EXPECT_EQ(window.DownList->headerItem()->text(column), QString::fromUtf8(expected.caption)) << column;
+        if (expected.width) EXPECT_EQ(window.DownList->columnWidth(column), expected.width) << column;
+    }
     EXPECT_EQ(window.DownList->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_EQ(window.DownList->topLevelItemCount(), 0);
 

@@ -1,0 +1,435 @@
+#include "app/win32/updater_window.h"
+
+#include <commctrl.h>
+
+#include <initializer_list>
+
+#include "app/update_controller.h"
+#include "app/win32/glyph_button.h"
+#include "app/win32/percentage_gauge.h"
+#include "app/win32/resource_ids.h"
+#include "download/download_component.h"
+#include "platform/win32/wide_text.h"
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"TfrmUpdater";
+constexpr wchar_t kPanelClass[] = L"QuendalPanel";
+constexpr int kClientWidth = 657;
+constexpr int kClientHeight = 339;
+constexpr COLORREF kBlue = RGB(0, 0, 255);
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+enum : int { kCancelId = 1, kRedownId, kCloseId };
+
+bool terminationRequested = false;
+
+using platform::Narrow;
+using platform::Widen;
+
+HINSTANCE Instance() { return ::GetModuleHandleW(nullptr); }
+
+bool FontInstalled(const wchar_t* face) {
+    LOGFONTW wanted{};
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynW(wanted.lfFaceName, face, LF_FACESIZE);
+    bool found = false;
+    HDC screen = ::GetDC(nullptr);
+    ::EnumFontFamiliesExW(
+        screen, &wanted,
+        [](const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) -> int {
+            *reinterpret_cast<bool*>(found) = true;
+            return 0;
+        },
+        reinterpret_cast<LPARAM>(&found), 0);
+    ::ReleaseDC(nullptr, screen);
+    return found;
+}
+
+// The first of the faces that is installed: where the Korean face is missing,
+// an installed Korean face stands in, so the Hangul glyphs still show.
+HFONT CreatePixelFont(std::initializer_list<const wchar_t*> faces, int pixelHeight) {
+    const wchar_t* chosen = *faces.begin();
+    for (const wchar_t* face : faces)
+        if (FontInstalled(face)) {
+            chosen = face;
+            break;
+        }
+    return ::CreateFontW(-pixelHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                         CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, chosen);
+}
+
+void RegisterClasses() {
+    static const bool registered = [] {
+        WNDCLASSEXW windowClass{};
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.lpfnWndProc = DefWindowProcW;
+        windowClass.hInstance = Instance();
+        windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        windowClass.hIcon = static_cast<HICON>(
+            ::LoadImageW(Instance(), MAKEINTRESOURCEW(IDI_QUENDAL), IMAGE_ICON, 48, 48, LR_DEFAULTCOLOR));
+        windowClass.lpszClassName = kWindowClass;
+        ::RegisterClassExW(&windowClass);
+        windowClass.hIcon = nullptr;
+        windowClass.lpszClassName = kPanelClass;
+        ::RegisterClassExW(&windowClass);
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
+        return ::InitCommonControlsEx(&controls) != FALSE;
+    }();
+    (void)registered;
+}
+
+HWND Child(const wchar_t* windowClass, const wchar_t* text, DWORD style, HWND parent, int left, int top, int width,
+           int height) {
+    return ::CreateWindowExW(0, windowClass, text, WS_CHILD | style, left, top, width, height, parent, nullptr,
+                             Instance(), nullptr);
+}
+
+void SetFont(HWND control, HFONT font) { ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE); }
+
+std::wstring WindowText(HWND window) {
+    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+}  // namespace
+
+bool ApplicationTerminationRequested() { return terminationRequested; }
+
+TfrmUpdater::TfrmUpdater(const std::string& updateUrl, const std::string& programFolder)
+    : download_(std::make_unique<TWinHTTPDownload>()) {
+    CreateControls();
+    controller_ = std::make_unique<TUpdateController>(*this, *download_, updateUrl, programFolder);
+    controller_->FormCreate();
+}
+
+TfrmUpdater::~TfrmUpdater() {
+    // The gauges and buttons outlive their windows here, so they never destroy them twice.
+    if (window_) ::DestroyWindow(window_);
+    for (HFONT font : {windowFont_, bytesFont_}) ::DeleteObject(font);
+    ::DeleteObject(banner_);
+    ::DeleteObject(whiteBrush_);
+}
+
+HWND TfrmUpdater::Panel(HWND parent, int left, int top, int width, int height, HBITMAP picture) {
+    HWND panel = ::CreateWindowExW(WS_EX_CONTROLPARENT, kPanelClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, left,
+                                   top, width, height, parent, nullptr, Instance(), nullptr);
+    ::SetPropW(panel, L"picture", picture);
+    ::SetWindowLongPtrW(panel, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    ::SetWindowLongPtrW(panel, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TfrmUpdater::WindowProc));
+    return panel;
+}
+
+void TfrmUpdater::CreateControls() {
+    RegisterClasses();
+    windowFont_ = CreatePixelFont({L"맑은 고딕", L"NanumGothic", L"NanumBarunGothic"}, 13);
+    bytesFont_ = CreatePixelFont({L"MS Sans Serif"}, 11);
+    banner_ = static_cast<HBITMAP>(::LoadImageW(Instance(), MAKEINTRESOURCEW(IDB_BANNER), IMAGE_BITMAP, 0, 0, 0));
+    whiteBrush_ = ::CreateSolidBrush(RGB(255, 255, 255));
+
+    // Centred on the work area, with the client area at its design size.
+    RECT frame{0, 0, kClientWidth, kClientHeight};
+    ::AdjustWindowRectEx(&frame, kWindowStyle, FALSE, WS_EX_CONTROLPARENT);
+    RECT work;
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    window_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, Widen(TUpdateController::kWindowCaption).c_str(),
+                                kWindowStyle, work.left + (work.right - work.left - width) / 2,
+                                work.top + (work.bottom - work.top - height) / 2, width, height, nullptr, nullptr,
+                                Instance(), nullptr);
+    ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    ::SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TfrmUpdater::WindowProc));
+    SetFont(window_, windowFont_);
+
+    Bevel1 = Child(L"STATIC", L"", WS_VISIBLE | SS_SUNKEN, window_, 227, 0, 2, 339);
+    Panel2 = Panel(window_, 0, 0, 227, 339, nullptr);
+    Image1 = Panel(Panel2, 0, 0, 227, 339, banner_);
+    pnlRight = Panel(window_, 229, 0, 428, 339, nullptr);
+
+    labDown = Child(L"STATIC", Widen(TUpdateController::kDownloadingText).c_str(), WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
+                    pnlRight, 14, 19, 0, 17);
+    SetFont(labDown, windowFont_);
+    FitLabel(labDown);
+    lblBytes = Child(L"STATIC", L"", WS_VISIBLE | SS_RIGHT | SS_NOPREFIX, pnlRight, 398, 76, 0, 13);
+    SetFont(lblBytes, bytesFont_);
+    lbNum = Child(L"STATIC", L"", SS_LEFT, pnlRight, 15, -1, 5, 17);
+    SetFont(lbNum, windowFont_);
+    Bevel2 = Child(L"STATIC", L"", WS_VISIBLE | SS_SUNKEN, pnlRight, 12, 257, 352, 2);
+
+    DownList = Child(WC_LISTVIEWW, L"", WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_SINGLESEL, pnlRight, 96, 136, 297,
+                     97);
+    SetFont(DownList, windowFont_);
+    struct Column {
+        const wchar_t* caption;
+        int width;
+    };
+    // The first column takes what the fixed ones leave of the list's width.
+    RECT listClient;
+    ::GetClientRect(DownList, &listClient);
+    const Column columns[] = {{L"다운받을 URL", listClient.right - (80 + 70 + 90 + 20)},
+                              {L"파일크기", 80},
+                              {L"MINE 타입", 70},
+                              {L"다운로드 완료", 90},
+                              {L"", 20}};
+    for (int i = 0; i < 5; ++i) {
+        LVCOLUMNW column{};
+        column.mask = LVCF_TEXT | LVCF_WIDTH;
+        column.pszText = const_cast<wchar_t*>(columns[i].caption);
+        column.cx = columns[i].width;
+        ListView_InsertColumn(DownList, i, &column);
+    }
+
+    pBar = Child(PROGRESS_CLASSW, L"", WS_VISIBLE | PBS_SMOOTH, pnlRight, 13, 43, 385, 17);
+    ::SendMessageW(pBar, PBM_SETRANGE32, 0, 100);
+    ::SendMessageW(pBar, PBM_SETPOS, 0, 0);
+
+    labUnzip = Child(L"BUTTON", L"업데이트할 파일을 풀고 있습니다", BS_GROUPBOX | WS_CLIPSIBLINGS, pnlRight, 13, 96,
+                     388, 122);
+    SetFont(labUnzip, windowFont_);
+    // The container's sunken edge just outside each gauge.
+    for (int top : {30, 81}) Child(L"STATIC", L"", WS_VISIBLE | SS_SUNKEN, labUnzip, 17, top - 1, 354, 19);
+    Gauge1 = std::make_unique<TGauge>(labUnzip, 18, 30, 352, 17, kBlue);
+    Gauge2 = std::make_unique<TGauge>(labUnzip, 18, 81, 352, 17, kBlue);
+    for (const auto& gauge : {Gauge1.get(), Gauge2.get()}) SetFont(gauge->Window(), windowFont_);
+    lbState = Child(L"STATIC", L"전체 진행상태", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, labUnzip, 18, 58, 0, 17);
+    SetFont(lbState, windowFont_);
+    FitLabel(lbState);
+
+    btnCancel = std::make_unique<TGlyphButton>(pnlRight, kCancelId, L"취소", IDB_CANCEL, 176, 275, 73, 45);
+    btnRedown = std::make_unique<TGlyphButton>(pnlRight, kRedownId, L"재시작", IDB_RESTART, 256, 275, 73, 45);
+    btnClose = std::make_unique<TGlyphButton>(pnlRight, kCloseId, L"종료", IDB_CLOSE, 336, 275, 73, 45);
+    for (const auto& button : {btnCancel.get(), btnRedown.get(), btnClose.get()})
+        SetFont(button->Window(), windowFont_);
+    ::EnableWindow(btnRedown->Window(), FALSE);
+}
+
+void TfrmUpdater::Show() {
+    const int before = resizesDelivered_;
+    ::ShowWindow(window_, SW_SHOW);
+    ::UpdateWindow(window_);
+    // Showing is the first resize the controller hears of, whether or not the
+    // system sent one on the way.
+    if (resizesDelivered_ == before) DeliverResize();
+}
+
+void TfrmUpdater::DeliverResize() {
+    ++resizesDelivered_;
+    controller_->FormResize();
+}
+
+LRESULT CALLBACK TfrmUpdater::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<TfrmUpdater*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self) return ::DefWindowProcW(window, message, wParam, lParam);
+    return self->Handle(window, message, wParam, lParam);
+}
+
+LRESULT TfrmUpdater::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_GETFONT:
+            if (window == window_) return reinterpret_cast<LRESULT>(windowFont_);
+            break;
+        case WM_CTLCOLORSTATIC: {
+            HWND control = reinterpret_cast<HWND>(lParam);
+            HDC dc = reinterpret_cast<HDC>(wParam);
+            ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+            ::SetTextColor(dc, control == labDown || control == lblBytes ? kBlue : ::GetSysColor(COLOR_WINDOWTEXT));
+            return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+        }
+        case WM_ERASEBKGND:
+            if (window == Panel2) {
+                RECT client;
+                ::GetClientRect(window, &client);
+                ::FillRect(reinterpret_cast<HDC>(wParam), &client, whiteBrush_);
+                return 1;
+            }
+            break;
+        case WM_PAINT:
+            if (auto picture = static_cast<HBITMAP>(::GetPropW(window, L"picture"))) {
+                // The banner is stretched to fill its panel from top to bottom.
+                PAINTSTRUCT paint;
+                HDC dc = ::BeginPaint(window, &paint);
+                RECT client;
+                ::GetClientRect(window, &client);
+                BITMAP size{};
+                ::GetObjectW(picture, sizeof size, &size);
+                HDC source = ::CreateCompatibleDC(dc);
+                HGDIOBJ old = ::SelectObject(source, picture);
+                ::SetStretchBltMode(dc, HALFTONE);
+                ::StretchBlt(dc, 0, 0, client.right, client.bottom, source, 0, 0, size.bmWidth, size.bmHeight,
+                             SRCCOPY);
+                ::SelectObject(source, old);
+                ::DeleteDC(source);
+                ::EndPaint(window, &paint);
+                return 0;
+            }
+            break;
+        case WM_DRAWITEM: {
+            const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            for (const auto& button : {btnCancel.get(), btnRedown.get(), btnClose.get()})
+                if (button && item.hwndItem == button->Window()) {
+                    button->Draw(item);
+                    return TRUE;
+                }
+            break;
+        }
+        case WM_COMMAND:
+            if (HIWORD(wParam) == BN_CLICKED) {
+                switch (LOWORD(wParam)) {
+                    case kCancelId: controller_->btnCancelClick(); return 0;
+                    case kRedownId: controller_->btnRedownClick(); return 0;
+                    case kCloseId: controller_->btnCloseClick(); return 0;
+                }
+            }
+            break;
+        case WM_SIZE:
+            // Minimising and restoring count as resizes too.
+            if (window == window_ && ::IsWindowVisible(window_) && controller_) DeliverResize();
+            return 0;
+        case WM_CLOSE:
+            if (window == window_) {
+                bool canClose = false;
+                controller_->FormCloseQuery(canClose);
+                if (canClose) ::ShowWindow(window_, SW_HIDE);
+                return 0;
+            }
+            break;
+    }
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+void TfrmUpdater::FitLabel(HWND label) {
+    const std::wstring text = WindowText(label);
+    HDC dc = ::GetDC(label);
+    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(label, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(label, dc);
+
+    RECT r;
+    ::GetWindowRect(label, &r);
+    ::MapWindowPoints(nullptr, ::GetParent(label), reinterpret_cast<POINT*>(&r), 2);
+    const bool rightAnchored = ::GetWindowLongW(label, GWL_STYLE) & SS_RIGHT;
+    const int left = rightAnchored ? r.right - extent.cx : r.left;
+    ::SetWindowPos(label, nullptr, left, r.top, extent.cx, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    ::InvalidateRect(::GetParent(label), nullptr, TRUE);
+}
+
+HWND TfrmUpdater::Control(TUpdaterControl control) const {
+    switch (control) {
+        case TUpdaterControl::labDown: return labDown;
+        case TUpdaterControl::lblBytes: return lblBytes;
+        case TUpdaterControl::labUnzip: return labUnzip;
+        case TUpdaterControl::pBar: return pBar;
+        case TUpdaterControl::Gauge1: return Gauge1->Window();
+        case TUpdaterControl::Gauge2: return Gauge2->Window();
+        case TUpdaterControl::Bevel2: return Bevel2;
+        case TUpdaterControl::pnlRight: return pnlRight;
+        case TUpdaterControl::btnCancel: return btnCancel->Window();
+        case TUpdaterControl::btnRedown: return btnRedown->Window();
+        case TUpdaterControl::btnClose: return btnClose->Window();
+    }
+    return nullptr;
+}
+
+void TfrmUpdater::SetWindowCaption(const std::string& text) { ::SetWindowTextW(window_, Widen(text).c_str()); }
+
+void TfrmUpdater::SetCaption(TUpdaterControl control, const std::string& text) {
+    HWND target = Control(control);
+    ::SetWindowTextW(target, Widen(text).c_str());
+    if (target == labDown || target == lblBytes) FitLabel(target);
+    ::InvalidateRect(target, nullptr, TRUE);
+}
+
+void TfrmUpdater::SetVisible(TUpdaterControl control, bool visible) {
+    ::ShowWindow(Control(control), visible ? SW_SHOWNA : SW_HIDE);
+}
+
+void TfrmUpdater::SetEnabled(TUpdaterControl control, bool enabled) { ::EnableWindow(Control(control), enabled); }
+
+void TfrmUpdater::Repaint(TUpdaterControl control) {
+    HWND target = Control(control);
+    ::RedrawWindow(target, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+
+void TfrmUpdater::SetMaximum(TUpdaterControl control, int maximum) {
+    if (control == TUpdaterControl::pBar) {
+        const int position = static_cast<int>(::SendMessageW(pBar, PBM_GETPOS, 0, 0));
+        ::SendMessageW(pBar, PBM_SETRANGE32, 0, maximum);
+        ::SendMessageW(pBar, PBM_SETPOS, position, 0);
+    } else if (control == TUpdaterControl::Gauge1) {
+        Gauge1->SetMaxValue(maximum);
+    } else if (control == TUpdaterControl::Gauge2) {
+        Gauge2->SetMaxValue(maximum);
+    }
+}
+
+void TfrmUpdater::SetPosition(TUpdaterControl control, int position) {
+    if (control == TUpdaterControl::pBar)
+        ::SendMessageW(pBar, PBM_SETPOS, position, 0);
+    else if (control == TUpdaterControl::Gauge1)
+        Gauge1->SetProgress(position);
+    else if (control == TUpdaterControl::Gauge2)
+        Gauge2->SetProgress(position);
+}
+
+TControlBounds TfrmUpdater::Bounds(TUpdaterControl control) const {
+    HWND target = Control(control);
+    RECT r;
+    ::GetWindowRect(target, &r);
+    ::MapWindowPoints(nullptr, ::GetParent(target), reinterpret_cast<POINT*>(&r), 2);
+    return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
+void TfrmUpdater::SetBounds(TUpdaterControl control, const TControlBounds& bounds) {
+    ::SetWindowPos(Control(control), nullptr, bounds.left, bounds.top, bounds.width, bounds.height,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void* TfrmUpdater::AddQueueRow(const std::string& caption) {
+    rows_.push_back(std::make_unique<int>(static_cast<int>(rows_.size())));
+    std::wstring text = Widen(caption);
+    LVITEMW item{};
+    item.mask = LVIF_TEXT | LVIF_PARAM;
+    item.iItem = static_cast<int>(rows_.size()) - 1;
+    item.pszText = text.data();
+    item.lParam = reinterpret_cast<LPARAM>(rows_.back().get());
+    const int index = ListView_InsertItem(DownList, &item);
+    for (int sub : {1, 2}) ListView_SetItemText(DownList, index, sub, const_cast<wchar_t*>(L""));
+    return rows_.back().get();
+}
+
+int TfrmUpdater::QueueRowCount() const { return ListView_GetItemCount(DownList); }
+
+void* TfrmUpdater::QueueRow(int index) const {
+    LVITEMW item{};
+    item.mask = LVIF_PARAM;
+    item.iItem = index;
+    ListView_GetItem(DownList, &item);
+    return reinterpret_cast<void*>(item.lParam);
+}
+
+std::string TfrmUpdater::QueueRowCaption(int index) const {
+    wchar_t text[2084];
+    ListView_GetItemText(DownList, index, 0, text, 2084);
+    return Narrow(text);
+}
+
+std::string TfrmUpdater::ThousandsSeparator() const {
+    wchar_t separator[8] = L",";
+    ::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_STHOUSAND, separator, 8);
+    return Narrow(separator);
+}
+
+void TfrmUpdater::ShowError(const std::string& text) {
+    ::MessageBoxW(window_, Widen(text).c_str(), L"Quendal", MB_OK | MB_ICONERROR);
+}
+
+void TfrmUpdater::RequestTermination() {
+    // The main loop ends once the handler chain has unwound into it; the
+    // posted message wakes it should it be waiting.
+    terminationRequested = true;
+    ::PostMessageW(window_, WM_NULL, 0, 0);
+}

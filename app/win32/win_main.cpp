@@ -1,0 +1,25 @@
+#include <windows.h>
+
+#include "app/gui/update_url.h"
+#include "app/win32/updater_window.h"
+#include "platform/drive_info.h"
+#include "platform/file_system.h"
+#include "platform/message_pump.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    platform::SetMessagePump(platform::PumpSystemMessages);
+    platform::SetDriveNotAccessiblePrompt(
+        [](const std::string& text) { return platform::AskRetryInMessageBox("Quendal", text); });
+
+    // The first update run happens while the window is created and shown.
+    TfrmUpdater frmUpdater(UpdateUrl(), platform::ProgramFolder());
+    frmUpdater.Show();
+
+    MSG message;
+    while (!ApplicationTerminationRequested() && ::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (::IsDialogMessageW(frmUpdater.Window(), &message)) continue;
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+    return 0;
+}

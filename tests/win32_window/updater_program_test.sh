@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# quendal-updater.exe end to end under Wine: a program folder with the
+# updater, an old Quendal.exe and a running stand-in QuendalM.exe; a server on
+# the Linux side at 127.0.0.1:280.
+#   updater_program_test.sh BUILD_DIR full|close-early
+# full: the companion is stopped and the archive arrives byte for byte.
+# close-early: the server closes halfway; Quendal.exe stays as it was and no
+# whole archive is left behind.
+set -euo pipefail
+build=$1
+mode=$2
+work=$(mktemp -d /tmp/quendal-win32-program.XXXXXX)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+alive() {
+    local state
+    state=$(awk '/^State:/ {print $2}' "/proc/$1/status" 2>/dev/null || true)
+    [ -n "$state" ] && [ "$state" != Z ]
+}
+
+mkdir -p "$work/program" "$work/served"
+cp "$build/app/win32/quendal-updater.exe" "$build/tests/QuendalM.exe" "$work/program/"
+echo "Quendal 1.0" > "$work/program/Quendal.exe"
+head -c $((1536 * 1024)) /dev/urandom > "$work/served/Quendal.zip"
+size=$(stat -c %s "$work/served/Quendal.zip")
+
+python3 - "$work/served/Quendal.zip" "$mode" > /dev/null 2>&1 <<'PY' &
+import http.server, sys
+body = open(sys.argv[1], "rb").read()
+early = sys.argv[2] == "close-early"
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        if self.path != "/HTTP/Quendown/Quendal.zip":
+            self.send_error(404)
+            return
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Content-Type", "application/zip")
+        self.end_headers()
+        self.wfile.write(body[: len(body) // 2] if early else body)
+        self.close_connection = True
+http.server.HTTPServer(("127.0.0.1", 280), Handler).serve_forever()
+PY
+pids+=($!)
+(cd "$work/program" && exec "$build/display-run.sh" QuendalM.exe) > /dev/null 2>&1 &
+companion=$!
+pids+=("$companion")
+sleep 2
+alive "$companion" || { echo "the stand-in QuendalM.exe did not start" >&2; exit 1; }
+
+(cd "$work/program" && exec "$build/display-run.sh" quendal-updater.exe) > /dev/null 2>&1 &
+updater=$!
+pids+=("$updater")
+zip=$work/program/Quendal.zip
+for _ in $(seq 900); do  # the first Wine start of a run can take long
+    [ "$(stat -c %s "$zip" 2>/dev/null || echo 0)" = "$size" ] && break
+    [ "$mode" = close-early ] && [ -f "$zip" ] && sleep 3 && break
+    sleep 0.1
+done
+
+echo "archive: $(stat -c %s "$zip" 2>/dev/null || echo none) of $size bytes"
+failed=0
+check() { if ! eval "$2"; then echo "FAILED: $1" >&2; failed=1; fi; }
+check "the updater runs" "alive $updater"
+check "the companion was stopped" "! alive $companion"
+check "the old Quendal.exe is as it was" "[ \"\$(cat '$work/program/Quendal.exe')\" = 'Quendal 1.0' ]"
+if [ "$mode" = full ]; then
+    check "the archive arrived byte for byte" "cmp -s '$zip' '$work/served/Quendal.zip'"
+else
+    check "the download began" "[ -s '$zip' ]"
+    check "no whole archive was left" "! cmp -s '$zip' '$work/served/Quendal.zip'"
+fi
+exit $failed
