@@ -48,12 +48,14 @@ protected:
         unzip.SetFileSpec({"*"});
         unzip.SetExtractDir(target_);
         unzip.ExtractFiles();
+        archiveFile_ = unzip.ArchiveFile();  // as the component names it in reports
         lines_ = log.lines;
         written_ = frame_test::ReadFile(target_ + "e.bin");
     }
 
     TempFolder folder_{"quendal-legacy-run"};
     std::string target_ = (folder_ / "out").string() + "/";
+    std::string archiveFile_;
     Lines lines_;
     std::string written_;
 };
@@ -121,7 +123,7 @@ TEST_F(LegacyRun, CancelStopsTheDecoderAfterTheCurrentBlock) {
         SCOPED_TRACE(stream.method);
         Run(stream.method, stream.packed, fixture.plain, stream.flags, 1);
         EXPECT_EQ(lines_, (Lines{"Activate", "Begin e.bin 1", "Progress 40 40",
-                                 "Error 25443 " + (folder_ / "a.zip").string() + " e.bin",
+                                 "Error 25443 " + archiveFile_ + " e.bin",
                                  "End e.bin fail", "Deactivate"}));
         EXPECT_EQ(written_.size(), 32768u);
     }

@@ -3,9 +3,11 @@
 # updater, an old Quendal.exe and a running stand-in QuendalM.exe; a server on
 # the Linux side at 127.0.0.1:280.
 #   updater_program_test.sh BUILD_DIR full|close-early
-# full: the companion is stopped and the archive arrives byte for byte.
-# close-early: the server closes halfway; Quendal.exe stays as it was and no
-# whole archive is left behind.
+# full: the companion is stopped, the archive is downloaded and extracted over
+# the program folder byte for byte, deleted, the new Quendal.exe is started and
+# the updater exits with status 0.
+# close-early: the server closes halfway; Quendal.exe stays as it was and the
+# partial archive is deleted.
 set -euo pipefail
 build=$1
 mode=$2
@@ -13,6 +15,8 @@ work=$(mktemp -d /tmp/quendal-win32-program.XXXXXX)
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    # The new Quendal.exe the updater started is no child of this script.
+    pkill -f 'program.Quendal\.exe' 2>/dev/null || true
     wait 2>/dev/null || true
     rm -rf "$work"
 }
@@ -22,11 +26,17 @@ alive() {
     state=$(awk '/^State:/ {print $2}' "/proc/$1/status" 2>/dev/null || true)
     [ -n "$state" ] && [ "$state" != Z ]
 }
+started() {  # a process runs the program folder's Quendal.exe
+    grep -qa 'program.Quendal\.exe' /proc/[0-9]*/cmdline 2>/dev/null
+}
 
-mkdir -p "$work/program" "$work/served"
+mkdir -p "$work/program" "$work/served" "$work/new/data"
 cp "$build/app/win32/quendal-updater.exe" "$build/tests/QuendalM.exe" "$work/program/"
 echo "Quendal 1.0" > "$work/program/Quendal.exe"
-head -c $((1536 * 1024)) /dev/urandom > "$work/served/Quendal.zip"
+# The new Quendal.exe is the waiting stand-in, so that its start can be seen.
+cp "$build/tests/QuendalM.exe" "$work/new/Quendal.exe"
+head -c $((1536 * 1024)) /dev/urandom > "$work/new/data/assets.bin"
+(cd "$work/new" && zip -qr0 "$work/served/Quendal.zip" .)
 size=$(stat -c %s "$work/served/Quendal.zip")
 
 python3 - "$work/served/Quendal.zip" "$mode" > /dev/null 2>&1 <<'PY' &
@@ -57,22 +67,31 @@ alive "$companion" || { echo "the stand-in QuendalM.exe did not start" >&2; exit
 updater=$!
 pids+=("$updater")
 zip=$work/program/Quendal.zip
-for _ in $(seq 900); do  # the first Wine start of a run can take long
-    [ "$(stat -c %s "$zip" 2>/dev/null || echo 0)" = "$size" ] && break
-    [ "$mode" = close-early ] && [ -f "$zip" ] && sleep 3 && break
-    sleep 0.1
-done
-
-echo "archive: $(stat -c %s "$zip" 2>/dev/null || echo none) of $size bytes"
 failed=0
 check() { if ! eval "$2"; then echo "FAILED: $1" >&2; failed=1; fi; }
-check "the updater runs" "alive $updater"
-check "the companion was stopped" "! alive $companion"
-check "the old Quendal.exe is as it was" "[ \"\$(cat '$work/program/Quendal.exe')\" = 'Quendal 1.0' ]"
 if [ "$mode" = full ]; then
-    check "the archive arrived byte for byte" "cmp -s '$zip' '$work/served/Quendal.zip'"
+    for _ in $(seq 1200); do  # the first Wine start of a run can take long
+        alive "$updater" || break
+        sleep 0.1
+    done
+    status=0
+    wait "$updater" || status=$?
+    check "the updater exited with status 0" "[ $status = 0 ]"
+    check "the companion was stopped" "! alive $companion"
+    check "Quendal.exe was replaced byte for byte" "cmp -s '$work/program/Quendal.exe' '$work/new/Quendal.exe'"
+    check "data/assets.bin was extracted byte for byte" "cmp -s '$work/program/data/assets.bin' '$work/new/data/assets.bin'"
+    check "the archive was deleted" "[ ! -e '$zip' ]"
+    check "the new Quendal.exe was started" "started"
 else
-    check "the download began" "[ -s '$zip' ]"
-    check "no whole archive was left" "! cmp -s '$zip' '$work/served/Quendal.zip'"
+    for _ in $(seq 900); do
+        [ -f "$zip" ] && break
+        sleep 0.1
+    done
+    check "the download began" "[ -f '$zip' ]"
+    sleep 3
+    check "the updater runs, showing the failure" "alive $updater"
+    check "the companion was stopped" "! alive $companion"
+    check "the old Quendal.exe is as it was" "[ \"\$(cat '$work/program/Quendal.exe')\" = 'Quendal 1.0' ]"
+    check "the partial archive was deleted" "[ ! -e '$zip' ]"
 fi
 exit $failed
