@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "app/update_controller.h"
+#include "archive/frame/unzip.h"
 #include "app/win32/glyph_button.h"
 #include "app/win32/percentage_gauge.h"
 #include "app/win32/resource_ids.h"
@@ -98,9 +99,12 @@ std::wstring WindowText(HWND window) {
 bool ApplicationTerminationRequested() { return terminationRequested; }
 
 TfrmUpdater::TfrmUpdater(const std::string& updateUrl, const std::string& programFolder)
-    : download_(std::make_unique<TWinHTTPDownload>()) {
+    : download_(std::make_unique<TWinHTTPDownload>()), unzip_(std::make_unique<TUnZip>()) {
     CreateControls();
-    controller_ = std::make_unique<TUpdateController>(*this, *download_, updateUrl, programFolder);
+    // The window's stored settings differ from the component's defaults here.
+    unzip_->SetCpuType(cptAuto);
+    unzip_->SetConfirmOverwrites(true);
+    controller_ = std::make_unique<TUpdateController>(*this, *download_, *unzip_, updateUrl, programFolder);
     controller_->FormCreate();
 }
 

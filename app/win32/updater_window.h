@@ -12,6 +12,7 @@ class TGauge;
 class TGlyphButton;
 class TUpdateController;
 class TWinHTTPDownload;
+class TUnZip;
 
 // The updater's one window, made of native controls. It lays out the
 // controls, hosts the download component and hands every notification to
@@ -52,6 +53,7 @@ public:
     std::unique_ptr<TGlyphButton> btnCancel, btnRedown, btnClose;
 
     TWinHTTPDownload& WinHTTPDownload() { return *download_; }
+    TUnZip& UnZip1() { return *unzip_; }
     TUpdateController& Controller() { return *controller_; }
 
 private:
@@ -68,6 +70,7 @@ private:
     void DeliverResize();
 
     std::unique_ptr<TWinHTTPDownload> download_;
+    std::unique_ptr<TUnZip> unzip_;
     std::unique_ptr<TUpdateController> controller_;
     HWND window_ = nullptr;
     HFONT windowFont_ = nullptr;

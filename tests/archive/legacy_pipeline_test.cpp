@@ -123,7 +123,7 @@ TEST_F(LegacyRun, CancelStopsTheDecoderAfterTheCurrentBlock) {
         SCOPED_TRACE(stream.method);
         Run(stream.method, stream.packed, fixture.plain, stream.flags, 1);
         EXPECT_EQ(lines_, (Lines{"Activate", "Begin e.bin 1", "Progress 40 40",
-                                 "Error 25443 " + archiveFile_ + " e.bin",
+                                 "Error 25443 " + frame_test::SlashPath(archiveFile_) + " e.bin",
                                  "End e.bin fail", "Deactivate"}));
         EXPECT_EQ(written_.size(), 32768u);
     }

@@ -88,7 +88,10 @@ else
         sleep 0.1
     done
     check "the download began" "[ -f '$zip' ]"
-    sleep 3
+    for _ in $(seq 300); do  # the failed download's archive is deleted at its end
+        [ -f "$zip" ] || break
+        sleep 0.1
+    done
     check "the updater runs, showing the failure" "alive $updater"
     check "the companion was stopped" "! alive $companion"
     check "the old Quendal.exe is as it was" "[ \"\$(cat '$work/program/Quendal.exe')\" = 'Quendal 1.0' ]"

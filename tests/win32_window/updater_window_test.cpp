@@ -204,8 +204,9 @@ TEST_F(Win32UpdaterWindow, LayoutTextFontAndStateOfEveryControl) {
         ExpectFace(control, expected.font);
         EXPECT_EQ(-FontOf(control).lfHeight, expected.fontPixels);
         EXPECT_TRUE(text.allGlyphs) << "the font lacks glyphs of the caption";
-        if (expected.width != TWidth::Fixed)
+        if (expected.width != TWidth::Fixed) {
             EXPECT_EQ(TextColour(control), expected.blue ? kBlue : ::GetSysColor(COLOR_WINDOWTEXT));
+        }
     }
 
     // Tab order runs with the order of the children: the list, then the buttons left to right.
@@ -304,8 +305,12 @@ TEST_F(Win32UpdaterWindow, GaugeDrawsFrameBarAndInvertedPercentage) {
         EXPECT_EQ(yellow + black + blue + std::count(row.begin() + 1, row.end() - 1, RGB(255, 255, 255)),
                   static_cast<long>(row.size()) - 2)
             << "only the four colours of an exclusive-or'ed text";
-        if (c.barWidth == kInner) EXPECT_GT(yellow, 0);
-        if (c.barWidth == 0) EXPECT_GT(black, 0);
+        if (c.barWidth == kInner) {
+            EXPECT_GT(yellow, 0);
+        }
+        if (c.barWidth == 0) {
+            EXPECT_GT(black, 0);
+        }
     }
 }
 
@@ -386,7 +391,9 @@ TEST_F(Win32UpdaterWindow, PicturesOfDownloadUnpackingAndFailure) {
         platform::SetMessagePump(platform::PumpSystemMessages);
         EXPECT_TRUE(pictured);
         EXPECT_EQ(Text(window.lblBytes), "1,024 / 1,024 KBytes");
-        EXPECT_EQ(fs::file_size(folder_ / "Quendal.zip"), static_cast<uintmax_t>(kSize));
+        // What arrived is no ZIP archive: it is deleted, never installed.
+        EXPECT_FALSE(fs::exists(folder_ / "Quendal.zip"));
+        EXPECT_EQ(Text(window.labUnzip), "Quendal.zip의 압축을 풀 수 없습니다.");
 
         // The unpacking state as the controller sets it: the group with both gauges.
         TUpdaterView& view = window;
@@ -403,6 +410,8 @@ TEST_F(Win32UpdaterWindow, PicturesOfDownloadUnpackingAndFailure) {
         TfrmUpdater window(server.Url("/HTTP/Quendown/Quendal.zip").substr(7), Folder());
         window.Show();
         EXPECT_TRUE(Text(window.lblBytes).starts_with("512 / 1,024")) << Text(window.lblBytes);
+        EXPECT_EQ(Text(window.labDown), "Quendal.zip을 다운받지 못했습니다.");
+        EXPECT_FALSE(fs::exists(folder_ / "Quendal.zip"));
         Picture("win32-updater-download-failed.png");
     }
 }
