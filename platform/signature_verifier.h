@@ -1,6 +1,8 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -20,6 +22,9 @@ public:
     static constexpr size_t kMaxSignatureSize = 72;
 
 private:
+    // The signature file's bytes, or nothing when it is missing, empty or too large.
+    static std::optional<std::vector<unsigned char>> ReadSignature(const std::string& path);
+
     std::string publicKeyPem_;
 };
 

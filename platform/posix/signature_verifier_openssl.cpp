@@ -36,17 +36,6 @@ TKey LoadP256Key(const std::string& pem) {
     return key;
 }
 
-std::optional<std::vector<unsigned char>> ReadSignature(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::vector<unsigned char> bytes(TSignatureVerifier::kMaxSignatureSize + 1);
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    const auto got = static_cast<size_t>(in.gcount());
-    if (got == 0 || got > TSignatureVerifier::kMaxSignatureSize) return std::nullopt;
-    bytes.resize(got);
-    return bytes;
-}
-
 }  // namespace
 
 bool TSignatureVerifier::Verifies(const std::string& filePath, const std::string& signaturePath) const {

@@ -108,17 +108,6 @@ std::optional<std::array<BYTE, 2 * kCoordinateSize>> RawSignature(const std::vec
     return raw;
 }
 
-std::optional<std::vector<unsigned char>> ReadSignature(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::vector<unsigned char> bytes(TSignatureVerifier::kMaxSignatureSize + 1);
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    const auto got = static_cast<size_t>(in.gcount());
-    if (got == 0 || got > TSignatureVerifier::kMaxSignatureSize) return std::nullopt;
-    bytes.resize(got);
-    return bytes;
-}
-
 std::optional<std::array<BYTE, 32>> Sha256OfFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) return std::nullopt;
