@@ -44,6 +44,9 @@ public:
         // The socket listens from here on; requests wait in its backlog until
         // the thread accepts them.
         thread_ = std::thread([this] { server_.listen_after_bind(); });
+        // A stop that came before the loop runs would be missed, and the
+        // destructor would wait for the loop for ever.
+        while (port_ > 0 && !server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ~TArchiveServer() {
         stopping_ = true;
