@@ -50,9 +50,6 @@ public:
     }
     ~TArchiveServer() {
         stopping_ = true;
-        // A stop that comes before the thread has begun listening is lost,
-        // and the join would wait for ever: wait for the listening first.
-        while (port_ > 0 && !server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         server_.stop();
         thread_.join();
     }
