@@ -56,7 +56,7 @@ void TWinHTTPDownload::Start() {
         return;
     }
     stopRequested_ = false;
-    THttpSession session(agent_, timeouts_);
+    THttpSession session(agent_, timeouts_, [this] { return stopRequested_; });
     if (!session.IsOpen()) {
         errorMsg_ = "인터넷을 열 수 없습니다";
         return;
@@ -94,7 +94,8 @@ void TWinHTTPDownload::TransferItem(THttpSession& session, TDownLoadItem& item,
                                     std::unique_ptr<THttpRequest>& request, TFileWriter& file) {
     request = session.OpenUrl(item.URL());
     if (!request) {
-        errorMsg_ = "다음을 열 수 없습니다 [" + item.URL() + "]";
+        // An open the caller stopped did not fail: the stop is reported instead.
+        if (!stopRequested_) errorMsg_ = "다음을 열 수 없습니다 [" + item.URL() + "]";
         return;
     }
     item.SetFileSize(ParseContentLength(QueryHeader(*request, "Content-Length")));

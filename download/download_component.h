@@ -44,7 +44,8 @@ public:
 
     void Start();
     // Asks a running Start to stop at its next check: before each chunk,
-    // before the last partial chunk, and after each item.
+    // before the last partial chunk, and after each item. A wait for the
+    // network, which pumps messages, ends at once: that open or read fails.
     void Stop() { stopRequested_ = true; }
 
     // How long connecting, and waiting for any byte, may take before the

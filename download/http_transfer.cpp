@@ -1,5 +1,7 @@
 #include "download/http_transfer.h"
 
+#include "platform/message_pump.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -10,11 +12,14 @@ using Clock = std::chrono::steady_clock;
 // Body bytes held for the reader; libcurl is asked for chunks of this size too.
 constexpr size_t kTransferBuffer = 64 * 1024;
 constexpr long kMaxRedirects = 30;
-// The headers of one response may not take more; an endless stream of header
-// lines would otherwise hold the open and fill the memory.
+// The headers of one open may not take more, all responses together: an
+// endless stream of header lines or of interim responses would otherwise hold
+// the open.
 constexpr size_t kMaxHeaderBytes = 100 * 1024;
-// Upper bound of one wait, so that the stall limit is checked regularly.
-constexpr std::chrono::milliseconds kMaxPoll{1000};
+// Upper bound of one wait: the caller's messages are pumped, and the stop
+// request and the stall limit checked, this often; below 50 ms with room for
+// the work between two waits.
+constexpr std::chrono::milliseconds kMaxPoll{40};
 
 bool GlobalInitDone() {
     static const bool done = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
@@ -47,8 +52,8 @@ int ParseStatus(std::string_view statusLine) {
 
 }  // namespace
 
-THttpSession::THttpSession(std::string agent, THttpTimeouts timeouts)
-    : agent_(std::move(agent)), timeouts_(timeouts) {
+THttpSession::THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested)
+    : agent_(std::move(agent)), timeouts_(timeouts), stopRequested_(std::move(stopRequested)) {
     if (GlobalInitDone()) multi_ = curl_multi_init();
 }
 
@@ -58,12 +63,13 @@ THttpSession::~THttpSession() {
 
 std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url) {
     if (!multi_) return nullptr;
-    auto request = std::make_unique<THttpRequest>(multi_, timeouts_);
+    auto request = std::make_unique<THttpRequest>(multi_, timeouts_, stopRequested_);
     if (!request->Open(url, agent_)) return nullptr;
     return request;
 }
 
-THttpRequest::THttpRequest(CURLM* multi, THttpTimeouts timeouts) : multi_(multi), timeouts_(timeouts) {
+THttpRequest::THttpRequest(CURLM* multi, THttpTimeouts timeouts, THttpStopQuery stopRequested)
+    : multi_(multi), timeouts_(timeouts), stopRequested_(std::move(stopRequested)) {
     body_.reserve(kTransferBuffer);
 }
 
@@ -103,13 +109,14 @@ bool THttpRequest::Open(const std::string& url, const std::string& agent) {
     attached_ = true;
 
     DriveUntil([this] { return finalHeaders_; });
-    // A response that is not followed further (a redirect without a usable
-    // target, say) is final too once the transfer has ended well.
+    // A response that is not followed further and has no body is final too
+    // once the transfer has ended well.
     if (finalHeaders_ || (done_ && result_ == CURLE_OK && status_ != 0)) return true;
     // A response whose headers libcurl refused part way (an invalid
-    // Content-Length, say) has arrived all the same: the headers from the
-    // refused one on count as absent, and reading its body fails.
-    return inHeaderBlock_ && result_ == CURLE_WEIRD_SERVER_REPLY;
+    // Content-Length, say) before any size was given tells only that it has
+    // no usable size, and the item ends as such a response does. One refused
+    // after its size would be stored short of it: a failed open.
+    return inHeaderBlock_ && result_ == CURLE_WEIRD_SERVER_REPLY && !Header("Content-Length");
 }
 
 int64_t THttpRequest::Read(void* buffer, size_t count) {
@@ -155,7 +162,12 @@ void THttpRequest::DriveUntil(Ready ready) {
             break;
         }
         auto wait = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(timeouts_.stall - idle), kMaxPoll);
-        curl_multi_poll(multi_, nullptr, 0, static_cast<int>(wait.count()) + 1, nullptr);
+        curl_multi_poll(multi_, nullptr, 0, std::max(static_cast<int>(wait.count()), 1), nullptr);
+        platform::ProcessMessages();
+        if (stopRequested_ && stopRequested_()) {
+            Fail(CURLE_ABORTED_BY_CALLBACK);
+            break;
+        }
     }
 }
 
@@ -182,17 +194,16 @@ std::optional<std::string> THttpRequest::Header(std::string_view name) const {
 
 bool THttpRequest::TakeHeaderLine(std::string_view line) {
     if (finalHeaders_) return true;  // trailers after a chunked body
+    headerBytes_ += line.size();
+    if (headerBytes_ > kMaxHeaderBytes) return false;
     if (line.starts_with("HTTP/")) {
         // Every response of a redirect chain starts afresh.
         status_ = ParseStatus(line);
         headers_.clear();
-        headerBytes_ = line.size();
         inHeaderBlock_ = true;
         return true;
     }
     if (!inHeaderBlock_) return true;
-    headerBytes_ += line.size();
-    if (headerBytes_ > kMaxHeaderBytes) return false;
     if (Trim(line).empty()) {
         inHeaderBlock_ = false;
         bool informational = status_ < 200;
@@ -217,6 +228,9 @@ size_t THttpRequest::OnBody(char* data, size_t size, size_t count, void* self) {
     auto* request = static_cast<THttpRequest*>(self);
     const size_t length = size * count;
     request->lastByte_ = Clock::now();
+    // libcurl hands over no body of a response it follows: this one is final,
+    // whatever its status (a redirect with nothing to follow, say).
+    request->finalHeaders_ = true;
     std::vector<char>& body = request->body_;
     if (request->readPos_ > 0) {
         body.erase(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(request->readPos_));

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -26,9 +27,13 @@ struct THttpTimeouts {
 
 class THttpRequest;
 
+// Asked while a transfer waits for the network: true ends the wait at once,
+// and the open or read fails.
+using THttpStopQuery = std::function<bool()>;
+
 class THttpSession {
 public:
-    THttpSession(std::string agent, THttpTimeouts timeouts);
+    THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested = {});
     ~THttpSession();
     THttpSession(const THttpSession&) = delete;
     THttpSession& operator=(const THttpSession&) = delete;
@@ -39,18 +44,21 @@ public:
     // GETs the URL (never from a cache, redirects followed, http and https
     // only) and returns once the final response's headers have arrived.
     // Null when that does not happen. The request must not outlive the session.
+    // Every wait for the network pumps the caller's messages at least every
+    // 50 ms, so a window stays alive and can ask for a stop.
     std::unique_ptr<THttpRequest> OpenUrl(const std::string& url);
 
 private:
     std::string agent_;
     THttpTimeouts timeouts_;
+    THttpStopQuery stopRequested_;
     CURLM* multi_ = nullptr;
 };
 
 class THttpRequest {
 public:
     // Made by THttpSession::OpenUrl.
-    THttpRequest(CURLM* multi, THttpTimeouts timeouts);
+    THttpRequest(CURLM* multi, THttpTimeouts timeouts, THttpStopQuery stopRequested);
     ~THttpRequest();
     THttpRequest(const THttpRequest&) = delete;
     THttpRequest& operator=(const THttpRequest&) = delete;
@@ -84,13 +92,14 @@ private:
     curl_slist* requestHeaders_ = nullptr;
     bool attached_ = false;
     THttpTimeouts timeouts_;
+    THttpStopQuery stopRequested_;
     std::chrono::steady_clock::time_point lastByte_;
 
     // The response whose headers are being read or were read last.
     int status_ = 0;
     bool inHeaderBlock_ = false;
     bool finalHeaders_ = false;
-    size_t headerBytes_ = 0;
+    size_t headerBytes_ = 0;  // of every response of the open, interim and redirects included
     std::vector<std::pair<std::string, std::string>> headers_;
 
     // Body bytes received but not read yet: body_[readPos_..].

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Builds quendal-unzip and compares its extraction with unzip, 7zz and bsdtar
-# on a corpus of system files and one 100 MB file (Deflate, stored and
-# Deflate64 archives): median times, ratios to unzip, peak resident memory.
+# on a corpus of system files, one 100 MB file (Deflate, stored and Deflate64
+# archives) and 100,000 one-byte files (stored, also listed): median times,
+# ratios to unzip, peak resident memory.
 # Runs on tmpfs (/dev/shm) first and then on disk (the build folder).
-# Usage: scripts/bench-extract.sh [runs]
+# Usage: scripts/bench-extract.sh [runs [case]]   (case: part of a title, e.g. 100,000)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUENDAL_BUILD_DIR:-$root/build}
 runs=${1:-5}
+case=${2:-}
 
 "$root/scripts/deps.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -18,6 +20,6 @@ shm=/dev/shm/quendal-bench-extract
 disk="$build/bench-extract-work"
 trap 'rm -rf "$shm" "$disk"' EXIT
 echo "== on tmpfs ($shm)"
-python3 "$root/bench/extract/bench_extract.py" "$program" "$shm" "$runs"
+python3 "$root/bench/extract/bench_extract.py" "$program" "$shm" "$runs" "$case"
 echo "== on disk ($disk)"
-python3 "$root/bench/extract/bench_extract.py" "$program" "$disk" "$runs"
+python3 "$root/bench/extract/bench_extract.py" "$program" "$disk" "$runs" "$case"

@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   qt6-base-dev fonts-nanum xvfb xauth
   zip unzip 7zip libarchive-tools python3 curl libdeflate-dev time
+  clang libclang-rt-14-dev iproute2
   libssl-dev openssl
 )
 

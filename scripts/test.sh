@@ -9,3 +9,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build"
 cd "$build"
 ctest --output-on-failure -j"$(nproc)"
+
+# A short run of every fuzz target keeps them building and alive; long runs
+# are scripts/fuzz.sh with more seconds.
+"$root/scripts/fuzz.sh" "${QUENDAL_FUZZ_SMOKE_SECONDS:-10}"

@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "archive/decoders/inflate.h"
+#include "archive/extraction/entry_data_stream.h"
 #include "archive/frame/error_codes.h"
 #include "archive/streams/decompress_stream.h"
 #include "archive/streams/file_stream32.h"
@@ -17,6 +19,7 @@
 namespace {
 
 constexpr uint64_t kChunkSize = 32768;
+constexpr uint16_t kDataDescriptorFlag = 0x0008;
 constexpr int8_t kRawDeflateWindowBits = -15;
 
 int32_t NextChunk(uint64_t remaining) { return static_cast<int32_t>(std::min(remaining, kChunkSize)); }
@@ -44,7 +47,10 @@ void TUnZip::InflateEntry(std::unique_ptr<TFileStream32>& archive, TStream32& ou
     // A volume left behind stays open until the decompression stream, which
     // still points at it, is gone.
     std::unique_ptr<TFileStream32> previousVolume;
-    TDecompressStream inflater(*archive, windowBits);
+    // A data descriptor with no size in the header leaves the end to the stream.
+    const bool sizeKnown = !(entryDescriptor_.flags & kDataDescriptorFlag) || entryDescriptor_.packedSize > 0;
+    TEntryDataStream data(*archive, sizeKnown ? std::optional<uint64_t>(entryDescriptor_.packedSize) : std::nullopt);
+    TDecompressStream inflater(data, windowBits);
     inflater.Encrypted = entryDescriptor_.Encrypted();
 
     uint64_t remaining = size;
@@ -72,7 +78,7 @@ void TUnZip::InflateEntry(std::unique_ptr<TFileStream32>& archive, TStream32& ou
                 countDone(static_cast<uint64_t>(produced));
                 remaining -= static_cast<uint64_t>(chunk);
                 chunk = NextChunk(remaining);
-            } else if (produced == kInflateBufError && spanned && inflater.TotalOut() < size) {
+            } else if (produced == kInflateBufError && spanned && !data.Exhausted() && inflater.TotalOut() < size) {
                 const int32_t part = chunk - inflater.AvailOut();
                 if (part > 0) writeBlock(part);
                 previousVolume = std::move(archive);
@@ -83,14 +89,21 @@ void TUnZip::InflateEntry(std::unique_ptr<TFileStream32>& archive, TStream32& ou
                 remaining -= static_cast<uint64_t>(part);
                 chunk = NextChunk(remaining);
                 archive->SetPosition(0);
-                inflater.Source = archive.get();
+                data.SetSource(*archive);
                 inflater.SourcePos = 0;
                 countDone(static_cast<uint64_t>(std::max(part, 0)));
             } else {
-                // The compressed data ended early or is damaged: the rest of
-                // the entry counts as done, and the CRC check reports it.
+                // The compressed data ended early or is damaged: what was decoded
+                // before is kept, and the rest of the entry counts as done. A
+                // stream that ended short is reported by the size check after.
+                const int32_t part = chunk - inflater.AvailOut();
+                if (produced < 0 && part > 0) writeBlock(part);
                 countDone(entryOutput_.entryBytesLeft);
                 entryOutput_.packedBytesLeft = 0;
+                if (produced < 0) {
+                    ReportError(entryName_, "", "0", ErrorCode::DecompressionError);
+                    entryFailed_ = true;
+                }
                 break;
             }
         } catch (const EWriteError&) {

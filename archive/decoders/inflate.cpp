@@ -5,6 +5,7 @@
 
 #include "archive/decoders/inflate_blocks.h"
 #include "archive/decoders/inflate_memory.h"
+#include "archive/decoders/match_copy.h"
 
 using namespace inflate_impl;
 
@@ -81,7 +82,7 @@ int InflateInit(TInflateRec* rec, int windowBits, int recordCheck) {
     state.windowBits = bits;
 
     const uint32_t windowSize = uint32_t{1} << bits;
-    auto* window = static_cast<uint8_t*>(Allocate(*rec, windowSize, 1));
+    auto* window = static_cast<uint8_t*>(Allocate(*rec, windowSize + kWindowSlack, 1));
     auto* tableSpace = static_cast<TableEntry*>(Allocate(*rec, kTableSpaceEntries, sizeof(TableEntry)));
     state.blocks.window.start = window;
     state.blocks.window.end = window ? window + windowSize : nullptr;

@@ -49,7 +49,7 @@ TablesBuilt BuildDynamicTables(BlockDecoder& s, bool deflate64, Table& literalLe
     }
     unsigned distanceUsed = 0;
     switch (BuildTable(s.codeLengths + literalCodes, distanceCodes, SymbolTemplates(Alphabet::Distance, deflate64),
-                       kDynamicDistanceRootBits, false, s.tableSpace + used, kTableSpaceEntries - used,
+                       kDistanceRootBits, false, s.tableSpace + used, kTableSpaceEntries - used,
                        distanceUsed, distance)) {
         case TableStatus::Complete:
         case TableStatus::SingleShortCode: break;

@@ -33,9 +33,21 @@ CodesResult RunCodes(CodesDecoder& c, BitBuffer& bits, Window& window, TInflateR
             case CodesMode::Start:
                 window.WrapWrite();
                 if (window.Room() >= kFastMinRoom && rec.AvailIn >= kFastMinInput) {
-                    FastResult r = InflateFast(c.literalLength, c.distance, bits, window, rec);
+                    PendingMatch pending;
+                    FastResult r = InflateFast(c.literalLength, c.distance, bits, window, rec, pending);
                     if (r == FastResult::EndOfBlock) {
                         c.mode = CodesMode::Wash;
+                        break;
+                    }
+                    if (r == FastResult::PendingDistance) {
+                        c.length = pending.length;
+                        c.mode = CodesMode::Dist;
+                        break;
+                    }
+                    if (r == FastResult::PendingCopy) {
+                        c.length = pending.length;
+                        c.distanceValue = pending.distance;
+                        c.mode = CodesMode::Copy;
                         break;
                     }
                     if (r == FastResult::InvalidCode) {

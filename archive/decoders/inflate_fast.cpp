@@ -18,32 +18,53 @@ inline uint64_t LoadLittleEndian64(const uint8_t* p) {
 
 inline uint64_t LowBits(uint64_t value, unsigned n) { return value & ((uint64_t{1} << n) - 1); }
 
-// Looks up the entry for the next code, following a sub-table link.
-inline TableEntry Lookup(const TableEntry* table, unsigned rootBits, uint64_t rootMask, uint64_t hold) {
-    TableEntry e = table[hold & rootMask];
-    if (IsLink(e)) e = FollowLink(table, e, hold >> rootBits);
-    return e;
+constexpr uint64_t kLiteralLengthMask = (uint64_t{1} << kLiteralLengthRootBits) - 1;
+constexpr uint64_t kDistanceMask = (uint64_t{1} << kDistanceRootBits) - 1;
+
+inline uint64_t LoadBits(uint64_t hold, unsigned count, const uint8_t*& in) {
+    hold |= LoadLittleEndian64(in) << count;
+    in += (63 - count) >> 3;
+    return hold;
 }
 
-}  // namespace
+// Which symbols the fast path decodes, and so how much input a call that
+// meets an invalid code has taken, follows one rule wherever the fast path
+// runs: a symbol counts as fast-decoded where a fast path that refills after
+// every symbol would decode it, one that enters where the room is at least
+// kMarginRoom and kFastMinInput bytes are left past the bits in use, and
+// goes on after a symbol while the room and the bytes left past its last
+// refill (which reads 7 bytes ahead) still meet those limits. An invalid
+// code among such symbols is reported by the fast path, with the input
+// ending at the last whole byte before it; any other is met by the codes
+// decoder's steps, which take input until the code's width is in.
+//
+// Far from the end of the input that rule's input limit always holds, and
+// the main loop runs with several literals per refill and down to a room of
+// kFastMinRoom, counting a symbol as fast-decoded where the room is at least
+// kMarginRoom. Within kFarInput bytes of the end, the tail loop follows the
+// rule symbol by symbol.
+constexpr size_t kMarginRoom = 258;
+// A symbol starts at most 7 bytes before the main loop's read position, and
+// the rule's refill reads 7 bytes past a symbol's start.
+constexpr int32_t kFarInput = kFastMinInput + 14;
 
-FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuffer& bits, Window& window,
-                       TInflateRec& rec) {
+// The fast path's loop: the main loop (kTail false) or the tail loop. The
+// main loop sets `toTail` where it stops for the input only and the tail
+// loop is to go on from there.
+template <bool kTail>
+FastResult FastLoop(const Table& literalLength, const Table& distance, BitBuffer& bits, Window& window,
+                    TInflateRec& rec, PendingMatch& pending, bool& toTail) {
+    constexpr size_t kMinRoom = kTail ? kMarginRoom : kFastMinRoom;
+    constexpr int32_t kMinInput = kTail ? kFastMinInput : kFarInput;
     const uint8_t* in = rec.NextIn;
-    const uint8_t* const inEnd = in + rec.AvailIn;
     uint8_t* out = window.write;
+    const uint8_t* const inEnd = in + rec.AvailIn;
     uint8_t* const outLimit = window.write < window.read ? window.read - 1 : window.end;
     uint8_t* const start = window.start;
-    uint8_t* const end = window.end;
     const size_t windowSize = window.Size();
     uint64_t hold = bits.hold;
     unsigned count = bits.count;
     const TableEntry* const litTable = literalLength.entries;
-    const unsigned litRoot = literalLength.rootBits;
-    const uint64_t litMask = (uint64_t{1} << litRoot) - 1;
-    const TableEntry* const distTable = distance.entries;
-    const unsigned distRoot = distance.rootBits;
-    const uint64_t distMask = (uint64_t{1} << distRoot) - 1;
 
     // Gives the whole bytes of the bit buffer back to the input and stores
     // the positions.
@@ -60,96 +81,145 @@ FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuf
         window.write = out;
         return r;
     };
-
-    // Room and input for one more symbol: a literal, or a match of up to 258
-    // bytes with 49 bits of codes and extra bits.
-    auto canContinue = [&] {
-        return static_cast<size_t>(outLimit - out) >= kFastMinRoom && inEnd - in >= kFastMinInput;
+    // Room and input for the next refill's symbols once `queued` more bytes
+    // are written.
+    auto roomFor = [&](size_t queued) {
+        return static_cast<size_t>(outLimit - out) >= kMinRoom + queued && inEnd - in >= kMinInput;
     };
-    // Tops the bit buffer up to 56 bits or more with one 8-byte load.
+    // Tops the bit buffer up to 56 bits or more with one 8-byte load. The
+    // bits above `count` are then the input's next bits as well.
     auto refill = [&] {
-        hold |= LoadLittleEndian64(in) << count;
-        in += (63 - count) >> 3;
+        hold = LoadBits(hold, count, in);
         count |= 56;
     };
+    auto consume = [&](unsigned n) {
+        hold >>= n;
+        count -= n;
+    };
 
-    FastResult result = FastResult::Stopped;
-    if (!canContinue()) return finish(result);
+    // Whether the symbol about to be decoded counts as fast-decoded: the main
+    // loop runs only where the input limit holds.
+    auto fastDecoded = [&] { return kTail || static_cast<size_t>(outLimit - out) >= kMarginRoom; };
+    // Where the main loop stops for the input, whether the tail loop takes
+    // the next symbol: the symbol just decoded started with `countThere`
+    // bits in the buffer, and the refill after it would have read 7 bytes
+    // ahead of its start.
+    auto tailGoesOn = [&](unsigned countThere) {
+        const uint8_t* const symbolStart = in - (countThere >> 3);
+        return static_cast<size_t>(outLimit - out) >= kMarginRoom && inEnd - symbolStart - 7 >= kFastMinInput;
+    };
+
+    if (!roomFor(0)) return finish(FastResult::Stopped);
     refill();
-    // `e` is always the entry of the next code, looked up ahead; at the top
-    // of the loop the buffer holds 56 bits or more.
-    TableEntry e = Lookup(litTable, litRoot, litMask, hold);
+    // `e` is always the first-level entry of the next literal/length code,
+    // looked up ahead; at the top of the loop the buffer holds 56 bits or
+    // more. Literals are tested first: they are the bulk of the symbols and
+    // never need a sub-table link followed.
+    TableEntry e = litTable[hold & kLiteralLengthMask];
     for (;;) {
         if (IsLiteral(e)) {
-            hold >>= EntryBits(e);
-            count -= EntryBits(e);
+            // Up to three literals per refill in the main loop: they take at
+            // most 45 of the 56 bits, and the 8-byte load left 64 real bits
+            // in the buffer, so the look-up after the third still sees a
+            // whole code.
+            unsigned countAtSymbol = count;
+            consume(EntryBits(e));
             *out++ = static_cast<uint8_t>(EntryValue(e));
-            // 41 bits or more are left: enough to look up the next code while
-            // the refill below adds to the top.
-            e = Lookup(litTable, litRoot, litMask, hold);
-            if (!canContinue()) break;
+            e = litTable[hold & kLiteralLengthMask];
+            if (!kTail && IsLiteral(e)) {
+                countAtSymbol = count;
+                consume(EntryBits(e));
+                *out++ = static_cast<uint8_t>(EntryValue(e));
+                e = litTable[hold & kLiteralLengthMask];
+                if (IsLiteral(e)) {
+                    countAtSymbol = count;
+                    consume(EntryBits(e));
+                    *out++ = static_cast<uint8_t>(EntryValue(e));
+                    e = litTable[hold & kLiteralLengthMask];
+                }
+            }
+            if (!roomFor(0)) {
+                toTail = !kTail && tailGoesOn(countAtSymbol);
+                break;
+            }
             refill();
             continue;
         }
+        if (IsLink(e)) {
+            e = FollowLink(litTable, e, hold >> kLiteralLengthRootBits);
+            if (IsLiteral(e)) continue;
+        }
         if (!IsBase(e)) {
             if (EntryKind(e) == kKindEnd) {
-                hold >>= EntryBits(e);
-                count -= EntryBits(e);
-                result = FastResult::EndOfBlock;
-            } else {
-                result = FastResult::InvalidCode;
+                consume(EntryBits(e));
+                return finish(FastResult::EndOfBlock);
             }
-            break;
+            return finish(fastDecoded() ? FastResult::InvalidCode : FastResult::Stopped);
         }
         unsigned extra = EntryExtraBits(e);
         if (extra == kLongLengthExtraBits) break;
-        hold >>= EntryBits(e);
-        count -= EntryBits(e);
+        const unsigned countAtLength = count;
+        consume(EntryBits(e));
         const size_t length = EntryValue(e) + LowBits(hold, extra);
-        hold >>= extra;
-        count -= extra;
+        consume(extra);
 
-        e = Lookup(distTable, distRoot, distMask, hold);
+        e = distance.entries[hold & kDistanceMask];
+        if (IsLink(e)) e = FollowLink(distance.entries, e, hold >> kDistanceRootBits);
         if (!IsBase(e)) {
-            result = FastResult::InvalidCode;
-            break;
+            if (fastDecoded()) return finish(FastResult::InvalidCode);
+            pending.length = static_cast<uint32_t>(length);
+            return finish(FastResult::PendingDistance);
         }
-        hold >>= EntryBits(e);
-        count -= EntryBits(e);
+        consume(EntryBits(e));
         extra = EntryExtraBits(e);
         const size_t dist = EntryValue(e) + LowBits(hold, extra);
-        hold >>= extra;
-        count -= extra;
-        if (dist > windowSize) {
-            result = FastResult::InvalidCode;
+        consume(extra);
+        if (dist > windowSize) return finish(FastResult::InvalidCode);
+
+        if (length > static_cast<size_t>(outLimit - out)) {
+            pending.length = static_cast<uint32_t>(length);
+            pending.distance = static_cast<uint32_t>(dist);
+            return finish(FastResult::PendingCopy);
+        }
+        // The next code is looked up before the copy, so that its table
+        // load overlaps the copying.
+        const bool more = roomFor(length);
+        if (more) {
+            refill();
+            e = litTable[hold & kLiteralLengthMask];
+        }
+        // The source lies `dist` back or, where that is before the window's
+        // start, in the part before the wrap, at or after `out`; a forward
+        // copy in words is right both ways. Only a source that runs over the
+        // window's end needs two runs.
+        const size_t behind = static_cast<size_t>(out - start);
+        const size_t from = behind - dist + (dist > behind ? windowSize : 0);
+        if (from + length <= windowSize) {
+            CopyForwardInWords(out, start + from, length);
+        } else {
+            const size_t firstRun = windowSize - from;
+            std::memmove(out, start + from, firstRun);
+            CopyForward(out + firstRun, start, length - firstRun);
+        }
+        out += length;
+        if (!more) {
+            toTail = !kTail && tailGoesOn(countAtLength);
             break;
         }
-
-        const size_t behind = static_cast<size_t>(out - start);
-        if (dist <= behind) {
-            CopyForward(out, out - dist, length);
-            out += length;
-        } else {
-            // The match starts in the part of the window before the wrap,
-            // which lies at or after `out`: copying forward reads it before
-            // overwriting it.
-            const uint8_t* from = end - (dist - behind);
-            size_t firstRun = static_cast<size_t>(end - from);
-            if (firstRun >= length) {
-                std::memmove(out, from, length);
-                out += length;
-            } else {
-                std::memmove(out, from, firstRun);
-                out += firstRun;
-                CopyForward(out, start, length - firstRun);
-                out += length - firstRun;
-            }
-        }
-        if (!canContinue()) break;
-        refill();
-        e = Lookup(litTable, litRoot, litMask, hold);
     }
-    return finish(result);
+    return finish(FastResult::Stopped);
+}
+
+}  // namespace
+
+FastResult InflateFast(const Table& literalLength, const Table& distance, BitBuffer& bits, Window& window,
+                       TInflateRec& rec, PendingMatch& pending) {
+    bool toTail = false;
+    if (rec.AvailIn >= kFarInput) {
+        const FastResult r = FastLoop<false>(literalLength, distance, bits, window, rec, pending, toTail);
+        if (!toTail) return r;
+    }
+    return FastLoop<true>(literalLength, distance, bits, window, rec, pending, toTail);
 }
 
 }  // namespace inflate_impl

@@ -98,7 +98,7 @@ const uint32_t* SymbolTemplates(Alphabet alphabet, bool deflate64) {
 }
 
 TableStatus BuildTable(const uint8_t* lengths, unsigned count, const uint32_t* templates,
-                       unsigned requestedRootBits, bool allowIncomplete, TableEntry* space,
+                       unsigned rootBits, bool allowIncomplete, TableEntry* space,
                        unsigned capacity, unsigned& used, Table& table) {
     unsigned lengthCount[kMaxCodeBits + 1] = {};
     for (unsigned sym = 0; sym < count; ++sym) ++lengthCount[lengths[sym]];
@@ -106,8 +106,6 @@ TableStatus BuildTable(const uint8_t* lengths, unsigned count, const uint32_t* t
     unsigned maxLen = kMaxCodeBits;
     while (maxLen > 0 && lengthCount[maxLen] == 0) --maxLen;
     if (maxLen == 0) return TableStatus::Empty;
-    unsigned minLen = 1;
-    while (lengthCount[minLen] == 0) ++minLen;
 
     int codesLeft = 1;  // unused codes of the current length
     for (unsigned len = 1; len <= kMaxCodeBits; ++len) {
@@ -117,7 +115,6 @@ TableStatus BuildTable(const uint8_t* lengths, unsigned count, const uint32_t* t
     const bool complete = codesLeft == 0;
     if (!complete && maxLen > 1 && !allowIncomplete) return TableStatus::Incomplete;
 
-    const unsigned rootBits = std::min(std::max(requestedRootBits, minLen), maxLen);
 
     // Symbols in canonical order: by code length, then by symbol.
     unsigned offset[kMaxCodeBits + 2] = {};
@@ -130,7 +127,9 @@ TableStatus BuildTable(const uint8_t* lengths, unsigned count, const uint32_t* t
 
     const unsigned rootSize = 1u << rootBits;
     if (rootSize > capacity) return TableStatus::NoSpace;
-    std::fill(space, space + rootSize, InvalidEntry(rootBits));
+    // Where the first level is wider than the longest code, a missing code
+    // is known as such after the longest code's bits, as with a narrower level.
+    std::fill(space, space + rootSize, InvalidEntry(std::min(rootBits, maxLen)));
     unsigned taken = rootSize;
 
     unsigned code = 0;                 // current code, bit-reversed
@@ -200,7 +199,7 @@ void FixedTables(bool deflate64, int distanceCount, Table& literalLength, Table&
         assert(s == TableStatus::Complete);
         std::fill(lengths, lengths + kDistanceSymbols, 5);
         s = BuildTable(lengths, static_cast<unsigned>(distanceCount), SymbolTemplates(Alphabet::Distance, deflate64),
-                       kFixedDistanceRootBits, true, set.space + litUsed, kFixedTableSpaceEntries - litUsed, distUsed,
+                       kDistanceRootBits, true, set.space + litUsed, kFixedTableSpaceEntries - litUsed, distUsed,
                        set.distance);
         assert(s == TableStatus::Complete || s == TableStatus::Incomplete);
         (void)s;

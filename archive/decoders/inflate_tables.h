@@ -13,7 +13,7 @@
 //   bits  7..0   bits to consume: the whole code length for a leaf entry
 //
 // A link entry instead holds in bits 8..0 the mask of the sub-table index
-// (2^width - 1, up to 9 bits under a 6-bit first level), taken from the bits
+// (2^width - 1, up to 7 bits under an 8-bit first level), taken from the bits
 // that follow the first-level width; its kind leaves bit 8 clear for that.
 namespace inflate_impl {
 
@@ -44,15 +44,23 @@ inline TableEntry FollowLink(const TableEntry* table, TableEntry link, uint64_t 
 // length code 285 (16 extra bits, lengths up to 65,538).
 constexpr uint32_t kLongLengthExtraBits = 16;
 
-// Per-stream table space and the space of each variant's fixed tables.
-constexpr unsigned kTableSpaceEntries = 1440;
-constexpr unsigned kFixedTableSpaceEntries = 544;
-
-// Requested first-level widths.
-constexpr unsigned kLiteralLengthRootBits = 7;
-constexpr unsigned kDynamicDistanceRootBits = 6;
-constexpr unsigned kFixedDistanceRootBits = 5;
+// First-level widths, the same for every table of a kind, so that the fast
+// path indexes with constant masks. Wide first levels let nearly every code
+// resolve in one look-up; longer codes go through sub-tables. Code-length
+// codes are at most 7 bits long and need none.
+constexpr unsigned kLiteralLengthRootBits = 10;
+constexpr unsigned kDistanceRootBits = 8;
 constexpr unsigned kCodeLengthRootBits = 7;
+
+// Space for the largest tables any valid set of code lengths can need. A
+// sub-table of 2^s entries is a complete subtree holding at least s + 1
+// codes, at most 2^(15 - root) entries; so 288 literal/length codes need at
+// most 2^10 + 48 * 32 entries, and 32 distance codes 2^8 + 4 * 128.
+constexpr unsigned kLiteralLengthTableEntries = (1u << kLiteralLengthRootBits) + 48 * 32;
+constexpr unsigned kDistanceTableEntries = (1u << kDistanceRootBits) + 4 * 128;
+constexpr unsigned kTableSpaceEntries = kLiteralLengthTableEntries + kDistanceTableEntries;
+// The fixed code's lengths (at most 9 and 5 bits) need first levels only.
+constexpr unsigned kFixedTableSpaceEntries = (1u << kLiteralLengthRootBits) + (1u << kDistanceRootBits);
 
 struct Table {
     const TableEntry* entries = nullptr;
@@ -73,11 +81,12 @@ enum class TableStatus {
 enum class Alphabet { LiteralLength, Distance, CodeLength };
 const uint32_t* SymbolTemplates(Alphabet alphabet, bool deflate64);
 
-// Builds the table of `count` code lengths into `space`. `used` receives the
+// Builds the table of `count` code lengths into `space`, with a first level
+// of `rootBits`. `used` receives the
 // entries taken. Incomplete codes are built only when `allowIncomplete` is
 // set or the longest code is one bit; their missing codes decode as invalid.
 TableStatus BuildTable(const uint8_t* lengths, unsigned count, const uint32_t* templates,
-                       unsigned requestedRootBits, bool allowIncomplete, TableEntry* space,
+                       unsigned rootBits, bool allowIncomplete, TableEntry* space,
                        unsigned capacity, unsigned& used, Table& table);
 
 // The fixed-code tables of a variant (the Deflate64 switch and the fixed-code

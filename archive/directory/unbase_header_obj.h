@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/directory/zip_records.h"
+#include "platform/file_times.h"
 #include "platform/object.h"
 
 #include <array>
@@ -24,10 +25,12 @@ struct TUnBaseHeader {
     TZipEntryRecord Record;
     std::optional<std::array<uint8_t, TZipCentralHeader::kSize>> CentralCopy;  // none from the local walk
     std::string Name;  // the translated entry name
+    std::string RawName;  // the name as the central header stores it; empty from the local walk
     uint16_t Flags = 0;
     uint16_t Method = 0;
     uint32_t Crc32 = 0;
     uint32_t DosDateTime = 0;
+    std::optional<platform::UtcFileTime> ModificationTime;  // from the extra field, when stored there
     uint64_t PackedSize = 0;    // compressed size with its high part
     uint64_t UnpackedSize = 0;  // uncompressed size with its high part
 };
@@ -36,9 +39,13 @@ struct TUnBaseHeader {
 class TUnBaseHeaderObj : public TObject {
 public:
     void Add(TUnBaseHeader entry) { entries_.push_back(std::move(entry)); }
+    // Room for the entries a directory announces, so that a long list is not
+    // copied over while it grows.
+    void Reserve(size_t count) { entries_.reserve(count); }
     int Count() const { return static_cast<int>(entries_.size()); }
     const TUnBaseHeader& operator[](int index) const { return entries_[static_cast<size_t>(index)]; }
     const std::vector<TUnBaseHeader>& Entries() const { return entries_; }
+    std::vector<TUnBaseHeader> TakeEntries() { return std::move(entries_); }
 
 private:
     std::vector<TUnBaseHeader> entries_;

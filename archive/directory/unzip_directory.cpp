@@ -50,7 +50,7 @@ std::vector<TUnBaseHeader> TUnZip::ListEntries() {
     newestDate_ = 0;
     unpackedTotal_ = packedTotal_ = 0;
     std::vector<TUnBaseHeader> entries;
-    if (WalkDirectory(archive) > 0) entries = entryList_->Entries();
+    if (WalkDirectory(archive) > 0) entries = entryList_->TakeEntries();
     entryList_.reset();
     return entries;
 }

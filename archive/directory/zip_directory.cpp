@@ -9,10 +9,12 @@
 
 namespace {
 
-constexpr int64_t kSearchWindow = 32768;
+constexpr int64_t kEndSearchRange = 65535 + 22;  // the end record and the longest comment
+constexpr int64_t kZip64RecordsSize = 76;          // zip64 end record and locator before it
+constexpr int64_t kForwardWindow = 32768;
 constexpr int kForwardWindows = 4;
-constexpr size_t kMaxNameBytes = 255;
 constexpr uint16_t kUtf8NameFlag = 0x0800;
+constexpr uint8_t kMadeOnUnix = 3;
 
 bool IsEndRecordAt(const uint8_t* p, size_t room, bool& wide) {
     const uint32_t signature = LoadLe32(p);
@@ -55,22 +57,56 @@ void StoreWideEndRecord(const uint8_t* record, ArchiveFacts& facts) {
     std::memcpy(facts.EndArea.data() + 20, record + 24, 2);
 }
 
+// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsValidUtf8(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<uint8_t>(text[i]);
+        size_t length;
+        uint32_t lowest;
+        uint32_t code;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if ((lead & 0xE0) == 0xC0) {
+            length = 2, lowest = 0x80, code = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3, lowest = 0x800, code = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4, lowest = 0x10000, code = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (text.size() - i < length) return false;
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<uint8_t>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        i += length;
+    }
+    return true;
+}
+
 }  // namespace
 
 int64_t LocateZipDirectory(ByteSource& source, ArchiveFacts& facts) {
     const int64_t size = source.Size();
     if (size <= 0) return 0;
-    const int64_t window = size > kSearchWindow ? kSearchWindow : size - 1;
     facts.HeaderState.Clear();
-    std::vector<uint8_t> tail(static_cast<size_t>(window));
-    const size_t got = source.ReadAt(size - window, tail.data(), tail.size());
+    // The end record may sit anywhere a comment of up to 65,535 bytes leaves it;
+    // the zip64 records right before it are read from the same tail.
+    const int64_t tailSize = std::min(size, kEndSearchRange + kZip64RecordsSize);
+    std::vector<uint8_t> tail(static_cast<size_t>(tailSize));
+    const size_t got = source.ReadAt(size - tailSize, tail.data(), tail.size());
     tail.resize(got);
 
-    // Backwards from the last place a 22-byte record fits; position 0 of the
-    // window is never examined.
+    // Backwards from the last place a 22-byte record fits.
     int64_t hit = -1;
     bool wide = false;
-    for (int64_t j = static_cast<int64_t>(got) - static_cast<int64_t>(TZipEndRecord::kSize); j >= 1; --j) {
+    const int64_t lowest = std::max<int64_t>(0, static_cast<int64_t>(got) - kEndSearchRange);
+    for (int64_t j = static_cast<int64_t>(got) - static_cast<int64_t>(TZipEndRecord::kSize); j >= lowest; --j) {
         if (tail[j] == 'P' && IsEndRecordAt(&tail[j], got - static_cast<size_t>(j), wide)) {
             hit = j;
             break;
@@ -79,18 +115,23 @@ int64_t LocateZipDirectory(ByteSource& source, ArchiveFacts& facts) {
     if (hit < 0) return 0;
 
     facts.HeaderState = {htEnding};
-    const int64_t endPosition = size - window + hit;
+    const int64_t endPosition = size - tailSize + hit;
     const uint8_t* end = &tail[static_cast<size_t>(hit)];
     if (hit >= 20 && LoadLe32(end - 20) == kZip64LocatorSignature) {
         facts.HeaderState.Include(htLocator);
         if (hit >= 76 && LoadLe32(end - 76) == kZip64EndSignature) facts.HeaderState.Include(htEnding64);
     }
-    int64_t directory;
+    // Where the directory says it starts, and where it must start when it ends
+    // right before the record that describes it: the two differ by the bytes
+    // put in front of an archive whose offsets were not adjusted.
+    int64_t stored;
+    int64_t fromEnd;
     if (wide) {
         StoreWideEndRecord(end, facts);
         facts.CommentStart = endPosition + static_cast<int64_t>(TZipEndRecord::kSize26);
         const uint64_t position = TZipEndRecord::Parse26(end).directoryPosition;
-        directory = position > static_cast<uint64_t>(size) ? -1 : static_cast<int64_t>(position);
+        stored = position > static_cast<uint64_t>(size) ? -1 : static_cast<int64_t>(position);
+        fromEnd = endPosition - facts.End().directorySize;
     } else {
         std::memcpy(facts.EndArea.data(), end, TZipEndRecord::kSize);
         facts.CommentStart = endPosition + static_cast<int64_t>(TZipEndRecord::kSize);
@@ -98,33 +139,30 @@ int64_t LocateZipDirectory(ByteSource& source, ArchiveFacts& facts) {
             std::memcpy(facts.Zip64LocatorArea.data(), end - 20, TZip64Locator::kSize);
         if (facts.HeaderState.Contains(htEnding64)) {
             std::memcpy(facts.Zip64EndArea.data(), end - 76, TZip64EndRecord::kSize);
-            // Checked before subtracting: both values come from the file.
-            const uint64_t record = facts.Zip64Locator().endRecordPosition;
-            const uint64_t length = facts.Zip64End().directorySize;
-            directory = record <= static_cast<uint64_t>(size) && length <= record ? static_cast<int64_t>(record - length)
-                                                                                   : -1;
+            // The zip64 record is taken where it lies, not where the locator
+            // says, so that prepended bytes do not hide it. Both values come
+            // from the file: checked before they are used.
+            const int64_t record = endPosition - 76;
+            const TZip64EndRecord zip64 = facts.Zip64End();
+            stored = zip64.directoryOffset <= static_cast<uint64_t>(size) ? static_cast<int64_t>(zip64.directoryOffset)
+                                                                          : -1;
+            fromEnd = zip64.directorySize <= static_cast<uint64_t>(record)
+                          ? record - static_cast<int64_t>(zip64.directorySize)
+                          : -1;
         } else {
-            directory = endPosition - facts.End().directorySize;
+            stored = facts.End().directoryOffset;
+            fromEnd = endPosition - facts.End().directorySize;
         }
     }
-    const TZipEndRecord endRecord = facts.End();
-    const int64_t fromEnd = endPosition - endRecord.directorySize;
-    if (!ReadCentralAt(source, directory, facts)) {
-        directory = fromEnd;
-        if (!ReadCentralAt(source, directory, facts)) return 0;
-    }
 
-    if (IsCentralHeader(facts.Central().signature)) {
-        facts.OffsetAdjust = 0;
-    } else {
+    int64_t directory = stored;
+    facts.OffsetAdjust = 0;
+    if (!(ReadCentralAt(source, stored, facts) && IsCentralHeader(facts.Central().signature))) {
         directory = fromEnd;
-        if (!ReadCentralAt(source, directory, facts)) return 0;
-        facts.OffsetAdjust = IsCentralHeader(facts.Central().signature)
-                                 ? directory - static_cast<int64_t>(endRecord.directoryOffset)
-                                 : 0;
+        if (!(ReadCentralAt(source, fromEnd, facts) && IsCentralHeader(facts.Central().signature)))
+            return SearchLocalHeader(source, facts, std::min(kForwardWindow, size - 1));
+        facts.OffsetAdjust = stored >= 0 ? fromEnd - stored : 0;
     }
-
-    if (!IsCentralHeader(facts.Central().signature)) return SearchLocalHeader(source, facts, window);
 
     facts.HeaderState.Include(htCentral);
     const int64_t localPosition = static_cast<int64_t>(facts.Central().localHeaderOffset) + facts.OffsetAdjust;
@@ -176,13 +214,20 @@ ExtraFieldHighWords ReadExtraField(ByteSource& source, int64_t position, uint16_
 }
 
 std::string ReadEntryName(ByteSource& source, int64_t position, uint16_t storedLength) {
-    char buffer[kMaxNameBytes];
-    const size_t got = source.ReadAt(position, buffer, std::min<size_t>(storedLength, kMaxNameBytes));
-    return std::string(buffer, strnlen(buffer, got));
+    std::string name(storedLength, '\0');
+    name.resize(source.ReadAt(position, name.data(), name.size()));
+    name.resize(std::min(name.find('\0'), name.size()));
+    return name;
 }
 
-std::string TranslateEntryName(const std::string& rawName, uint16_t flags, bool translateOemChar) {
-    std::string name = translateOemChar && !(flags & kUtf8NameFlag) ? platform::OemToUtf8(rawName) : rawName;
+std::string TranslateEntryName(const std::string& rawName, const EntryNameOrigin& origin, bool translateOemChar) {
+    std::string name;
+    if (origin.unicodePath)
+        name = *origin.unicodePath;
+    else if ((origin.flags & kUtf8NameFlag) || ((origin.versionMadeBy >> 8) == kMadeOnUnix && IsValidUtf8(rawName)))
+        name = rawName;
+    else
+        name = translateOemChar ? platform::OemToUtf8(rawName) : rawName;
     std::replace(name.begin(), name.end(), '\\', platform::kPathSeparator);
     std::replace(name.begin(), name.end(), '/', platform::kPathSeparator);
     return name;

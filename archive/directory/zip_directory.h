@@ -4,6 +4,7 @@
 #include "archive/directory/byte_source.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // Finds the end record in one window at the end of the file, then the central
@@ -32,12 +33,21 @@ enum class ExtraFieldKind { Local, Central };
 ExtraFieldHighWords ReadExtraField(ByteSource& source, int64_t position, uint16_t length, ExtraFieldKind kind,
                                    uint32_t& uncompressedSize, uint32_t& compressedSize, uint32_t* localOffset);
 
-// A stored entry name: at most 255 bytes of it, up to the first zero byte.
+// A stored entry name, whole, up to its first zero byte.
 std::string ReadEntryName(ByteSource& source, int64_t position, uint16_t storedLength);
 
-// The name as this system shows and writes it: converted from the OEM code
-// page to UTF-8 when asked (names flagged as UTF-8, general-purpose bit 11, are
-// UTF-8 already), with "/" and "\" turned into the native path separator.
-std::string TranslateEntryName(const std::string& rawName, uint16_t flags, bool translateOemChar);
+// What tells how a stored name is encoded.
+struct EntryNameOrigin {
+    uint16_t flags = 0;                      // general-purpose bit 11: the name is UTF-8
+    uint16_t versionMadeBy = 0;              // central headers only; high byte 3: made on Unix
+    std::optional<std::string> unicodePath;  // from a Unicode Path block that matches the name
+};
+
+// The name as this system shows and writes it, with "/" and "\" turned into
+// the native path separator. Its text is the Unicode Path when there is one,
+// else the name itself when flagged as UTF-8 or made on Unix as valid UTF-8
+// (tools there store the bytes of the user's locale), else the name
+// converted from the OEM code page when translateOemChar is set.
+std::string TranslateEntryName(const std::string& rawName, const EntryNameOrigin& origin, bool translateOemChar);
 
 inline uint64_t Join48(uint32_t low, uint16_t high) { return low | (static_cast<uint64_t>(high) << 32); }

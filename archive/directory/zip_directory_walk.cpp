@@ -1,5 +1,7 @@
 #include "archive/directory/zip_directory_walk.h"
 
+#include "archive/directory/deflate_extent.h"
+#include "archive/directory/extra_fields.h"
 #include "archive/directory/zip_directory.h"
 
 #include <algorithm>
@@ -8,12 +10,58 @@
 namespace {
 
 constexpr uint16_t kEncryptedFlag = 0x0001;
+constexpr uint16_t kDataDescriptorFlag = 0x0008;
 constexpr int64_t kEncryptionHeader = 12;
+constexpr uint32_t kDataDescriptorSignature = 0x08074B50;
+constexpr uint64_t kMaxReservedEntries = uint64_t{1} << 18;
 
 // Sizes come from the archive; a lying one must not overflow the totals.
 int64_t SaturatingAdd(int64_t total, uint64_t amount) {
     const uint64_t room = static_cast<uint64_t>(std::numeric_limits<int64_t>::max() - std::max<int64_t>(total, 0));
     return amount >= room ? std::numeric_limits<int64_t>::max() : total + static_cast<int64_t>(amount);
+}
+
+// The CRC and sizes a data descriptor gives after an entry's data.
+struct DataDescriptor {
+    uint32_t crc32 = 0;
+    uint64_t packed = 0;
+    uint64_t unpacked = 0;
+    int64_t length = 0;  // bytes the descriptor takes
+};
+
+bool StartsWithSignature(ByteSource& source, int64_t position) {
+    uint8_t bytes[4];
+    if (!source.ReadExactly(position, bytes, sizeof bytes)) return false;
+    const uint32_t signature = LoadLe32(bytes);
+    return IsLocalHeader(signature) || IsCentralHeader(signature) || signature == kEndSignature;
+}
+
+// The descriptor at `position` whose compressed size is `packed` (and whose
+// uncompressed size is `unpacked`, when known). It comes with or without its
+// signature and with 4- or 8-byte sizes; of the forms whose sizes fit, one
+// followed by the next record wins.
+std::optional<DataDescriptor> ReadDataDescriptor(ByteSource& source, int64_t position, uint64_t packed,
+                                                 std::optional<uint64_t> unpacked) {
+    uint8_t bytes[24] = {};
+    const size_t got = source.ReadAt(position, bytes, sizeof bytes);
+    std::optional<DataDescriptor> fallback;
+    for (const bool signed_ : {true, false}) {
+        if (signed_ && (got < 4 || LoadLe32(bytes) != kDataDescriptorSignature)) continue;
+        for (const bool wide : {false, true}) {
+            const size_t at = signed_ ? 4 : 0;
+            const size_t length = at + 4 + (wide ? 16 : 8);
+            if (got < length) continue;
+            DataDescriptor d;
+            d.crc32 = LoadLe32(bytes + at);
+            d.packed = wide ? LoadLe64(bytes + at + 4) : LoadLe32(bytes + at + 4);
+            d.unpacked = wide ? LoadLe64(bytes + at + 12) : LoadLe32(bytes + at + 8);
+            d.length = static_cast<int64_t>(length);
+            if (d.packed != packed || (unpacked && d.unpacked != *unpacked)) continue;
+            if (StartsWithSignature(source, position + d.length)) return d;
+            if (!fallback) fallback = d;
+        }
+    }
+    return fallback;
 }
 
 }  // namespace
@@ -39,6 +87,13 @@ void ZipDirectoryWalk::Count(const TUnBaseHeader& entry) {
 
 int ZipDirectoryWalk::ReadCentralDirectory() {
     const TZipEndRecord end = facts_.End();
+    // The announced count is believed only as far as the bytes behind the
+    // directory's start could hold that many headers; beyond a bound the
+    // list grows as headers are found.
+    const uint64_t announced = end.totalEntries == 0xFFFF ? facts_.Zip64End().totalEntries : end.totalEntries;
+    const uint64_t fitting =
+        static_cast<uint64_t>(std::max<int64_t>(facts_.ArchiveSize - facts_.ArchiveOffset, 0)) / TZipCentralHeader::kSize;
+    entries_.Reserve(static_cast<size_t>(std::min<uint64_t>({announced, fitting, kMaxReservedEntries})));
     int repeats = end.thisDisk >= end.directoryDisk ? end.thisDisk - end.directoryDisk + 1 : 0;
     int64_t position = facts_.ArchiveOffset;
     bool stopped = false;
@@ -58,9 +113,14 @@ int ZipDirectoryWalk::ReadCentralDirectory() {
                      offset = central.localHeaderOffset;
             const ExtraFieldHighWords high = ReadExtraField(source_, nameAt + central.nameLength, central.extraLength,
                                                             ExtraFieldKind::Central, unpacked, packed, &offset);
+            const TExtraField extra =
+                TExtraField::Read(source_, nameAt + central.nameLength, central.extraLength);
             TUnBaseHeader entry;
-            entry.Name = TranslateEntryName(rawName, central.flags, hooks_.TranslateOemChar);
+            entry.Name = TranslateEntryName(rawName, {central.flags, central.versionMadeBy, extra.UnicodePath(rawName)},
+                                            hooks_.TranslateOemChar);
             if (hooks_.SelectEntry(entry.Name)) {
+                entry.ModificationTime = extra.ModificationTime();
+                entry.RawName = rawName;
                 entry.Record.Attributes = central.externalAttributes;
                 entry.Record.Disk = static_cast<uint16_t>(central.diskNumberStart + 1);
                 entry.Record.LocalPosition = static_cast<int64_t>(Join48(offset, high.offsetHigh)) + facts_.OffsetAdjust;
@@ -109,22 +169,56 @@ int ZipDirectoryWalk::ReadLocalHeaders() {
         uint32_t unpacked = local.uncompressedSize, packed = local.compressedSize;
         const ExtraFieldHighWords high = ReadExtraField(source_, nameAt + local.nameLength, local.extraLength,
                                                         ExtraFieldKind::Local, unpacked, packed, nullptr);
+        const TExtraField extra = TExtraField::Read(source_, nameAt + local.nameLength, local.extraLength);
         TUnBaseHeader entry;
-        entry.Name = TranslateEntryName(rawName, local.flags, hooks_.TranslateOemChar);
+        entry.Name = TranslateEntryName(rawName, {local.flags, 0, extra.UnicodePath(rawName)}, hooks_.TranslateOemChar);
+        entry.Record = {0, 1, position};
+        entry.Flags = local.flags;
+        entry.Method = local.method;
+        entry.Crc32 = local.crc32;
+        entry.DosDateTime = local.dosDateTime;
+        entry.ModificationTime = extra.ModificationTime();
         entry.PackedSize = Join48(packed, high.compressedHigh);
+        entry.UnpackedSize = Join48(unpacked, high.uncompressedHigh);
+        const int64_t dataAt = nameAt + local.nameLength + local.extraLength;
+        // Moves forward by at least a header, whatever the sizes say.
+        position = dataAt + static_cast<int64_t>(entry.PackedSize);
+        if (local.flags & kDataDescriptorFlag) {
+            const std::optional<int64_t> next = ReadDeferredSizes(entry, dataAt);
+            if (!next) {
+                hooks_.ReportBadHeader(entry.Name);
+                break;
+            }
+            position = *next;
+        }
         if (!entry.Name.empty() && hooks_.SelectEntry(entry.Name)) {
-            entry.Record = {0, 1, position};
-            entry.Flags = local.flags;
-            entry.Method = local.method;
-            entry.Crc32 = local.crc32;
-            entry.DosDateTime = local.dosDateTime;
-            entry.UnpackedSize = Join48(unpacked, high.uncompressedHigh);
             Count(entry);
             entries_.Add(entry);
         }
-        // Moves forward by at least a header, whatever the sizes say.
-        position = nameAt + local.nameLength + local.extraLength + static_cast<int64_t>(entry.PackedSize);
         complete = ReadLocal(position);
     }
     return entries_.Count();
+}
+
+std::optional<int64_t> ZipDirectoryWalk::ReadDeferredSizes(TUnBaseHeader& entry, int64_t dataAt) {
+    // Sizes written before the data are taken as they are; otherwise only a
+    // stream that ends by itself can be sized, and only when it is readable.
+    std::optional<uint64_t> unpacked;
+    if (entry.PackedSize == 0 && !(entry.Flags & kEncryptedFlag) && (entry.Method == 8 || entry.Method == 9)) {
+        const std::optional<DeflateExtent> extent = MeasureDeflateStream(source_, dataAt, entry.Method == 9);
+        if (!extent) return std::nullopt;
+        entry.PackedSize = extent->packed;
+        unpacked = extent->unpacked;
+    } else if (entry.PackedSize == 0 && entry.Method != 0) {
+        return std::nullopt;
+    }
+    // A stored entry with no size is taken only as the empty entry a folder
+    // or an empty file is: its descriptor must say so.
+    if (entry.PackedSize == 0 && entry.Method == 0) unpacked = 0;
+    const auto at = dataAt + static_cast<int64_t>(entry.PackedSize);
+    const std::optional<DataDescriptor> descriptor = ReadDataDescriptor(source_, at, entry.PackedSize, unpacked);
+    if (!descriptor) return std::nullopt;
+    entry.Crc32 = descriptor->crc32;
+    entry.UnpackedSize = descriptor->unpacked;
+    return at + descriptor->length;
 }

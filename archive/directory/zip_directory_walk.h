@@ -6,13 +6,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 // What a directory walk asks of the component that runs it.
 struct ZipWalkHooks {
     std::function<bool(const std::string& entryName)> SelectEntry;
     std::function<bool()> IsCancelled;
-    // A central entry whose local header lacks its signature.
+    // A central entry whose local header lacks its signature, or a local
+    // entry whose sizes follow its data and cannot be found.
     std::function<void(const std::string& entryName)> ReportBadHeader;
     // Asked before walking local headers; Cancel preset to true. Unassigned: walk.
     std::function<void(THeaderTypeState headerState, bool& cancel)> CorruptZipHeader;
@@ -44,6 +46,9 @@ private:
     bool ReadLocal(int64_t position);
     bool Cancelled() const { return hooks_.IsCancelled && hooks_.IsCancelled(); }
     void Count(const TUnBaseHeader& entry);
+    // Sizes and CRC of an entry that defers them to a data descriptor, and
+    // where the next header begins; nothing when the entry cannot be sized.
+    std::optional<int64_t> ReadDeferredSizes(TUnBaseHeader& entry, int64_t dataAt);
 
     ByteSource& source_;
     ArchiveFacts facts_;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 
+#include "archive/decoders/legacy_decoder.h"
 #include "archive/volumes/disk_spann_obj.h"
 #include "archive/frame/dos_date_time.h"
 #include "archive/frame/error_codes.h"
@@ -12,6 +13,7 @@
 #include "archive/streams/file_stream32.h"
 #include "archive/frame/unzip.h"
 #include "archive/directory/zip_records.h"
+#include "archive/extraction/link_target_stream.h"
 #include "platform/ascii.h"
 #include "platform/file_attributes.h"
 #include "platform/file_system.h"
@@ -22,6 +24,45 @@ namespace {
 
 constexpr uint32_t kNormalFileAttributes = 0x20;
 constexpr uint32_t kEncryptionHeaderSize = 12;
+constexpr uint16_t kDataDescriptorFlag = 0x0008;
+constexpr uint8_t kMadeOnUnix = 3;
+constexpr uint32_t kUnixFileType = 0170000;
+constexpr uint32_t kUnixSymbolicLink = 0120000;
+constexpr uint64_t kMaxLinkTargetBytes = 4096;
+
+// Methods with a decoder: stored, Shrink, Reduce, Implode, Deflate, Deflate64.
+bool IsSupportedMethod(uint32_t method) { return method <= 6 || method == 8 || method == 9; }
+
+// Folders are named with a trailing separator, whatever attributes the tool
+// that made the archive stored (many store none).
+bool NamesAFolder(const std::string& name) { return !name.empty() && name.back() == platform::kPathSeparator; }
+
+// A link target that is relative and, taken from the link's folder below the
+// target root, never climbs above that root. Climbing is allowed only at the
+// start: "a/../.." would climb from wherever a link named "a" leads, which
+// the names alone cannot tell.
+bool LinkTargetStaysInside(const std::string& linkFolderBelowRoot, const std::string& target) {
+    if (target.empty() || RootPrefixLength(target) > 0 || target.find('\0') != std::string::npos) return false;
+    int depth = 0;
+    auto walk = [&depth](const std::string& path) {
+        bool descended = false;
+        size_t at = 0;
+        while (at < path.size()) {
+            size_t end = path.find(platform::kPathSeparator, at);
+            if (end == std::string::npos) end = path.size();
+            const std::string part = path.substr(at, end - at);
+            if (part == "..") {
+                if (descended || --depth < 0) return false;
+            } else if (!part.empty() && part != ".") {
+                ++depth;
+                descended = true;
+            }
+            at = end + 1;
+        }
+        return true;
+    };
+    return walk(linkFolderBelowRoot) && walk(target);
+}
 
 // Runs `finally` after `body`, also when body throws.
 template <class Body, class Finally>
@@ -49,8 +90,7 @@ bool HasParentComponent(const std::string& path, size_t from) {
 // The folder as BuildOutputPath puts it in front of every name.
 std::string OutputRoot(const std::string& extractDir) {
     std::string root = IncludeTrailingSeparator(extractDir);
-    if (root.find(':') == std::string::npos && (root.empty() || root.front() != platform::kPathSeparator))
-        root.insert(root.begin(), platform::kPathSeparator);
+    if (RootPrefixLength(root) == 0) root.insert(root.begin(), platform::kPathSeparator);
     return root;
 }
 
@@ -77,16 +117,32 @@ bool TUnZip::ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_p
                           bool centralVariant, uint32_t attributes) {
     const TZipLocalHeader local = TZipLocalHeader::Parse(localHeader_.data());
     uint32_t storedCrc = local.crc32;
+    // The local walk read the CRC of an entry that defers it to its data descriptor.
+    if (!centralVariant && (local.flags & kDataDescriptorFlag) && currentEntry_) storedCrc = currentEntry_->Crc32;
     entryFailed_ = false;
+    const bool isDirectory = (attributes & platform::kAttrDirectory) || NamesAFolder(entryName_);
+    if (isDirectory) attributes |= platform::kAttrDirectory;
 
     if (!EntryNameStaysInside()) {
         ReportError(entryName_, outputPath_, "0", ErrorCode::InvalidFileName);
-        if (!(attributes & platform::kAttrDirectory)) SkipEntry();
+        if (!isDirectory) SkipEntry();
+        entryFailed_ = true;
+        return CheckEntryCrc(storedCrc);
+    }
+    // Known before anything is created, so that a file of that name stays as it is.
+    if (!isDirectory && !IsSupportedMethod(entryDescriptor_.method)) {
+        ReportError(entryName_, "", "0", ErrorCode::UnsupportedMethod);
+        SkipEntry();
         entryFailed_ = true;
         return CheckEntryCrc(storedCrc);
     }
 
-    const bool isDirectory = attributes & platform::kAttrDirectory;
+    if (!isDirectory && StoredSizesDisagree()) {
+        ReportError(entryName_, "", "0", ErrorCode::CorruptInput);
+        SkipEntry();
+        entryFailed_ = true;
+        return CheckEntryCrc(storedCrc);
+    }
     if (!BeginEntry(isDirectory)) {
         SkipEntry();
         return false;
@@ -101,15 +157,20 @@ bool TUnZip::ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_p
             if (createStoredDirs_ && !OutputPathFollowsNoLink()) {
                 ReportError(entryName_, outputPath_, "0", ErrorCode::InvalidFileName);
                 entryFailed_ = true;
-            } else if (createStoredDirs_ && !platform::ForceDirectories(outputPath_))
+            } else if (createStoredDirs_ && !platform::ForceDirectories(outputPath_)) {
                 entryFailed_ = true;
-            else
+            } else {
                 runningCrc_ = storedCrc;
+                folderTimes_.push_back(
+                    {outputPath_, local.dosDateTime, currentEntry_ ? currentEntry_->ModificationTime : std::nullopt});
+            }
         } else if (!OutputPathFollowsNoLink()) {
             ReportError(entryName_, outputPath_, "0", ErrorCode::InvalidFileName);
             SkipEntry();
             --filesExtracted_;
             entryFailed_ = true;
+        } else if (centralVariant && IsSymbolicLinkEntry(attributes)) {
+            ExtractSymbolicLink(archive, storedCrc);
         } else if (!OpenOutput(output)) {
             ReportError(outputPath_, "", "0", ErrorCode::OpenError);
             SkipEntry();
@@ -129,10 +190,16 @@ bool TUnZip::ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_p
                     // Streamed enciphered entries keep other bytes in the local CRC
                     // field, so the descriptor flag counts as well as a zero field.
                     const TZipCentralHeader central = TZipCentralHeader::Parse(centralHeader_.data());
-                    const bool deferred = local.crc32 == 0 || (local.flags & 0x0008);
+                    const bool deferred = local.crc32 == 0 || (local.flags & kDataDescriptorFlag);
                     if (centralVariant && central.compressedSize > 0 && deferred) storedCrc = central.crc32;
                     DecodeEntry(archive, *output);
                     runningCrc_ ^= 0xFFFFFFFF;
+                    // Data that ends before the declared size is damaged, whatever its CRC says.
+                    if (!entryFailed_ && !IsCancelled() &&
+                        static_cast<uint64_t>(output->Position()) < entryDescriptor_.unpackedSize) {
+                        ReportError(entryName_, "", "0", ErrorCode::UnexpectedEnd);
+                        entryFailed_ = true;
+                    }
                 },
                 [&] {
                     if (skipped)
@@ -145,6 +212,66 @@ bool TUnZip::ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_p
         // A fatal data error ends this entry only.
     }
     return CheckEntryCrc(storedCrc);
+}
+
+bool TUnZip::IsSymbolicLinkEntry(uint32_t attributes) const {
+    if (!currentEntry_ || !currentEntry_->CentralCopy) return false;
+    const uint16_t madeBy = TZipCentralHeader::Parse(currentEntry_->CentralCopy->data()).versionMadeBy;
+    return (madeBy >> 8) == kMadeOnUnix && ((attributes >> 16) & kUnixFileType) == kUnixSymbolicLink;
+}
+
+void TUnZip::ExtractSymbolicLink(std::unique_ptr<TFileStream32>& archive, uint32_t storedCrc) {
+    auto refuse = [this](const std::string& target) {
+        ReportError(entryName_, target, "0", ErrorCode::SkippedFile);
+        --filesExtracted_;
+        entryFailed_ = true;
+    };
+    if (entryEncrypted_ && passwordFailed_) {
+        --filesExtracted_;
+        SkipEntry();
+        entryFailed_ = true;
+        return;
+    }
+    if (entryDescriptor_.unpackedSize > kMaxLinkTargetBytes) {
+        SkipEntry();
+        refuse("");
+        return;
+    }
+    TLinkTargetStream target;
+    DecodeEntry(archive, target);
+    runningCrc_ ^= 0xFFFFFFFF;
+    if (runningCrc_ != storedCrc) return;  // the CRC check reports it; no link is made from damaged data
+
+    const std::string root = OutputRoot(extractDir_);
+    const std::string folder = ExtractFilePath(outputPath_);
+    if (folder.compare(0, root.size(), root) != 0 || !LinkTargetStaysInside(folder.substr(root.size()), target.Text())) {
+        refuse(target.Text());
+        return;
+    }
+    // The overwrite decision is taken: what stands there goes, and a link
+    // standing there is removed itself, never followed.
+    platform::RemoveFile(outputPath_);
+    if (!platform::CreateSymbolicLink(target.Text(), outputPath_)) {
+        ReportError(outputPath_, "", "0", ErrorCode::OpenError);
+        --filesExtracted_;
+        entryFailed_ = true;
+        return;
+    }
+    // Later entries must see the new link on their way.
+    linkFreeFolder_.clear();
+}
+
+void TUnZip::StampFolders() {
+    // Deepest first is not needed: stamping a folder leaves its parent's time alone.
+    for (const FolderTime& folder : folderTimes_) {
+        if (!platform::DirectoryExists(folder.path) || platform::PathHasLinkBelow(OutputRoot(extractDir_), folder.path))
+            continue;
+        if (dateAttribute_ == daFileDate && folder.modificationTime)
+            platform::SetPathWriteTimeUtc(folder.path, *folder.modificationTime);
+        else
+            platform::SetPathWriteTime(folder.path, DosDateTimeToLocal(EntryFileDate(folder.dosDateTime)));
+    }
+    folderTimes_.clear();
 }
 
 bool TUnZip::BeginEntry(bool isDirectory) {
@@ -213,6 +340,10 @@ bool TUnZip::OpenOutput(std::unique_ptr<TFileStream32>& output) {
     output.reset();
     if (entryEncrypted_ && passwordFailed_) return true;
     if (outputPath_.empty()) return false;
+    // Entries mostly land in a folder that is already there: the folders are
+    // made only when the file cannot be created without them.
+    output = std::make_unique<TFileStream32>(outputPath_, fmCreate);
+    if (output->Handle() >= 0) return true;
     platform::ForceDirectories(ExtractFilePath(outputPath_));
     output = std::make_unique<TFileStream32>(outputPath_, fmCreate);
     return output->Handle() >= 0;
@@ -221,10 +352,21 @@ bool TUnZip::OpenOutput(std::unique_ptr<TFileStream32>& output) {
 void TUnZip::CloseOutput(std::unique_ptr<TFileStream32>& output, const std::string& path, uint32_t attributes,
                          uint32_t dosDateTime) {
     if (!output) return;
-    platform::SetFileWriteTime(output->Handle(), DosDateTimeToLocal(EntryFileDate(dosDateTime)));
+    // The UTC time a Unix or NTFS tool stored is exact in any time zone; the
+    // DOS date and time are local to wherever the archive was made.
+    if (dateAttribute_ == daFileDate && currentEntry_ && currentEntry_->ModificationTime)
+        platform::SetFileWriteTimeUtc(output->Handle(), *currentEntry_->ModificationTime);
+    else
+        platform::SetFileWriteTime(output->Handle(), DosDateTimeToLocal(EntryFileDate(dosDateTime)));
     if (!output->Close()) ReportError(path, "", "0", ErrorCode::CloseError);
     output.reset();
     if (restoreFileAttr_ && attributes != kNormalFileAttributes) platform::SetFileAttributes(path, attributes);
+}
+
+bool TUnZip::StoredSizesDisagree() const {
+    if (entryDescriptor_.method != 0) return false;
+    const uint64_t header = entryDescriptor_.Encrypted() ? kEncryptionHeaderSize : 0;
+    return entryDescriptor_.packedSize < header || entryDescriptor_.packedSize - header != entryDescriptor_.unpackedSize;
 }
 
 void TUnZip::SkipEntry() {
@@ -261,8 +403,38 @@ bool TUnZip::DecodeEntry(std::unique_ptr<TFileStream32>& archive, TStream32& out
                     }
                     case 8: ExtractDeflate(archive, output); break;
                     case 9: ExtractDeflate64(archive, output); break;
-                    // Shrink (1), Reduce (2-5) and Implode (6) have no decoder here yet.
-                    default: ReportError(outputPath_, "", "0", ErrorCode::UnsupportedMethod); break;
+                    default: {
+                        if (!IsLegacyMethod(entryDescriptor_.method)) {
+                            ReportError(outputPath_, "", "0", ErrorCode::UnsupportedMethod);
+                            entryFailed_ = true;
+                            break;
+                        }
+                        auto readPacked = [&](uint8_t* buffer, int32_t capacity) {
+                            if (IsCancelled()) entryOutput_.packedBytesLeft = 0;
+                            const auto want = static_cast<int32_t>(
+                                std::min<uint64_t>(entryOutput_.packedBytesLeft, static_cast<uint64_t>(capacity)));
+                            if (want == 0) return 0;
+                            const int32_t got = ReadIn(*archive, buffer, want, kNoCrc, entryDescriptor_.Encrypted());
+                            entryOutput_.packedBytesLeft -= static_cast<uint64_t>(got);
+                            return got;
+                        };
+                        auto writePlain = [&](const uint8_t* data, int32_t count) {
+                            std::copy_n(data, count, entryOutput_.buffer.begin());
+                            entryOutput_.fill = count;
+                            entryOutput_.bytesPut += static_cast<uint64_t>(count);
+                            FlushOutput();
+                            return !IsCancelled();
+                        };
+                        DecodeLegacyEntry(entryDescriptor_.method, entryDescriptor_.flags, entryDescriptor_.unpackedSize,
+                                          readPacked, writePlain, [&](const LegacyResult& error) {
+                                              entryFailed_ = true;
+                                              if (error.raised)
+                                                  RaiseError(outputPath_, "", "0", error.code);
+                                              else
+                                                  ReportError(outputPath_, "", "0", error.code);
+                                          });
+                        break;
+                    }
                 }
             } catch (...) {
                 // A fatal data error of the decoder ends the entry; the CRC check reports it.
@@ -275,14 +447,22 @@ bool TUnZip::DecodeEntry(std::unique_ptr<TFileStream32>& archive, TStream32& out
 bool TUnZip::OpenContinuationVolume(std::unique_ptr<TFileStream32>& archive) {
     if (arcType_ == atZipDS) return diskSpannObj_->GetDisk(archive);
     const int32_t lastDisk = TZipEndRecord::Parse(endRecord_.data()).thisDisk;
-    return NextVolume(volumeNumber_, lastDisk, archive);
+    const std::string volumeRead = currentVolumeName_;
+    if (!NextVolume(volumeNumber_, lastDisk, archive)) return false;
+    // Past the last volume the name leads back to the file just read: going on
+    // there would copy its bytes again as new data, without end.
+    if (currentVolumeName_ != volumeRead) return true;
+    ReportError(entryName_, currentVolumeName_, std::to_string(volumeNumber_), ErrorCode::VolumeOutOfSequence);
+    entryFailed_ = true;
+    return false;
 }
 
 uint64_t TUnZip::CopyStored(TStream32& archive, TStream32& output, uint64_t count) {
     const uint64_t size = entryDescriptor_.unpackedSize;
     auto& buffer = entryOutput_.buffer;
-    while (count > 0) {
-        const auto want = static_cast<int32_t>(std::min<uint64_t>(count, buffer.size()));
+    while (count > 0 && entryOutput_.packedBytesLeft > 0) {
+        const auto want = static_cast<int32_t>(
+            std::min<uint64_t>({count, entryOutput_.packedBytesLeft, static_cast<uint64_t>(buffer.size())}));
         const int32_t got = ReadIn(archive, buffer.data(), want, kNoCrc, false);
         if (got <= 0) break;
         bytesRemaining_ -= got;

@@ -2,19 +2,20 @@
 // events, the directory walk and the loop over the selected entries.
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "archive/volumes/disk_manager.h"
 #include "archive/volumes/disk_spann_obj.h"
 #include "archive/frame/error_codes.h"
 #include "archive/streams/file_stream32.h"
 #include "archive/frame/unzip.h"
+#include "archive/directory/extra_fields.h"
 #include "archive/directory/zip_directory.h"
 #include "archive/directory/zip_records.h"
 
 namespace {
-
-constexpr size_t kMaxNameBytes = 255;
 
 // Runs a step whose exceptions must not stop the steps after it.
 template <class Step>
@@ -80,6 +81,8 @@ void TUnZip::ExtractEntries(std::unique_ptr<TFileStream32>& archive, bool centra
     bytesRemaining_ = static_cast<int64_t>(unpackedTotal_);
     const int32_t lastDisk = TZipEndRecord::Parse(endRecord_.data()).thisDisk;
     std::unique_ptr<TFileStream32> output;
+    folderTimes_.clear();
+    entryExtents_.Clear();
     for (int index = 0; index < entryList_->Count(); ++index) {
         if (IsCancelled()) break;
         const TUnBaseHeader& entry = (*entryList_)[index];
@@ -107,14 +110,37 @@ void TUnZip::ExtractEntries(std::unique_ptr<TFileStream32>& archive, bool centra
         const TZipLocalHeader local = TZipLocalHeader::Parse(localHeader_.data());
         std::string rawName(local.nameLength, '\0');
         rawName.resize(static_cast<size_t>(std::max(ReadIn(*archive, rawName.data(), local.nameLength, kNoCrc, false), 0)));
-        rawName = rawName.substr(0, std::min(rawName.find('\0'), kMaxNameBytes));
-        archive->SetPosition(entry.Record.LocalPosition + static_cast<int64_t>(TZipLocalHeader::kSize) +
-                             local.nameLength + local.extraLength);
+        rawName.resize(std::min(rawName.find('\0'), rawName.size()));
+        std::vector<uint8_t> extraBytes(local.extraLength);
+        extraBytes.resize(static_cast<size_t>(std::max(ReadIn(*archive, extraBytes.data(), local.extraLength, kNoCrc, false), 0)));
+        const int64_t dataStart = entry.Record.LocalPosition + static_cast<int64_t>(TZipLocalHeader::kSize) +
+                                  local.nameLength + local.extraLength;
+        archive->SetPosition(dataStart);
+
+        // The name listed and selected is the one written: a local header
+        // naming another file is a damaged (or forged) entry.
+        if (centralVariant && entry.CentralCopy && rawName != entry.RawName) {
+            ReportError(entry.Name, "", "0", ErrorCode::BadFileHeader);
+            SkipEntry();
+            continue;
+        }
+        const auto packed = static_cast<int64_t>(std::min<uint64_t>(entry.PackedSize, INT64_MAX - dataStart));
+        if (!entryExtents_.Claim(entry.Record.Disk, entry.Record.LocalPosition, dataStart + packed)) {
+            ReportError(entry.Name, "", "0", ErrorCode::CorruptInput);
+            SkipEntry();
+            continue;
+        }
 
         if (centralVariant && entry.CentralCopy) centralHeader_ = *entry.CentralCopy;
         const uint32_t attributes = centralVariant ? entry.Record.Attributes : 0;
-        entryName_ = TranslateEntryName(rawName, local.flags, translateOemChar_);
+        entryName_ = centralVariant && entry.CentralCopy
+                         ? entry.Name
+                         : TranslateEntryName(rawName, {local.flags, 0, TExtraField(std::move(extraBytes)).UnicodePath(rawName)},
+                                              translateOemChar_);
         BuildOutputPath(entryName_);
+        currentEntry_ = &entry;
         ExtractEntry(archive, output, centralVariant, attributes);
     }
+    currentEntry_ = nullptr;
+    StampFolders();
 }

@@ -1,12 +1,20 @@
 #include "archive/frame/path_names.h"
 
+#include "platform/ascii.h"
 #include "platform/file_system.h"
 
 namespace {
-size_t LastDelimiter(const std::string& path) {
-    const char delimiters[] = {platform::kPathSeparator, ':', '\0'};
-    return path.find_last_of(delimiters);
+
+bool HasDrivePrefix(const std::string& path) {
+    return path.size() >= 2 && path[1] == ':' && platform::AsciiUpper(path[0]) >= 'A' && platform::AsciiUpper(path[0]) <= 'Z';
 }
+
+size_t LastDelimiter(const std::string& path) {
+    const size_t separator = path.rfind(platform::kPathSeparator);
+    if (separator != std::string::npos) return separator;
+    return HasDrivePrefix(path) ? 1 : std::string::npos;
+}
+
 }  // namespace
 
 std::string ExtractFilePath(const std::string& path) {
@@ -22,4 +30,10 @@ std::string ExtractFileName(const std::string& path) {
 std::string IncludeTrailingSeparator(const std::string& path) {
     if (path.empty() || path.back() == platform::kPathSeparator) return path;
     return path + platform::kPathSeparator;
+}
+
+size_t RootPrefixLength(const std::string& name) {
+    size_t length = HasDrivePrefix(name) ? 2 : 0;
+    while (length < name.size() && name[length] == platform::kPathSeparator) ++length;
+    return length;
 }

@@ -3,11 +3,13 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <vector>
 
 #include "archive/frame/unbase.h"
+#include "archive/extraction/entry_extents.h"
 #include "archive/extraction/entry_state.h"
 #include "archive/directory/unbase_header_obj.h"
 
@@ -54,14 +56,33 @@ protected:
     // below it, are never written.
     bool EntryNameStaysInside() const;
     bool OutputPathFollowsNoLink();
+    // An entry made on Unix whose stored mode is a symbolic link.
+    bool IsSymbolicLinkEntry(uint32_t attributes) const;
+    // Makes the link when its target stays inside ExtractDir; otherwise the
+    // entry is skipped with 26800 naming the target.
+    void ExtractSymbolicLink(std::unique_ptr<TFileStream32>& archive, uint32_t storedCrc);
+    // Gives the folder entries of the run their stored times, once nothing
+    // more is written inside them.
+    void StampFolders();
 
     // ---- the Deflate and Deflate64 driver
     void ExtractDeflate(std::unique_ptr<TFileStream32>& archive, TStream32& output);
     void ExtractDeflate64(std::unique_ptr<TFileStream32>& archive, TStream32& output);
     void InflateEntry(std::unique_ptr<TFileStream32>& archive, TStream32& output, int8_t windowBits);
 
+    struct FolderTime {
+        std::string path;
+        uint32_t dosDateTime = 0;
+        std::optional<platform::UtcFileTime> modificationTime;
+    };
+    // The entry's stored sizes cannot describe a stored copy.
+    bool StoredSizesDisagree() const;
+
     TEntryDescriptor entryDescriptor_;
+    const TUnBaseHeader* currentEntry_ = nullptr;  // the list's record of the entry being extracted
+    std::vector<FolderTime> folderTimes_;           // folder entries of the run, stamped at its end
     TEntryOutputState entryOutput_;
+    TEntryExtents entryExtents_;  // of the entries of this run
     int32_t entriesSelected_ = 0;
     std::string linkFreeFolder_;  // the folder of a recent output, checked for symbolic links
 

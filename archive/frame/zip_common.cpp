@@ -112,17 +112,12 @@ void TZipCommon::BuildOutputPath(const std::string& name) {
     constexpr char kSep = platform::kPathSeparator;
     std::string folder;
     if (useStoredDirs_) {
-        if (outputPath_.find(':') != std::string::npos) {
-            outputPath_.erase(0, outputPath_.find(kSep) == 2 ? 3 : 2);
-        } else if (outputPath_.front() == kSep) {
-            outputPath_.erase(0, 1);
-        }
+        outputPath_.erase(0, RootPrefixLength(outputPath_));
         folder = IncludeTrailingSeparator(extractDir_) + ExtractFilePath(outputPath_);
     } else {
         folder = extractDir_;
     }
-    if (folder.find(':') == std::string::npos && (folder.empty() || folder.front() != kSep))
-        folder.insert(folder.begin(), kSep);
+    if (RootPrefixLength(folder) == 0) folder.insert(folder.begin(), kSep);
     outputPath_ = IncludeTrailingSeparator(folder) + ExtractFileName(outputPath_);
 }
 

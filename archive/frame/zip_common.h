@@ -110,7 +110,7 @@ public:
     // encrypted, and updates the running CRC of crcKind over them.
     virtual int32_t ReadIn(TStream32& source, void* buffer, int32_t count, int crcKind, bool encrypted);
     // Sets OutputPath from an entry name under ExtractDir (stored folders kept
-    // when UseStoredDirs, drive and root prefixes dropped).
+    // when UseStoredDirs, a leading drive prefix and root separators dropped).
     virtual void BuildOutputPath(const std::string& name);
     // Deciphers a block of the current entry in place with the entry key
     // state, when the entry is enciphered and the archive is of the ZIP family.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "archive/streams/stream32.h"
@@ -18,6 +19,12 @@ inline constexpr uint16_t fmShareDenyNone = 0x0040;
 
 // A stream over an operating-system file handle that it does not own.
 // Failed reads and writes come back as 0, failed seeks as -1.
+//
+// A stream opened for reading only reads ahead in blocks: walking thousands
+// of small headers and entries then costs a few large reads, and seeks are
+// only recorded until the next read needs bytes the block does not hold.
+// Bytes once read ahead are served from the block; the archive is opened
+// denying writers, so they cannot go stale under it.
 class THandleStream32 : public TStream32 {
 public:
     explicit THandleStream32(int handle) : handle_(handle) {}
@@ -33,7 +40,26 @@ public:
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
 
 protected:
+    static constexpr int32_t kReadAheadBytes = 64 * 1024;
+    void EnableReadAhead() { readAhead_ = std::make_unique<ReadAhead>(); }
+    void DisableReadAhead() { readAhead_.reset(); }
+    // Drops the read-ahead block and puts the handle where the reader is.
+    bool SyncHandle();
+
     int handle_;
+
+private:
+    struct ReadAhead {
+        std::unique_ptr<uint8_t[]> bytes = std::make_unique<uint8_t[]>(kReadAheadBytes);
+        int64_t start = 0;     // file offset of bytes[0]
+        int32_t fill = 0;      // bytes held
+        int64_t position = 0;  // the reader's position
+        int64_t handleAt = 0;  // where the handle stands
+    };
+    int32_t ReadBuffered(uint8_t* buffer, int32_t count);
+    int64_t ReadAt(int64_t position, uint8_t* buffer, int32_t count);
+
+    std::unique_ptr<ReadAhead> readAhead_;
 };
 
 // Opens or creates a named file and owns its handle. Construction never

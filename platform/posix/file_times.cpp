@@ -8,7 +8,11 @@
 
 namespace platform {
 
-bool SetFileWriteTime(int handle, const LocalDateTime& time) {
+namespace {
+
+// The moment a local date and time names, by the zone's rules; false when it
+// names none.
+bool ToUtc(const LocalDateTime& time, UtcFileTime& utc) {
     std::tm tm {};
     tm.tm_year = time.year - 1900;
     tm.tm_mon = time.month - 1;
@@ -22,8 +26,30 @@ bool SetFileWriteTime(int handle, const LocalDateTime& time) {
         errno = EINVAL;
         return false;
     }
-    const struct timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
+    utc = {seconds, 0};
+    return true;
+}
+
+}  // namespace
+
+bool SetFileWriteTime(int handle, const LocalDateTime& time) {
+    UtcFileTime utc;
+    return ToUtc(time, utc) && SetFileWriteTimeUtc(handle, utc);
+}
+
+bool SetPathWriteTime(const std::string& path, const LocalDateTime& time) {
+    UtcFileTime utc;
+    return ToUtc(time, utc) && SetPathWriteTimeUtc(path, utc);
+}
+
+bool SetFileWriteTimeUtc(int handle, const UtcFileTime& time) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(time.seconds), static_cast<long>(time.nanoseconds)}};
     return ::futimens(handle, times) == 0;
+}
+
+bool SetPathWriteTimeUtc(const std::string& path, const UtcFileTime& time) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(time.seconds), static_cast<long>(time.nanoseconds)}};
+    return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool GetFileCreationTime(const std::string& path, LocalDateTime& time) {

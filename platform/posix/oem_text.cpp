@@ -2,7 +2,9 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 
 namespace platform {
 namespace {
@@ -21,18 +23,23 @@ public:
     std::string Convert(std::string_view text) {
         if (!Usable()) return std::string(text);
         iconv(handle_, nullptr, nullptr, nullptr, nullptr);
-        std::string out(text.size() * 3 + 4, '\0');
+        std::string out(text.size() * 5 + 4, '\0');
         char* in = const_cast<char*>(text.data());
         size_t inLeft = text.size();
         char* outPtr = out.data();
         size_t outLeft = out.size();
         while (inLeft > 0) {
             if (iconv(handle_, &in, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1)) break;
-            if (errno == E2BIG) break;  // cannot happen: 3 bytes per input byte suffice
-            // An invalid or truncated sequence: one "?" for its first byte, then go on.
+            if (errno == E2BIG) break;  // cannot happen: 5 bytes per input byte suffice
+            // An invalid or truncated sequence: its first byte is kept as a
+            // replacement character and the byte in hex, then go on. The code
+            // page never yields that character itself, so two different names
+            // never come out as one.
             iconv(handle_, nullptr, nullptr, nullptr, nullptr);
-            *outPtr++ = '?';
-            --outLeft;
+            char escaped[6];
+            std::snprintf(escaped, sizeof escaped, "\xEF\xBF\xBD%02X", static_cast<unsigned char>(*in));
+            outPtr = std::copy_n(escaped, 5, outPtr);
+            outLeft -= 5;
             ++in;
             --inLeft;
         }

@@ -1,6 +1,7 @@
 #include "platform/safe_path.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -35,6 +36,10 @@ bool PathHasLinkBelow(const std::string& root, const std::string& path) {
         at = end + 1;
     }
     return false;
+}
+
+bool CreateSymbolicLink(const std::string& target, const std::string& linkPath) {
+    return ::symlink(target.c_str(), linkPath.c_str()) == 0;
 }
 
 }  // namespace platform

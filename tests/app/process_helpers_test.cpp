@@ -2,6 +2,7 @@
 
 #include "platform/file_system.h"
 #include "platform/process_list.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -35,15 +36,12 @@ void StartSleeper(const std::string& path) {
 
 class CompanionProcess : public testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/quendal-companion-XXXXXX";
-        dir_ = mkdtemp(pattern);
-    }
     void TearDown() override {
         KillProcessByName("QuendalM.exe");
         KillProcessByName("quendalm.exe");
     }
-    std::string dir_;
+    const TempFolder folder_{"quendal-companion"};
+    const std::string dir_ = folder_.str();
 };
 
 TEST_F(CompanionProcess, FoundWithoutRegardToAsciiCaseAndByFileNamePart) {

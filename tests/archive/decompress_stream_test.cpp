@@ -11,6 +11,7 @@
 #include "archive/streams/file_stream32.h"
 #include "archive/frame/zip_cipher.h"
 #include "tests/archive/inflate_test_support.h"
+#include "support/temp_folder.h"
 
 using namespace inflate_test;
 namespace fs = std::filesystem;
@@ -50,13 +51,10 @@ protected:
 
     void SetUp() override {
         UseDeflate64(false);
-        dir_ = fs::temp_directory_path() / ("decompress-stream-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
-        fs::create_directories(dir_);
         data_ = LicenceText();
         data_.resize(100000);
         packed_ = ZlibDeflate(data_, 6);
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     // A file of 100 junk bytes, the stream (or its first `keep` bytes) and a trailer.
     std::string WriteArchive(size_t keep = SIZE_MAX, bool trailer = true) {
@@ -68,7 +66,8 @@ protected:
         return path.string();
     }
 
-    fs::path dir_;
+    const TempFolder folder_{"quendal-decompress"};
+    const fs::path dir_ = folder_.path();
     Bytes data_, packed_;
 };
 

@@ -96,29 +96,46 @@ TEST_F(Detection, AnOrdinaryZipAndTheSameNamedJar) {
     EXPECT_EQ(TypeOf(folder / "Plain.JAR"), atJar);
 }
 
-TEST_F(Detection, PrependedBytesWithoutAdjustedOffsetsFailEveryLocalHeader) {
+TEST_F(Detection, PrependedBytesWithoutAdjustedOffsetsAreAccountedFor) {
     WriteBytes(folder / "shifted.zip", std::string(300, '\0') + ReadBytes(folder / "plain.zip"));
     Detected shifted;
     Detect(folder / "shifted.zip", shifted);
     EXPECT_EQ(shifted.type, atZip);
-    EXPECT_EQ(shifted.facts.HeaderState, (State{htCentral, htEnding}));
-    EXPECT_EQ(shifted.facts.OffsetAdjust, 0);
+    EXPECT_EQ(shifted.facts.HeaderState, (State{htLocal, htCentral, htEnding}));
+    EXPECT_EQ(shifted.facts.OffsetAdjust, 300);
+    EXPECT_EQ(shifted.facts.ArchiveOffset, detection_test::StoredDirectoryOffset(ReadBytes(folder / "plain.zip")) + 300);
     Listing listing = Walk(folder / "shifted.zip", shifted);
-    EXPECT_TRUE(listing.names.empty());
-    EXPECT_EQ(listing.badHeaders, (std::vector<std::string>{"a.txt", "sub/b.txt"}));
+    EXPECT_EQ(listing.names, (std::vector<std::string>{"a.txt", "sub/b.txt"}));
+    EXPECT_TRUE(listing.badHeaders.empty());
 }
 
-TEST_F(Detection, ALongCommentHidesTheEndRecordAndTheLocalWalkTakesOver) {
-    ASSERT_EQ(Python(folder, "z = zipfile.ZipFile('long.zip', 'w')\n"
-                             "z.writestr('one.txt', 'one')\nz.writestr('two.txt', 'two')\n"
-                             "z.comment = b'c' * 40000\nz.close()\n"),
-              0);
+// The end record is found wherever a comment can leave it: up to 65,535 bytes
+// before the end of the file.
+TEST_F(Detection, AnEndRecordBehindTheLongestCommentIsFound) {
+    for (const int commentSize : {40000, 65535}) {
+        SCOPED_TRACE(commentSize);
+        ASSERT_EQ(Python(folder, "z = zipfile.ZipFile('long.zip', 'w')\n"
+                                 "z.writestr('one.txt', 'one')\nz.writestr('two.txt', 'two')\n"
+                                 "z.comment = b'c' * " + std::to_string(commentSize) + "\nz.close()\n"),
+                  0);
+        Detected detected;
+        Detect(folder / "long.zip", detected);
+        EXPECT_EQ(detected.type, atZip);
+        EXPECT_EQ(detected.facts.HeaderState, (State{htLocal, htCentral, htEnding}));
+        EXPECT_EQ(detected.facts.CommentStart, static_cast<int64_t>(ReadBytes(folder / "long.zip").size()) - commentSize);
+        EXPECT_EQ(Walk(folder / "long.zip", detected).names, (std::vector<std::string>{"one.txt", "two.txt"}));
+    }
+}
+
+TEST_F(Detection, WithoutAnEndRecordTheLocalWalkTakesOver) {
+    const std::string plain = ReadBytes(folder / "plain.zip");
+    WriteBytes(folder / "cut.zip", plain.substr(0, plain.size() - 22));
     Detected detected;
-    Detect(folder / "long.zip", detected);
+    Detect(folder / "cut.zip", detected);
     EXPECT_EQ(detected.type, atZip);
     EXPECT_EQ(detected.facts.HeaderState, State{htLocal});
     EXPECT_EQ(detected.facts.ArchiveOffset, 0);
-    EXPECT_EQ(Walk(folder / "long.zip", detected).names, (std::vector<std::string>{"one.txt", "two.txt"}));
+    EXPECT_EQ(Walk(folder / "cut.zip", detected).names, (std::vector<std::string>{"a.txt", "sub/b.txt"}));
 }
 
 TEST_F(Detection, TinyFilesAndTheEmptyZip) {
@@ -127,7 +144,7 @@ TEST_F(Detection, TinyFilesAndTheEmptyZip) {
     Detected empty;
     Detect(folder / "empty.zip", empty);
     EXPECT_EQ(empty.type, atZip);
-    EXPECT_EQ(empty.facts.HeaderState, State{htLocal});
+    EXPECT_TRUE(empty.facts.HeaderState.Contains(htEnding));
     EXPECT_TRUE(Walk(folder / "empty.zip", empty).names.empty());
 
     WriteBytes(folder / "nineteen.zip", ReadBytes(folder / "plain.zip").substr(0, 19));

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "archive/frame/unzip.h"
+#include "support/temp_folder.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -30,15 +31,10 @@ inline std::ostream& operator<<(std::ostream& out, const Report& r) {
 }
 
 
-class TempFolder {
+// The shared self-removing folder, with the string paths these tests build on.
+class TempFolder : public ::TempFolder {
 public:
-    TempFolder() {
-        char pattern[] = "/tmp/quendal-detect-XXXXXX";
-        path_ = std::string(mkdtemp(pattern)) + "/";
-    }
-    ~TempFolder() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
+    TempFolder() : ::TempFolder("quendal-detect"), path_(str() + "/") {}
     const std::string& Path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + name; }
 

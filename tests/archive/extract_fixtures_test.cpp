@@ -14,6 +14,7 @@
 #include "archive/frame/unzip.h"
 #include "frame_test_support.h"
 #include "sha256.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -45,7 +46,8 @@ class ExtractFixture : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(ExtractFixture, EntriesMatchTheManifest) {
     const std::string archive = GetParam();
-    const std::string target = frame_test::MakeTempDir();
+    const TempFolder targetFolder;
+    const std::string target = targetFolder.str() + "/";
     TUnZip unzip;
     unzip.SetArchiveFile(std::string(QUENDAL_TEST_FIXTURES) + "/extract/" + archive);
     unzip.SetFileSpec({"*"});
@@ -74,7 +76,6 @@ TEST_P(ExtractFixture, EntriesMatchTheManifest) {
         }
     }
     EXPECT_GT(checked, 0);
-    fs::remove_all(target);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -13,6 +13,7 @@
 #include "archive/frame/unzip.h"
 #include "extract_test_support.h"
 #include "frame_test_support.h"
+#include "support/temp_folder.h"
 
 using namespace extract_test;
 using frame_test::ReadFile;
@@ -26,12 +27,11 @@ namespace {
 class ExtractPipeline : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = frame_test::MakeTempDir();
+        dir_ = folder_.str() + "/";
         target_ = dir_ + "out/";
         log_.folder = target_;
         fs::create_directories(dir_ + "src");
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     int32_t Run(const std::string& archive) {
         unzip_.SetArchiveFile(dir_ + archive);
@@ -39,6 +39,8 @@ protected:
         unzip_.SetExtractDir(target_);
         return unzip_.ExtractFiles();
     }
+
+    TempFolder folder_;
 
     std::string dir_, target_;
     TUnZip unzip_;
@@ -139,7 +141,8 @@ public:
 };
 
 TEST(ExtractOutputBuffer, FlushesEveryFullBufferAndStopsAtTheDeclaredSize) {
-    const std::string dir = frame_test::MakeTempDir();
+    const TempFolder scratch;
+    const std::string dir = scratch.str() + "/";
     ByteWiseUnZip unzip;
     std::vector<std::pair<int, int>> progress;
     unzip.OnProgress = [&](TObject*, uint8_t file, uint8_t archive) { progress.emplace_back(file, archive); };
@@ -154,7 +157,6 @@ TEST(ExtractOutputBuffer, FlushesEveryFullBufferAndStopsAtTheDeclaredSize) {
     EXPECT_EQ(written, expected);
     EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{82, 82}, {100, 100}}));
     EXPECT_EQ(unzip.RunningCrc() ^ 0xFFFFFFFF, Crc32Of(expected));
-    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -28,8 +28,9 @@ inline uint32_t Crc32Of(const std::string& data) {
     return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
-// Raw Deflate (no wrapper) of data, as a ZIP entry holds it.
-inline std::string RawDeflate(const std::string& data, int level = 6) {
+// Raw Deflate (no wrapper) of data, as a ZIP entry holds it. A flush other
+// than Z_FINISH leaves the stream without a final block.
+inline std::string RawDeflate(const std::string& data, int level = 6, int flush = Z_FINISH) {
     z_stream z{};
     deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
     std::string out(deflateBound(&z, static_cast<uLong>(data.size())) + 16, '\0');
@@ -37,7 +38,7 @@ inline std::string RawDeflate(const std::string& data, int level = 6) {
     z.avail_in = static_cast<uInt>(data.size());
     z.next_out = reinterpret_cast<Bytef*>(out.data());
     z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
+    deflate(&z, flush);
     out.resize(z.total_out);
     deflateEnd(&z);
     return out;
@@ -57,6 +58,8 @@ struct Entry {
     uint32_t dosDateTime = kSampleDosDate;
     std::optional<uint32_t> declaredSize;    // uncompressed size written in the headers
     std::optional<std::string> packedData;   // the bytes stored as compressed data
+    std::optional<std::string> localName;    // the local header's name, when it differs from the central one
+    std::optional<uint32_t> localOffset;     // where the central header points, when not at the entry's own local header
 };
 
 // A plain single-file archive with a central directory.
@@ -67,7 +70,8 @@ inline std::string BuildZip(const std::vector<Entry>& entries) {
         const uint32_t crc = Crc32Of(e.data);
         const uint32_t size = e.declaredSize ? *e.declaredSize : static_cast<uint32_t>(e.data.size());
         const auto offset = static_cast<uint32_t>(zip.size());
-        auto common = [&](std::string& out) {
+        const std::string localName = e.localName.value_or(e.name);
+        auto common = [&](std::string& out, const std::string& name) {
             PutLe16(out, 20);  // version needed
             PutLe16(out, 0);   // flags
             PutLe16(out, e.method);
@@ -75,22 +79,22 @@ inline std::string BuildZip(const std::vector<Entry>& entries) {
             PutLe32(out, crc);
             PutLe32(out, static_cast<uint32_t>(packed.size()));
             PutLe32(out, size);
-            PutLe16(out, static_cast<uint32_t>(e.name.size()));
+            PutLe16(out, static_cast<uint32_t>(name.size()));
             PutLe16(out, 0);  // extra length
         };
         PutLe32(zip, 0x04034B50);
-        common(zip);
-        zip += e.name;
+        common(zip, localName);
+        zip += localName;
         zip += packed;
 
         PutLe32(central, 0x02014B50);
         PutLe16(central, 20);  // made by
-        common(central);
+        common(central, e.name);
         PutLe16(central, 0);  // comment length
         PutLe16(central, 0);  // disk
         PutLe16(central, 0);  // internal attributes
         PutLe32(central, e.attributes);
-        PutLe32(central, offset);
+        PutLe32(central, e.localOffset.value_or(offset));
         central += e.name;
     }
     const auto directoryOffset = static_cast<uint32_t>(zip.size());

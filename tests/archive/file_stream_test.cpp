@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 
 #include "archive/frame/archive_exceptions.h"
 #include "frame_test_support.h"
 #include "platform/message_pump.h"
+#include "support/temp_folder.h"
 
 using namespace frame_test;
 
@@ -16,8 +20,9 @@ namespace {
 
 class FileStream32 : public ::testing::Test {
 protected:
-    void SetUp() override { dir_ = MakeTempDir(); }
+    void SetUp() override { dir_ = folder_.str() + "/"; }
     void TearDown() override { platform::SetMessagePump(nullptr); }
+    TempFolder folder_;
     std::string dir_;
 };
 
@@ -182,6 +187,88 @@ TEST_F(FileStream32, CopyFromPassesAShortSourceOnAsEReadError) {
     TFileStream32 source(dir_ + "src.bin", fmOpenRead | fmShareDenyWrite);
     TFileStream32 target(dir_ + "dst.bin", fmCreate);
     EXPECT_THROW(target.CopyFrom(source, 10), EReadError);
+}
+
+// A stream opened for reading serves small reads from a 64 KiB block read
+// ahead; every read must still deliver the file's bytes at the position the
+// seeks named, whatever the block holds.
+TEST(FileStream32ReadAhead, ReadsAndSeeksAcrossTheBlockDeliverTheFileBytes) {
+    TempFolder folder;
+    const std::string path = folder.str() + "/src.bin";
+    const std::string content = SampleText(200000);
+    WriteFile(path, content);
+    TFileStream32 stream(path, fmOpenRead | fmShareDenyWrite);
+    ASSERT_GE(stream.Handle(), 0);
+
+    struct Step {
+        int64_t offset;
+        TSeekOrigin origin;
+        int32_t count;
+        const char* what;
+    } steps[] = {
+        {10, TSeekOrigin::soBeginning, 30, "a small record fills the block"},
+        {65536 - 10, TSeekOrigin::soBeginning, 30, "a record straddling the block's end"},
+        {-100, TSeekOrigin::soCurrent, 50, "a seek back into the block"},
+        {5, TSeekOrigin::soBeginning, 20, "a seek back before the block"},
+        {1000, TSeekOrigin::soBeginning, 100000, "a large read straight through"},
+        {0, TSeekOrigin::soCurrent, 10, "a small read right after the large one"},
+        {-30, TSeekOrigin::soEnd, 100, "a read running off the end"},
+        {199999, TSeekOrigin::soBeginning, 1, "the last byte"},
+    };
+    for (const Step& step : steps) {
+        const int64_t at = stream.Seek(step.offset, step.origin);
+        ASSERT_GE(at, 0) << step.what;
+        std::string got(static_cast<size_t>(step.count), '\0');
+        const int32_t n = stream.Read(got.data(), step.count);
+        EXPECT_EQ(got.substr(0, static_cast<size_t>(std::max(n, 0))),
+                  content.substr(static_cast<size_t>(at), static_cast<size_t>(step.count)))
+            << step.what;
+        EXPECT_EQ(stream.Position(), at + n) << step.what;
+    }
+    char byte = 0;
+    EXPECT_EQ(stream.Seek(int64_t{300000}, TSeekOrigin::soBeginning), 300000);  // past the end, as before
+    EXPECT_EQ(stream.Read(&byte, 1), 0);
+    EXPECT_EQ(stream.Seek(int64_t{-1}, TSeekOrigin::soCurrent), 299999);
+    EXPECT_EQ(stream.Seek(int64_t{-300000}, TSeekOrigin::soCurrent), -1);
+    EXPECT_EQ(stream.Position(), 299999);  // a refused seek moves nothing
+    EXPECT_EQ(stream.Seek(int32_t{2}, uint16_t{0}), 2);
+    EXPECT_EQ(stream.Read(&byte, 1), 1);
+    EXPECT_EQ(byte, content[2]);
+}
+
+TEST(FileStream32ReadAhead, ReadsPastTheBlockSeeTheFileAsItIsNow) {
+    TempFolder folder;
+    const std::string path = folder.str() + "/grows.bin";
+    WriteFile(path, "0123456789");
+    TFileStream32 stream(path, fmOpenRead | fmShareDenyNone);
+    char bytes[8] = {};
+    ASSERT_EQ(stream.Read(bytes, 4), 4);  // the block holds all ten bytes
+
+    {
+        std::ofstream(path, std::ios::binary | std::ios::app) << "abcdef";
+    }
+    EXPECT_EQ(stream.GetSize(), 16);
+    stream.SetPosition(9);
+    ASSERT_EQ(stream.Read(bytes, 4), 4);  // crosses from the block into the grown part
+    EXPECT_EQ(std::string(bytes, 4), "9abc");
+
+    std::filesystem::resize_file(path, 6);
+    EXPECT_EQ(stream.GetSize(), 6);
+    stream.SetPosition(4);
+    ASSERT_EQ(stream.Read(bytes, 4), 2);  // before the block, the file has shrunk
+    EXPECT_EQ(std::string(bytes, 2), "45");
+}
+
+TEST(FileStream32ReadAhead, ClosedStreamsReadNothing) {
+    TempFolder folder;
+    const std::string path = folder.str() + "/c.bin";
+    WriteFile(path, "content");
+    TFileStream32 stream(path, fmOpenRead);
+    char bytes[4] = {};
+    ASSERT_EQ(stream.Read(bytes, 2), 2);
+    ASSERT_TRUE(stream.Close());
+    stream.SetPosition(0);
+    EXPECT_EQ(stream.Read(bytes, 2), 0);
 }
 
 }  // namespace

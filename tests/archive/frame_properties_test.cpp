@@ -8,6 +8,7 @@
 #include "archive/frame/unzip.h"
 #include "frame_test_support.h"
 #include "testable_unzip.h"
+#include "support/temp_folder.h"
 
 using namespace frame_test;
 
@@ -61,7 +62,8 @@ TEST(UnZipProperties, ListsAreCopiedOnAssignment) {
 }
 
 TEST(UnZipProperties, ExtractDirAlwaysEndsInTheSeparator) {
-    const std::string dir = MakeTempDir();
+    const TempFolder scratch;
+    const std::string dir = scratch.str() + "/";
     WriteFile(dir + "a.zip", std::string(100, 'x'));
     TUnZip unzip;
     struct Case {
@@ -85,7 +87,8 @@ TEST(UnZipProperties, ExtractDirAlwaysEndsInTheSeparator) {
 }
 
 TEST(UnZipProperties, ArchiveFileThatDoesNotExistIsCleared) {
-    const std::string dir = MakeTempDir();
+    const TempFolder scratch;
+    const std::string dir = scratch.str() + "/";
     TUnZip unzip;
     WriteFile(dir + "a.zip", std::string(100, 'x'));
     unzip.SetArchiveFile(dir + "a.zip");
@@ -99,7 +102,8 @@ TEST(UnZipProperties, ArchiveFileThatDoesNotExistIsCleared) {
 }
 
 TEST(UnZipProperties, ArcTypeAssignmentDetectsAgainOrRaises) {
-    const std::string dir = MakeTempDir();
+    const TempFolder scratch;
+    const std::string dir = scratch.str() + "/";
     TUnZip unzip;
     EXPECT_NO_THROW(unzip.SetArcType(atZip));  // no ArchiveFile: nothing happens
     EXPECT_EQ(unzip.ArcType(), atNA);

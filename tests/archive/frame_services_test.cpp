@@ -18,6 +18,7 @@
 #include "platform/message_pump.h"
 #include "platform/temp_files.h"
 #include "testable_unzip.h"
+#include "support/temp_folder.h"
 
 using namespace frame_test;
 
@@ -118,7 +119,8 @@ TEST(BuildOutputPath, StoredFoldersDrivesAndRoots) {
 }
 
 TEST(BuildOutputPath, EmptyExtractDirTakesTheArchiveFolderOrTheCurrentOne) {
-    const std::string dir = MakeTempDir();
+    const TempFolder scratch;
+    const std::string dir = scratch.str() + "/";
     WriteFile(dir + "a.zip", std::string(64, 'z'));
     {
         TUnZip unzip;
@@ -191,10 +193,11 @@ TEST(ErrorReports, WithoutAHandlerNothingFailsButRaiseStillRaises) {
 class WriteOutTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = MakeTempDir();
+        dir_ = folder_.str() + "/";
         unzip_.SetOutputPathDirectly("/target/file.bin");
         unzip_.SetFilesExtractedDirectly(3);
     }
+    TempFolder folder_;
     std::string dir_;
     TestableUnZip unzip_;
     ErrorLog log_{unzip_};
@@ -312,7 +315,8 @@ TEST_F(WriteOutTest, DecipherWriteOutOnlyForEncryptedZipFamilyEntries) {
 }
 
 TEST(ReadIn, PlainEncryptedAndFailedReads) {
-    const std::string dir = MakeTempDir();
+    const TempFolder scratch;
+    const std::string dir = scratch.str() + "/";
     const std::string data = SampleText(3000);
     WriteFile(dir + "in.bin", data);
     TestableUnZip unzip;
@@ -393,7 +397,8 @@ TEST(DateServices, DosToDateTimeAndEntryFileDate) {
 }
 
 TEST(MakeTempFileName, InTheFolderOrInTheSystemTemporaryFolder) {
-    const std::string dir = MakeTempDir();
+    const TempFolder scratch;
+    const std::string dir = scratch.str() + "/";
     TUnZip unzip;
     const std::string inFolder = unzip.MakeTempFileName(dir);
     ASSERT_FALSE(inFolder.empty());

@@ -13,12 +13,6 @@
 
 namespace frame_test {
 
-inline std::string MakeTempDir() {
-    char pattern[] = "/tmp/quendal-frame-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    return made ? std::string(made) + "/" : std::string();
-}
-
 inline void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }

@@ -6,6 +6,7 @@
 
 #include "frame_test_support.h"
 #include "testable_unzip.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -87,7 +88,8 @@ TEST(KrvTimer, ErrorReportsPauseTheComponentTimer) {
 
 TEST(KrvTimer, RunTimesItselfOnlyForAnAssignedHandlerAndAlsoWhenItEndsByAnException) {
     using namespace frame_test;
-    const std::string dir = MakeTempDir();
+    const TempFolder folder;
+    const std::string dir = folder.str() + "/";
     WriteFile(dir + "a.txt", "a");
     ASSERT_EQ(RunQuiet("cd " + dir + " && zip -q a.zip a.txt"), 0);
     TUnZip unzip;

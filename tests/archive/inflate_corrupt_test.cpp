@@ -1,15 +1,27 @@
 // Damaged streams end in a result, never in a crash, a hang or a write past
-// the output: bytes flipped at random in real streams of both variants.
+// the output: bytes flipped at random in real streams of both variants; and
+// for Deflate, the same results as zlib's raw inflate.
 
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
 
 #include "tests/archive/inflate_test_support.h"
 
 using namespace inflate_test;
 
 namespace {
+
+// Up to `maxFlips` bytes changed at random; with `nearStart`, one more in the
+// first 64 bytes, which reaches the block headers more often.
+Bytes Damaged(const Bytes& original, std::mt19937& rng, unsigned maxFlips, bool nearStart) {
+    Bytes damaged = original;
+    const unsigned flips = 1 + static_cast<unsigned>(rng() % maxFlips);
+    for (unsigned f = 0; f < flips; ++f) damaged[rng() % damaged.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
+    if (nearStart) damaged[rng() % std::min<size_t>(damaged.size(), 64)] ^= 0x5A;
+    return damaged;
+}
 
 TEST(InflateCorrupt, FlippedBytesEndInAResult) {
     Bytes text = LicenceText();
@@ -20,11 +32,7 @@ TEST(InflateCorrupt, FlippedBytesEndInAResult) {
         UseDeflate64(deflate64);
         for (const Bytes& original : samples) {
             for (int trial = 0; trial < 150; ++trial) {
-                Bytes damaged = original;
-                const int flips = 1 + static_cast<int>(rng() % 4);
-                for (int f = 0; f < flips; ++f) damaged[rng() % damaged.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
-                // Damage near the start reaches the block headers more often.
-                if (trial % 3 == 0) damaged[rng() % std::min<size_t>(damaged.size(), 64)] ^= 0x5A;
+                const Bytes damaged = Damaged(original, rng, 4, trial % 3 == 0);
                 for (size_t inChunk : {damaged.size(), size_t{7}}) {
                     Decoded d = Decode(damaged, inChunk, 1000);
                     EXPECT_TRUE(d.code == kInflateStreamEnd || d.code == kInflateDataError ||
@@ -37,6 +45,77 @@ TEST(InflateCorrupt, FlippedBytesEndInAResult) {
             }
         }
     }
+}
+
+struct ZlibResult {
+    int code = Z_OK;
+    std::string message;
+    Bytes out;
+    uint64_t totalIn = 0;
+};
+
+ZlibResult ZlibInflate(const Bytes& input) {
+    ZlibResult r;
+    z_stream zs{};
+    inflateInit2(&zs, -15);
+    zs.next_in = const_cast<Bytef*>(input.data());
+    zs.avail_in = static_cast<uInt>(input.size());
+    Bytes buffer(65536);
+    do {
+        zs.next_out = buffer.data();
+        zs.avail_out = static_cast<uInt>(buffer.size());
+        r.code = inflate(&zs, Z_NO_FLUSH);
+        r.out.insert(r.out.end(), buffer.data(), zs.next_out);
+    } while (r.code == Z_OK);
+    if (zs.msg) r.message = zs.msg;
+    r.totalIn = zs.total_in;
+    inflateEnd(&zs);
+    return r;
+}
+
+// zlib as the reference on damaged Deflate streams: both decode the same
+// bytes as far as both go; where zlib reaches the end, so does the decoder,
+// having read as much; where zlib finds the data wrong, so does the decoder,
+// at the same place, unless zlib refuses a distance before the start, which reads zeros here.
+TEST(InflateCorrupt, FlippedBytesAgreeWithZlib) {
+    UseDeflate64(false);
+    Bytes text = LicenceText();
+    text.resize(30000);
+    const Bytes samples[] = {ZlibDeflate(text, 9), ZlibDeflate(text, 1), ZlibDeflate(text, 6, Z_FIXED),
+                             ZlibDeflate(text, 6, Z_HUFFMAN_ONLY), ZlibDeflate(ProgramBinary(30000), 6),
+                             ZlibDeflate(RepetitiveBytes(30000), 9)};
+    std::mt19937 rng(14);
+    int bothEnded = 0;
+    for (const Bytes& original : samples) {
+        for (int trial = 0; trial < 200; ++trial) {
+            Bytes damaged = Damaged(original, rng, 3, trial % 3 == 0);
+            // One bit of the first block header's fields (block type, the
+            // three counts) in a good part of the trials.
+            if (trial % 4 == 1) damaged[rng() % 3] ^= static_cast<uint8_t>(1u << (rng() % 8));
+            const ZlibResult z = ZlibInflate(damaged);
+            const size_t inChunk = trial % 2 ? damaged.size() : 1 + rng() % 40;
+            // Output space for everything, so that all that was decoded
+            // before an error is delivered, as zlib delivers it.
+            const Decoded d = Decode(damaged, inChunk, size_t{1} << 22);
+            const std::string where = "trial " + std::to_string(trial) + ", zlib: " + z.message;
+            const size_t common = std::min(z.out.size(), d.out.size());
+            ASSERT_TRUE(std::equal(z.out.begin(), z.out.begin() + static_cast<long>(common), d.out.begin())) << where;
+            if (z.code == Z_STREAM_END) {
+                ASSERT_EQ(d.code, kInflateStreamEnd) << where;
+                EXPECT_EQ(d.out.size(), z.out.size()) << where;
+                EXPECT_EQ(d.totalIn, z.totalIn) << where;
+                ++bothEnded;
+            } else if (z.message == "invalid distance too far back") {
+                // Reads zeros here, and decoding goes on.
+            } else if (z.code == Z_DATA_ERROR) {
+                EXPECT_EQ(d.code, kInflateDataError) << where;
+                EXPECT_EQ(d.out.size(), z.out.size()) << "the error is found at the same place, " << where;
+            } else {
+                EXPECT_NE(d.code, kInflateStreamEnd) << where;
+            }
+        }
+    }
+    EXPECT_GT(bothEnded, 0) << "some damage must leave a stream that still decodes";
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "tests/archive/inflate_test_support.h"
+#include "support/temp_folder.h"
 
 using namespace inflate_test;
 namespace fs = std::filesystem;
@@ -58,12 +59,6 @@ bool DecodesAsDeflate(const Bytes& stream, const Bytes& expected) {
 
 class SevenZip : public testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("inflate-7z-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                            "-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
 
     // The raw Deflate64 stream 7-Zip makes of `data`.
     Bytes Deflate64Of(const Bytes& data) {
@@ -76,7 +71,8 @@ protected:
         return entries[0].data;
     }
 
-    fs::path dir_;
+    const TempFolder folder_{"quendal-inflate-7z"};
+    const fs::path dir_ = folder_.path();
 };
 
 TEST_F(SevenZip, RealAndRepetitiveDataWithFarDistances) {

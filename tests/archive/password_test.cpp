@@ -9,6 +9,7 @@
 #include "archive/frame/zip_cipher.h"
 #include "frame_test_support.h"
 #include "testable_unzip.h"
+#include "support/temp_folder.h"
 
 using namespace frame_test;
 
@@ -25,7 +26,7 @@ struct Report {
 class CheckPasswordTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = MakeTempDir();
+        dir_ = folder_.str() + "/";
         plainA_ = SampleText(3000);
         WriteFile(dir_ + "a.txt", plainA_);
         WriteFile(dir_ + "b.txt", SampleText(1000));
@@ -70,6 +71,8 @@ protected:
             ++calls_;
         };
     }
+
+    TempFolder folder_;
 
     std::string dir_, zip_, plainA_;
     LocalEntry first_, second_;
@@ -189,7 +192,8 @@ TEST(CheckByte, DataDescriptorEntriesUseTheDosTime) {
     // zip writes enciphered entries with flag bit 3: the check byte is the
     // high byte of the DOS time, which the fixed file time makes differ from
     // the CRC's.
-    const std::string dir = MakeTempDir();
+    const TempFolder folder;
+    const std::string dir = folder.str() + "/";
     WriteFile(dir + "p.txt", SampleText(500));
     ASSERT_EQ(RunQuiet("cd " + dir + " && touch -t 202001011230 p.txt && zip -q -0 -P pw out.zip p.txt"), 0);
     std::string zip = ReadFile(dir + "out.zip");

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "frame_test_support.h"
+#include "support/temp_folder.h"
 
 using namespace frame_test;
 
@@ -54,7 +55,7 @@ const ArchiveCase kArchiveCases[] = {
 class ZipCipherArchives : public ::testing::TestWithParam<ArchiveCase> {
 protected:
     void SetUp() override {
-        dir_ = MakeTempDir();
+        dir_ = folder_.str() + "/";
         plain_ = SampleText(5000);
         WriteFile(dir_ + "plain.txt", plain_);
         ASSERT_EQ(RunQuiet("cd " + dir_ + " && " + GetParam().command), 0);
@@ -70,6 +71,8 @@ protected:
     std::string Plain(const std::string& deciphered) const {
         return entry_.method == 0 ? deciphered : InflateRaw(deciphered, plain_.size());
     }
+
+    TempFolder folder_;
 
     std::string dir_, plain_, zip_;
     LocalEntry entry_;

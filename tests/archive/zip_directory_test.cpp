@@ -89,17 +89,18 @@ TEST_F(ZipDirectory, MissingLocalHeadersAreReportedOneByOne) {
     EXPECT_EQ(Names(), (std::vector<std::string>{"good.txt", "last.txt"}));
     EXPECT_EQ(reports, (std::vector<Report>{{"lost.txt", "", "0", 25114}, {"self.txt", "", "0", 25114}}));
 
+    // Bytes put in front without adjusting the offsets move every local header alike.
     reports.clear();
     unzip.SetArchiveFile(folder / "shifted.zip");
     EXPECT_EQ(unzip.ArcType(), atZip);
-    EXPECT_EQ(unzip.HeaderState(), (THeaderTypeState{htCentral, htEnding}));
-    EXPECT_TRUE(Names().empty());
-    EXPECT_EQ(reports, (std::vector<Report>{{"one", "", "0", 25114}, {"two", "", "0", 25114}}));
+    EXPECT_EQ(unzip.OffsetAdjust(), 300);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"one", "two"}));
+    EXPECT_TRUE(reports.empty());
 }
 
 TEST_F(ZipDirectory, WithoutADirectoryOnCorruptZipHeaderDecidesOnTheLocalWalk) {
     ASSERT_EQ(Craft("z = zipfile.ZipFile('long.zip', 'w')\nz.writestr('one.txt', 'one')\nz.writestr('two.txt', 'two')\n"
-                    "z.comment = b'c' * 40000\nz.close()\n"),
+                    "z.close()\nwrite('long.zip', open('long.zip', 'rb').read()[:-22])\n"),
               0);
     unzip.SetArchiveFile(folder / "long.zip");
     ASSERT_EQ(unzip.HeaderState(), THeaderTypeState{htLocal});
@@ -116,7 +117,7 @@ TEST_F(ZipDirectory, WithoutADirectoryOnCorruptZipHeaderDecidesOnTheLocalWalk) {
     EXPECT_EQ(Names(), (std::vector<std::string>{"one.txt", "two.txt"}));
 }
 
-TEST_F(ZipDirectory, LongNamesAreCutAndTheExtraFieldAfterThemIsStillRead) {
+TEST_F(ZipDirectory, LongNamesAreKeptWholeAndTheExtraFieldAfterThemIsRead) {
     const std::string longName(300, 'n');
     ASSERT_EQ(Craft("write('long.zip', build([Entry(b'n' * 300, b'data', zip64_offset=True,"
                     " central_extra=extra(0x0064, struct.pack('<HHH', 0, 1, 0))), Entry('after.txt', b'a')]))\n"),
@@ -124,7 +125,7 @@ TEST_F(ZipDirectory, LongNamesAreCutAndTheExtraFieldAfterThemIsStillRead) {
     unzip.SetArchiveFile(folder / "long.zip");
     std::vector<TUnBaseHeader> entries = unzip.ListEntries();
     ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].Name, longName.substr(0, 255));
+    EXPECT_EQ(entries[0].Name, longName);
     EXPECT_EQ(entries[0].Record.LocalPosition, 0);             // from the zip64 block
     EXPECT_EQ(entries[0].UnpackedSize, (uint64_t{1} << 32) | 4);  // high word from the 0x0064 block
     EXPECT_EQ(entries[1].Name, "after.txt");
@@ -152,7 +153,8 @@ TEST_F(ZipDirectory, BackslashesInStoredNamesBecomeTheNativeSeparator) {
 }
 
 // Lying headers end the walks early or give errors; they never crash, hang or
-// list entries that are not there.
+// list entries that are not there. A directory found where its stored offset
+// points is read even when the sizes around it lie.
 TEST_F(ZipDirectory, LyingHeadersNeverCrashOrLoop) {
     struct Case {
         const char* name;
@@ -161,7 +163,7 @@ TEST_F(ZipDirectory, LyingHeadersNeverCrashOrLoop) {
     };
     const Case cases[] = {
         {"directory size beyond the file",
-         "d = bytearray(build([Entry('a', b'1')]))\nd[-10:-6] = struct.pack('<I', 0x7FFFFFFF)\nwrite('case.zip', d)\n", 0},
+         "d = bytearray(build([Entry('a', b'1')]))\nd[-10:-6] = struct.pack('<I', 0x7FFFFFFF)\nwrite('case.zip', d)\n", 1},
         {"name length running past the end",
          "d = bytearray(build([Entry('a', b'1')]))\ni = d.rfind(b'PK\\x01\\x02')\n"
          "d[i+28:i+30] = struct.pack('<H', 0xFFFF)\nwrite('case.zip', d)\n", 1},
@@ -172,20 +174,20 @@ TEST_F(ZipDirectory, LyingHeadersNeverCrashOrLoop) {
          "write('case.zip', build([Entry('a', b'1', central_extra=struct.pack('<HH', 1, 500) + b'\\xff' * 8)]))\n", 1},
         {"zip64 locator pointing outside the file",
          "d = bytearray(build([Entry('a', b'1')], zip64=True))\ni = d.rfind(b'PK\\x06\\x07')\n"
-         "d[i+8:i+16] = struct.pack('<Q', 2**63 - 1)\nwrite('case.zip', d)\n", 0},
+         "d[i+8:i+16] = struct.pack('<Q', 2**63 - 1)\nwrite('case.zip', d)\n", 1},
         {"zip64 directory size larger than its position",
          "d = bytearray(build([Entry('a', b'1')], zip64=True))\ni = d.rfind(b'PK\\x06\\x06')\n"
-         "d[i+40:i+48] = struct.pack('<Q', 2**64 - 1)\nwrite('case.zip', d)\n", 0},
+         "d[i+40:i+48] = struct.pack('<Q', 2**64 - 1)\nwrite('case.zip', d)\n", 1},
         {"wide end record positions beyond the file",
          "d = bytearray(build([Entry('a', b'1')], end26=True))\nd[-10:-2] = struct.pack('<Q', 2**64 - 1)\n"
          "write('case.zip', d)\n", 1},
         {"local walk with a huge compressed size",
-         "d = bytearray(build([Entry('a', b'1'), Entry('b', b'2')], comment=b'c' * 40000))\n"
+         "d = bytearray(build([Entry('a', b'1'), Entry('b', b'2')])[:-22])\n"
          "d[18:22] = struct.pack('<I', 0xFFFFFFFF)\nwrite('case.zip', d)\n", 1},
         {"a scrambled directory is not read: the plain local headers are walked instead",
          "write('case.zip', build([Entry('a', b'1')], central_signature=b'PL\\x01\\x02'))\n", 1},
         {"a local walk over scrambled local headers",
-         "d = bytearray(build([Entry('a', b'1')], comment=b'c' * 40000))\nd[1:2] = b'N'\nwrite('case.zip', d)\n", 0},
+         "d = bytearray(build([Entry('a', b'1')])[:-22])\nd[1:2] = b'N'\nwrite('case.zip', d)\n", 0},
         {"disk numbers asking for 65535 rounds",
          "write('case.zip', build([Entry('a', b'1')], this_disk=0xFFFE))\n", 1},
     };

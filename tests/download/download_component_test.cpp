@@ -1,7 +1,10 @@
 #include "download/download_component.h"
 #include "loopback_server.h"
+#include "raw_loopback_server.h"
+#include "support/temp_folder.h"
 
 #include "platform/errors.h"
+#include "platform/message_pump.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -36,14 +40,8 @@ std::string ReadAll(const fs::path& path) {
 
 class DownloadTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("quendal-download-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        Attach();
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { Attach(); }
+    void TearDown() override { platform::SetMessagePump(nullptr); }
 
     // Logs every event; a test may wrap a handler to act as well.
     void Attach() {
@@ -113,7 +111,8 @@ protected:
     LoopbackServer server_;
     TWinHTTPDownload download_;
     std::vector<std::string> events_;
-    fs::path dir_;
+    TempFolder folder_{"quendal-download"};
+    fs::path dir_ = folder_.path();
 };
 
 class BodySizeTest : public DownloadTest, public ::testing::WithParamInterface<size_t> {};
@@ -492,5 +491,103 @@ INSTANTIATE_TEST_SUITE_P(
                            return server.Url("/headers.zip");
                        }}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Responses only a hand-written server sends, each the whole answer on the wire.
+struct RawCase {
+    const char* name;
+    std::string answer;
+};
+
+void PrintTo(const RawCase& raw, std::ostream* out) { *out << raw.name; }
+
+std::string Answer(const std::string& statusAndHeaders, const std::string& body) {
+    return statusAndHeaders + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// A redirect that names no target is the final response: its body is stored
+// at once, however long (a body longer than the transfer buffer used to hold
+// the open until the stall limit).
+class RedirectWithoutTargetTest : public DownloadTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(RedirectWithoutTargetTest, StoresTheBody) {
+    const std::string body = Pattern(GetParam());
+    RawLoopbackServer raw(Answer("HTTP/1.1 302 Found\r\nLocation: \r\n", body));
+    AddItem("/r.zip")->SetURL(raw.Url("/r.zip"));
+    download_.SetTimeouts({60s, 2s});
+    download_.Start();
+    EXPECT_EQ(download_.ErrorMsg(), "");
+    EXPECT_EQ(ReadAll(dir_ / "r.zip"), body);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, RedirectWithoutTargetTest, ::testing::Values(size_t{100}, size_t{200 * 1024}));
+
+// A transfer error while the headers arrive fails the open: error text, no file.
+class RefusedOpenTest : public DownloadTest, public ::testing::WithParamInterface<RawCase> {};
+
+TEST_P(RefusedOpenTest, EndsTheItemWithTheErrorTextAndNoFile) {
+    RawLoopbackServer raw(GetParam().answer);
+    TDownLoadItem* item = AddItem("/x.zip");
+    item->SetURL(raw.Url("/x.zip"));
+    download_.Start();
+    EXPECT_EQ(download_.ErrorMsg(), "다음을 열 수 없습니다 [" + item->URL() + "]");
+    EXPECT_TRUE(fs::is_empty(dir_));
+    EXPECT_EQ(events_, Run({"item end 0"}));
+}
+
+std::string InterimResponses(size_t bytes) {
+    std::string answer;
+    while (answer.size() < bytes) answer += "HTTP/1.1 100 Continue\r\n\r\n";
+    return answer;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, RefusedOpenTest,
+    ::testing::Values(
+        // libcurl refuses the second length after taking the first.
+        RawCase{"LineRefusedAfterTheLength",
+                "HTTP/1.1 200 OK\r\nContent-Length: 10\r\nContent-Length: -1\r\n\r\n0123456789"},
+        // Each interim response is small; all of them together pass the header limit.
+        RawCase{"EndlessInterimResponses", InterimResponses(150 * 1024) + Answer("HTTP/1.1 200 OK\r\n", "hello")}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// While the network keeps it waiting, the component pumps the caller's
+// messages; a stop asked for from there ends the wait at once.
+TEST_F(DownloadTest, StopWhileTheBodyStallsKeepsWhatWasStored) {
+    const std::string sent = Pattern(300);
+    server_.Http().Get("/slow.zip", [sent, this](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(1000, "application/zip", [sent, this](size_t offset, size_t, httplib::DataSink& sink) {
+            if (offset == 0) return sink.write(sent.data(), sent.size());
+            server_.Hold(10s);
+            return false;
+        });
+    });
+    AddItem("/slow.zip");
+    download_.SetTimeouts({60s, 10s});
+    platform::SetMessagePump([this] {
+        // The second read has the last 45 bytes and waits for more.
+        if (!events_.empty() && events_.back() == "progress 255") download_.Stop();
+    });
+    download_.Start();
+    EXPECT_EQ(ReadAll(dir_ / "slow.zip"), sent);
+    EXPECT_EQ(download_.ErrorMsg(), "");
+    EXPECT_EQ(events_, Run({"header 0", "item begin 0", "progress 255", "progress 300", "item end 0", "stop"}));
+}
+
+TEST_F(DownloadTest, StopWhileWaitingForTheHeadersEndsTheRunWithoutErrorText) {
+    server_.Http().Get("/silent.zip", [this](const httplib::Request&, httplib::Response& response) {
+        server_.Hold(10s);
+        response.set_content("late", "text/plain");
+    });
+    AddItem("/silent.zip");
+    download_.SetTimeouts({60s, 10s});
+    int pumps = 0;
+    platform::SetMessagePump([&] {
+        if (++pumps == 3) download_.Stop();
+    });
+    download_.Start();
+    EXPECT_EQ(download_.ErrorMsg(), "");
+    EXPECT_TRUE(fs::is_empty(dir_));
+    EXPECT_EQ(events_, Run({"item end 0", "stop"}));
+}
 
 }  // namespace

@@ -7,13 +7,9 @@
 
 #include <cstdlib>
 #include <string>
+#include "support/temp_folder.h"
 
 namespace {
-
-std::string MakeTempDir() {
-    char pattern[] = "/tmp/quendal-drive-XXXXXX";
-    return std::string(mkdtemp(pattern)) + "/";
-}
 
 dev_t DeviceOf(const std::string& path) {
     struct stat info {};
@@ -22,7 +18,8 @@ dev_t DeviceOf(const std::string& path) {
 }
 
 TEST(DriveInfo, TheSystemDriveOfAFileIsItsMountPoint) {
-    const std::string dir = MakeTempDir();
+    const TempFolder folder;
+    const std::string dir = folder.str() + "/";
     platform::DriveInfo& drives = platform::Drives();
     const std::string root = drives.RootOf(dir + "missing/archive.zip");
     ASSERT_FALSE(root.empty());
@@ -54,7 +51,8 @@ TEST(DriveInfo, RelativePathsAreTakenFromTheCurrentFolder) {
 }
 
 TEST(DriveInfo, AWritableRootIsNotWriteProtected) {
-    const std::string dir = MakeTempDir();
+    const TempFolder folder;
+    const std::string dir = folder.str() + "/";
     EXPECT_FALSE(platform::Drives().IsWriteProtected(platform::Drives().RootOf(dir)));
 }
 

@@ -12,13 +12,9 @@
 #include "platform/file_times.h"
 #include "platform/file_system.h"
 #include "platform/temp_files.h"
+#include "support/temp_folder.h"
 
 namespace {
-
-std::string MakeDir() {
-    char pattern[] = "/tmp/quendal-details-XXXXXX";
-    return std::string(mkdtemp(pattern)) + "/";
-}
 
 mode_t ModeOf(const std::string& path) {
     struct stat st {};
@@ -27,7 +23,8 @@ mode_t ModeOf(const std::string& path) {
 }
 
 TEST(FileAttributes, ReadAndApply) {
-    const std::string dir = MakeDir();
+    const TempFolder folder;
+    const std::string dir = folder.str() + "/";
     const std::string file = dir + "f.txt";
     std::ofstream(file) << "x";
     chmod(file.c_str(), 0644);
@@ -55,7 +52,8 @@ TEST(FileAttributes, ReadAndApply) {
 }
 
 TEST(FileTimes, WriteTimeIsSetAsLocalTime) {
-    const std::string dir = MakeDir();
+    const TempFolder folder;
+    const std::string dir = folder.str() + "/";
     const int handle = platform::CreateFileHandle(dir + "t.bin");
     ASSERT_GE(handle, 0);
     ASSERT_TRUE(platform::SetFileWriteTime(handle, {2001, 5, 1, 12, 30, 10}));
@@ -78,7 +76,8 @@ TEST(FileTimes, WriteTimeIsSetAsLocalTime) {
 }
 
 TEST(TempFiles, UniqueFilesWithThePrefix) {
-    const std::string dir = MakeDir();
+    const TempFolder folder;
+    const std::string dir = folder.str() + "/";
     const std::string a = platform::CreateTempFile(dir, "krv");
     const std::string b = platform::CreateTempFile(dir.substr(0, dir.size() - 1), "krv");
     ASSERT_FALSE(a.empty());

@@ -7,16 +7,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include "support/temp_folder.h"
 
 namespace {
 
-std::string MakeTempDir() {
-    char pattern[] = "/tmp/quendal-platform-XXXXXX";
-    return std::string(mkdtemp(pattern)) + "/";
-}
-
 TEST(File, CreateWriteSeekReadAndResize) {
-    std::string dir = MakeTempDir();
+    const TempFolder scratch;
+    std::string dir = scratch.str() + "/";
     platform::File file;
     ASSERT_TRUE(file.Open(dir + "a.bin", platform::File::Mode::CreateAlways));
     EXPECT_EQ(file.Write("hello world", 11), 11);
@@ -45,7 +42,8 @@ TEST(File, FailedOpenLeavesTheSystemReason) {
 }
 
 TEST(FileSystem, CreatesOneFolderLevelOnly) {
-    std::string dir = MakeTempDir();
+    const TempFolder scratch;
+    std::string dir = scratch.str() + "/";
     EXPECT_TRUE(platform::CreateDir(dir + "one"));
     EXPECT_TRUE(platform::DirectoryExists(dir + "one"));
     EXPECT_FALSE(platform::FileExists(dir + "one"));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/temp_folder.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,11 +11,6 @@
 #include <string>
 
 namespace {
-
-std::string TempPath(const std::string& name) {
-    char pattern[] = "/tmp/quendal-ini-XXXXXX";
-    return std::string(mkdtemp(pattern)) + "/" + name;
-}
 
 std::string Read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -25,7 +22,8 @@ void Write(const std::string& path, const std::string& text) {
 }
 
 TEST(IniFile, CreatesTheFileWithSectionAndKey) {
-    std::string path = TempPath("Vkr.dat");
+    const TempFolder folder;
+    std::string path = folder.str() + "/" + "Vkr.dat";
     ASSERT_TRUE(platform::WriteProfileString("Update", "Work", "False", path));
     EXPECT_EQ(Read(path), "[Update]\r\nWork=False\r\n");
 }
@@ -40,7 +38,8 @@ struct EditCase {
 class IniEdit : public testing::TestWithParam<EditCase> {};
 
 TEST_P(IniEdit, ChangesOnlyTheKeyLine) {
-    std::string path = TempPath("flag.dat");
+    const TempFolder folder;
+    std::string path = folder.str() + "/" + "flag.dat";
     Write(path, GetParam().before);
     ASSERT_TRUE(platform::WriteProfileString("Update", "Work", "False", path));
     EXPECT_EQ(Read(path), GetParam().after);
@@ -67,7 +66,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(IniFile, SecondWriteLeavesOneLine) {
-    std::string path = TempPath("Vkr.dat");
+    const TempFolder folder;
+    std::string path = folder.str() + "/" + "Vkr.dat";
     ASSERT_TRUE(platform::WriteProfileString("Update", "Work", "False", path));
     ASSERT_TRUE(platform::WriteProfileString("update", "WORK", "False", path));
     EXPECT_EQ(Read(path), "[Update]\r\nWORK=False\r\n");
@@ -78,7 +78,8 @@ TEST(IniFile, UnwritableFolderFailsWithoutThrowing) {
 }
 
 TEST(IniFile, ReadOnlyFileIsLeftAsItIs) {
-    std::string path = TempPath("Vkr.dat");
+    const TempFolder folder;
+    std::string path = folder.str() + "/" + "Vkr.dat";
     Write(path, "[Update]\r\nWork=True\r\n");
     namespace fs = std::filesystem;
     fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);

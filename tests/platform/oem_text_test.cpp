@@ -11,10 +11,13 @@ TEST(OemText, ConvertsTheOemCodePageToUtf8) {
     EXPECT_EQ(platform::OemToUtf8(""), "");
 }
 
-TEST(OemText, BytesOutsideTheCodePageBecomeQuestionMarks) {
+TEST(OemText, BytesOutsideTheCodePageStayRecognisableAndDistinct) {
     // 0xFF is no lead byte and a lead byte at the end has no partner.
-    EXPECT_EQ(platform::OemToUtf8("a\xFF" "b"), "a?b");
-    EXPECT_EQ(platform::OemToUtf8("\xC7\xD1\xC7"), "한?");
+    EXPECT_EQ(platform::OemToUtf8("a\xFF" "b"), "a\uFFFD" "FFb");
+    EXPECT_EQ(platform::OemToUtf8("\xC7\xD1\xC7"), "한\uFFFD" "C7");
+    // Names that differ only in undecodable bytes never become one name.
+    EXPECT_NE(platform::OemToUtf8("x\xFF.txt"), platform::OemToUtf8("x\xFE.txt"));
+    EXPECT_NE(platform::OemToUtf8("x\xFF.txt"), platform::OemToUtf8("x?.txt"));
 }
 
 }  // namespace

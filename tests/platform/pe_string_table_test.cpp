@@ -1,6 +1,7 @@
 #include "platform/pe_string_table.h"
 
 #include "platform/pe_image_builder.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -11,18 +12,19 @@
 
 namespace {
 
-std::string WriteTemp(const std::vector<uint8_t>& bytes) {
-    char pattern[] = "/tmp/quendal-pe-XXXXXX";
-    int fd = mkstemp(pattern);
-    std::FILE* f = fdopen(fd, "wb");
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-    return pattern;
+// Each image goes to a file of its own in the test's folder.
+std::string WriteTemp(const TempFolder& folder, const std::vector<uint8_t>& bytes) {
+    static int count = 0;
+    const std::string path = (folder / ("image-" + std::to_string(++count) + ".exe")).string();
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+    return path;
 }
 
 TEST(PeStringTable, LoadsStringsOfTheFirstAndLaterBlocks) {
+    const TempFolder folder;
     const std::string path =
-        WriteTemp(testing_pe::BuildImage({{1, "7612"}, {2, "25661"}, {7, "압축"}, {15, "last"}, {40, "block three"}}));
+        WriteTemp(folder, testing_pe::BuildImage({{1, "7612"}, {2, "25661"}, {7, "압축"}, {15, "last"}, {40, "block three"}}));
     platform::PeStringTable table;
     ASSERT_TRUE(table.Open(path));
     EXPECT_EQ(table.Load(1), "7612");
@@ -32,25 +34,24 @@ TEST(PeStringTable, LoadsStringsOfTheFirstAndLaterBlocks) {
     EXPECT_EQ(table.Load(40), "block three");
     EXPECT_EQ(table.Load(3), std::nullopt);   // empty slot
     EXPECT_EQ(table.Load(20), std::nullopt);  // block without resources
-    std::remove(path.c_str());
 }
 
 TEST(PeStringTable, RefusesFilesThatAreNoExecutables) {
+    const TempFolder folder;
     platform::PeStringTable table;
     EXPECT_FALSE(table.Open("/nonexistent-quendal/a.exe"));
-    const std::string text = WriteTemp(std::vector<uint8_t>(200, 'x'));
+    const std::string text = WriteTemp(folder, std::vector<uint8_t>(200, 'x'));
     EXPECT_FALSE(table.Open(text));
     EXPECT_EQ(table.Load(1), std::nullopt);
     std::vector<uint8_t> dosOnly = testing_pe::BuildImage({{1, "1"}});
     dosOnly[0x40] = 'N';  // no PE signature
-    const std::string stub = WriteTemp(dosOnly);
+    const std::string stub = WriteTemp(folder, dosOnly);
     EXPECT_FALSE(table.Open(stub));
-    std::remove(text.c_str());
-    std::remove(stub.c_str());
 }
 
 // Lying sizes and offsets, and images cut short, must give no string and no crash.
 TEST(PeStringTable, DamagedImagesGiveNoString) {
+    const TempFolder folder;
     const std::vector<uint8_t> good = testing_pe::BuildImage({{1, "12345"}});
     struct Damage {
         const char* what;
@@ -74,20 +75,18 @@ TEST(PeStringTable, DamagedImagesGiveNoString) {
         else
             testing_pe::Put16(bad, d.at, d.value);
         if (d.alsoAt) testing_pe::Put32(bad, d.alsoAt, d.alsoValue);
-        const std::string path = WriteTemp(bad);
+        const std::string path = WriteTemp(folder, bad);
         platform::PeStringTable table;
         if (table.Open(path)) {
             EXPECT_EQ(table.Load(1), std::nullopt) << d.what;
         }
-        std::remove(path.c_str());
     }
     for (size_t cut : {good.size() - 1, good.size() - 40, size_t{0x210}, size_t{0x100}}) {
-        const std::string path = WriteTemp(std::vector<uint8_t>(good.begin(), good.begin() + cut));
+        const std::string path = WriteTemp(folder, std::vector<uint8_t>(good.begin(), good.begin() + cut));
         platform::PeStringTable table;
         if (table.Open(path)) {
             EXPECT_EQ(table.Load(1), std::nullopt) << "cut at " << cut;
         }
-        std::remove(path.c_str());
     }
 }
 

@@ -8,15 +8,11 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string TempDir() {
-    char pattern[] = "/tmp/quendal-proc-XXXXXX";
-    return mkdtemp(pattern);
-}
 
 int CountNamed(const std::string& name) {
     int count = 0;
@@ -31,7 +27,8 @@ bool WaitFor(Predicate done) {
 }
 
 TEST(ProcessList, NamesAProcessByTheFileItWasStartedFromAndTerminatesIt) {
-    std::string dir = TempDir();
+    const TempFolder folder;
+    std::string dir = folder.str();
     fs::copy_file("/bin/sleep", dir + "/Quendal Probe.exe");
     ASSERT_EQ(std::system(("'" + dir + "/Quendal Probe.exe' 60 &").c_str()), 0);
     ASSERT_TRUE(WaitFor([] { return CountNamed("Quendal Probe.exe") == 1; }));
@@ -49,7 +46,8 @@ TEST(ProcessList, TerminatingNoProcessFails) {
 }
 
 TEST(Shell, OpenStartsTheProgramDetachedInItsOwnSession) {
-    std::string dir = TempDir();
+    const TempFolder folder;
+    std::string dir = folder.str();
     std::string script = dir + "/Quendal.exe";
     std::ofstream(script) << "#!/bin/sh\n"
                              "set -- $(cat /proc/$$/stat)\n"

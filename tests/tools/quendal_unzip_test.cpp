@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,19 +12,16 @@
 #include <string>
 #include <vector>
 
+#include "archive/extract_test_support.h"
 #include "archive/refused_passwords.h"
+#include "support/temp_folder.h"
+#include "tools/quendal_unzip/printable_text.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 const std::string kProgram = QUENDAL_UNZIP_PROGRAM;
-
-std::string MakeTempDir() {
-    std::string pattern = (fs::temp_directory_path() / "quendal-unzip-XXXXXX").string();
-    const char* made = mkdtemp(pattern.data());
-    return made ? std::string(made) + "/" : std::string();
-}
 
 void WriteFile(const std::string& path, const std::string& bytes) {
     fs::create_directories(fs::path(path).parent_path());
@@ -54,12 +52,10 @@ std::string Noise(size_t size, uint32_t seed) {
 class QuendalUnzip : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = MakeTempDir();
-        ASSERT_FALSE(dir_.empty());
+        dir_ = folder_.str() + "/";
         src_ = dir_ + "src/";
         out_ = dir_ + "out/";
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     // A tree of ASCII-named files of mixed kinds and sizes.
     void MakeSources() {
@@ -76,6 +72,7 @@ protected:
     std::string Stderr() { return ReadFile(dir_ + "stderr"); }
     std::string Stdout() { return ReadFile(dir_ + "stdout"); }
 
+    TempFolder folder_{"quendal-unzip"};
     std::string dir_, src_, out_;
 };
 
@@ -195,6 +192,16 @@ TEST_F(QuendalUnzip, ExitStatuses) {
     WriteFile(dir_ + "c.zip", damaged);
     WriteFile(dir_ + "not.zip", "this is no archive at all, only text");
     fs::copy_file(std::string(QUENDAL_TEST_FIXTURES) + "/extract/moby.zip", dir_ + "moby.zip");
+    // Damaged entries: a local header naming another file, two entries over
+    // one local header, a Deflate stream of a reserved block type.
+    extract_test::Entry forged{"readme.txt", "text"}, shared{"a.txt", "text"}, undecodable{"edge.bin", "", 8};
+    forged.localName = "sub/evil.sh";
+    shared.localOffset = 0;
+    undecodable.packedData = std::string("\x07\x00", 2);
+    undecodable.declaredSize = 0x7FFFFFFF;
+    WriteFile(dir_ + "forged.zip", extract_test::BuildZip({forged}));
+    WriteFile(dir_ + "shared.zip", extract_test::BuildZip({{"a.txt", "text"}, shared}));
+    WriteFile(dir_ + "undecodable.zip", extract_test::BuildZip({undecodable}));
 
     struct Case {
         std::string args;
@@ -207,6 +214,9 @@ TEST_F(QuendalUnzip, ExitStatuses) {
         {dir_ + "not.zip", 9, "not a ZIP archive"},
         {dir_ + "a.zip 'nothing*'", 11, "matched"},
         {dir_ + "c.zip", 2, "error 25151: File fails CRC check"},
+        {dir_ + "forged.zip", 2, "error 25114: Bad file header: readme.txt"},
+        {dir_ + "shared.zip", 2, "error 25140: Corrupt input: a.txt"},
+        {dir_ + "undecodable.zip", 2, "error 25153: Decompression error: edge.bin"},
         {dir_ + "moby.zip", 81, "error 25326: Unsupported compression method"},
         {"-P wrong " + dir_ + "p.zip", 82, "error 26517: Invalid password"},
         {"-P '' " + dir_ + "p.zip", 82, "error 26517: Invalid password"},
@@ -262,6 +272,41 @@ TEST_F(QuendalUnzip, ExistingFilesAreKeptOrReplacedByTheOverwriteFlags) {
 
     EXPECT_EQ(Unzip("-o -q -d " + out_ + " " + dir_ + "a.zip"), 0);
     EXPECT_EQ(ReadFile(out_ + "one"), "A");
+}
+
+// Names may hold control characters that would drive the terminal: they
+// are shown escaped, and the files keep their names.
+TEST_F(QuendalUnzip, ControlCharactersOfNamesAreShownEscaped) {
+    const std::string retitled = "a\x1b]0;owned\x07" "b\rc.txt";  // sets the window title, returns the cursor
+    extract_test::Entry forged{"e\x1b[2J.txt", "text"};        // clears the screen
+    forged.localName = "other.txt";
+    WriteFile(dir_ + "names.zip", extract_test::BuildZip({{retitled, "x"}, forged}));
+    auto shownRaw = [](const std::string& text) {
+        return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\n'; });
+    };
+
+    EXPECT_EQ(Unzip("-l " + dir_ + "names.zip"), 0);
+    EXPECT_NE(Stdout().find("a^[]0;owned^Gb^Mc.txt"), std::string::npos) << Stdout();
+    EXPECT_FALSE(shownRaw(Stdout() + Stderr()));
+
+    EXPECT_EQ(Unzip("-d " + out_ + " " + dir_ + "names.zip"), 2);
+    EXPECT_NE(Stdout().find("extracting: " + out_ + "a^[]0;owned^Gb^Mc.txt"), std::string::npos) << Stdout();
+    EXPECT_NE(Stderr().find("Bad file header: e^[[2J.txt"), std::string::npos) << Stderr();
+    EXPECT_FALSE(shownRaw(Stdout() + Stderr()));
+    EXPECT_EQ(ReadFile(out_ + retitled), "x");
+}
+
+TEST(PrintableText, EscapesWhatWouldDriveATerminal) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"plain name.txt", "plain name.txt"},
+        {"\xed\x95\x9c\xea\xb8\x80.txt", "\xed\x95\x9c\xea\xb8\x80.txt"},  // Korean letters pass
+        {"\x1b[31m\r\t\x7f", "^[[31m^M^I^?"},
+        {std::string("nul\0end", 7), "nul^@end"},
+        {"csi\xc2\x9b" "2J", "csi\\x9b2J"},     // a C1 control in UTF-8
+        {"raw\x9b\xff", "raw\\x9b\\xff"},    // bytes that are no UTF-8
+        {"cut\xe2\x82", "cut\\xe2\\x82"},    // a sequence cut short
+    };
+    for (const auto& [text, shown] : cases) EXPECT_EQ(Printable(text), shown);
 }
 
 TEST_F(QuendalUnzip, SplitArchiveWithAMissingVolumeFails) {

@@ -7,10 +7,12 @@
 
 #include "archive/frame/dos_date_time.h"
 #include "archive/frame/error_codes.h"
+#include "archive/frame/path_names.h"
 #include "platform/file_system.h"
 #include "platform/safe_path.h"
 #include "platform/temp_files.h"
 #include "platform/terminal.h"
+#include "printable_text.h"
 
 namespace {
 
@@ -59,15 +61,22 @@ bool UnzipSession::OpenArchive() {
     std::string name = options_.archive;
     if (!platform::FileExists(name) && platform::FileExists(name + ".zip")) name += ".zip";
     if (!platform::FileExists(name)) {
-        std::fprintf(stderr, "quendal-unzip: cannot find or open %s\n", options_.archive.c_str());
+        std::fprintf(stderr, "quendal-unzip: cannot find or open %s\n", Printable(options_.archive).c_str());
         return false;
     }
     if (name.front() != platform::kPathSeparator) name = platform::CurrentDirectory() + name;
     unzip_.SetArchiveFile(name);
     if (!IsZipArchive(unzip_.ArcType())) {
-        std::fprintf(stderr, "quendal-unzip: %s is not a ZIP archive (%s)\n", name.c_str(),
+        std::fprintf(stderr, "quendal-unzip: %s is not a ZIP archive (%s)\n", Printable(name).c_str(),
                      std::string(ArcTypeName(unzip_.ArcType())).c_str());
         return false;
+    }
+    // Data put in front of the archive (or cut from its start) without
+    // adjusting its offsets.
+    if (const int64_t shift = unzip_.OffsetAdjust(); shift != 0) {
+        std::fprintf(stderr, "quendal-unzip: warning: %s: %lld %s at the beginning\n", Printable(name).c_str(),
+                     static_cast<long long>(shift < 0 ? -shift : shift), shift < 0 ? "bytes missing" : "extra bytes");
+        warned_ = true;
     }
     TStringList specs = options_.fileSpecs;
     if (specs.empty()) specs.push_back("*");
@@ -85,6 +94,18 @@ void UnzipSession::InstallHandlers() {
             case ErrorCode::UserCanceled: break;
             case ErrorCode::UnsupportedMethod: unsupported_ = true; break;
             case ErrorCode::InvalidPassword: badPassword_ = true; break;
+            case ErrorCode::SkippedFile:
+                // A symbolic link whose target leads out of the target folder.
+                warned_ = true;
+                ClearProgressLine();
+                if (extendedMsg.empty())
+                    std::fprintf(stderr, "quendal-unzip: warning: skipped symbolic link %s (target too long)\n",
+                                 Printable(fileName).c_str());
+                else
+                    std::fprintf(stderr, "quendal-unzip: warning: skipped symbolic link %s -> %s (leads outside %s)\n",
+                                 Printable(fileName).c_str(), Printable(extendedMsg).c_str(),
+                                 Printable(unzip_.ExtractDir()).c_str());
+                return;
             case ErrorCode::EventNotAssigned:
                 if (extendedMsg == "OnGetPassword") badPassword_ = true; else archiveError_ = true;
                 break;
@@ -99,14 +120,21 @@ void UnzipSession::InstallHandlers() {
             interrupted_ = true;
             unzip_.SetCancel(true);
         }
-        if (!options_.quiet && !progressBar_) std::printf("  extracting: %s\n", fileName.c_str());
+        if (!options_.quiet && !progressBar_) std::printf("  extracting: %s\n", Printable(fileName).c_str());
     };
     unzip_.OnEnd = [this](TObject*, const std::string& fileName, bool crcPass) {
+        const size_t root = RootPrefixLength(unzip_.EntryName());
+        if (root > 0 && !options_.junkPaths) {
+            warned_ = true;
+            ClearProgressLine();
+            std::fprintf(stderr, "quendal-unzip: warning: removed \"%s\" from the start of %s\n",
+                         Printable(unzip_.EntryName().substr(0, root)).c_str(), Printable(unzip_.EntryName()).c_str());
+        }
         if (!crcPass && !errorSinceLastEnd_ && !unzip_.IsCancelled()) {
             if (badPassword_) {
                 // Later enciphered entries are skipped silently once the password failed.
                 ClearProgressLine();
-                std::fprintf(stderr, "quendal-unzip: skipped %s (no valid password)\n", fileName.c_str());
+                std::fprintf(stderr, "quendal-unzip: skipped %s (no valid password)\n", Printable(fileName).c_str());
             } else {
                 archiveError_ = true;
                 PrintError(fileName, "", ErrorCode::CrcFailed);
@@ -131,7 +159,7 @@ void UnzipSession::InstallHandlers() {
         if (options_.overwrite == UnzipOptions::Overwrite::Ask && !overwriteNone_ && interactive_) {
             ClearProgressLine();
             std::string answer;
-            const std::string question = "replace " + fileName + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ";
+            const std::string question = "replace " + Printable(fileName) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ";
             if (platform::ReadTerminalLine(question, true, answer) && !answer.empty()) {
                 switch (answer[0]) {
                     case 'y': mode = omOverwrite; break;
@@ -150,7 +178,7 @@ void UnzipSession::InstallHandlers() {
         }
         if (mode == omSkip) {
             skipped_ = true;
-            if (!options_.quiet) std::printf("  skipping: %s (exists)\n", fileName.c_str());
+            if (!options_.quiet) std::printf("  skipping: %s (exists)\n", Printable(fileName).c_str());
         }
     };
     unzip_.OnNextVolume = [this](TObject*, std::string& volumeName, const std::string& volumeID, bool fExists,
@@ -159,7 +187,7 @@ void UnzipSession::InstallHandlers() {
         std::string answer;
         ClearProgressLine();
         const std::string question =
-            "volume " + volumeID + " (" + volumeName + ") not found; its path, or nothing to stop: ";
+            "volume " + volumeID + " (" + Printable(volumeName) + ") not found; its path, or nothing to stop: ";
         if (interactive_ && platform::ReadTerminalLine(question, true, answer) && !answer.empty()) {
             volumeName = answer;
             return;
@@ -168,7 +196,8 @@ void UnzipSession::InstallHandlers() {
             interrupted_ = true;
         } else {
             archiveError_ = true;
-            std::fprintf(stderr, "quendal-unzip: volume %s (%s) is missing\n", volumeID.c_str(), volumeName.c_str());
+            std::fprintf(stderr, "quendal-unzip: volume %s (%s) is missing\n", Printable(volumeID).c_str(),
+                         Printable(volumeName).c_str());
         }
         cancel = true;
     };
@@ -179,7 +208,7 @@ void UnzipSession::InstallHandlers() {
             return;
         }
         ClearProgressLine();
-        if (!platform::ReadTerminalLine(fileName + " password: ", false, password)) tryAgain = false;
+        if (!platform::ReadTerminalLine(Printable(fileName) + " password: ", false, password)) tryAgain = false;
     };
 }
 
@@ -188,7 +217,7 @@ void UnzipSession::PrintError(const std::string& fileName, const std::string& ex
     std::string line = "quendal-unzip: error " + std::to_string(code) + ": " + ErrorMessage(code);
     if (!fileName.empty()) line += ": " + fileName;
     if (!extendedMsg.empty() && extendedMsg != "0" && extendedMsg != fileName) line += " (" + extendedMsg + ")";
-    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fprintf(stderr, "%s\n", Printable(line).c_str());
 }
 
 void UnzipSession::ShowProgress(uint8_t byFile, uint8_t byArchive) {
@@ -198,7 +227,7 @@ void UnzipSession::ShowProgress(uint8_t byFile, uint8_t byArchive) {
     shownArchive_ = byArchive;
     const int columns = platform::TerminalColumns();
     const int barWidth = std::clamp((columns - 40) / 2, 10, 30);
-    std::string name = currentName_.substr(currentName_.find_last_of(platform::kPathSeparator) + 1);
+    std::string name = Printable(currentName_.substr(currentName_.find_last_of(platform::kPathSeparator) + 1));
     const size_t nameRoom = static_cast<size_t>(std::max(columns - 2 * barWidth - 20, 8));
     if (name.size() > nameRoom) name = name.substr(0, nameRoom - 3) + "...";
     std::fprintf(stderr, "\r%-*s [%s] %3u%% [%s] %3u%%", static_cast<int>(nameRoom), name.c_str(),
@@ -223,7 +252,7 @@ int UnzipSession::List() {
     uint64_t unpacked = 0, packed = 0;
     for (const TUnBaseHeader& e : entries) {
         std::printf("%8" PRIu64 " %8" PRIu64 "  %-6s  %s  %08x  %s\n", e.UnpackedSize, e.PackedSize,
-                    MethodName(e.Method), DateText(e.DosDateTime).c_str(), e.Crc32, e.Name.c_str());
+                    MethodName(e.Method), DateText(e.DosDateTime).c_str(), e.Crc32, Printable(e.Name).c_str());
         unpacked += e.UnpackedSize;
         packed += e.PackedSize;
     }
@@ -232,7 +261,7 @@ int UnzipSession::List() {
         std::printf("%8" PRIu64 " %8" PRIu64 "                                      %zu file%s\n", unpacked, packed,
                     entries.size(), entries.size() == 1 ? "" : "s");
     }
-    if (entries.empty()) return kNoMatch;
+    if (entries.empty()) return NothingSelected();
     return ExitStatus();
 }
 
@@ -240,7 +269,7 @@ int UnzipSession::Extract() {
     std::string folder = options_.extractDir.empty() ? platform::CurrentDirectory() : options_.extractDir;
     if (folder.front() != platform::kPathSeparator) folder = platform::CurrentDirectory() + folder;
     if (!platform::ForceDirectories(folder)) {
-        std::fprintf(stderr, "quendal-unzip: cannot create %s\n", folder.c_str());
+        std::fprintf(stderr, "quendal-unzip: cannot create %s\n", Printable(folder).c_str());
         return kArchiveError;
     }
     unzip_.SetExtractDir(folder);
@@ -256,11 +285,28 @@ int UnzipSession::Extract() {
 
     unzip_.ExtractFiles();
     ClearProgressLine();
-    if (unzip_.EntriesSelected() == 0 && !unzip_.IsCancelled()) {
-        std::fprintf(stderr, "quendal-unzip: no entry of %s matched\n", unzip_.ArchiveFile().c_str());
-        return kNoMatch;
-    }
+    if (unzip_.EntriesSelected() == 0 && !unzip_.IsCancelled()) return NothingSelected();
     return ExitStatus();
+}
+
+int UnzipSession::NothingSelected() {
+    // A damaged archive says more than an empty selection does.
+    if (const int status = ExitStatus(); status != kOk && status != kWarning) return status;
+    if (ArchiveIsEmpty()) {
+        std::fprintf(stderr, "quendal-unzip: warning: %s: the archive is empty\n", Printable(unzip_.ArchiveFile()).c_str());
+        return kWarning;
+    }
+    std::fprintf(stderr, "quendal-unzip: no entry of %s matched\n", Printable(unzip_.ArchiveFile()).c_str());
+    return kNoMatch;
+}
+
+bool UnzipSession::ArchiveIsEmpty() {
+    if (options_.fileSpecs.empty()) return true;  // "*" selected nothing
+    // A component of its own, so that none of the handlers above hear the probe.
+    TUnZip probe;
+    probe.SetArchiveFile(unzip_.ArchiveFile());
+    probe.SetFileSpec({"*"});
+    return probe.ListEntries().empty();
 }
 
 int UnzipSession::ExitStatus() const {
@@ -269,6 +315,6 @@ int UnzipSession::ExitStatus() const {
     if (archiveError_) return kArchiveError;
     if (badPassword_) return kBadPassword;
     if (unsupported_) return kUnsupported;
-    if (skipped_) return kWarning;
+    if (skipped_ || warned_) return kWarning;
     return kOk;
 }

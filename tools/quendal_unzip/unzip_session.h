@@ -13,7 +13,7 @@ class UnzipSession {
 public:
     // Exit statuses.
     static constexpr int kOk = 0;
-    static constexpr int kWarning = 1;        // entries skipped on request
+    static constexpr int kWarning = 1;        // entries skipped, or extracted with a warning
     static constexpr int kArchiveError = 2;   // a damaged archive or a CRC failure
     static constexpr int kNotFound = 9;       // the archive is missing or no ZIP file
     static constexpr int kNoMatch = 11;
@@ -34,6 +34,10 @@ private:
     void ShowProgress(uint8_t byFile, uint8_t byArchive);
     void ClearProgressLine();
     int ExitStatus() const;
+    // The status when no entry was selected: errors first, then an empty
+    // archive, then file specs that matched nothing.
+    int NothingSelected();
+    bool ArchiveIsEmpty();
 
     UnzipOptions options_;
     TUnZip unzip_;
@@ -51,5 +55,6 @@ private:
     bool unsupported_ = false;
     bool badPassword_ = false;
     bool skipped_ = false;
+    bool warned_ = false;
     bool errorSinceLastEnd_ = false;
 };

@@ -1,0 +1,43 @@
+#include "archive/directory/deflate_extent.h"
+
+#include <vector>
+
+#include "archive/decoders/inflate.h"
+#include "archive/directory/byte_source.h"
+
+namespace {
+
+constexpr size_t kChunk = 65536;
+constexpr int kRawDeflateWindowBits = -15;
+
+}  // namespace
+
+std::optional<DeflateExtent> MeasureDeflateStream(ByteSource& source, int64_t position, bool deflate64) {
+    SetInflateDeflate64(deflate64);
+    SetInflateFixedDistanceCount(deflate64 ? 32 : 30);
+    TInflateRec rec;
+    if (InflateInit(&rec, kRawDeflateWindowBits, kInflateRecordCheck) != kInflateOk) return std::nullopt;
+    std::vector<uint8_t> input(kChunk), output(kChunk);
+    std::optional<DeflateExtent> extent;
+    int64_t readAt = position;
+    for (;;) {
+        if (rec.AvailIn == 0) {
+            const size_t got = source.ReadAt(readAt, input.data(), input.size());
+            if (got == 0) break;  // the data ends inside the stream
+            readAt += static_cast<int64_t>(got);
+            rec.NextIn = input.data();
+            rec.AvailIn = static_cast<int32_t>(got);
+        }
+        rec.NextOut = output.data();
+        rec.AvailOut = static_cast<int32_t>(output.size());
+        const int result = Inflate(&rec, kInflateNoFlush);
+        if (result == kInflateStreamEnd) {
+            extent = DeflateExtent{rec.TotalIn, rec.TotalOut};
+            break;
+        }
+        // With input at hand and room for output, no progress means damaged data.
+        if (result != kInflateOk) break;
+    }
+    InflateEnd(&rec);
+    return extent;
+}

@@ -1,0 +1,34 @@
+// Detection and the directory walk that follows it, on any bytes: the
+// component walks the local headers when only those were found and the
+// central directory otherwise, and so does this target.
+
+#include "archive/directory/archive_detection.h"
+#include "archive/directory/zip_directory_walk.h"
+#include "archive/streams/file_stream32.h"
+#include "fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string path = (fuzz_support::Scratch() / "input.zip").string();
+    fuzz_support::WriteWhole(path, data, size);
+
+    ArchiveFactsStore store;
+    ArchiveFacts facts = store.Facts();
+    TFileStream32 file(path, fmOpenRead | fmShareDenyWrite);
+    ByteSource source(file);
+    ArchiveDetector detector(source, path, facts, [] { return atZipMV; });
+    const TArcType type = detector.DetectArcType();
+    if (!IsZipFamilyWithDirectory(type) && type != atZipMV && type != atZipDS) return 0;
+
+    ZipWalkHooks hooks;
+    hooks.SelectEntry = [](const std::string&) { return true; };
+    hooks.ReportBadHeader = [](const std::string&) {};
+    hooks.LocalHeadersElsewhere = type == atZipMV || type == atZipDS;
+    TUnBaseHeaderObj entries;
+    ZipWalkTotals totals;
+    ZipDirectoryWalk walk(source, facts, hooks, entries, totals);
+    if (facts.HeaderState == THeaderTypeState{htLocal})
+        walk.ReadLocalHeaders();
+    else
+        walk.ReadCentralDirectory();
+    return 0;
+}
