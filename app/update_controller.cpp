@@ -43,12 +43,13 @@ bool IsZipArchive(TArcType type) {
 }  // namespace
 
 TUpdateController::TUpdateController(TUpdaterView& view, TWinHTTPDownload& download, TUnZip& unzip,
-                                     std::string updateUrl, std::string programFolder)
+                                     std::string updateUrl, std::string programFolder, std::string publicKeyPem)
     : view_(view),
       download_(download),
       unzip_(unzip),
       updateUrl_(std::move(updateUrl)),
-      programFolder_(std::move(programFolder)) {
+      programFolder_(std::move(programFolder)),
+      publicKeyPem_(std::move(publicKeyPem)) {
     download_.OnDownloadEnd = [this](TObject* sender) { WinHTTPDownloadDownloadEnd(sender); };
     download_.OnItemDownloadBegin = [this](TObject* sender, TDownLoadItem* item) {
         WinHTTPDownloadItemDownloadBegin(sender, item);
@@ -175,11 +176,39 @@ void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDow
     // overwrite the program with part of an update.
     const bool arrivedWhole = item->FileSize() > 0 && itemBytesArrived_ == item->FileSize();
     itemBytesArrived_ = 0;
-    if (arrivedWhole)
-        ExtractArchive(fileName);
-    else
+    if (IsSignatureItem(*item)) {
+        signatureArrivedWhole_ = arrivedWhole;
+        return;
+    }
+    if (!arrivedWhole) {
+        if (Signed()) platform::RemoveFile(programFolder_ + fileName + kSignatureSuffix);
         ShowDownloadFailed(fileName);
+    } else if (Signed() && !(signatureArrivedWhole_ &&
+                             platform::TSignatureVerifier(publicKeyPem_)
+                                 .Verifies(programFolder_ + fileName, programFolder_ + fileName + kSignatureSuffix))) {
+        RejectSignature(fileName);
+    } else {
+        if (Signed()) platform::RemoveFile(programFolder_ + fileName + kSignatureSuffix);
+        ExtractArchive(fileName);
+    }
     platform::ProcessMessages();
+}
+
+bool TUpdateController::IsSignatureItem(const TDownLoadItem& item) const {
+    return Signed() && item.URL().ends_with(kSignatureSuffix);
+}
+
+// An archive that fails its publisher's signature could be anyone's program:
+// none of it may reach the program folder, nor stay on the disk.
+void TUpdateController::RejectSignature(const std::string& fileName) {
+    platform::RemoveFile(programFolder_ + fileName);
+    platform::RemoveFile(programFolder_ + fileName + kSignatureSuffix);
+    view_.SetCaption(TUpdaterControl::labDown, fileName + kSignatureRejectedText);
+    view_.Repaint(TUpdaterControl::labDown);
+    view_.SetVisible(TUpdaterControl::lblBytes, false);
+    view_.SetEnabled(TUpdaterControl::btnCancel, false);
+    view_.SetEnabled(TUpdaterControl::btnRedown, true);
+    view_.SetEnabled(TUpdaterControl::btnClose, true);
 }
 
 void TUpdateController::ExtractArchive(const std::string& fileName) {
@@ -268,6 +297,8 @@ void TUpdateController::StartStep() {
         platform::Sleep(kCancelledRunPauseMs);
     }
     if (cancelled_ || started_) return;
+    // The signature comes first, so the archive's end can check it at once.
+    if (Signed()) view_.AddQueueRow(updateUrl_ + kSignatureSuffix);
     view_.AddQueueRow(updateUrl_);
     started_ = true;
     if (view_.QueueRowCount() > 0) StartDownload();
@@ -290,6 +321,7 @@ void TUpdateController::StartDownload() {
         item->SetLocalDir(programFolder_);
     }
     itemBytesArrived_ = 0;
+    signatureArrivedWhole_ = false;
     TFlagScope running(runActive_);
     download_.Start();
 }

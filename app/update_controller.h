@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/updater_view.h"
+#include "platform/signature_verifier.h"
 
 class TObject;
 class TDownLoadItem;
@@ -24,8 +25,11 @@ public:
     // `updateUrl` is queued as given (no scheme: the download item adds it);
     // `programFolder` ends in the path separator, receives the download and
     // the extracted files, and holds the program started at the end.
+    // With a publisher's key (PEM), the archive's signature is fetched from
+    // beside it (the URL plus ".sig") and must verify before anything is
+    // extracted; without one, only the archive is fetched.
     TUpdateController(TUpdaterView& view, TWinHTTPDownload& download, TUnZip& unzip, std::string updateUrl,
-                      std::string programFolder);
+                      std::string programFolder, std::string publicKeyPem = {});
     TUpdateController(const TUpdateController&) = delete;
     TUpdateController& operator=(const TUpdateController&) = delete;
 
@@ -65,6 +69,8 @@ public:
     static constexpr const char* kDownloadFailedText = "을 다운받지 못했습니다.";
     static constexpr const char* kExtractingText = "의 압축을 풀고 있는 중입니다....";
     static constexpr const char* kExtractFailedText = "의 압축을 풀 수 없습니다.";
+    static constexpr const char* kSignatureRejectedText = "의 서명을 확인할 수 없습니다.";
+    static constexpr const char* kSignatureSuffix = ".sig";
     // Follows the program folder.
     static constexpr const char* kNoProgramFolderText = " 폴더가 존재하지 않아서 압축을 풀 수 없습니다....";
     static constexpr const char* kExtractedText = "압축을 풀었습니다. 설치를 진행합니다.";
@@ -79,6 +85,9 @@ private:
     void ExtractArchive(const std::string& fileName);
     void ShowDownloadFailed(const std::string& fileName);
     void ShowExtractionFailed(const std::string& fileName);
+    void RejectSignature(const std::string& fileName);
+    bool IsSignatureItem(const TDownLoadItem& item) const;
+    bool Signed() const { return !publicKeyPem_.empty(); }
     std::string KBytes(int64_t bytes) const;
 
     TUpdaterView& view_;
@@ -86,6 +95,7 @@ private:
     TUnZip& unzip_;
     const std::string updateUrl_;
     const std::string programFolder_;
+    const std::string publicKeyPem_;
     bool started_ = false;
     bool cancelled_ = false;
     bool runActive_ = false;
@@ -94,4 +104,6 @@ private:
     int64_t itemBytesArrived_ = 0;
     // Set by the extractor's end-of-run event.
     bool extractionEnded_ = false;
+    // Set at the signature item's end of this run when it arrived whole.
+    bool signatureArrivedWhole_ = false;
 };

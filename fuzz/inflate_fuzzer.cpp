@@ -71,6 +71,10 @@ Decoded Decode(const uint8_t* data, size_t size, size_t inStep, size_t outStep) 
     TInflateRec rec;
     if (InflateInit(&rec, -15, kInflateRecordCheck) != kInflateOk) std::abort();
     std::vector<uint8_t> buffer(outStep ? outStep : kOddRun);
+    // The decoder refuses a null input pointer even with nothing to read, so
+    // an empty stream is offered as zero bytes at a real address.
+    rec.NextIn = data;
+    rec.AvailIn = 0;
     size_t offered = 0;
     for (;;) {
         if (rec.AvailIn == 0 && offered < size) {

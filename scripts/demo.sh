@@ -6,6 +6,11 @@
 #   2. a good server (slowed down so that the download can be watched): the
 #      updater stops QuendalM.exe, downloads, extracts over the program
 #      folder, deletes the archive, starts the new Quendal.exe and exits.
+# The updater is built with a demo publisher key (made here with openssl, kept
+# only in the build folder) and every archive is signed with it.
+#   --tampered   serves the signed archive changed after signing: the updater
+#                refuses it, deletes both downloads and leaves the program
+#                alone (demo-signature-refused.png)
 # Everything lands under the build folder:
 #   demo/                        the program folder: quendal-updater, a stand-in
 #                                Quendal.exe and QuendalM.exe, old files
@@ -119,19 +124,58 @@ if [ "${1:-}" = --windows ]; then
     exec "$root/scripts/demo-windows.sh"
 fi
 
-if [ "${1:-}" = --on-display ]; then
-    on_display
-    exit
-fi
+# Runs on the display: a signed archive changed after signing is refused.
+on_display_tampered() {
+    local archive=$demo/Quendal.zip
+    server="" updater=""
+    trap '[ -z "$updater" ] || kill "$updater" 2>/dev/null; [ -z "$server" ] || kill "$server" 2>/dev/null; wait' EXIT
+    echo "== a signed archive changed after signing"
+    "$server_bin" "$source/Quendal.zip" 127.0.0.1 280 > /dev/null &
+    server=$!
+    sleep 0.5
+    alive "$server" || { echo "demo: the update server did not start" >&2; return 1; }
+    "$demo/quendal-updater" &
+    updater=$!
+    await 300 test -f "$demo/Quendal.zip.sig" || { echo "demo: the signature was not fetched" >&2; return 1; }
+    await 300 eval '[ ! -f "$archive" ] && [ ! -f "$demo/Quendal.zip.sig" ]' ||
+        { echo "demo: the refused downloads were not deleted" >&2; return 1; }
+    sleep 1  # let the window paint
+    "$grab" "$build/demo-signature-refused.png"
+    alive "$updater" || { echo "demo: the updater should wait for the user" >&2; return 1; }
+    [ ! -f "$demo/quendal-started.txt" ] || { echo "demo: Quendal.exe was started" >&2; return 1; }
+    cmp -s "$demo/Quendal.exe" "$build/demo-old-Quendal.exe" || { echo "demo: the program was touched" >&2; return 1; }
+    echo "   the signature was refused; both downloads are gone; the installed program is untouched"
+}
+
+case "${1:-}" in
+    --on-display) on_display; exit ;;
+    --on-display-tampered) on_display_tampered; exit ;;
+esac
+tampered=no
+[ "${1:-}" = --tampered ] && tampered=yes
 
 "$root/scripts/deps.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build" --target quendal-updater quendal-update-server quendal-screen-grab
+cmake --build "$build" --target quendal-update-server quendal-screen-grab
+
+# The signed updater is built beside the main build, so that the main build
+# (and its tests) keep taking updates unsigned.
+key=$build/demo-key
+if [ ! -f "$key/public.pem" ]; then
+    mkdir -p "$key"
+    openssl ecparam -name prime256v1 -genkey -noout -out "$key/private.pem"
+    openssl ec -in "$key/private.pem" -pubout -out "$key/public.pem" 2> /dev/null
+fi
+launcher=()
+command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S "$root" -B "$build/demo-signed-build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" \
+    -DQUENDAL_BUILD_TESTS=OFF -DQUENDAL_BUILD_BENCH=OFF -DQUENDAL_UPDATE_PUBLIC_KEY_FILE="$key/public.pem"
+cmake --build "$build/demo-signed-build" --target quendal-updater
 
 echo "== preparing the program folder $demo"
 rm -rf "$demo" "$source" "$build"/demo-*.png "$build/demo-old-Quendal.exe"
 mkdir -p "$demo" "$source/data"
-cp "$build/app/gui/quendal-updater" "$demo/"
+cp "$build/demo-signed-build/app/gui/quendal-updater" "$demo/"
 stand_in() {  # a tiny Quendal.exe that says which version it is
     printf '#!/bin/sh\necho "Quendal %s started in $(pwd)" > "$(dirname "$0")/quendal-started.txt"\n' "$1" > "$2"
     chmod +x "$2"
@@ -150,12 +194,25 @@ head -c $((3 * 1024 * 1024)) /dev/urandom > "$source/data/assets.bin"
 head -c "$video_size" /dev/zero > "$source/data/video.bin"
 (cd "$source" && zip -q -r Quendal.zip Quendal.exe readme.txt data)
 rm "$source/data/video.bin"
+# Signed as a publisher signs; the update server serves the .sig beside it.
+openssl dgst -sha256 -sign "$key/private.pem" -out "$source/Quendal.zip.sig" "$source/Quendal.zip"
+if [ "$tampered" = yes ]; then
+    # One byte changed after signing: the same size, another program.
+    python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(-1000, 2); b = f.read(1); f.seek(-1000, 2); f.write(bytes([b[0] ^ 0x20]))' \
+        "$source/Quendal.zip"
+fi
 echo "   $(stat -c %s "$source/Quendal.zip") bytes, served at http://127.0.0.1:280/HTTP/Quendown/Quendal.zip"
 
+mode=--on-display
+[ "$tampered" = yes ] && mode=--on-display-tampered
 if [ -n "${DISPLAY:-}" ]; then
-    "$0" --on-display
+    "$0" "$mode"
 else
-    xvfb-run -a -s "-screen 0 1024x768x24" "$0" --on-display
+    xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$mode"
 fi
 rm -f "$build/demo-old-Quendal.exe"
-echo "== screenshots: $build/demo-download-failed.png $build/demo-downloading.png $build/demo-extracting.png"
+if [ "$tampered" = yes ]; then
+    echo "== screenshot: $build/demo-signature-refused.png"
+else
+    echo "== screenshots: $build/demo-download-failed.png $build/demo-downloading.png $build/demo-extracting.png"
+fi

@@ -7,6 +7,7 @@
 #   scripts/fuzz.sh [SECONDS]
 #   QUENDAL_FUZZ_TARGETS="inflate_fuzzer ini_fuzzer" scripts/fuzz.sh 600
 #   QUENDAL_FUZZ_KEEP_GOING=1 scripts/fuzz.sh 1800   # go on after a finding
+#   QUENDAL_FUZZ_SEED=1 scripts/fuzz.sh 10           # the same inputs every run
 #
 # Exits non-zero when any target found a fault.
 set -euo pipefail
@@ -35,6 +36,8 @@ scratch_root=$(mktemp -d /dev/shm/quendal-fuzz.XXXXXX 2>/dev/null || mktemp -d "
 trap 'rm -rf "$scratch_root"' EXIT
 
 options=(-timeout=20 -print_final_stats=1)
+# A fixed seed makes a short run repeatable (the test script's smoke run).
+[ -z "${QUENDAL_FUZZ_SEED:-}" ] || options+=(-seed="$QUENDAL_FUZZ_SEED")
 if [ -n "${QUENDAL_FUZZ_KEEP_GOING:-}" ]; then
   options+=(-fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1)
 fi

@@ -30,4 +30,4 @@ cmake --build "$build"
 
 # A short run of every fuzz target keeps them building and alive; long runs
 # are scripts/fuzz.sh with more seconds.
-"$root/scripts/fuzz.sh" "${QUENDAL_FUZZ_SMOKE_SECONDS:-10}"
+QUENDAL_FUZZ_SEED=${QUENDAL_FUZZ_SEED:-1} "$root/scripts/fuzz.sh" "${QUENDAL_FUZZ_SMOKE_SECONDS:-10}"

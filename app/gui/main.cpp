@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "app/gui/application_termination.h"
+#include "app/gui/update_public_key.h"
 #include "app/gui/update_url.h"
 #include "app/gui/updater_window.h"
 #include "platform/file_system.h"
@@ -23,7 +24,7 @@ int main(int argc, char* argv[]) {
     });
 
     // The first update run happens while the window is created and shown.
-    TfrmUpdater frmUpdater(UpdateUrl(), platform::ProgramFolder());
+    TfrmUpdater frmUpdater(UpdateUrl(), platform::ProgramFolder(), UpdatePublicKey());
     frmUpdater.show();
     if (ApplicationTerminationRequested()) return 0;
     return application.exec();

@@ -70,7 +70,8 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
 
-TfrmUpdater::TfrmUpdater(const std::string& updateUrl, const std::string& programFolder)
+TfrmUpdater::TfrmUpdater(const std::string& updateUrl, const std::string& programFolder,
+                         const std::string& publicKeyPem)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       download_(std::make_unique<TWinHTTPDownload>()),
@@ -83,7 +84,8 @@ TfrmUpdater::TfrmUpdater(const std::string& updateUrl, const std::string& progra
     // off before every run.
     unzip_->SetCpuType(cptAuto);
     unzip_->SetConfirmOverwrites(true);
-    controller_ = std::make_unique<TUpdateController>(*this, *download_, *unzip_, updateUrl, programFolder);
+    controller_ = std::make_unique<TUpdateController>(*this, *download_, *unzip_, updateUrl, programFolder,
+                                                     publicKeyPem);
     controller_->FormCreate();
 }
 

@@ -27,7 +27,8 @@ class TfrmUpdater : public QWidget, public TUpdaterView {
 public:
     // Creating the window runs the controller's creation step; showing it
     // delivers the first resize, which starts the update run.
-    TfrmUpdater(const std::string& updateUrl, const std::string& programFolder);
+    // An empty key: updates are installed unsigned.
+    TfrmUpdater(const std::string& updateUrl, const std::string& programFolder, const std::string& publicKeyPem = {});
     ~TfrmUpdater() override;
 
     void setVisible(bool visible) override;

@@ -98,13 +98,15 @@ std::wstring WindowText(HWND window) {
 
 bool ApplicationTerminationRequested() { return terminationRequested; }
 
-TfrmUpdater::TfrmUpdater(const std::string& updateUrl, const std::string& programFolder)
+TfrmUpdater::TfrmUpdater(const std::string& updateUrl, const std::string& programFolder,
+                         const std::string& publicKeyPem)
     : download_(std::make_unique<TWinHTTPDownload>()), unzip_(std::make_unique<TUnZip>()) {
     CreateControls();
     // The window's stored settings differ from the component's defaults here.
     unzip_->SetCpuType(cptAuto);
     unzip_->SetConfirmOverwrites(true);
-    controller_ = std::make_unique<TUpdateController>(*this, *download_, *unzip_, updateUrl, programFolder);
+    controller_ =
+        std::make_unique<TUpdateController>(*this, *download_, *unzip_, updateUrl, programFolder, publicKeyPem);
     controller_->FormCreate();
 }
 

@@ -21,7 +21,7 @@ class TfrmUpdater : public TUpdaterView {
 public:
     // Creating the window runs the controller's creation step; Show delivers
     // the first resize, which starts the update run.
-    TfrmUpdater(const std::string& updateUrl, const std::string& programFolder);
+    TfrmUpdater(const std::string& updateUrl, const std::string& programFolder, const std::string& publicKeyPem = {});
     ~TfrmUpdater() override;
     TfrmUpdater(const TfrmUpdater&) = delete;
     TfrmUpdater& operator=(const TfrmUpdater&) = delete;

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "app/gui/update_public_key.h"
 #include "app/gui/update_url.h"
 #include "app/win32/updater_window.h"
 #include "platform/drive_info.h"
@@ -12,7 +13,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         [](const std::string& text) { return platform::AskRetryInMessageBox("Quendal", text); });
 
     // The first update run happens while the window is created and shown.
-    TfrmUpdater frmUpdater(UpdateUrl(), platform::ProgramFolder());
+    TfrmUpdater frmUpdater(UpdateUrl(), platform::ProgramFolder(), UpdatePublicKey());
     frmUpdater.Show();
 
     MSG message;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -16,39 +17,29 @@ enum class TServing {
     NotFound,    // a 404 error page with its Content-Length, in place of the body
 };
 
-// A loopback HTTP server that serves one body at the updater's archive path,
-// handing it out in small pieces so that the transfer runs through many reads.
+// A file served beside the archive, and how.
+struct TServedFile {
+    std::string body;
+    TServing serving = TServing::Whole;
+};
+
+// A loopback HTTP server that serves one body at the updater's archive path
+// (and, if given, a signature beside it), handing it out in small pieces so
+// that the transfer runs through many reads.
 class TArchiveServer {
 public:
     // Port 0 takes any free port.
-    explicit TArchiveServer(std::string body, int port = 0, TServing serving = TServing::Whole)
-        : body_(std::move(body)), serving_(serving) {
+    explicit TArchiveServer(std::string body, int port = 0, TServing serving = TServing::Whole,
+                            std::optional<TServedFile> signature = std::nullopt)
+        : archive_{std::move(body), serving}, signature_(std::move(signature)) {
         // Never share the port with another server (the library's default
         // SO_REUSEPORT would): a taken port must fail to bind.
         server_.set_socket_options([](socket_t socket) {
             int yes = 1;
             setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
         });
-        server_.Get("/HTTP/Quendown/Quendal.zip", [this](const httplib::Request&, httplib::Response& response) {
-            ++requests_;
-            if (serving_ == TServing::NotFound) {
-                response.status = 404;
-                response.set_content(kNotFoundPage, "text/html");
-                return;
-            }
-            response.set_content_provider(
-                body_.size(), "application/zip",
-                [this](size_t offset, size_t length, httplib::DataSink& sink) {
-                    if (offset >= body_.size() / 2 && serving_ != TServing::Whole) {
-                        // Holding back lasts until the server is stopped.
-                        while (serving_ == TServing::Stall && !stopping_)
-                            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                        return false;
-                    }
-                    const size_t piece = std::min<size_t>(length, 1000);
-                    return sink.write(body_.data() + offset, piece);
-                });
-        });
+        ServeAt("/HTTP/Quendown/Quendal.zip", archive_);
+        if (signature_) ServeAt("/HTTP/Quendown/Quendal.zip.sig", *signature_);
         port_ = port == 0 ? server_.bind_to_any_port("127.0.0.1") : server_.bind_to_port("127.0.0.1", port) ? port : -1;
         // The socket listens from here on; requests wait in its backlog until
         // the thread accepts them.
@@ -67,14 +58,39 @@ public:
     std::string UpdateUrl() const { return "127.0.0.1:" + std::to_string(port_) + "/HTTP/Quendown/Quendal.zip"; }
     bool Listening() const { return port_ > 0; }
     int Requests() const { return requests_; }
-    const std::string& Body() const { return body_; }
+    const std::string& Body() const { return archive_.body; }
 
     static constexpr const char* kNotFoundPage =
         "<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1></body></html>\n";
 
 private:
-    std::string body_;
-    const TServing serving_;
+    void ServeAt(const std::string& path, const TServedFile& file) {
+        server_.Get(path, [this, &file](const httplib::Request&, httplib::Response& response) {
+            ++requests_;
+            if (file.serving == TServing::NotFound) {
+                response.status = 404;
+                response.set_content(kNotFoundPage, "text/html");
+                return;
+            }
+            response.set_content_provider(
+                file.body.size(), "application/zip",
+                [this, &file](size_t offset, size_t length, httplib::DataSink& sink) {
+                    const size_t sent = file.serving == TServing::Whole ? file.body.size() : file.body.size() / 2;
+                    if (offset >= sent) {
+                        // Holding back lasts until the server is stopped.
+                        while (file.serving == TServing::Stall && !stopping_)
+                            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                        return false;
+                    }
+                    // Even a body smaller than one piece is cut at its half.
+                    const size_t piece = std::min<size_t>({length, 1000, sent - offset});
+                    return sink.write(file.body.data() + offset, piece);
+                });
+        });
+    }
+
+    const TServedFile archive_;
+    const std::optional<TServedFile> signature_;
     httplib::Server server_;
     int port_ = 0;
     std::atomic<int> requests_{0};

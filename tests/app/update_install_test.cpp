@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "download/download_component.h"
 #include "fake_updater_view.h"
 #include "program_folder_files.h"
+#include "support/openssl_signer.h"
 #include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
@@ -25,8 +28,9 @@ namespace {
 
 class UpdateInstallTest : public ::testing::Test {
 protected:
-    TUpdateController& Controller(const std::string& url) {
-        controller_ = std::make_unique<TUpdateController>(view_, download_, unzip_, url, program_.str() + "/");
+    TUpdateController& Controller(const std::string& url, const std::string& publicKeyPem = {}) {
+        controller_ =
+            std::make_unique<TUpdateController>(view_, download_, unzip_, url, program_.str() + "/", publicKeyPem);
         controller_->FormCreate();
         return *controller_;
     }
@@ -195,6 +199,96 @@ TEST_F(UpdateInstallTest, WhatCannotBeInstalledLeavesTheProgramAsItWas) {
         EXPECT_EQ(view_.terminationRequests, 0);
         EXPECT_TRUE(view_.errors.empty());
     }
+}
+
+// With a publisher's key: the signature beside the archive decides.
+class SignedUpdateTest : public UpdateInstallTest {
+protected:
+    SignedUpdateTest() : publisher_(work_.path()) {
+        InstallOldProgram(program_.path());
+        archive_ = MakeUpdate(work_.path());
+        publisher_.Sign(work_ / "Quendal.zip", work_ / "Quendal.zip.sig");
+        signature_ = ReadAll(work_ / "Quendal.zip.sig");
+    }
+
+    TOpenSslSigner publisher_;
+    std::string archive_;
+    std::string signature_;
+};
+
+TEST_F(SignedUpdateTest, AVerifiedArchiveIsInstalledAndTheSignatureFetchedFirst) {
+    const auto expected = Updated(Contents(program_.path()), work_.path());
+    TArchiveServer server(archive_, 0, TServing::Whole, TServedFile{signature_});
+    std::vector<std::string> itemUrls;
+    TUpdateController& controller = Controller(server.UpdateUrl(), publisher_.PublicKeyPem());
+    auto itemBegin = download_.OnItemDownloadBegin;
+    download_.OnItemDownloadBegin = [&](TObject* sender, TDownLoadItem* item) {
+        itemUrls.push_back(item->URL());
+        itemBegin(sender, item);
+    };
+
+    controller.FormResize();
+
+    EXPECT_EQ(itemUrls, (std::vector<std::string>{"http://" + server.UpdateUrl() + ".sig", "http://" + server.UpdateUrl()}));
+    EXPECT_EQ(AwaitStartRecord(program_.path()), "Quendal 1.1\n" + fs::current_path().string() + "\n");
+    fs::remove(StartRecord(program_.path()));
+    EXPECT_EQ(Contents(program_.path()), expected);  // neither the archive nor its signature stays
+    EXPECT_EQ(view_[C::labUnzip].caption, "압축을 풀었습니다. 설치를 진행합니다.");
+    EXPECT_EQ(view_.terminationRequests, 1);
+    EXPECT_TRUE(view_.errors.empty());
+}
+
+// Nothing of an archive that fails its signature reaches the program folder,
+// and both downloads are deleted; the user may try again or close.
+TEST_F(SignedUpdateTest, AnArchiveThatFailsItsSignatureChangesNothing) {
+    std::string tampered = archive_;
+    tampered[tampered.size() / 2] ^= 0x20;  // same size, one bit off
+    const std::string intruderSignature = [&] {
+        TOpenSslSigner intruder(work_.path(), "intruder");
+        intruder.Sign(work_ / "Quendal.zip", work_ / "intruder.sig");
+        return ReadAll(work_ / "intruder.sig");
+    }();
+    struct Case {
+        const char* name;
+        std::string archive;
+        std::optional<TServedFile> signature;
+        std::string labDown;
+    };
+    const std::string refused = "Quendal.zip의 서명을 확인할 수 없습니다.";
+    const Case cases[] = {
+        {"tampered archive of the same size", tampered, TServedFile{signature_}, refused},
+        {"signed by another key", archive_, TServedFile{intruderSignature}, refused},
+        {"signature answered by a 404 page", archive_, TServedFile{signature_, TServing::NotFound}, refused},
+        {"no signature on the server", archive_, std::nullopt, refused},
+        {"server closes the signature early", archive_, TServedFile{signature_, TServing::CloseEarly}, refused},
+        {"archive cut short", archive_, TServedFile{signature_}, "Quendal.zip을 다운받지 못했습니다."},
+    };
+    const auto before = Contents(program_.path());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        view_.log.clear();
+        view_.rows.clear();
+        const bool cutShort = c.labDown != refused;
+        TArchiveServer server(c.archive, 0, cutShort ? TServing::CloseEarly : TServing::Whole, c.signature);
+        TUpdateController& controller = Controller(server.UpdateUrl(), publisher_.PublicKeyPem());
+
+        controller.FormResize();
+
+        EXPECT_EQ(Contents(program_.path()), before);
+        EXPECT_EQ(view_.Captions(C::labDown), std::vector<std::string>{c.labDown});
+        const auto shown = std::find(view_.log.begin(), view_.log.end(), "labDown=" + c.labDown);
+        ASSERT_NE(shown, view_.log.end());
+        EXPECT_EQ(*std::next(shown), "repaint labDown");
+        EXPECT_TRUE(view_.Captions(C::labUnzip).empty());
+        EXPECT_EQ(Buttons(), (std::vector<bool>{false, true, true}));
+        EXPECT_FALSE(view_[C::lblBytes].visible);
+
+        controller.btnRedownClick();
+        EXPECT_EQ(Contents(program_.path()), before);
+        EXPECT_EQ(view_.Captions(C::labDown).back(), c.labDown);
+    }
+    EXPECT_EQ(view_.terminationRequests, 0);
+    EXPECT_TRUE(view_.errors.empty());
 }
 
 }  // namespace

@@ -18,3 +18,21 @@ if(TARGET quendal_gui)
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
     RESOURCE_LOCK quendal_updater_env)
 endif()
+
+# The program once more, with a test key compiled in: the signed whole update
+# end to end. The key pair is made in the build folder, never in the sources.
+if(TARGET quendal_gui)
+  find_program(OPENSSL_PROGRAM openssl REQUIRED)
+  set(test_key "${PROJECT_BINARY_DIR}/test-update-key")
+  if(NOT EXISTS "${test_key}-public.pem")
+    execute_process(COMMAND "${OPENSSL_PROGRAM}" ecparam -name prime256v1 -genkey -noout -out "${test_key}-private.pem"
+                    COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(COMMAND "${OPENSSL_PROGRAM}" ec -in "${test_key}-private.pem" -pubout -out "${test_key}-public.pem"
+                    COMMAND_ERROR_IS_FATAL ANY ERROR_QUIET)
+  endif()
+  quendal_updater_executable(quendal-updater-test-key "${test_key}-public.pem")
+  target_compile_definitions(gui_tests PRIVATE
+    QUENDAL_SIGNED_UPDATER_BINARY="$<TARGET_FILE:quendal-updater-test-key>"
+    QUENDAL_TEST_PRIVATE_KEY="${test_key}-private.pem")
+  add_dependencies(gui_tests quendal-updater-test-key)
+endif()

@@ -3,7 +3,10 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <thread>
 #include <string>
 
 #include "../app/program_folder_files.h"
@@ -60,6 +63,63 @@ TEST(UpdaterProgram, StopsTheCompanionReplacesTheProgramStartsItAndExits) {
     EXPECT_EQ(AwaitStartRecord(program.path()), "Quendal 1.1\n" + work.str() + "\n");
     fs::remove(StartRecord(program.path()));
     EXPECT_EQ(Contents(program.path()), expected);  // the archive is gone too
+}
+
+// The program built with a test key, against the update server serving the
+// archive with its signature beside it: a good signature installs, an
+// archive changed after signing leaves the program folder as it was.
+TEST(SignedUpdaterProgram, InstallsOnlyAnArchiveThatVerifies) {
+    const std::string host = QUENDAL_UPDATE_HOST;
+    if (host != "localhost" && host != "127.0.0.1") GTEST_SKIP() << "built for the update host " << host;
+
+    for (const bool tampered : {false, true}) {
+        SCOPED_TRACE(tampered ? "tampered" : "good");
+        const TempFolder program("quendal-program");
+        const TempFolder work("quendal-program-work");
+        InstallOldProgram(program.path());
+        fs::copy_file(QUENDAL_SIGNED_UPDATER_BINARY, program / "quendal-updater");
+        std::string archive = MakeUpdate(work.path());
+        ASSERT_FALSE(archive.empty()) << "zip failed";
+        const std::string sign = "openssl dgst -sha256 -sign '" QUENDAL_TEST_PRIVATE_KEY "' -out '" +
+                                 (work / "Quendal.zip.sig").string() + "' '" + (work / "Quendal.zip").string() + "'";
+        ASSERT_EQ(std::system(sign.c_str()), 0);
+        if (tampered) {
+            archive[archive.size() / 2] ^= 0x20;
+            WriteFile(work / "Quendal.zip", archive);
+        }
+        const auto expected = tampered ? Contents(program.path()) : Updated(Contents(program.path()), work.path());
+
+        QProcess server;
+        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        server.start(QStringLiteral(QUENDAL_UPDATE_SERVER_BINARY),
+                     {Q(work / "Quendal.zip"), QStringLiteral("127.0.0.1"), QStringLiteral("280")});
+        ASSERT_TRUE(server.waitForReadyRead(10000)) << "the update server did not start (port 280 taken?)";
+
+        QProcess updater;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        updater.setProcessEnvironment(environment);
+        updater.setWorkingDirectory(Q(work.path()));
+        updater.start(Q(program / "quendal-updater"), {});
+        ASSERT_TRUE(updater.waitForStarted());
+
+        if (tampered) {
+            // The refusal leaves the window open; unrefused, the small update
+            // would be installed and the updater gone well within this time.
+            EXPECT_FALSE(updater.waitForFinished(8000)) << "the updater exited after a refused signature";
+            EXPECT_EQ(Contents(program.path()), expected);
+            updater.kill();
+            updater.waitForFinished();
+        } else {
+            ASSERT_TRUE(updater.waitForFinished(120000)) << "the updater did not exit";
+            EXPECT_EQ(updater.exitCode(), 0);
+            EXPECT_EQ(AwaitStartRecord(program.path()), "Quendal 1.1\n" + work.str() + "\n");
+            fs::remove(StartRecord(program.path()));
+            EXPECT_EQ(Contents(program.path()), expected);
+        }
+        server.kill();
+        server.waitForFinished();
+    }
 }
 
 }  // namespace

@@ -106,8 +106,10 @@ TEST_F(UpdaterWindowTest, LayoutAndInitialStateOfEveryControl) {
         if (!c.font) continue;
         EXPECT_EQ(widget->font().families().value(0), QString::fromUtf8(c.font));
         EXPECT_EQ(widget->font().pixelSize(), c.fontPixels);
-        if (c.width != updater_layout::TWidth::Fixed)
-            EXPECT_EQ(widget->palette().color(QPalette::WindowText), c.blue ? kBlue : window.palette().color(QPalette::WindowText));
+        if (c.width != updater_layout::TWidth::Fixed) {
+            EXPECT_EQ(widget->palette().color(QPalette::WindowText),
+                      c.blue ? kBlue : window.palette().color(QPalette::WindowText));
+        }
     }
 
     EXPECT_TRUE(InBlue(*window.labDown));
@@ -128,7 +130,9 @@ TEST_F(UpdaterWindowTest, LayoutAndInitialStateOfEveryControl) {
     for (int column = 0; column < 5; ++column) {
         const updater_layout::TExpectedColumn& expected = updater_layout::kQueueColumns[column];
         EXPECT_EQ(window.DownList->headerItem()->text(column), QString::fromUtf8(expected.caption)) << column;
-        if (expected.width) EXPECT_EQ(window.DownList->columnWidth(column), expected.width) << column;
+        if (expected.width) {
+            EXPECT_EQ(window.DownList->columnWidth(column), expected.width) << column;
+        }
     }
     EXPECT_EQ(window.DownList->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_EQ(window.DownList->topLevelItemCount(), 0);

@@ -3,6 +3,8 @@
 // Serves FILE at /HTTP/Quendown/Quendal.zip with its Content-Length, on
 // ADDRESS (default 127.0.0.1) and PORT (default 280), until it is stopped.
 // The file is opened again for every request, so it can be replaced meanwhile.
+// FILE.sig, when it exists, is served whole beside it (at Quendal.zip.sig) for
+// updaters built with a publisher's key; otherwise that path answers 404.
 //
 // For trying the updater against a poor server:
 //   --rate N       sends at most N bytes a second
@@ -18,6 +20,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -142,6 +145,17 @@ int main(int argc, char* argv[]) {
                                       [body](size_t offset, size_t length, httplib::DataSink& sink) {
                                           return body->Send(offset, length, sink);
                                       });
+    });
+
+    server.Get(std::string(kArchivePath) + ".sig", [&options](const httplib::Request&, httplib::Response& response) {
+        std::ifstream file(options.file + ".sig", std::ios::binary);
+        if (!file) {
+            response.status = 404;
+            response.set_content(kNotFoundPage, "text/html");
+            return;
+        }
+        response.set_content(std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()),
+                             "application/octet-stream");
     });
 
     if (!server.bind_to_port(options.address, options.port)) {

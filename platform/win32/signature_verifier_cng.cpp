@@ -1,0 +1,148 @@
+#include "platform/signature_verifier.h"
+
+// clang-format off
+#include <windows.h>
+#include <bcrypt.h>
+#include <wincrypt.h>
+// clang-format on
+
+#include <array>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace platform {
+namespace {
+
+constexpr size_t kCoordinateSize = 32;  // P-256
+
+struct TLocalFree {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+
+class TAlgorithm {
+public:
+    explicit TAlgorithm(LPCWSTR id) { ok_ = BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle_, id, nullptr, 0)); }
+    ~TAlgorithm() { if (ok_) BCryptCloseAlgorithmProvider(handle_, 0); }
+    TAlgorithm(const TAlgorithm&) = delete;
+    TAlgorithm& operator=(const TAlgorithm&) = delete;
+    bool Ok() const { return ok_; }
+    BCRYPT_ALG_HANDLE Handle() const { return handle_; }
+
+private:
+    BCRYPT_ALG_HANDLE handle_ = nullptr;
+    bool ok_ = false;
+};
+
+struct TKeyDestroy {
+    void operator()(void* key) const { BCryptDestroyKey(key); }
+};
+using TKey = std::unique_ptr<void, TKeyDestroy>;
+
+// PEM SubjectPublicKeyInfo to a CNG key; only a P-256 ECDSA key is accepted.
+TKey ImportP256Key(const std::string& pem) {
+    DWORD derSize = 0;
+    if (pem.empty() || !CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
+                                             nullptr, &derSize, nullptr, nullptr))
+        return nullptr;
+    std::vector<BYTE> der(derSize);
+    if (!CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der.data(),
+                              &derSize, nullptr, nullptr))
+        return nullptr;
+    CERT_PUBLIC_KEY_INFO* info = nullptr;
+    DWORD infoSize = 0;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, der.data(), derSize, CRYPT_DECODE_ALLOC_FLAG,
+                             nullptr, &info, &infoSize))
+        return nullptr;
+    const std::unique_ptr<void, TLocalFree> infoOwner(info);
+    // An uncompressed P-256 point: 0x04, x, y.
+    const CRYPT_BIT_BLOB& point = info->PublicKey;
+    if (std::string(info->Algorithm.pszObjId) != szOID_ECC_PUBLIC_KEY || point.cbData != 1 + 2 * kCoordinateSize ||
+        point.pbData[0] != 0x04)
+        return nullptr;
+    const CRYPT_OBJID_BLOB& curve = info->Algorithm.Parameters;
+    static const BYTE kP256Oid[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07};
+    if (curve.cbData != sizeof kP256Oid || memcmp(curve.pbData, kP256Oid, sizeof kP256Oid) != 0) return nullptr;
+
+    std::vector<BYTE> blob(sizeof(BCRYPT_ECCKEY_BLOB) + 2 * kCoordinateSize);
+    auto* header = reinterpret_cast<BCRYPT_ECCKEY_BLOB*>(blob.data());
+    header->dwMagic = BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
+    header->cbKey = kCoordinateSize;
+    memcpy(blob.data() + sizeof(BCRYPT_ECCKEY_BLOB), point.pbData + 1, 2 * kCoordinateSize);
+
+    TAlgorithm ecdsa(BCRYPT_ECDSA_P256_ALGORITHM);
+    BCRYPT_KEY_HANDLE key = nullptr;
+    if (!ecdsa.Ok() || !BCRYPT_SUCCESS(BCryptImportKeyPair(ecdsa.Handle(), nullptr, BCRYPT_ECCPUBLIC_BLOB, &key,
+                                                           blob.data(), static_cast<ULONG>(blob.size()), 0)))
+        return nullptr;
+    return TKey(key);
+}
+
+// One DER INTEGER of a signature, as a fixed-width big-endian coordinate.
+bool ReadInteger(const std::vector<unsigned char>& der, size_t& at, BYTE* out) {
+    if (at + 2 > der.size() || der[at] != 0x02) return false;
+    size_t length = der[at + 1];
+    at += 2;
+    if (length == 0 || length > kCoordinateSize + 1 || at + length > der.size()) return false;
+    const unsigned char* value = der.data() + at;
+    at += length;
+    // A leading zero only keeps a high bit from reading as a sign.
+    if (length == kCoordinateSize + 1) {
+        if (value[0] != 0) return false;
+        ++value;
+        --length;
+    }
+    memset(out, 0, kCoordinateSize - length);
+    memcpy(out + kCoordinateSize - length, value, length);
+    return true;
+}
+
+// CNG takes r and s side by side; the file holds the DER SEQUENCE of both.
+std::optional<std::array<BYTE, 2 * kCoordinateSize>> RawSignature(const std::vector<unsigned char>& der) {
+    if (der.size() < 8 || der[0] != 0x30 || der[1] != der.size() - 2) return std::nullopt;
+    std::array<BYTE, 2 * kCoordinateSize> raw{};
+    size_t at = 2;
+    if (!ReadInteger(der, at, raw.data()) || !ReadInteger(der, at, raw.data() + kCoordinateSize) || at != der.size())
+        return std::nullopt;
+    return raw;
+}
+
+std::optional<std::array<BYTE, 32>> Sha256OfFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return std::nullopt;
+    TAlgorithm sha256(BCRYPT_SHA256_ALGORITHM);
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    if (!sha256.Ok() || !BCRYPT_SUCCESS(BCryptCreateHash(sha256.Handle(), &hash, nullptr, 0, nullptr, 0, 0)))
+        return std::nullopt;
+    const std::unique_ptr<void, decltype(&BCryptDestroyHash)> hashOwner(hash, &BCryptDestroyHash);
+    // The archive is hashed in pieces: it may be far larger than memory allows.
+    std::vector<char> chunk(64 * 1024);
+    while (file) {
+        file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        if (file.gcount() > 0 &&
+            !BCRYPT_SUCCESS(BCryptHashData(hash, reinterpret_cast<PUCHAR>(chunk.data()), static_cast<ULONG>(file.gcount()), 0)))
+            return std::nullopt;
+    }
+    if (file.bad()) return std::nullopt;
+    std::array<BYTE, 32> digest{};
+    if (!BCRYPT_SUCCESS(BCryptFinishHash(hash, digest.data(), static_cast<ULONG>(digest.size()), 0))) return std::nullopt;
+    return digest;
+}
+
+}  // namespace
+
+bool TSignatureVerifier::Verifies(const std::string& filePath, const std::string& signaturePath) const {
+    const TKey key = ImportP256Key(publicKeyPem_);
+    if (!key) return false;
+    const auto der = ReadSignature(signaturePath);
+    if (!der) return false;
+    auto raw = RawSignature(*der);
+    if (!raw) return false;
+    auto digest = Sha256OfFile(filePath);
+    if (!digest) return false;
+    return BCRYPT_SUCCESS(BCryptVerifySignature(key.get(), nullptr, digest->data(), static_cast<ULONG>(digest->size()),
+                                                raw->data(), static_cast<ULONG>(raw->size()), 0));
+}
+
+}  // namespace platform
