@@ -161,7 +161,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ExpectSame("whole against byte-at-a-time", whole, byteWise);
     if (!deflate64) {
         const Decoded reference = DecodeWithZlib(data, size);
-        if (!reference.reachedBeforeStart) ExpectSame("against zlib", whole, reference);
+        // zlib reads a code-length code with no codes at all as symbol 0 of
+        // one bit and only runs out of input later; this decoder refuses such
+        // a code at once, as it does every incomplete code-length code.
+        const bool refusedEarlier = whole.ending == Ending::DataError && reference.ending == Ending::OutOfInput &&
+                                    StartsWith(reference.bytes, whole.bytes);
+        if (!reference.reachedBeforeStart && !refusedEarlier) ExpectSame("against zlib", whole, reference);
     }
     return 0;
 }
