@@ -15,4 +15,12 @@ constexpr bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+// True when every byte is below 0x80: such text reads the same in every
+// code page this product meets, so it needs no conversion.
+constexpr bool IsAscii(std::string_view text) {
+    for (unsigned char c : text)
+        if (c >= 0x80) return false;
+    return true;
+}
+
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/oem_text.h"
 
+#include "platform/ascii.h"
+
 #include <iconv.h>
 
 #include <algorithm>
@@ -51,12 +53,6 @@ private:
     bool Usable() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
     iconv_t handle_;
 };
-
-bool IsAscii(std::string_view text) {
-    for (unsigned char c : text)
-        if (c >= 0x80) return false;
-    return true;
-}
 
 }  // namespace
 

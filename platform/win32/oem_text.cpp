@@ -1,5 +1,7 @@
 #include "platform/oem_text.h"
 
+#include "platform/ascii.h"
+
 #include <windows.h>
 
 #include <cstdlib>
@@ -26,12 +28,6 @@ bool AppendStrict(UINT codePage, std::string_view text, std::wstring& out) {
     const size_t at = out.size();
     out.resize(at + static_cast<size_t>(length));
     ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), size, out.data() + at, length);
-    return true;
-}
-
-bool IsAscii(std::string_view text) {
-    for (unsigned char c : text)
-        if (c >= 0x80) return false;
     return true;
 }
 
