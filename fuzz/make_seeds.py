@@ -18,17 +18,17 @@ def archives():
     return [p for p in found if p.stat().st_size <= MAX_ARCHIVE]
 
 
-def raw_streams(path):
-    """(is_deflate64, bytes) of every unenciphered Deflate or Deflate64 entry."""
+def raw_streams(path, methods):
+    """(entry, bytes) of every unenciphered entry of one of these methods."""
     data = path.read_bytes()
     with zipfile.ZipFile(path) as z:
         for info in z.infolist():
-            if info.compress_type not in (8, 9) or info.flag_bits & 1:
+            if info.compress_type not in methods or info.flag_bits & 1:
                 continue
             at = info.header_offset
             name_len, extra_len = struct.unpack_from("<HH", data, at + 26)
             start = at + 30 + name_len + extra_len
-            yield info.compress_type == 9, data[start:start + info.compress_size]
+            yield info, data[start:start + info.compress_size]
 
 
 def deflate(text, level, strategy=zlib.Z_DEFAULT_STRATEGY):
@@ -47,9 +47,16 @@ def main(out):
     for path in archives():
         for target in ("extract_fuzzer", "detect_walk_fuzzer"):
             put(target, path.name, path.read_bytes())
-        for i, (deflate64, stream) in enumerate(raw_streams(path)):
+        for i, (info, stream) in enumerate(raw_streams(path, (8, 9))):
             if len(stream) <= MAX_ARCHIVE:
-                put("inflate_fuzzer", f"{path.stem}-{i}", bytes([deflate64]) + stream)
+                put("inflate_fuzzer", f"{path.stem}-{i}", bytes([info.compress_type == 9]) + stream)
+    # Shrink, Reduce and Implode streams, whatever the size of their archive.
+    for path in sorted((ROOT / "tests" / "fixtures" / "legacy").glob("*.zip")):
+        for i, (info, stream) in enumerate(raw_streams(path, range(1, 7))):
+            if len(stream) <= MAX_ARCHIVE:
+                declared = min(info.file_size, 1 << 20)
+                header = bytes([info.compress_type - 1, info.flag_bits & 0xFF]) + declared.to_bytes(3, "little")
+                put("legacy_fuzzer", f"{path.stem}-{i}", header + bytes([i * 7 % 256]) + stream)
     text = b"The quick brown fox jumps over the lazy dog. " * 40
     for level in (0, 1, 9):
         put("inflate_fuzzer", f"zlib-level{level}", b"\0" + deflate(text, level))
