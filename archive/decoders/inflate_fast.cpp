@@ -1,5 +1,6 @@
 #include "archive/decoders/inflate_fast.h"
 
+#include <bit>
 #include <cstring>
 
 #include "archive/decoders/match_copy.h"
@@ -10,9 +11,7 @@ namespace {
 inline uint64_t LoadLittleEndian64(const uint8_t* p) {
     uint64_t v;
     std::memcpy(&v, p, 8);
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    v = __builtin_bswap64(v);
-#endif
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
     return v;
 }
 
