@@ -110,26 +110,29 @@ int InflateReset(TInflateRec* rec) {
 int Inflate(TInflateRec* rec, int flush) {
     if (!rec || !rec->State || !rec->NextIn) return kInflateStreamError;
     InflateState& state = *rec->State;
-    switch (state.mode) {
-        case StreamMode::Done: return kInflateStreamEnd;
-        case StreamMode::Bad: return kInflateDataError;
-        case StreamMode::Blocks: break;
-    }
+    if (state.mode == StreamMode::Done) return kInflateStreamEnd;
     const uint64_t inBefore = rec->TotalIn;
     const uint64_t outBefore = rec->TotalOut;
-    switch (RunBlocks(state.blocks, *rec)) {
-        case BlockResult::StreamEnd:
-            ResetBlocks(state.blocks, *rec);
-            state.mode = StreamMode::Done;
-            return kInflateStreamEnd;
-        case BlockResult::DataError:
-            state.mode = StreamMode::Bad;
-            return kInflateDataError;
-        case BlockResult::MemError:
-            return kInflateMemError;
-        case BlockResult::Suspended:
-            break;
+    if (state.mode == StreamMode::Bad) {
+        state.blocks.window.Flush(*rec);
+    } else {
+        switch (RunBlocks(state.blocks, *rec)) {
+            case BlockResult::StreamEnd:
+                ResetBlocks(state.blocks, *rec);
+                state.mode = StreamMode::Done;
+                return kInflateStreamEnd;
+            case BlockResult::DataError:
+                state.mode = StreamMode::Bad;
+                break;
+            case BlockResult::MemError:
+                return kInflateMemError;
+            case BlockResult::Suspended:
+                break;
+        }
     }
+    // Every byte decoded before an error is delivered before the error is
+    // reported, however little output room each call offers.
+    if (state.mode == StreamMode::Bad && state.blocks.window.Drained()) return kInflateDataError;
     const bool progress = rec->TotalIn != inBefore || rec->TotalOut != outBefore;
     if (!progress || flush == kInflateFinish) return kInflateBufError;
     return kInflateOk;

@@ -274,7 +274,7 @@ BlockResult RunBlocks(BlockDecoder& s, TInflateRec& rec) {
 
             case BlockMode::Dry:
                 s.window.Flush(rec);
-                if (s.window.read != s.window.write) {
+                if (!s.window.Drained()) {
                     running = false;
                     break;
                 }

@@ -29,6 +29,8 @@ struct Window {
         if (write == end && read != start) write = start;
     }
 
+    bool Drained() const { return read == write; }
+
     // Delivers pending bytes to the record's output, as far as it has room.
     void Flush(TInflateRec& rec);
 

@@ -73,6 +73,31 @@ ZlibResult ZlibInflate(const Bytes& input) {
     return r;
 }
 
+// Good blocks, then a block of the reserved type: every byte of the good
+// blocks comes out before the error, in small output pieces as in one.
+TEST(InflateCorrupt, BytesDecodedBeforeAnErrorAreDeliveredWhateverTheOutputRoom) {
+    UseDeflate64(false);
+    Bytes text = LicenceText();
+    text.resize(5000);
+    z_stream zs{};
+    ASSERT_EQ(deflateInit2(&zs, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    Bytes stream(deflateBound(&zs, text.size()) + 16);
+    zs.next_in = text.data();
+    zs.avail_in = static_cast<uInt>(text.size());
+    zs.next_out = stream.data();
+    zs.avail_out = static_cast<uInt>(stream.size());
+    ASSERT_EQ(deflate(&zs, Z_SYNC_FLUSH), Z_OK);  // blocks that are not the last, ending on a byte boundary
+    stream.resize(zs.total_out);
+    deflateEnd(&zs);
+    stream.push_back(0x07);  // last block, type 3
+    for (size_t outChunk : {size_t{1}, size_t{61}, size_t{65536}}) {
+        const Decoded d = Decode(stream, stream.size(), outChunk);
+        EXPECT_EQ(d.code, kInflateDataError) << outChunk;
+        EXPECT_EQ(d.out.size(), text.size()) << "output room " << outChunk;
+        EXPECT_TRUE(d.out == text) << "output room " << outChunk;
+    }
+}
+
 // zlib as the reference on damaged Deflate streams: both decode the same
 // bytes as far as both go; where zlib reaches the end, so does the decoder,
 // having read as much; where zlib finds the data wrong, so does the decoder,
@@ -94,9 +119,10 @@ TEST(InflateCorrupt, FlippedBytesAgreeWithZlib) {
             if (trial % 4 == 1) damaged[rng() % 3] ^= static_cast<uint8_t>(1u << (rng() % 8));
             const ZlibResult z = ZlibInflate(damaged);
             const size_t inChunk = trial % 2 ? damaged.size() : 1 + rng() % 40;
-            // Output space for everything, so that all that was decoded
+            // However little output room each call has, all that was decoded
             // before an error is delivered, as zlib delivers it.
-            const Decoded d = Decode(damaged, inChunk, size_t{1} << 22);
+            const size_t outChunk = trial % 5 == 0 ? 1 : trial % 5 == 1 ? 61 : size_t{1} << 22;
+            const Decoded d = Decode(damaged, inChunk, outChunk);
             const std::string where = "trial " + std::to_string(trial) + ", zlib: " + z.message;
             const size_t common = std::min(z.out.size(), d.out.size());
             ASSERT_TRUE(std::equal(z.out.begin(), z.out.begin() + static_cast<long>(common), d.out.begin())) << where;
