@@ -174,6 +174,10 @@ std::vector<EdgeCase> EdgeCases() {
                      kInflateStreamEnd, "a"});
     cases.push_back({"NoDistanceCodesWithLengthCodes", false,
                      Dynamic(Lengths(258, {{'a', 1}, {256, 1}}), Lengths(1, {}), false), kInflateDataError, ""});
+    // A code without the end-of-block symbol is complete and read as such: the
+    // block never ends, so the stream only runs out of input.
+    cases.push_back({"NoEndOfBlockCode", false, Dynamic(Lengths(257, {{'a', 1}, {'b', 1}}), Lengths(1, {}), false),
+                     kInflateBufError, ""});
     cases.push_back({"DistanceCode15BitsDeflate", false, LongestDistanceCodes(), kInflateStreamEnd,
                      LongestDistanceCodesOutput()});
     cases.push_back({"DistanceCode15BitsDeflate64", true, LongestDistanceCodes(), kInflateStreamEnd,
