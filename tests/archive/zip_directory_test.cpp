@@ -123,7 +123,7 @@ TEST_F(ZipDirectory, LongNamesAreKeptWholeAndTheExtraFieldAfterThemIsRead) {
                     " central_extra=extra(0x0064, struct.pack('<HHH', 0, 1, 0))), Entry('after.txt', b'a')]))\n"),
               0);
     unzip.SetArchiveFile(folder / "long.zip");
-    std::vector<TUnBaseHeader> entries = unzip.ListEntries();
+    const TUnBaseHeaderObj entries = unzip.ListEntries();
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].Name, longName);
     EXPECT_EQ(entries[0].Record.LocalPosition, 0);             // from the zip64 block
@@ -203,7 +203,7 @@ TEST_F(ZipDirectory, TheRunTotalsOfAZip64ArchiveFromPython) {
                     "with z.open('huge.bin', 'w', force_zip64=True) as f: f.write(b'q' * 1000)\nz.close()\n"),
               0);
     unzip.SetArchiveFile(folder / "big.zip");
-    std::vector<TUnBaseHeader> entries = unzip.ListEntries();
+    const TUnBaseHeaderObj entries = unzip.ListEntries();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].UnpackedSize, 1000u);
     EXPECT_EQ(unzip.UnpackedTotal(), 1000u);
