@@ -16,8 +16,9 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" --target quendal-unzip
 program="$build/tools/quendal_unzip/quendal-unzip"
 
-shm=/dev/shm/quendal-bench-extract
-disk="$build/bench-extract-work"
+# Folders of their own, so that two runs at the same time do not share one.
+shm=$(mktemp -d /dev/shm/quendal-bench-extract.XXXXXX)
+disk=$(mktemp -d "$build/bench-extract-work.XXXXXX")
 trap 'rm -rf "$shm" "$disk"' EXIT
 echo "== on tmpfs ($shm)"
 python3 "$root/bench/extract/bench_extract.py" "$program" "$shm" "$runs" "$case"

@@ -5,7 +5,9 @@
 #include "platform/object.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,7 +22,7 @@ struct TZipEntryRecord {
 
 // One selected entry: its record, the copy of its central header that the
 // extraction loop restores into the central work area, and the facts a
-// listing shows.
+// listing shows. The list keeps entries packed and hands them out in this form.
 struct TUnBaseHeader {
     TZipEntryRecord Record;
     std::optional<std::array<uint8_t, TZipCentralHeader::kSize>> CentralCopy;  // none from the local walk
@@ -35,18 +37,70 @@ struct TUnBaseHeader {
     uint64_t UnpackedSize = 0;  // uncompressed size with its high part
 };
 
-// The list of entries one extraction run selects, in directory order.
+// The list of entries one extraction run selects, in directory order. An
+// archive may hold hundreds of thousands of entries, so each is kept as a
+// short run of bytes (see packed_entry.h) in blocks that are filled in turn
+// and never moved; a full entry is rebuilt only when it is read.
 class TUnBaseHeaderObj : public TObject {
+    struct Position {
+        uint32_t block = 0;
+        uint32_t offset = 0;
+    };
+
 public:
-    void Add(TUnBaseHeader entry) { entries_.push_back(std::move(entry)); }
-    // Room for the entries a directory announces, so that a long list is not
-    // copied over while it grows.
-    void Reserve(size_t count) { entries_.reserve(count); }
-    int Count() const { return static_cast<int>(entries_.size()); }
-    const TUnBaseHeader& operator[](int index) const { return entries_[static_cast<size_t>(index)]; }
-    const std::vector<TUnBaseHeader>& Entries() const { return entries_; }
-    std::vector<TUnBaseHeader> TakeEntries() { return std::move(entries_); }
+    // Reads the entries in order, rebuilding one at a time.
+    class const_iterator {
+    public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = TUnBaseHeader;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const TUnBaseHeader*;
+        using reference = const TUnBaseHeader&;
+
+        const_iterator() = default;
+        const TUnBaseHeader& operator*() const { return current_; }
+        const TUnBaseHeader* operator->() const { return &current_; }
+        const_iterator& operator++();
+        const_iterator operator++(int);
+        bool operator==(const const_iterator& other) const { return index_ == other.index_; }
+
+    private:
+        friend class TUnBaseHeaderObj;
+        const_iterator(const TUnBaseHeaderObj* list, size_t index, Position at);
+        void Load();
+
+        const TUnBaseHeaderObj* list_ = nullptr;
+        size_t index_ = 0;
+        Position next_;  // where the entry after the current one begins
+        TUnBaseHeader current_;
+    };
+
+    TUnBaseHeaderObj() = default;
+    TUnBaseHeaderObj(TUnBaseHeaderObj&& other) noexcept;
+    TUnBaseHeaderObj& operator=(TUnBaseHeaderObj&& other) noexcept;
+
+    void Add(const TUnBaseHeader& entry);
+    // Room for the bookkeeping of the entries a directory announces.
+    void Reserve(size_t count);
+    int Count() const { return static_cast<int>(count_); }
+    size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    // Rebuilds entry `index` (0 <= index < Count()); reading in order is cheaper.
+    TUnBaseHeader operator[](int index) const;
+    const_iterator begin() const;
+    const_iterator end() const;
 
 private:
-    std::vector<TUnBaseHeader> entries_;
+    // Blocks are this large unless one entry needs more.
+    static constexpr size_t kBlockSize = 64 * 1024;
+    // Every so many entries the list notes where one begins, for operator[].
+    static constexpr size_t kMarkInterval = 16;
+
+    const uint8_t* At(Position at) const { return blocks_[at.block].data() + at.offset; }
+    Position After(Position at, const uint8_t* end) const;
+
+    std::vector<std::vector<uint8_t>> blocks_;  // each filled up to its reserved capacity, never reallocated
+    std::vector<Position> marks_;  // where entries 0, kMarkInterval, 2 * kMarkInterval, ... begin
+    size_t count_ = 0;
+    std::vector<uint8_t> scratch_;  // the entry being added
 };

@@ -43,14 +43,14 @@ int TUnZip::WalkDirectory(std::unique_ptr<TFileStream32>& archive) {
     return WalkHeaders(*archive, headerState_ == THeaderTypeState{htLocal});
 }
 
-std::vector<TUnBaseHeader> TUnZip::ListEntries() {
+TUnBaseHeaderObj TUnZip::ListEntries() {
     auto archive = std::make_unique<TFileStream32>(archiveFile_, fmOpenRead | fmShareDenyWrite);
     if (archiveFile_.empty() || archive->Handle() < 0) return {};
     cancelFlag_ = false;
     newestDate_ = 0;
     unpackedTotal_ = packedTotal_ = 0;
-    std::vector<TUnBaseHeader> entries;
-    if (WalkDirectory(archive) > 0) entries = entryList_->TakeEntries();
+    TUnBaseHeaderObj entries;
+    if (WalkDirectory(archive) > 0) entries = std::move(*entryList_);
     entryList_.reset();
     return entries;
 }

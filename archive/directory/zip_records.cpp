@@ -47,6 +47,25 @@ TZipCentralHeader TZipCentralHeader::Parse(const uint8_t* b) {
     return h;
 }
 
+void TZipCentralHeader::Store(uint8_t* b) const {
+    StoreLe32(b, signature);
+    StoreLe16(b + 4, versionMadeBy);
+    StoreLe16(b + 6, versionNeeded);
+    StoreLe16(b + 8, flags);
+    StoreLe16(b + 10, method);
+    StoreLe32(b + 12, dosDateTime);
+    StoreLe32(b + 16, crc32);
+    StoreLe32(b + 20, compressedSize);
+    StoreLe32(b + 24, uncompressedSize);
+    StoreLe16(b + 28, nameLength);
+    StoreLe16(b + 30, extraLength);
+    StoreLe16(b + 32, commentLength);
+    StoreLe16(b + 34, diskNumberStart);
+    StoreLe16(b + 36, internalAttributes);
+    StoreLe32(b + 38, externalAttributes);
+    StoreLe32(b + 42, localHeaderOffset);
+}
+
 TZipEndRecord TZipEndRecord::Parse(const uint8_t* b) {
     TZipEndRecord r;
     r.signature = LoadLe32(b);

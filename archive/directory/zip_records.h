@@ -9,6 +9,14 @@
 inline uint16_t LoadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t LoadLe32(const uint8_t* p) { return LoadLe16(p) | (static_cast<uint32_t>(LoadLe16(p + 2)) << 16); }
 inline uint64_t LoadLe64(const uint8_t* p) { return LoadLe32(p) | (static_cast<uint64_t>(LoadLe32(p + 4)) << 32); }
+inline void StoreLe16(uint8_t* p, uint16_t value) {
+    p[0] = static_cast<uint8_t>(value);
+    p[1] = static_cast<uint8_t>(value >> 8);
+}
+inline void StoreLe32(uint8_t* p, uint32_t value) {
+    StoreLe16(p, static_cast<uint16_t>(value));
+    StoreLe16(p + 2, static_cast<uint16_t>(value >> 16));
+}
 
 inline constexpr uint32_t kLocalSignature = 0x04034B50;
 inline constexpr uint32_t kCentralSignature = 0x02014B50;
@@ -65,6 +73,7 @@ struct TZipCentralHeader {
     uint32_t externalAttributes = 0;
     uint32_t localHeaderOffset = 0;
     static TZipCentralHeader Parse(const uint8_t* bytes);
+    void Store(uint8_t* bytes) const;  // the 46 bytes Parse reads
 };
 
 // The 22-byte end record; the 26-byte form fills it too (its directory

@@ -83,9 +83,10 @@ void TUnZip::ExtractEntries(std::unique_ptr<TFileStream32>& archive, bool centra
     std::unique_ptr<TFileStream32> output;
     folderTimes_.clear();
     entryExtents_.Clear();
-    for (int index = 0; index < entryList_->Count(); ++index) {
+    auto next = entryList_->begin();
+    for (int index = 0; index < entryList_->Count(); ++index, ++next) {
         if (IsCancelled()) break;
-        const TUnBaseHeader& entry = (*entryList_)[index];
+        const TUnBaseHeader& entry = *next;
 
         if (arcType_ == atZipDS && index == 0) {
             diskSpannObj_->SetStage(entry.Record.Disk);

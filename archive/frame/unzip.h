@@ -102,7 +102,7 @@ public:
     // The entries of ArchiveFile that FileSpec selects, as the directory walk
     // lists them (errors reach OnError as in a run); empty when the archive
     // cannot be opened.
-    std::vector<TUnBaseHeader> ListEntries();
+    TUnBaseHeaderObj ListEntries();
 
 protected:
     friend class TDiskSpannObj;

@@ -26,7 +26,7 @@ size_t ListWithComponent(const std::string& archive) {
     TUnZip unzip;
     unzip.SetFileSpec({"*.*"});
     unzip.SetArchiveFile(archive);
-    const std::vector<TUnBaseHeader> entries = unzip.ListEntries();
+    const TUnBaseHeaderObj entries = unzip.ListEntries();
     std::FILE* out = std::fopen("/dev/null", "w");
     uint64_t total = 0;
     for (const TUnBaseHeader& e : entries) {

@@ -27,13 +27,19 @@ int OpenFileHandle(const std::string& path, FileAccess access, FileShare /*share
 }
 
 int CreateFileHandle(const std::string& path) {
+    // Never through a symbolic link: an extracted file must land where its name says.
+    constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_RDWR | O_CREAT;
+    // Most outputs are new files, made at once; only an existing one is
+    // looked at first.
+    int handle = ::open(path.c_str(), kFlags | O_EXCL, 0666);
+    if (handle >= 0) return handle;
+    if (errno != EEXIST) return -1;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) {
         errno = EACCES;
         return -1;
     }
-    // Never through a symbolic link: an extracted file must land where its name says.
-    int handle = ::open(path.c_str(), O_CLOEXEC | O_NOFOLLOW | O_RDWR | O_CREAT | O_TRUNC, 0666);
+    handle = ::open(path.c_str(), kFlags | O_TRUNC, 0666);
     return handle < 0 ? -1 : handle;
 }
 

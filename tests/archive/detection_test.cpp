@@ -64,7 +64,7 @@ Listing Walk(const std::string& path, Detected& detected) {
         walk.ReadLocalHeaders();
     else
         walk.ReadCentralDirectory();
-    listing.entries = entries.Entries();
+    listing.entries.assign(entries.begin(), entries.end());
     for (const TUnBaseHeader& entry : listing.entries) listing.names.push_back(entry.Name);
     return listing;
 }

@@ -53,7 +53,7 @@ TEST_F(Volumes, ASplitArchiveAsksForEachVolumeByName) {
     ASSERT_TRUE(platform::FileExists(folder / "data.z03"));
     unzip.SetArchiveFile(folder / "data.zip");
     ASSERT_EQ(unzip.ArcType(), atZipMV);
-    std::vector<TUnBaseHeader> entries = unzip.ListEntries();
+    const TUnBaseHeaderObj entries = unzip.ListEntries();
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_TRUE(reports.empty());  // local headers on other parts are not looked for
     EXPECT_EQ(entries[0].Record.Disk, 1);
@@ -314,7 +314,7 @@ TEST_F(SpannedDisks, TheDiskEventsBringTheLastTheFirstAndTheNextDisk) {
     };
 
     // The walk asks for the last disk, where the directory is.
-    std::vector<TUnBaseHeader> entries = unzip.ListEntries();
+    const TUnBaseHeaderObj entries = unzip.ListEntries();
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(inserted, (std::vector<size_t>{1, 4}));
     EXPECT_EQ(unzip.DiskSpannObj().Stage(), 1);

@@ -123,7 +123,7 @@ TEST_F(ZipDirectory, LongNamesAreKeptWholeAndTheExtraFieldAfterThemIsRead) {
                     " central_extra=extra(0x0064, struct.pack('<HHH', 0, 1, 0))), Entry('after.txt', b'a')]))\n"),
               0);
     unzip.SetArchiveFile(folder / "long.zip");
-    std::vector<TUnBaseHeader> entries = unzip.ListEntries();
+    const TUnBaseHeaderObj entries = unzip.ListEntries();
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].Name, longName);
     EXPECT_EQ(entries[0].Record.LocalPosition, 0);             // from the zip64 block
@@ -203,10 +203,48 @@ TEST_F(ZipDirectory, TheRunTotalsOfAZip64ArchiveFromPython) {
                     "with z.open('huge.bin', 'w', force_zip64=True) as f: f.write(b'q' * 1000)\nz.close()\n"),
               0);
     unzip.SetArchiveFile(folder / "big.zip");
-    std::vector<TUnBaseHeader> entries = unzip.ListEntries();
+    const TUnBaseHeaderObj entries = unzip.ListEntries();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].UnpackedSize, 1000u);
     EXPECT_EQ(unzip.UnpackedTotal(), 1000u);
+}
+
+// Through the real walk: the header copy the extraction loop restores is the
+// header as it stands in the file, and the raw name is the stored one, for
+// the entries whose packed form differs most from that header.
+TEST_F(ZipDirectory, TheEntryListKeepsEachCentralHeaderAsStored) {
+    ASSERT_EQ(Craft(
+                  "entries = [Entry(b'n' * 65535, b'long'), Entry(b'caf\\x82.txt', b'oem'),\n"
+                  "           Entry(b'cut\\x00tail', b'cut'), Entry(b'high', b'h', zip64_offset=True, attributes=0x81ED0000,\n"
+                  "                 central_extra=extra(0x0064, struct.pack('<HHH', 0, 1, 0)))]\n"
+                  "data = build(entries, prepend=b'junk' * 25)\n"
+                  "write('a.zip', data)\n"
+                  "end = data.rfind(b'PK\\x05\\x06')\n"
+                  "at = 100 + struct.unpack('<I', data[end + 16:end + 20])[0]\n"
+                  "headers = b''\n"
+                  "for _ in entries:\n"
+                  "    headers += data[at:at + 46]\n"
+                  "    at += 46 + sum(struct.unpack('<HHH', data[at + 28:at + 34]))\n"
+                  "write('headers.bin', headers)\n"),
+              0);
+    unzip.SetFileSpec({"*"});
+    unzip.SetArchiveFile(folder / "a.zip");
+    ASSERT_EQ(unzip.OffsetAdjust(), 100);
+    const std::string headers = ReadBytes(folder / "headers.bin");
+    const TUnBaseHeaderObj entries = unzip.ListEntries();
+    ASSERT_EQ(entries.size() * TZipCentralHeader::kSize, headers.size());
+    const std::vector<std::string> rawNames = {std::string(65535, 'n'), "caf\x82.txt", "cut", "high"};
+    size_t index = 0;
+    for (const TUnBaseHeader& entry : entries) {
+        SCOPED_TRACE(index);
+        ASSERT_TRUE(entry.CentralCopy);
+        EXPECT_EQ(std::string(entry.CentralCopy->begin(), entry.CentralCopy->end()),
+                  headers.substr(index * TZipCentralHeader::kSize, TZipCentralHeader::kSize));
+        EXPECT_EQ(entry.RawName, rawNames[index]);
+        ++index;
+    }
+    EXPECT_NE(entries[1].Name, entries[1].RawName);  // translated from the OEM code page
+    EXPECT_EQ(entries[3].UnpackedSize, (uint64_t{1} << 32) | 1);
 }
 
 }  // namespace

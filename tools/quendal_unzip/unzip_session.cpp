@@ -244,7 +244,7 @@ void UnzipSession::ClearProgressLine() {
 }
 
 int UnzipSession::List() {
-    const std::vector<TUnBaseHeader> entries = unzip_.ListEntries();
+    const TUnBaseHeaderObj entries = unzip_.ListEntries();
     if (!options_.quiet) {
         std::printf("  Length     Size  Method   Date       Time   CRC-32    Name\n");
         std::printf("--------  -------  ------  ---------- -----  --------  ----\n");
