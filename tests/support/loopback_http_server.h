@@ -37,7 +37,7 @@ struct HttpRequest {
     std::optional<std::string> Header(std::string_view name) const {
         for (const auto& [key, value] : headers)
             if (std::equal(key.begin(), key.end(), name.begin(), name.end(),
-                           [](char a, char b) { return std::tolower(a) == std::tolower(b); }))
+                           [](unsigned char a, unsigned char b) { return std::tolower(a) == std::tolower(b); }))
                 return value;
         return std::nullopt;
     }
@@ -47,7 +47,7 @@ struct HttpRequest {
 // connection after one answer and says so.
 inline std::string HttpHead(int status, const HttpHeaders& headers) {
     static const std::map<int, const char*> reasons{
-        {200, "OK"}, {302, "Found"}, {404, "Not Found"}, {500, "Internal Server Error"}};
+        {200, "OK"}, {302, "Found"}, {404, "Not Found"}};
     const auto reason = reasons.find(status);
     std::string head = "HTTP/1.1 " + std::to_string(status) + " " + (reason == reasons.end() ? "Status" : reason->second) +
                        "\r\n";
@@ -81,7 +81,8 @@ public:
 
     // A complete answer: the body with its Content-Length.
     bool Respond(int status, std::string_view contentType, std::string_view body, HttpHeaders extra = {}) {
-        extra.insert(extra.begin(), {{"Content-Length", std::to_string(body.size())}, {"Content-Type", std::string(contentType)}});
+        extra.insert(extra.begin(),
+                     {{"Content-Length", std::to_string(body.size())}, {"Content-Type", std::string(contentType)}});
         return Send(HttpHead(status, extra)) && Send(body);
     }
 
@@ -133,8 +134,6 @@ public:
     bool Listening() const { return listener_ != loopback_socket::kNone; }
     int Port() const { return port_; }
     std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-
-    bool Stopping() const { return stopping_; }
 
     // Blocks a handler until the server stops, or for at most `limit`.
     void Hold(std::chrono::milliseconds limit) {
