@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <string>
 
 namespace {
 
@@ -12,12 +14,51 @@ namespace {
 constexpr DWORD kHeaderBufferSize = 260;
 constexpr DWORD kOpenPreconfigured = 0;  // the system's proxy settings
 constexpr DWORD kReloadFromServer = 0x80000000;
+// Redirects are followed here rather than by WinINet, which (under Wine at
+// least) follows a redirect loop for ever and a Location of any scheme.
+constexpr DWORD kOpenFlags = kReloadFromServer | INTERNET_FLAG_NO_AUTO_REDIRECT;
+constexpr int kMaxRedirects = 30;
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char p, char t) {
-               return p == (t >= 'A' && t <= 'Z' ? static_cast<char>(t - 'A' + 'a') : t);
-           });
+           std::equal(prefix.begin(), prefix.end(), text.begin(),
+                      [](char p, char t) { return LowerAscii(p) == LowerAscii(t); });
+}
+
+bool IsHttpUrl(std::string_view url) { return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://"); }
+
+// The status code of an open URL; 0 when there is none.
+DWORD StatusCode(HINTERNET url) {
+    DWORD status = 0;
+    DWORD length = sizeof status;
+    if (!::HttpQueryInfoA(url, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr)) return 0;
+    return status;
+}
+
+// Where a redirect leads, resolved against the URL that gave it; nothing
+// when the response is no redirect or names no target, so that it is final.
+std::optional<std::string> RedirectTarget(HINTERNET opened, const std::string& from) {
+    const DWORD status = StatusCode(opened);
+    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) return std::nullopt;
+    // The first query tells the length (with the terminator) of a long value.
+    std::string location(260, '\0');
+    DWORD length = static_cast<DWORD>(location.size());
+    bool found = ::HttpQueryInfoA(opened, HTTP_QUERY_LOCATION, location.data(), &length, nullptr);
+    if (!found && ::GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        location.resize(length);
+        found = ::HttpQueryInfoA(opened, HTTP_QUERY_LOCATION, location.data(), &length, nullptr);
+    }
+    if (!found || length == 0) return std::nullopt;
+    location.resize(length);
+    // An unresolvable target is neither followed nor stored: the open fails.
+    std::string target(location.size() + from.size() + 1, '\0');
+    DWORD targetLength = static_cast<DWORD>(target.size());
+    if (!::InternetCombineUrlA(from.c_str(), location.c_str(), target.data(), &targetLength, ICU_NO_ENCODE))
+        return std::string();
+    target.resize(targetLength);
+    return target;
 }
 
 bool EqualNoCase(std::string_view a, std::string_view b) { return a.size() == b.size() && StartsWithNoCase(a, b); }
@@ -44,15 +85,26 @@ THttpSession::~THttpSession() {
 }
 
 std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url) {
-    // WinINet would also open ftp and file URLs; a download is HTTP.
-    if (!internet_ || !(StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://"))) return nullptr;
-    if (stopRequested_ && stopRequested_()) return nullptr;
-    HINTERNET opened =
-        ::InternetOpenUrlA(static_cast<HINTERNET>(internet_), url.c_str(), nullptr, 0, kReloadFromServer, 0);
-    if (!opened) return nullptr;
+    std::string current = url;
+    for (int redirects = 0;; ++redirects) {
+        // WinINet would also open ftp and file URLs; a download is HTTP.
+        if (!internet_ || !IsHttpUrl(current)) return nullptr;
+        if (stopRequested_ && stopRequested_()) return nullptr;
+        HINTERNET opened =
+            ::InternetOpenUrlA(static_cast<HINTERNET>(internet_), current.c_str(), nullptr, 0, kOpenFlags, 0);
+        if (!opened) return nullptr;
+        std::optional<std::string> target = RedirectTarget(opened, current);
+        if (!target) return Opened(opened);
+        ::InternetCloseHandle(opened);
+        if (redirects == kMaxRedirects) return nullptr;
+        current = std::move(*target);
+    }
+}
+
+std::unique_ptr<THttpRequest> THttpSession::Opened(void* opened) {
     // Set once more on the open URL: some WinINet versions give a request only
     // the limits set on the request itself.
-    SetTimeout(opened, INTERNET_OPTION_RECEIVE_TIMEOUT, stall_);
+    SetTimeout(static_cast<HINTERNET>(opened), INTERNET_OPTION_RECEIVE_TIMEOUT, stall_);
     return std::make_unique<THttpRequest>(opened, stopRequested_);
 }
 

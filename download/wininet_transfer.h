@@ -27,12 +27,16 @@ public:
     // False when WinINet could not be opened.
     bool IsOpen() const { return internet_ != nullptr; }
 
-    // GETs the URL (http and https only, reloaded from the server, redirects
-    // followed by WinINet) and returns once the response headers are in; null
-    // when that fails. The request must not outlive the session.
+    // GETs the URL (http and https only, reloaded from the server, up to 30
+    // redirects to http or https followed) and returns once the final
+    // response's headers are in; null when that fails. The request must not
+    // outlive the session.
     std::unique_ptr<THttpRequest> OpenUrl(const std::string& url);
 
 private:
+    // The request over an open URL handle (HINTERNET), with the receive limit set on it.
+    std::unique_ptr<THttpRequest> Opened(void* opened);
+
     void* internet_ = nullptr;  // HINTERNET
     std::chrono::milliseconds stall_;
     THttpStopQuery stopRequested_;

@@ -2,7 +2,9 @@
 
 #include "platform/file_system.h"
 #include "platform/process_list.h"
+#include "platform/shell.h"
 #include "support/temp_folder.h"
+#include "support/windows_skip.h"
 
 #include <gtest/gtest.h>
 
@@ -29,32 +31,45 @@ int CountNamed(const std::string& name) {
     return count;
 }
 
-void StartSleeper(const std::string& path) {
+// Starts a copy of a program that only waits, under the given file name:
+// sleep here, a stand-in built for the test on Windows, started the way the
+// updater starts programs.
+void StartWaitingProgram(const std::string& path) {
+#ifdef _WIN32
+    if (!fs::exists(path)) fs::copy_file(QUENDAL_M_STANDIN, path);
+    ASSERT_TRUE(platform::ShellOpen(path));
+#else
     if (!fs::exists(path)) fs::copy_file("/bin/sleep", path);
     ASSERT_EQ(std::system(("'" + path + "' 60 &").c_str()), 0);
+#endif
 }
 
 class CompanionProcess : public testing::Test {
 protected:
+    // Every copy ends before its file goes with the folder (a running
+    // program's file cannot be deleted on Windows).
     void TearDown() override {
         KillProcessByName("QuendalM.exe");
         KillProcessByName("quendalm.exe");
+        EXPECT_TRUE(WaitFor([] { return !IsProcessRunning("QuendalM.exe"); }));
     }
     const TempFolder folder_{"quendal-companion"};
     const std::string dir_ = folder_.str();
 };
 
 TEST_F(CompanionProcess, FoundWithoutRegardToAsciiCaseAndByFileNamePart) {
-    StartSleeper(dir_ + "/quendalm.exe");
+    StartWaitingProgram(dir_ + "/quendalm.exe");
     ASSERT_TRUE(WaitFor([] { return CountNamed("quendalm.exe") == 1; }));
     EXPECT_TRUE(IsProcessRunning("QuendalM.exe"));
-    EXPECT_TRUE(IsProcessRunning("C:/Program Files/Quendal/QUENDALM.EXE"));
+    const std::string fullPath =
+        kWindowsBuild ? "C:\\Program Files\\Quendal\\QUENDALM.EXE" : "C:/Program Files/Quendal/QUENDALM.EXE";
+    EXPECT_TRUE(IsProcessRunning(fullPath));
     EXPECT_FALSE(IsProcessRunning("QuendalM.ex"));
 }
 
 TEST_F(CompanionProcess, OneCallKillsEveryCopy) {
-    StartSleeper(dir_ + "/QuendalM.exe");
-    StartSleeper(dir_ + "/QuendalM.exe");
+    StartWaitingProgram(dir_ + "/QuendalM.exe");
+    StartWaitingProgram(dir_ + "/QuendalM.exe");
     ASSERT_TRUE(WaitFor([] { return CountNamed("QuendalM.exe") == 2; }));
     EXPECT_TRUE(KillProcessByName("QuendalM.exe"));
     EXPECT_TRUE(WaitFor([] { return !IsProcessRunning("QuendalM.exe"); }));
@@ -89,8 +104,12 @@ TEST(WriteIniValue, WritesTheFlagIntoTheProgramFolderOnce) {
     fs::remove(path);
     ASSERT_TRUE(WriteIniValue("VkrTest", "Update", "Work", "False"));
     ASSERT_TRUE(WriteIniValue("VkrTest", "Update", "Work", "False"));
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "[Update]\r\nWork=False\r\n");
+    std::string written;
+    {
+        std::ifstream in(path, std::ios::binary);  // closed before the removal, which Windows refuses otherwise
+        written.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    EXPECT_EQ(written, "[Update]\r\nWork=False\r\n");
     fs::remove(path);
 }
 

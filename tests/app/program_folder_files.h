@@ -1,10 +1,14 @@
 #pragma once
 
 // Files of an updater's program folder for the tests: update archives made by
-// the zip tool, a stand-in for the program the updater starts, and a picture
-// of a folder's contents to compare before and after a run.
+// the zip tool (by a small writer on Windows, where it cannot run), a
+// stand-in for the program the updater starts, and a picture of a folder's
+// contents to compare before and after a run.
 
-#include <sys/wait.h>
+#ifdef _WIN32
+#include "app/process_helpers.h"
+#include "win32/zip_writer.h"
+#endif
 
 #include <chrono>
 #include <cstdlib>
@@ -34,22 +38,30 @@ inline void WriteFile(const fs::path& path, const std::string& bytes, fs::perms 
 // The archive the zip tool makes of everything under `source`, stored
 // folders (empty ones too) and file modes included.
 inline std::string ZipOf(const fs::path& source, const fs::path& archive) {
+#ifdef _WIN32
+    return zip_writer::ZipFolder(source, archive);
+#else
     const std::string command = "cd '" + source.string() + "' && zip -q -r '" + archive.string() + "' .";
-    const int status = std::system(command.c_str());
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
+    // 0 only when the shell ran it and it exited with 0.
+    if (std::system(command.c_str()) != 0) return {};
     return ReadAll(archive);
+#endif
 }
 
 // The file in which a stand-in program records its start.
 inline fs::path StartRecord(const fs::path& folder) { return folder / "started.txt"; }
 
 // A program that records, beside itself, its version, the folder it was
-// started in and its arguments, one per line, and ends.
+// started in and its arguments, one per line, and ends. Versions 1.0 and 1.1.
 inline std::string StandInProgram(const std::string& version) {
+#ifdef _WIN32
+    return ReadAll(version == "1.0" ? QUENDAL_STANDIN_1_0 : QUENDAL_STANDIN_1_1);
+#else
     return "#!/bin/sh\n"
            "here=$(dirname \"$0\")\n"
            "{ echo 'Quendal " + version + "'; pwd; for a in \"$@\"; do echo \"$a\"; done; } > \"$here/started.tmp\"\n"
            "mv \"$here/started.tmp\" \"$here/started.txt\"\n";
+#endif
 }
 
 // What a stand-in recorded, once it has; empty if it did not start in time.
@@ -57,6 +69,12 @@ inline std::string AwaitStartRecord(const fs::path& folder) {
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!fs::exists(StartRecord(folder)) && std::chrono::steady_clock::now() < giveUp)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+#ifdef _WIN32
+    // A running program's file cannot be deleted there: the folder goes only
+    // once the stand-in has ended.
+    while (IsProcessRunning("Quendal.exe") && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+#endif
     return ReadAll(StartRecord(folder));
 }
 
@@ -72,7 +90,8 @@ inline std::map<std::string, FileState> Contents(const fs::path& folder) {
     std::map<std::string, FileState> contents;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         const bool isFolder = entry.is_directory();
-        contents[fs::relative(entry.path(), folder).string()] = {
+        const std::u8string relative = fs::relative(entry.path(), folder).u8string();
+        contents[std::string(relative.begin(), relative.end())] = {
             isFolder ? std::string() : ReadAll(entry.path()), entry.status().permissions() & fs::perms::mask,
             isFolder};
     }
@@ -81,6 +100,19 @@ inline std::map<std::string, FileState> Contents(const fs::path& folder) {
 
 inline constexpr const char* kKoreanCp949 = "\xC7\xD1\xB1\xDB.txt";  // "한글.txt" as Korean Windows stores it
 inline constexpr const char* kKoreanUtf8 = "한글.txt";
+
+inline fs::path KoreanFile() { return fs::path(std::u8string(u8"한글.txt")); }
+
+// The Korean file of an update's source folder. The zip tool stores a name's
+// bytes as they are on disk, so there they are CP949; on Windows the writer
+// converts the name to CP949 itself.
+inline fs::path KoreanSourceFile() {
+#ifdef _WIN32
+    return KoreanFile();
+#else
+    return kKoreanCp949;
+#endif
+}
 
 inline std::string Noise(size_t size, unsigned seed) {
     std::mt19937 random(seed);
@@ -95,7 +127,7 @@ inline void InstallOldProgram(const fs::path& program) {
     WriteFile(program / "Quendal.exe", StandInProgram("1.0"), fs::perms(0755));
     WriteFile(program / "readme.txt", "Quendal 1.0\n");
     WriteFile(program / "data" / "sub" / "table.bin", Noise(5000, 1));
-    WriteFile(program / kKoreanUtf8, "old\n");
+    WriteFile(program / KoreanFile(), "old\n");
     WriteFile(program / "settings.ini", "[kept]\nby=user\n");
 }
 
@@ -110,7 +142,7 @@ inline std::string MakeUpdate(const fs::path& work, bool withProgram = true) {
     WriteFile(source / "readme.txt", notes, fs::perms(0600));
     WriteFile(source / "data" / "sub" / "table.bin", Noise(300 * 1024 + 7, 2));
     WriteFile(source / "data" / "tool.sh", "#!/bin/sh\necho tool\n", fs::perms(0750));
-    WriteFile(source / kKoreanCp949, "새 버전\n");
+    WriteFile(source / KoreanSourceFile(), "새 버전\n");
     fs::create_directories(source / "logs");
     return ZipOf(source, work / "Quendal.zip");
 }
@@ -119,8 +151,10 @@ inline std::string MakeUpdate(const fs::path& work, bool withProgram = true) {
 inline std::map<std::string, FileState> Updated(std::map<std::string, FileState> old, const fs::path& work) {
     std::map<std::string, FileState> update = Contents(work / "update");
     update.erase("logs");  // stored folders are made only for the files they hold
-    update[kKoreanUtf8] = update[kKoreanCp949];
-    update.erase(kKoreanCp949);
+    if (const auto cp949 = update.find(kKoreanCp949); cp949 != update.end()) {
+        update[kKoreanUtf8] = cp949->second;
+        update.erase(cp949);
+    }
     for (auto& [path, state] : update) old[path] = state;
     return old;
 }

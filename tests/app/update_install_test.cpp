@@ -19,6 +19,8 @@
 #include "program_folder_files.h"
 #include "support/openssl_signer.h"
 #include "support/temp_folder.h"
+#include "support/windows_skip.h"
+#include "support/wine.h"
 
 namespace fs = std::filesystem;
 using C = TUpdaterControl;
@@ -127,9 +129,12 @@ TEST_F(UpdateInstallTest, AMissingProgramFolderIsReportedAndNothingIsExtracted) 
     const std::string archive = MakeUpdate(work_.path());
     TArchiveServer server(archive);
     TUpdateController& controller = Controller(server.UpdateUrl());
-    // The folder goes away while the last bytes arrive.
-    view_.onPump = [&] {
-        if (view_[C::pBar].position == static_cast<int>(archive.size())) fs::remove_all(program_.path());
+    // The folder goes away once the last bytes are stored, before the run
+    // goes on (on Windows, a folder holding an open file cannot be removed).
+    auto itemEnd = download_.OnItemDownloadEnd;
+    download_.OnItemDownloadEnd = [&, itemEnd](TObject* sender, TDownLoadItem* item) {
+        fs::remove_all(program_.path());
+        itemEnd(sender, item);
     };
 
     const auto before = std::chrono::steady_clock::now();
@@ -172,6 +177,8 @@ TEST_F(UpdateInstallTest, WhatCannotBeInstalledLeavesTheProgramAsItWas) {
 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        // Wine's WinINet does not apply the receive limit that ends the stall.
+        if (c.serving == TServing::Stall && RunningUnderWine()) continue;
         view_.log.clear();
         view_.rows.clear();  // a new window's queue
         int requests = 0;
@@ -204,14 +211,16 @@ TEST_F(UpdateInstallTest, WhatCannotBeInstalledLeavesTheProgramAsItWas) {
 // With a publisher's key: the signature beside the archive decides.
 class SignedUpdateTest : public UpdateInstallTest {
 protected:
-    SignedUpdateTest() : publisher_(work_.path()) {
+    void SetUp() override {
+        SKIP_ON_WINDOWS("keys and signatures are made with the openssl tool, which Wine cannot start");
+        publisher_.emplace(work_.path());
         InstallOldProgram(program_.path());
         archive_ = MakeUpdate(work_.path());
-        publisher_.Sign(work_ / "Quendal.zip", work_ / "Quendal.zip.sig");
+        publisher_->Sign(work_ / "Quendal.zip", work_ / "Quendal.zip.sig");
         signature_ = ReadAll(work_ / "Quendal.zip.sig");
     }
 
-    TOpenSslSigner publisher_;
+    std::optional<TOpenSslSigner> publisher_;
     std::string archive_;
     std::string signature_;
 };
@@ -220,7 +229,7 @@ TEST_F(SignedUpdateTest, AVerifiedArchiveIsInstalledAndTheSignatureFetchedFirst)
     const auto expected = Updated(Contents(program_.path()), work_.path());
     TArchiveServer server(archive_, 0, TServing::Whole, TServedFile{signature_});
     std::vector<std::string> itemUrls;
-    TUpdateController& controller = Controller(server.UpdateUrl(), publisher_.PublicKeyPem());
+    TUpdateController& controller = Controller(server.UpdateUrl(), publisher_->PublicKeyPem());
     auto itemBegin = download_.OnItemDownloadBegin;
     download_.OnItemDownloadBegin = [&](TObject* sender, TDownLoadItem* item) {
         itemUrls.push_back(item->URL());
@@ -270,7 +279,7 @@ TEST_F(SignedUpdateTest, AnArchiveThatFailsItsSignatureChangesNothing) {
         view_.rows.clear();
         const bool cutShort = c.labDown != refused;
         TArchiveServer server(c.archive, 0, cutShort ? TServing::CloseEarly : TServing::Whole, c.signature);
-        TUpdateController& controller = Controller(server.UpdateUrl(), publisher_.PublicKeyPem());
+        TUpdateController& controller = Controller(server.UpdateUrl(), publisher_->PublicKeyPem());
 
         controller.FormResize();
 

@@ -1,7 +1,8 @@
 #include "download/download_component.h"
-#include "loopback_server.h"
-#include "raw_loopback_server.h"
+#include "support/loopback_http_server.h"
 #include "support/temp_folder.h"
+#include "support/windows_skip.h"
+#include "support/wine.h"
 
 #include "platform/errors.h"
 #include "platform/message_pump.h"
@@ -86,10 +87,7 @@ protected:
 
     void Serve(const std::string& path, const std::string& body, const std::string& type = "application/zip",
                int status = 200) {
-        server_.Http().Get(path, [=](const httplib::Request&, httplib::Response& response) {
-            response.status = status;
-            response.set_content(body, type);
-        });
+        server_.Get(path, [=](HttpExchange& exchange) { exchange.Respond(status, type, body); });
     }
 
     // The events of one item fetched completely: a progress event after each
@@ -108,7 +106,7 @@ protected:
         return middle;
     }
 
-    LoopbackServer server_;
+    LoopbackHttpServer server_;
     TWinHTTPDownload download_;
     std::vector<std::string> events_;
     TempFolder folder_{"quendal-download"};
@@ -149,19 +147,21 @@ TEST_F(DownloadTest, ExactMultipleOfTheChunkEndsWithAnEmptyTailReadEvent) {
 }
 
 TEST_F(DownloadTest, SendsTheAgentAndAsksCachesNotToAnswer) {
-    httplib::Headers seen;
-    server_.Http().Get("/f", [&](const httplib::Request& request, httplib::Response& response) {
-        seen = request.headers;
-        response.set_content("x", "text/plain");
+    HttpRequest seen;
+    server_.Get("/f", [&](HttpExchange& exchange) {
+        seen = exchange.Request();
+        exchange.Respond(200, "text/plain", "x");
     });
     AddItem("/f");
     download_.SetAgent("QuendalTest/2");
     download_.Start();
-    auto header = [&](const std::string& name) {
-        auto found = seen.find(name);
-        return found == seen.end() ? std::string("(none)") : found->second;
-    };
+    auto header = [&](const std::string& name) { return seen.Header(name).value_or("(none)"); };
+    EXPECT_EQ(seen.method, "GET");
+    EXPECT_EQ(seen.target, "/f");
     EXPECT_EQ(header("User-Agent"), "QuendalTest/2");
+    // WinINet's reload flag bypasses its own cache and adds no header; the
+    // libcurl transfer asks the caches on the way instead.
+    if (kWindowsBuild) return;
     EXPECT_EQ(header("Cache-Control"), "no-cache");
     EXPECT_EQ(header("Pragma"), "no-cache");
 }
@@ -187,9 +187,7 @@ TEST_F(DownloadTest, StoresTheBodyOfAnErrorStatus) {
 TEST_F(DownloadTest, FollowsARedirectAndKeepsTheNameOfTheGivenUrl) {
     const std::string body = Pattern(700);
     Serve("/new/archive.bin", body);
-    server_.Http().Get("/Quendal.zip", [](const httplib::Request&, httplib::Response& response) {
-        response.set_redirect("/new/archive.bin");
-    });
+    server_.Get("/Quendal.zip", [](HttpExchange& exchange) { exchange.Redirect("/new/archive.bin"); });
     AddItem("/Quendal.zip");
     download_.Start();
     EXPECT_EQ(ReadAll(dir_ / "Quendal.zip"), body);
@@ -200,15 +198,13 @@ TEST_F(DownloadTest, FollowsARedirectAndKeepsTheNameOfTheGivenUrl) {
 // Responses without a usable size end the item quietly: no file, no error text.
 struct UnsizedCase {
     const char* name;
-    std::function<void(httplib::Response&)> respond;
+    std::string answer;  // status line to body
 };
 
 class UnsizedTest : public DownloadTest, public ::testing::WithParamInterface<UnsizedCase> {};
 
 TEST_P(UnsizedTest, EndsTheItemWithoutFileOrErrorText) {
-    server_.Http().Get("/file.bin", [](const httplib::Request&, httplib::Response& response) {
-        GetParam().respond(response);
-    });
+    server_.Get("/file.bin", SendExactly(GetParam().answer));
     TDownLoadItem* item = AddItem("/file.bin");
     item->SetFileSize(77);
     download_.Start();
@@ -221,27 +217,17 @@ TEST_P(UnsizedTest, EndsTheItemWithoutFileOrErrorText) {
 INSTANTIATE_TEST_SUITE_P(
     Responses, UnsizedTest,
     ::testing::Values(
-        UnsizedCase{"Chunked",
-                    [](httplib::Response& response) {
-                        response.set_chunked_content_provider("text/plain", [](size_t offset, httplib::DataSink& sink) {
-                            if (offset == 0) sink.write("hello", 5);
-                            else sink.done();
-                            return true;
-                        });
-                    }},
-        UnsizedCase{"Empty", [](httplib::Response& response) { response.set_content("", "text/plain"); }},
-        UnsizedCase{"Negative", [](httplib::Response& response) { response.set_header("Content-Length", "-5"); }},
-        UnsizedCase{"Beyond32Bits", [](httplib::Response& response) { response.set_header("Content-Length", "3000000000"); }},
-        UnsizedCase{"NotANumber", [](httplib::Response& response) { response.set_header("Content-Length", "12abc"); }}),
+        UnsizedCase{"Chunked", HttpHead(200, {{"Content-Type", "text/plain"}, {"Transfer-Encoding", "chunked"}}) +
+                                   ChunkedBody({"hello"})},
+        UnsizedCase{"Empty", HttpHead(200, {{"Content-Length", "0"}, {"Content-Type", "text/plain"}})},
+        UnsizedCase{"Negative", HttpHead(200, {{"Content-Length", "-5"}})},
+        UnsizedCase{"Beyond32Bits", HttpHead(200, {{"Content-Length", "3000000000"}})},
+        UnsizedCase{"NotANumber", HttpHead(200, {{"Content-Length", "12abc"}})}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DownloadTest, HeaderLongerThanTheQueryBufferReadsAsEmpty) {
-    server_.Http().Get("/a", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content("abc", std::string(259, 't'));
-    });
-    server_.Http().Get("/b", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content("abc", std::string(260, 't'));
-    });
+    Serve("/a", "abc", std::string(259, 't'));
+    Serve("/b", "abc", std::string(260, 't'));
     TDownLoadItem* fits = AddItem("/a");
     TDownLoadItem* tooLong = AddItem("/b");
     download_.Start();
@@ -345,8 +331,9 @@ TEST_F(DownloadTest, FolderWithMissingParentRaisesAfterTheItemEnds) {
         download_.Start();
         FAIL() << "Start returned";
     } catch (const EInOutError& error) {
-        EXPECT_EQ(error.ErrorCode(), ENOENT);
-        EXPECT_EQ(error.what(), platform::ErrorText(ENOENT));
+        const int pathNotFound = kWindowsBuild ? 3 /* ERROR_PATH_NOT_FOUND */ : ENOENT;
+        EXPECT_EQ(error.ErrorCode(), pathNotFound);
+        EXPECT_EQ(error.what(), platform::ErrorText(pathNotFound));
     }
     EXPECT_EQ(events_, (std::vector<std::string>{"begin", "header 0", "item begin 0", "item end 0"}));
     EXPECT_FALSE(fs::exists(dir_ / "b.zip"));
@@ -365,6 +352,7 @@ TEST_F(DownloadTest, CreatesAMissingLastFolderLevel) {
 class WriteFailureTest : public DownloadTest, public ::testing::WithParamInterface<size_t> {};
 
 TEST_P(WriteFailureTest, RaisesAfterTheItemEnds) {
+    SKIP_ON_WINDOWS("needs a device that refuses every write, as /dev/full does; Windows has none");
     Serve("/full", Pattern(GetParam()));
     Serve("/b.zip", Pattern(300));
     AddItem("/full")->SetLocalDir("/dev");  // every write to /dev/full fails
@@ -384,31 +372,26 @@ TEST_P(WriteFailureTest, RaisesAfterTheItemEnds) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, WriteFailureTest, ::testing::Values(size_t{300}, size_t{1} << 20));
 
-// A body that ends before its announced size keeps what arrived, without an error text.
+// A body that ends before its announced size keeps what arrived, without an
+// error text. libcurl reports the early end as a failed read; WinINet reads
+// it as the end of the body, so there the tail read reports the count again.
 TEST_F(DownloadTest, ConnectionClosedEarlyKeepsThePartialFile) {
     const std::string sent = Pattern(300);
-    server_.Http().Get("/cut.zip", [sent](const httplib::Request&, httplib::Response& response) {
-        response.set_content_provider(1000, "application/zip", [sent](size_t, size_t, httplib::DataSink& sink) {
-            sink.write(sent.data(), sent.size());
-            return false;
-        });
-    });
+    server_.Get("/cut.zip", SendExactly(HttpHead(200, {{"Content-Length", "1000"}}) + sent));
     AddItem("/cut.zip");
     download_.Start();
     EXPECT_EQ(ReadAll(dir_ / "cut.zip"), sent);
     EXPECT_EQ(download_.ErrorMsg(), "");
-    EXPECT_EQ(events_, Run({"header 0", "item begin 0", "progress 255", "progress 300", "item end 0"}));
+    std::vector<std::string> expected{"header 0", "item begin 0", "progress 255", "progress 300"};
+    if (kWindowsBuild) expected.push_back("progress 300");
+    expected.push_back("item end 0");
+    EXPECT_EQ(events_, Run(expected));
 }
 
 TEST_F(DownloadTest, BodyEndingCleanlyBeforeItsAnnouncedSizeEndsTheChunks) {
-    server_.Http().Get("/short.zip", [](const httplib::Request&, httplib::Response& response) {
-        response.set_header("Content-Length", "2147483647");  // ignored for a chunked body
-        response.set_chunked_content_provider("application/zip", [](size_t offset, httplib::DataSink& sink) {
-            if (offset == 0) sink.write("hello", 5);
-            else sink.done();
-            return true;
-        });
-    });
+    server_.Get("/short.zip", SendExactly(HttpHead(200, {{"Content-Length", "2147483647"},  // ignored for a chunked body
+                                                          {"Transfer-Encoding", "chunked"}}) +
+                                          ChunkedBody({"hello"})));
     AddItem("/short.zip");
     download_.Start();
     EXPECT_EQ(ReadAll(dir_ / "short.zip"), "hello");
@@ -417,15 +400,13 @@ TEST_F(DownloadTest, BodyEndingCleanlyBeforeItsAnnouncedSizeEndsTheChunks) {
 }
 
 TEST_F(DownloadTest, StalledBodyEndsTheReadAfterTheStallLimit) {
+    SKIP_WITHOUT_RECEIVE_LIMIT();
     const std::string sent = Pattern(300);
-    server_.Http().Get("/slow.zip", [sent, this](const httplib::Request&, httplib::Response& response) {
-        response.set_content_provider(1000, "application/zip", [sent, this](size_t offset, size_t, httplib::DataSink& sink) {
-            if (offset == 0) return sink.write(sent.data(), sent.size());
-            // Without a stall limit the client would wait for, and store, the rest.
-            server_.Hold(5s);
-            const std::string rest(1000 - offset, 'r');
-            return sink.write(rest.data(), rest.size());
-        });
+    server_.Get("/slow.zip", [sent](HttpExchange& exchange) {
+        exchange.Send(HttpHead(200, {{"Content-Length", "1000"}}) + sent);
+        // Without a stall limit the client would wait for, and store, the rest.
+        exchange.Hold(5s);
+        exchange.Send(std::string(700, 'r'));
     });
     AddItem("/slow.zip");
     download_.SetTimeouts({60s, 300ms});
@@ -439,12 +420,14 @@ TEST_F(DownloadTest, StalledBodyEndsTheReadAfterTheStallLimit) {
 // and nothing is stored.
 struct UnopenableCase {
     const char* name;
-    std::function<std::string(LoopbackServer&)> prepare;  // returns the URL
+    std::function<std::string(LoopbackHttpServer&)> prepare;  // returns the URL
+    bool endsByTheStallLimit = false;
 };
 
 class UnopenableTest : public DownloadTest, public ::testing::WithParamInterface<UnopenableCase> {};
 
 TEST_P(UnopenableTest, EndsTheItemWithTheErrorText) {
+    if (GetParam().endsByTheStallLimit) SKIP_WITHOUT_RECEIVE_LIMIT();
     const std::string url = GetParam().prepare(server_);
     TDownLoadItem* item = AddItem("/unused");
     item->SetURL(url);
@@ -455,52 +438,46 @@ TEST_P(UnopenableTest, EndsTheItemWithTheErrorText) {
     EXPECT_EQ(events_, Run({"item end 0"}));
 }
 
-void Redirect(LoopbackServer& server, const std::string& from, const std::string& to) {
-    server.Http().Get(from, [to](const httplib::Request&, httplib::Response& response) {
-        response.set_redirect(to);
-    });
+void Redirect(LoopbackHttpServer& server, const std::string& from, const std::string& to) {
+    server.Get(from, [to](HttpExchange& exchange) { exchange.Redirect(to); });
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Urls, UnopenableTest,
     ::testing::Values(
         UnopenableCase{"RefusedConnection",  // nothing listens on port 1
-                       [](LoopbackServer&) { return std::string("http://127.0.0.1:1/x.zip"); }},
-        UnopenableCase{"NotHttp", [](LoopbackServer&) { return std::string("file:///etc/hostname"); }},
+                       [](LoopbackHttpServer&) { return std::string("http://127.0.0.1:1/x.zip"); }},
+        UnopenableCase{"NotHttp", [](LoopbackHttpServer&) { return std::string("file:///etc/hostname"); }},
+        UnopenableCase{"Ftp",
+                       [](LoopbackHttpServer& server) {
+                           return "ftp://127.0.0.1:" + std::to_string(server.Port()) + "/x.zip";
+                       }},
         UnopenableCase{"RedirectToNotHttp",
-                       [](LoopbackServer& server) {
+                       [](LoopbackHttpServer& server) {
                            Redirect(server, "/r.zip", "file:///etc/hostname");
                            return server.Url("/r.zip");
                        }},
         UnopenableCase{"RedirectLoop",
-                       [](LoopbackServer& server) {
+                       [](LoopbackHttpServer& server) {
                            Redirect(server, "/loop.zip", "/loop.zip");
                            return server.Url("/loop.zip");
                        }},
         UnopenableCase{"NeverAnswers",  // the stall limit ends the wait for the headers
-                       [](LoopbackServer& server) {
-                           server.Http().Get("/silent.zip", [&server](const httplib::Request&,
-                                                                      httplib::Response& response) {
-                               server.Hold(5s);
-                               response.set_content("late", "text/plain");
+                       [](LoopbackHttpServer& server) {
+                           server.Get("/silent.zip", [](HttpExchange& exchange) {
+                               exchange.Hold(5s);
+                               exchange.Respond(200, "text/plain", "late");
                            });
                            return server.Url("/silent.zip");
-                       }},
-        UnopenableCase{"EndlessHeaders",
-                       [](LoopbackServer& server) {
-                           server.Http().Get("/headers.zip", [](const httplib::Request&, httplib::Response& response) {
-                               for (int i = 0; i < 1500; ++i)
-                                   response.set_header("X-Filler-" + std::to_string(i), std::string(100, 'f'));
-                               response.set_content("x", "text/plain");
-                           });
-                           return server.Url("/headers.zip");
-                       }}),
+                       },
+                       true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Responses only a hand-written server sends, each the whole answer on the wire.
 struct RawCase {
     const char* name;
     std::string answer;
+    std::string storedOnWindows;  // the body WinINet takes the answer for
 };
 
 void PrintTo(const RawCase& raw, std::ostream* out) { *out << raw.name; }
@@ -516,8 +493,8 @@ class RedirectWithoutTargetTest : public DownloadTest, public ::testing::WithPar
 
 TEST_P(RedirectWithoutTargetTest, StoresTheBody) {
     const std::string body = Pattern(GetParam());
-    RawLoopbackServer raw(Answer("HTTP/1.1 302 Found\r\nLocation: \r\n", body));
-    AddItem("/r.zip")->SetURL(raw.Url("/r.zip"));
+    server_.Get("/r.zip", SendExactly(Answer("HTTP/1.1 302 Found\r\nLocation: \r\n", body)));
+    AddItem("/r.zip");
     download_.SetTimeouts({60s, 2s});
     download_.Start();
     EXPECT_EQ(download_.ErrorMsg(), "");
@@ -530,10 +507,17 @@ INSTANTIATE_TEST_SUITE_P(Sizes, RedirectWithoutTargetTest, ::testing::Values(siz
 class RefusedOpenTest : public DownloadTest, public ::testing::WithParamInterface<RawCase> {};
 
 TEST_P(RefusedOpenTest, EndsTheItemWithTheErrorTextAndNoFile) {
-    RawLoopbackServer raw(GetParam().answer);
+    server_.Get("/x.zip", SendExactly(GetParam().answer));
     TDownLoadItem* item = AddItem("/x.zip");
-    item->SetURL(raw.Url("/x.zip"));
     download_.Start();
+    if (kWindowsBuild) {
+        // WinINet sets no limit of its own on the headers of an answer and
+        // answers a header query with the first of two lines: there each of
+        // these is an ordinary response, and its body is stored.
+        EXPECT_EQ(download_.ErrorMsg(), "");
+        EXPECT_EQ(ReadAll(dir_ / "x.zip"), GetParam().storedOnWindows);
+        return;
+    }
     EXPECT_EQ(download_.ErrorMsg(), "다음을 열 수 없습니다 [" + item->URL() + "]");
     EXPECT_TRUE(fs::is_empty(dir_));
     EXPECT_EQ(events_, Run({"item end 0"}));
@@ -545,26 +529,34 @@ std::string InterimResponses(size_t bytes) {
     return answer;
 }
 
+std::string FillerHeaders(size_t bytes) {
+    std::string headers;
+    for (int i = 0; headers.size() < bytes; ++i) headers += "X-Filler-" + std::to_string(i) + ": " + std::string(100, 'f') + "\r\n";
+    return headers;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Answers, RefusedOpenTest,
     ::testing::Values(
         // libcurl refuses the second length after taking the first.
         RawCase{"LineRefusedAfterTheLength",
-                "HTTP/1.1 200 OK\r\nContent-Length: 10\r\nContent-Length: -1\r\n\r\n0123456789"},
+                "HTTP/1.1 200 OK\r\nContent-Length: 10\r\nContent-Length: -1\r\n\r\n0123456789", "0123456789"},
+        RawCase{"EndlessHeaders", Answer("HTTP/1.1 200 OK\r\n" + FillerHeaders(150 * 1024), "x"), "x"},
         // Each interim response is small; all of them together pass the header limit.
-        RawCase{"EndlessInterimResponses", InterimResponses(150 * 1024) + Answer("HTTP/1.1 200 OK\r\n", "hello")}),
+        RawCase{"EndlessInterimResponses", InterimResponses(150 * 1024) + Answer("HTTP/1.1 200 OK\r\n", "hello"),
+                "hello"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // While the network keeps it waiting, the component pumps the caller's
 // messages; a stop asked for from there ends the wait at once.
+constexpr const char* kWinInetBlocks =
+    "WinINet's calls are synchronous: a stop is seen between calls, never during a wait, and nothing pumps there";
 TEST_F(DownloadTest, StopWhileTheBodyStallsKeepsWhatWasStored) {
+    SKIP_ON_WINDOWS(kWinInetBlocks);
     const std::string sent = Pattern(300);
-    server_.Http().Get("/slow.zip", [sent, this](const httplib::Request&, httplib::Response& response) {
-        response.set_content_provider(1000, "application/zip", [sent, this](size_t offset, size_t, httplib::DataSink& sink) {
-            if (offset == 0) return sink.write(sent.data(), sent.size());
-            server_.Hold(10s);
-            return false;
-        });
+    server_.Get("/slow.zip", [sent](HttpExchange& exchange) {
+        exchange.Send(HttpHead(200, {{"Content-Length", "1000"}}) + sent);
+        exchange.Hold(10s);
     });
     AddItem("/slow.zip");
     download_.SetTimeouts({60s, 10s});
@@ -579,9 +571,10 @@ TEST_F(DownloadTest, StopWhileTheBodyStallsKeepsWhatWasStored) {
 }
 
 TEST_F(DownloadTest, StopWhileWaitingForTheHeadersEndsTheRunWithoutErrorText) {
-    server_.Http().Get("/silent.zip", [this](const httplib::Request&, httplib::Response& response) {
-        server_.Hold(10s);
-        response.set_content("late", "text/plain");
+    SKIP_ON_WINDOWS(kWinInetBlocks);
+    server_.Get("/silent.zip", [](HttpExchange& exchange) {
+        exchange.Hold(10s);
+        exchange.Respond(200, "text/plain", "late");
     });
     AddItem("/silent.zip");
     download_.SetTimeouts({60s, 10s});

@@ -16,7 +16,7 @@
 #include "app/update_controller.h"
 #include "app/win32/glyph_button.h"
 #include "app/win32/percentage_gauge.h"
-#include "download/win32/raw_http_server.h"
+#include "support/loopback_http_server.h"
 #include "platform/message_pump.h"
 #include "platform/win32/wide_text.h"
 #include "support/temp_folder.h"
@@ -374,7 +374,8 @@ TEST_F(Win32UpdaterWindow, PicturesOfDownloadUnpackingAndFailure) {
     const std::string headers = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kSize) +
                                 "\r\nContent-Type: application/zip\r\n\r\n";
     {
-        RawHttpServer server(headers + half + half);
+        LoopbackHttpServer server;
+        server.Otherwise(SendExactly(headers + half + half));
         TfrmUpdater window(server.Url("/HTTP/Quendown/Quendal.zip").substr(7), Folder());
         // Halfway through, the download waits while the screen is pictured.
         bool pictured = false;
@@ -406,7 +407,8 @@ TEST_F(Win32UpdaterWindow, PicturesOfDownloadUnpackingAndFailure) {
     }
     {
         // The server closes after half the body: the download fails.
-        RawHttpServer server(headers + half);
+        LoopbackHttpServer server;
+        server.Otherwise(SendExactly(headers + half));
         TfrmUpdater window(server.Url("/HTTP/Quendown/Quendal.zip").substr(7), Folder());
         window.Show();
         EXPECT_TRUE(Text(window.lblBytes).starts_with("512 / 1,024")) << Text(window.lblBytes);
