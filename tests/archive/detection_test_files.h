@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 
 #include "archive/frame/unzip.h"
+#include "platform/file_system.h"
 #include "support/temp_folder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -31,16 +33,23 @@ inline std::ostream& operator<<(std::ostream& out, const Report& r) {
 }
 
 
-// The shared self-removing folder, with the string paths these tests build on.
+// The shared self-removing folder, with the string paths these tests build on;
+// the path ends in the system's separator, as the component's own paths do.
 class TempFolder : public ::TempFolder {
 public:
-    TempFolder() : ::TempFolder("quendal-detect"), path_(str() + "/") {}
+    TempFolder() : ::TempFolder("quendal-detect"), path_((path() / "").string()) {}
     const std::string& Path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + name; }
 
 private:
     std::string path_;
 };
+
+// A name written with "/" in the system's own separators.
+inline std::string NativePath(std::string path) {
+    std::replace(path.begin(), path.end(), '/', platform::kPathSeparator);
+    return path;
+}
 
 inline int Shell(const std::string& command) { return std::system(command.c_str()); }
 
