@@ -1,8 +1,10 @@
 #pragma once
 
-// Scratch folders and archive makers shared by the detection, directory and
-// volume tests. Archives come from the real tools (zip, 7zz, Python's
-// zipfile) or from tests/fixtures/detection/zipcraft.py for crafted fields.
+// Scratch folders and helpers shared by the detection, directory and volume
+// tests. Their archives were made by the real tools (zip, 7zz, Python's
+// zipfile) or by tests/fixtures/detection/zipcraft.py for crafted fields, and
+// are kept in tests/fixtures/tool-made/; Python() makes one at run time where
+// it is too large to keep.
 
 #include <gtest/gtest.h>
 
