@@ -233,7 +233,7 @@ TEST_F(DamagedArchive, DataRunningPastTheLastVolumeIsNotReadAgainFromItsStart) {
     Run(zip);
     const std::vector<std::string> reports = Reports();
     ASSERT_EQ(reports.size(), 3u);
-    EXPECT_EQ(reports[1], "Error 25446 one.txt " + archive_);
+    EXPECT_EQ(reports[1], "Error 25446 one.txt " + frame_test::SlashPath(archive_));
     EXPECT_EQ(reports[2], "End one.txt fail");
     // The file once, from the entry's data on.
     EXPECT_EQ(Written(), (Files{{"one.txt", zip.substr(30 + 7)}}));

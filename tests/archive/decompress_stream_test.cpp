@@ -3,14 +3,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 
 #include "archive/frame/archive_exceptions.h"
 #include "archive/streams/decompress_stream.h"
 #include "archive/streams/file_stream32.h"
 #include "archive/frame/zip_cipher.h"
+#include "tests/archive/frame_test_support.h"
 #include "tests/archive/inflate_test_support.h"
+#include "tests/archive/tool_made_fixtures.h"
 #include "support/temp_folder.h"
 
 using namespace inflate_test;
@@ -215,16 +216,16 @@ TEST_F(DecompressStream, DecoderFailuresAreNegativeReads) {
 // An entry enciphered by Info-ZIP's zip -P: the stream deciphers each refill
 // with the entry's keys, set up by the 12-byte header.
 TEST_F(DecompressStream, DeciphersInputEncipheredByZip) {
-    const fs::path plain = dir_ / "plain.txt";
-    WriteFile(plain, data_);
-    const std::string command = "cd '" + dir_.string() + "' && zip -q -X -9 -P secret enc.zip plain.txt";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    const std::vector<ZipEntry> entries = ReadZip(ReadFile(dir_ / "enc.zip"));
+    // zip -P secret over SampleText(100000).
+    const std::string made = ToolMade("deflated-zip-p.zip");
+    const std::string text = frame_test::SampleText(100000);
+    const Bytes plain(text.begin(), text.end());
+    const std::vector<ZipEntry> entries = ReadZip(ReadFile(made));
     ASSERT_EQ(entries.size(), 1u);
     ASSERT_EQ(entries[0].flags & 1, 1) << "enciphered";
     ASSERT_EQ(entries[0].method, 8);
 
-    TFileStream32 file((dir_ / "enc.zip").string(), fmOpenRead | fmShareDenyWrite);
+    TFileStream32 file(made, fmOpenRead | fmShareDenyWrite);
     file.SetPosition(static_cast<int64_t>(entries[0].dataOffset));
     TZipCipher& cipher = EntryCipher();
     cipher.InitKeys("secret");
@@ -234,12 +235,12 @@ TEST_F(DecompressStream, DeciphersInputEncipheredByZip) {
 
     TDecompressStream stream(file, -15);
     stream.Encrypted = true;
-    Bytes out(data_.size() + 10);
+    Bytes out(plain.size() + 10);
     EXPECT_EQ(stream.Read(out.data(), 32768), 32768);
     EXPECT_EQ(stream.Read(out.data() + 32768, static_cast<int32_t>(out.size() - 32768)),
-              static_cast<int32_t>(data_.size() - 32768));
-    out.resize(data_.size());
-    EXPECT_TRUE(out == data_);
+              static_cast<int32_t>(plain.size() - 32768));
+    out.resize(plain.size());
+    EXPECT_TRUE(out == plain);
     EXPECT_EQ(Crc32(out), entries[0].crc);
 }
 

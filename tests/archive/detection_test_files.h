@@ -1,14 +1,18 @@
 #pragma once
 
-// Scratch folders and archive makers shared by the detection, directory and
-// volume tests. Archives come from the real tools (zip, 7zz, Python's
-// zipfile) or from tests/fixtures/detection/zipcraft.py for crafted fields.
+// Scratch folders and helpers shared by the detection, directory and volume
+// tests. Their archives were made by the real tools (zip, 7zz, Python's
+// zipfile) or by tests/fixtures/detection/zipcraft.py for crafted fields, and
+// are kept in tests/fixtures/tool-made/; Python() makes one at run time where
+// it is too large to keep.
 
 #include <gtest/gtest.h>
 
 #include "archive/frame/unzip.h"
+#include "platform/file_system.h"
 #include "support/temp_folder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -31,16 +35,23 @@ inline std::ostream& operator<<(std::ostream& out, const Report& r) {
 }
 
 
-// The shared self-removing folder, with the string paths these tests build on.
+// The shared self-removing folder, with the string paths these tests build on;
+// the path ends in the system's separator, as the component's own paths do.
 class TempFolder : public ::TempFolder {
 public:
-    TempFolder() : ::TempFolder("quendal-detect"), path_(str() + "/") {}
+    TempFolder() : ::TempFolder("quendal-detect"), path_((path() / "").string()) {}
     const std::string& Path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + name; }
 
 private:
     std::string path_;
 };
+
+// A name written with "/" in the system's own separators.
+inline std::string NativePath(std::string path) {
+    std::replace(path.begin(), path.end(), '/', platform::kPathSeparator);
+    return path;
+}
 
 inline int Shell(const std::string& command) { return std::system(command.c_str()); }
 

@@ -13,12 +13,13 @@
 #include "archive/frame/unzip.h"
 #include "extract_test_support.h"
 #include "frame_test_support.h"
+#include "tool_made_fixtures.h"
 #include "support/temp_folder.h"
 
 using namespace extract_test;
 using frame_test::ReadFile;
-using frame_test::RunQuiet;
 using frame_test::SampleText;
+using frame_test::SlashPath;
 using frame_test::WriteFile;
 namespace fs = std::filesystem;
 
@@ -30,7 +31,6 @@ protected:
         dir_ = folder_.str() + "/";
         target_ = dir_ + "out/";
         log_.folder = target_;
-        fs::create_directories(dir_ + "src");
     }
 
     int32_t Run(const std::string& archive) {
@@ -48,12 +48,10 @@ protected:
 };
 
 TEST_F(ExtractPipeline, EncipheredStoredAndDeflatedEntriesNeedTheRightPassword) {
+    // zip -P s3cret over deflated.txt, then zip -0 -P s3cret over stored.txt, both SampleText(70000).
     const std::string text = SampleText(70000);
-    WriteFile(dir_ + "src/stored.txt", text);
-    WriteFile(dir_ + "src/deflated.txt", text);
-    ASSERT_TRUE(MakeArchiveRefusing(
-        "cd " + dir_ + "src && zip -q -P s3cret ../p.zip deflated.txt && zip -q -0 -P s3cret ../p.zip stored.txt",
-        dir_ + "p.zip", {"wrong"}));
+    CopyToolMade("enciphered.zip", dir_ + "p.zip");
+    ASSERT_TRUE(PasswordsRefusedByEveryEntry(dir_ + "p.zip", {"wrong"}));
 
     unzip_.SetPasswords({"wrong"});
     EXPECT_EQ(Run("p.zip"), 0);
@@ -72,16 +70,15 @@ TEST_F(ExtractPipeline, EncipheredStoredAndDeflatedEntriesNeedTheRightPassword) 
 }
 
 TEST_F(ExtractPipeline, DeflateEntryContinuesOnTheNextVolumeOfASplitArchive) {
-    // Hexadecimal noise deflates to about half, so the entry spans several 64 KiB volumes.
+    // zip -s 64k over first.txt and long.txt, hexadecimal noise that deflates to
+    // about half, so the entry spans several 64 KiB volumes.
     std::string text;
     uint32_t state = 7;
     while (text.size() < 300000) {
         state = state * 1103515245u + 12345u;
         text += "0123456789abcdef"[(state >> 16) & 15];
     }
-    WriteFile(dir_ + "src/first.txt", "first entry");
-    WriteFile(dir_ + "src/long.txt", text);
-    ASSERT_EQ(RunQuiet("cd " + dir_ + "src && zip -q -s 64k ../split.zip first.txt long.txt"), 0);
+    CopyToolMade("split-deflate-volumes", dir_);
     ASSERT_TRUE(fs::exists(dir_ + "split.z01"));
 
     std::vector<std::string> asked;
@@ -101,11 +98,10 @@ TEST_F(ExtractPipeline, DeflateEntryContinuesOnTheNextVolumeOfASplitArchive) {
 }
 
 TEST_F(ExtractPipeline, SplitArchiveWithoutVolumeHandlerIsCancelled) {
-    WriteFile(dir_ + "src/long.txt", SampleText(200000));
-    ASSERT_EQ(RunQuiet("cd " + dir_ + "src && zip -q -0 -s 64k ../split.zip long.txt"), 0);
+    CopyToolMade("split-stored-volumes", dir_);  // zip -0 -s 64k over SampleText(200000)
     EXPECT_EQ(Run("split.zip"), 0);
     ASSERT_GE(log_.lines.size(), 3u);
-    EXPECT_EQ(log_.lines[1], "Error 25443 " + dir_ + "split.zip");
+    EXPECT_EQ(log_.lines[1], "Error 25443 " + SlashPath(dir_) + "split.zip");
     EXPECT_EQ(log_.lines.back(), "Deactivate");
     EXPECT_FALSE(fs::exists(target_ + "long.txt"));
 }

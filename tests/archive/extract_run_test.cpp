@@ -183,13 +183,14 @@ TEST_F(ExtractRun, CancelFromOnBeginSkipsTheEntryAndEndsTheRun) {
 }
 
 TEST_F(ExtractRun, FullDiskEndsTheEntryOnceAndTheRunGoesOn) {
+    if (!frame_test::FullDeviceOpens()) GTEST_SKIP() << "no device that is always full here";
     // The first entry is renamed onto a device that is always full.
     unzip_.OnRenameFile = [&](TObject*, const std::string& f, std::string& newName) {
         if (log_.Short(f) == "full.bin") newName = "/dev/full";
     };
     const std::string data = SampleText(100000);
     EXPECT_EQ(Run({{"full.bin", data, 8}, {"next.txt", "next"}}), 1);
-    EXPECT_EQ(std::count(log_.lines.begin(), log_.lines.end(), "Error 25160 " + dir_ + "a.zip /dev/full"), 1);
+    EXPECT_EQ(std::count(log_.lines.begin(), log_.lines.end(), "Error 25160 " + frame_test::SlashPath(dir_) + "a.zip /dev/full"), 1);
     EXPECT_EQ(log_.lines[log_.lines.size() - 5], "End /dev/full fail");
     EXPECT_EQ(ReadFile(target_ + "next.txt"), "next");
 }
@@ -201,8 +202,12 @@ TEST_F(ExtractRun, AttributesOtherThanPlainArchiveAreApplied) {
     const auto mode = [&](const std::string& name) { return fs::status(target_ + name).permissions() & perms::all; };
     EXPECT_NE(mode("plain") & perms::owner_write, perms::none);
     EXPECT_EQ(mode("readonly") & (perms::owner_write | perms::group_write | perms::others_write), perms::none);
-    EXPECT_EQ(mode("unix"), perms::owner_read | perms::owner_write | perms::group_read);
+    if (kWindowsBuild)  // no file modes there: a mode with owner write leaves the file writable
+        EXPECT_NE(mode("unix") & perms::owner_write, perms::none);
+    else
+        EXPECT_EQ(mode("unix"), perms::owner_read | perms::owner_write | perms::group_read);
 
+    fs::permissions(target_ + "readonly", perms::owner_write, fs::perm_options::add);  // Windows deletes no read-only file
     fs::remove_all(target_);
     unzip_.SetRestoreFileAttr(false);
     Run({{"readonly", "r", 0, 0x21}});

@@ -6,6 +6,7 @@
 
 #include "frame_test_support.h"
 #include "testable_unzip.h"
+#include "tool_made_fixtures.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -90,10 +91,8 @@ TEST(KrvTimer, RunTimesItselfOnlyForAnAssignedHandlerAndAlsoWhenItEndsByAnExcept
     using namespace frame_test;
     const TempFolder folder;
     const std::string dir = folder.str() + "/";
-    WriteFile(dir + "a.txt", "a");
-    ASSERT_EQ(RunQuiet("cd " + dir + " && zip -q a.zip a.txt"), 0);
     TUnZip unzip;
-    unzip.SetArchiveFile(dir + "a.zip");
+    unzip.SetArchiveFile(ToolMade("a.zip"));
     unzip.SetExtractDir(dir + "out");
     unzip.SetFileSpec({"*.*"});
     bool timerRan = true;

@@ -34,12 +34,20 @@ inline void WriteFile(const std::filesystem::path& path, const Bytes& data) {
 }
 
 // Real English text: the licence texts every Debian system carries.
+// Read in name order, each text once (some names are links to others, which
+// Wine shows as copies), so that every build gets the same bytes.
 inline Bytes LicenceText() {
+    std::vector<std::filesystem::path> names;
+    for (const auto& entry : std::filesystem::directory_iterator("/usr/share/common-licenses"))
+        if (entry.is_regular_file()) names.push_back(entry.path());
+    std::sort(names.begin(), names.end());
     Bytes text;
-    for (const auto& entry : std::filesystem::directory_iterator("/usr/share/common-licenses")) {
-        if (!entry.is_regular_file()) continue;
-        Bytes part = ReadFile(entry.path());
+    std::vector<Bytes> taken;
+    for (const std::filesystem::path& name : names) {
+        Bytes part = ReadFile(name);
+        if (std::find(taken.begin(), taken.end(), part) != taken.end()) continue;
         text.insert(text.end(), part.begin(), part.end());
+        taken.push_back(std::move(part));
     }
     return text;
 }

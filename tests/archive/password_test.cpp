@@ -9,6 +9,7 @@
 #include "archive/frame/zip_cipher.h"
 #include "frame_test_support.h"
 #include "testable_unzip.h"
+#include "tool_made_fixtures.h"
 #include "support/temp_folder.h"
 
 using namespace frame_test;
@@ -27,12 +28,10 @@ class CheckPasswordTest : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_ = folder_.str() + "/";
+        // 7zz with ZipCrypto over a.txt = SampleText(3000) and b.txt = SampleText(1000).
         plainA_ = SampleText(3000);
-        WriteFile(dir_ + "a.txt", plainA_);
-        WriteFile(dir_ + "b.txt", SampleText(1000));
-        ASSERT_TRUE(MakeArchiveRefusing(
-            "cd " + dir_ + " && 7zz a -tzip -ps3cret -mem=ZipCrypto -mx=0 out.zip a.txt b.txt", dir_ + "out.zip",
-            {std::begin(kWrongPasswords), std::end(kWrongPasswords)}));
+        CopyToolMade("password-two-entries.zip", dir_ + "out.zip");
+        ASSERT_TRUE(PasswordsRefusedByEveryEntry(dir_ + "out.zip", {std::begin(kWrongPasswords), std::end(kWrongPasswords)}));
         zip_ = ReadFile(dir_ + "out.zip");
         first_ = FirstLocalEntry(zip_);
         second_ = LocalEntryAt(zip_, first_.dataStart + first_.packedSize);
@@ -173,11 +172,10 @@ TEST_F(CheckPasswordTest, LongPasswordsAreUsedWhole) {
     // An archive whose password is 256 characters long must not open with the
     // empty password, nor with the password cut short.
     const std::string longPassword(256, 'k');
-    ASSERT_EQ(RunQuiet("cd " + dir_ + " && 7zz a -tzip -p" + longPassword +
-                       " -mem=ZipCrypto -mx=0 long.zip a.txt"), 0);
-    const std::string zip = ReadFile(dir_ + "long.zip");
+    const std::string made = ToolMade("password-256.zip");  // 7zz over a.txt
+    const std::string zip = ReadFile(made);
     const LocalEntry e = FirstLocalEntry(zip);
-    TFileStream32 stream(dir_ + "long.zip", fmOpenRead | fmShareDenyWrite);
+    TFileStream32 stream(made, fmOpenRead | fmShareDenyWrite);
     unzip_.SetLocalHeader(zip.substr(0, 30));
     stream.Seek(static_cast<int64_t>(e.dataStart), TSeekOrigin::soBeginning);
     unzip_.SetPasswords({longPassword});
@@ -192,18 +190,16 @@ TEST(CheckByte, DataDescriptorEntriesUseTheDosTime) {
     // zip writes enciphered entries with flag bit 3: the check byte is the
     // high byte of the DOS time, which the fixed file time makes differ from
     // the CRC's.
-    const TempFolder folder;
-    const std::string dir = folder.str() + "/";
-    WriteFile(dir + "p.txt", SampleText(500));
-    ASSERT_EQ(RunQuiet("cd " + dir + " && touch -t 202001011230 p.txt && zip -q -0 -P pw out.zip p.txt"), 0);
-    std::string zip = ReadFile(dir + "out.zip");
+    // zip -0 -P pw over p.txt = SampleText(500), dated 2020-01-01 12:30.
+    const std::string made = ToolMade("password-data-descriptor.zip");
+    std::string zip = ReadFile(made);
     const LocalEntry e = FirstLocalEntry(zip);
     ASSERT_EQ(e.flags & 9, 9);
     ASSERT_NE((e.dosDateTime >> 8) & 0xFF, e.crc >> 24);
 
     TestableUnZip unzip;
     unzip.SetArcTypeDirectly(atZip);
-    TFileStream32 stream(dir + "out.zip", fmOpenRead | fmShareDenyWrite);
+    TFileStream32 stream(made, fmOpenRead | fmShareDenyWrite);
     unzip.SetLocalHeader(zip.substr(0, 30));
     stream.Seek(static_cast<int64_t>(e.dataStart), TSeekOrigin::soBeginning);
     unzip.SetPasswordAttempts(0);

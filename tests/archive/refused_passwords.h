@@ -2,8 +2,9 @@
 
 // Traditional encryption checks a password against one byte of a random
 // header, so one wrong password in 256 passes. Tests that expect a wrong
-// password to be refused make their archive again until it is refused by
-// every enciphered entry; otherwise they would fail now and then.
+// password to be refused check that their archive refuses it in every
+// enciphered entry; those that make it at run time make it again until it
+// does, otherwise they would fail now and then.
 
 #include <fstream>
 #include <iterator>

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "frame_test_support.h"
-#include "support/temp_folder.h"
+#include "tool_made_fixtures.h"
 
 using namespace frame_test;
 
@@ -41,7 +41,7 @@ std::string InflateRaw(const std::string& packed, size_t plainSize) {
 // the CRC).
 struct ArchiveCase {
     const char* name;
-    const char* command;  // run in the folder holding plain.txt, writes out.zip
+    const char* command;  // made cipher-<name>.zip from plain.txt = SampleText(5000)
     uint16_t method;
 };
 
@@ -55,11 +55,8 @@ const ArchiveCase kArchiveCases[] = {
 class ZipCipherArchives : public ::testing::TestWithParam<ArchiveCase> {
 protected:
     void SetUp() override {
-        dir_ = folder_.str() + "/";
         plain_ = SampleText(5000);
-        WriteFile(dir_ + "plain.txt", plain_);
-        ASSERT_EQ(RunQuiet("cd " + dir_ + " && " + GetParam().command), 0);
-        zip_ = ReadFile(dir_ + "out.zip");
+        zip_ = ReadFile(ToolMade("cipher-" + std::string(GetParam().name) + ".zip"));
         entry_ = FirstLocalEntry(zip_);
         ASSERT_EQ(entry_.flags & 1, 1);
         ASSERT_EQ(entry_.method, GetParam().method);
@@ -72,9 +69,7 @@ protected:
         return entry_.method == 0 ? deciphered : InflateRaw(deciphered, plain_.size());
     }
 
-    TempFolder folder_;
-
-    std::string dir_, plain_, zip_;
+    std::string plain_, zip_;
     LocalEntry entry_;
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/temp_folder.h"
+#include "support/windows_skip.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -38,6 +39,8 @@ struct EditCase {
 class IniEdit : public testing::TestWithParam<EditCase> {};
 
 TEST_P(IniEdit, ChangesOnlyTheKeyLine) {
+    SKIP_ON_WINDOWS("these byte layouts are the POSIX stand-in's; on Windows the system's profile API lays out "
+                    "the file (Win32Files.ProfileWriteKeepsOtherSectionsAndMatchesWithoutCase)");
     const TempFolder folder;
     std::string path = folder.str() + "/" + "flag.dat";
     Write(path, GetParam().before);
@@ -70,7 +73,8 @@ TEST(IniFile, SecondWriteLeavesOneLine) {
     std::string path = folder.str() + "/" + "Vkr.dat";
     ASSERT_TRUE(platform::WriteProfileString("Update", "Work", "False", path));
     ASSERT_TRUE(platform::WriteProfileString("update", "WORK", "False", path));
-    EXPECT_EQ(Read(path), "[Update]\r\nWORK=False\r\n");
+    // The profile API keeps the key's first spelling; the stand-in writes the latest.
+    EXPECT_EQ(Read(path), kWindowsBuild ? "[Update]\r\nWork=False\r\n" : "[Update]\r\nWORK=False\r\n");
 }
 
 TEST(IniFile, UnwritableFolderFailsWithoutThrowing) {

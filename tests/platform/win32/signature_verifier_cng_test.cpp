@@ -68,4 +68,22 @@ TEST(CngSignatureVerifier, AcceptsOnlyThePublishersSignatureOfTheseExactBytes) {
                                                           (kFixtures / "archive-71.sig").string()));
 }
 
+// A P-384 key pair made with `openssl ecparam -name secp384r1 -genkey`, and
+// its signature of archive.bin: only a P-256 public key is taken.
+TEST(CngSignatureVerifier, RefusesKeysThatAreNotP256PublicKeys) {
+    struct Case {
+        const char* name;
+        std::string pem;
+    };
+    const Case cases[] = {
+        {"P-384 key that made the signature", ReadFile(kFixtures / "p384-public.pem")},
+        {"not PEM", "public key"},
+        {"private key", ReadFile(kFixtures / "p384-private.pem")},
+    };
+    for (const Case& c : cases)
+        EXPECT_FALSE(platform::TSignatureVerifier(c.pem).Verifies((kFixtures / "archive.bin").string(),
+                                                                  (kFixtures / "archive-p384.sig").string()))
+            << c.name;
+}
+
 }  // namespace
