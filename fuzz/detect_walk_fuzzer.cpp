@@ -1,11 +1,14 @@
 // Detection and the directory walk that follows it, on any bytes: the
 // component walks the local headers when only those were found and the
-// central directory otherwise, and so does this target.
+// central directory otherwise, and so does this target. The packed entry
+// list is then read back, in order and by index, and both must agree.
 
 #include "archive/directory/archive_detection.h"
 #include "archive/directory/zip_directory_walk.h"
 #include "archive/streams/file_stream32.h"
 #include "fuzz_support.h"
+
+#include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = (fuzz_support::Scratch() / "input.zip").string();
@@ -30,5 +33,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         walk.ReadLocalHeaders();
     else
         walk.ReadCentralDirectory();
+
+    int index = 0;
+    for (const TUnBaseHeader& entry : entries) {
+        const TUnBaseHeader byIndex = entries[index++];
+        if (entry.Name != byIndex.Name || entry.RawName != byIndex.RawName || entry.CentralCopy != byIndex.CentralCopy ||
+            entry.PackedSize != byIndex.PackedSize || entry.UnpackedSize != byIndex.UnpackedSize ||
+            entry.Record.LocalPosition != byIndex.Record.LocalPosition)
+            std::abort();
+    }
+    if (index != entries.Count()) std::abort();
     return 0;
 }
