@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -71,13 +72,12 @@ void SetTimeout(HINTERNET internet, DWORD option, std::chrono::milliseconds limi
 }  // namespace
 
 THttpSession::THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested)
-    : stopRequested_(std::move(stopRequested)) {
+    : timeouts_(timeouts), stopRequested_(stopRequested), waiter_(std::move(stopRequested)) {
     HINTERNET internet = ::InternetOpenA(agent.c_str(), kOpenPreconfigured, nullptr, nullptr, 0);
     if (!internet) return;
     SetTimeout(internet, INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.connect);
     SetTimeout(internet, INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts.stall);
     internet_ = internet;
-    stall_ = timeouts.stall;
 }
 
 THttpSession::~THttpSession() {
@@ -90,12 +90,23 @@ std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url) {
         // WinINet would also open ftp and file URLs; a download is HTTP.
         if (!internet_ || !IsHttpUrl(current)) return nullptr;
         if (stopRequested_ && stopRequested_()) return nullptr;
-        HINTERNET opened =
-            ::InternetOpenUrlA(static_cast<HINTERNET>(internet_), current.c_str(), nullptr, 0, kOpenFlags, 0);
-        if (!opened) return nullptr;
-        std::optional<std::string> target = RedirectTarget(opened, current);
-        if (!target) return Opened(opened);
-        ::InternetCloseHandle(opened);
+        // Shared with the call, which may outlive this wait; a URL opened
+        // after the wait was given up is closed where it was opened.
+        auto opened = std::make_shared<HINTERNET>(nullptr);
+        const HINTERNET internet = static_cast<HINTERNET>(internet_);
+        const bool answered = waiter_.Run(
+            [opened, internet, current] {
+                *opened = ::InternetOpenUrlA(internet, current.c_str(), nullptr, 0, kOpenFlags, 0);
+            },
+            [opened] {
+                if (*opened) ::InternetCloseHandle(*opened);
+            },
+            timeouts_.connect + timeouts_.stall);
+        if (!answered || !*opened) return nullptr;
+        HINTERNET url = *opened;
+        std::optional<std::string> target = RedirectTarget(url, current);
+        if (!target) return Opened(url);
+        ::InternetCloseHandle(url);
         if (redirects == kMaxRedirects) return nullptr;
         current = std::move(*target);
     }
@@ -104,12 +115,13 @@ std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url) {
 std::unique_ptr<THttpRequest> THttpSession::Opened(void* opened) {
     // Set once more on the open URL: some WinINet versions give a request only
     // the limits set on the request itself.
-    SetTimeout(static_cast<HINTERNET>(opened), INTERNET_OPTION_RECEIVE_TIMEOUT, stall_);
-    return std::make_unique<THttpRequest>(opened, stopRequested_);
+    SetTimeout(static_cast<HINTERNET>(opened), INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts_.stall);
+    return std::make_unique<THttpRequest>(opened, timeouts_.stall, stopRequested_, waiter_);
 }
 
-THttpRequest::THttpRequest(void* url, THttpStopQuery stopRequested)
-    : url_(url), stopRequested_(std::move(stopRequested)) {}
+THttpRequest::THttpRequest(void* url, std::chrono::milliseconds stall, THttpStopQuery stopRequested,
+                           TBlockingCallWaiter& waiter)
+    : url_(url), stall_(stall), stopRequested_(std::move(stopRequested)), waiter_(waiter) {}
 
 THttpRequest::~THttpRequest() { ::InternetCloseHandle(static_cast<HINTERNET>(url_)); }
 
@@ -139,7 +151,9 @@ int64_t THttpRequest::Read(void* buffer, size_t count) {
             failed_ = true;
             break;
         }
-        const DWORD wanted = static_cast<DWORD>(std::min<size_t>(count - copied, MAXDWORD));
+        if (available_ == 0 && !WaitForBytes()) break;
+        // Bytes WinINet already holds are read at once, without a wait.
+        const DWORD wanted = static_cast<DWORD>(std::min<size_t>({count - copied, available_, MAXDWORD}));
         DWORD got = 0;
         if (!::InternetReadFile(static_cast<HINTERNET>(url_), out + copied, wanted, &got)) {
             failed_ = true;
@@ -147,7 +161,26 @@ int64_t THttpRequest::Read(void* buffer, size_t count) {
         }
         if (got == 0) break;  // the end of the body
         copied += got;
+        available_ -= std::min<size_t>(got, available_);
     }
     if (copied == 0 && failed_) return -1;
     return static_cast<int64_t>(copied);
+}
+
+bool THttpRequest::WaitForBytes() {
+    struct Answer {
+        BOOL ok = FALSE;
+        DWORD available = 0;
+    };
+    auto answer = std::make_shared<Answer>();  // shared with a call that may outlive the wait
+    const HINTERNET url = static_cast<HINTERNET>(url_);
+    // Blocks until the body has bytes or has ended (0 bytes then).
+    if (!waiter_.Run([answer, url] { answer->ok = ::InternetQueryDataAvailable(url, &answer->available, 0, 0); }, {},
+                     stall_) ||
+        !answer->ok) {
+        failed_ = true;
+        return false;
+    }
+    available_ = answer->available;
+    return available_ > 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "download/blocking_call_waiter.h"
 #include "download/http_timeouts.h"
 
 #include <cstddef>
@@ -11,14 +12,15 @@
 
 // The pull-style HTTP client over WinINet: a session opened with the agent
 // name, a URL opened from it with its headers received, header queries into
-// a fixed buffer, and blocking reads of up to n bytes.
+// a fixed buffer, and reads of up to n bytes. WinINet's calls block, so every
+// wait for the network runs on a thread of its own while the caller pumps its
+// messages at least every 50 ms; a stop request ends a wait at once, and so
+// does the stall limit where WinINet does not apply its receive limit (Wine).
 
 class THttpRequest;
 
 class THttpSession {
 public:
-    // WinINet blocks inside its calls, so a stop is seen between them: before
-    // the open and before each read.
     THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested = {});
     ~THttpSession();
     THttpSession(const THttpSession&) = delete;
@@ -29,7 +31,8 @@ public:
 
     // GETs the URL (http and https only, reloaded from the server, up to 30
     // redirects to http or https followed) and returns once the final
-    // response's headers are in; null when that fails. The request must not
+    // response's headers are in; null when that fails, is stopped, or takes
+    // longer than the connect and stall limits together. The request must not
     // outlive the session.
     std::unique_ptr<THttpRequest> OpenUrl(const std::string& url);
 
@@ -38,14 +41,16 @@ private:
     std::unique_ptr<THttpRequest> Opened(void* opened);
 
     void* internet_ = nullptr;  // HINTERNET
-    std::chrono::milliseconds stall_;
+    THttpTimeouts timeouts_;
     THttpStopQuery stopRequested_;
+    TBlockingCallWaiter waiter_;
 };
 
 class THttpRequest {
 public:
-    // Takes the HINTERNET of the open URL.
-    THttpRequest(void* url, THttpStopQuery stopRequested);
+    // Takes the HINTERNET of the open URL; waits through the session's waiter.
+    THttpRequest(void* url, std::chrono::milliseconds stall, THttpStopQuery stopRequested,
+                 TBlockingCallWaiter& waiter);
     ~THttpRequest();
     THttpRequest(const THttpRequest&) = delete;
     THttpRequest& operator=(const THttpRequest&) = delete;
@@ -55,12 +60,18 @@ public:
     std::optional<std::string> Header(std::string_view name) const;
 
     // Reads `count` bytes, fewer only at the end of the body or on a failure.
-    // Returns the number read, 0 at the end, -1 when the transfer failed (the
-    // bytes that arrived before the failure are returned first).
+    // Returns the number read, 0 at the end, -1 when the transfer failed, was
+    // stopped or stalled (the bytes that arrived before are returned first).
     int64_t Read(void* buffer, size_t count);
 
 private:
+    // Waits until the body has bytes to read; false at its end or on a failure.
+    bool WaitForBytes();
+
     void* url_;  // HINTERNET
+    std::chrono::milliseconds stall_;
     THttpStopQuery stopRequested_;
+    TBlockingCallWaiter& waiter_;
+    size_t available_ = 0;  // bytes WinINet holds for reading without a wait
     bool failed_ = false;
 };

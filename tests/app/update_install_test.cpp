@@ -20,7 +20,6 @@
 #include "support/openssl_signer.h"
 #include "support/temp_folder.h"
 #include "support/windows_skip.h"
-#include "support/wine.h"
 
 namespace fs = std::filesystem;
 using C = TUpdaterControl;
@@ -177,8 +176,6 @@ TEST_F(UpdateInstallTest, WhatCannotBeInstalledLeavesTheProgramAsItWas) {
 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        // Wine's WinINet does not apply the receive limit that ends the stall.
-        if (c.serving == TServing::Stall && RunningUnderWine()) continue;
         view_.log.clear();
         view_.rows.clear();  // a new window's queue
         int requests = 0;

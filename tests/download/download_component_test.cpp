@@ -400,7 +400,6 @@ TEST_F(DownloadTest, BodyEndingCleanlyBeforeItsAnnouncedSizeEndsTheChunks) {
 }
 
 TEST_F(DownloadTest, StalledBodyEndsTheReadAfterTheStallLimit) {
-    SKIP_WITHOUT_RECEIVE_LIMIT();
     const std::string sent = Pattern(300);
     server_.Get("/slow.zip", [sent](HttpExchange& exchange) {
         exchange.Send(HttpHead(200, {{"Content-Length", "1000"}}) + sent);
@@ -549,10 +548,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // While the network keeps it waiting, the component pumps the caller's
 // messages; a stop asked for from there ends the wait at once.
-constexpr const char* kWinInetBlocks =
-    "WinINet's calls are synchronous: a stop is seen between calls, never during a wait, and nothing pumps there";
 TEST_F(DownloadTest, StopWhileTheBodyStallsKeepsWhatWasStored) {
-    SKIP_ON_WINDOWS(kWinInetBlocks);
     const std::string sent = Pattern(300);
     server_.Get("/slow.zip", [sent](HttpExchange& exchange) {
         exchange.Send(HttpHead(200, {{"Content-Length", "1000"}}) + sent);
@@ -571,7 +567,6 @@ TEST_F(DownloadTest, StopWhileTheBodyStallsKeepsWhatWasStored) {
 }
 
 TEST_F(DownloadTest, StopWhileWaitingForTheHeadersEndsTheRunWithoutErrorText) {
-    SKIP_ON_WINDOWS(kWinInetBlocks);
     server_.Get("/silent.zip", [](HttpExchange& exchange) {
         exchange.Hold(10s);
         exchange.Respond(200, "text/plain", "late");
