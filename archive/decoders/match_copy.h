@@ -50,7 +50,7 @@ inline void CopyForward(uint8_t* dst, const uint8_t* src, size_t n) {
 // dst + n, and as many readable after src + n. A source after dst is also
 // copied right: each word is read before any write reaches it. The first
 // 32 bytes go without a loop test: most matches are no longer.
-inline void CopyForwardInWords(uint8_t* dst, const uint8_t* src, size_t n) {
+[[gnu::always_inline]] inline void CopyForwardInWords(uint8_t* dst, const uint8_t* src, size_t n) {
     const size_t distance = static_cast<size_t>(dst - src);  // huge when src > dst
     if (distance < 8) {
         CopyForward(dst, src, n);
