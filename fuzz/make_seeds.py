@@ -19,16 +19,24 @@ def archives():
 
 
 def raw_streams(path, methods):
-    """(entry, bytes) of every unenciphered entry of one of these methods."""
+    """(entry, bytes) of every unenciphered entry of one of these methods.
+    Damaged archives and volumes of a split set, which zipfile cannot read,
+    give none (they are seeds as whole archives all the same)."""
     data = path.read_bytes()
-    with zipfile.ZipFile(path) as z:
-        for info in z.infolist():
-            if info.compress_type not in methods or info.flag_bits & 1:
-                continue
-            at = info.header_offset
-            name_len, extra_len = struct.unpack_from("<HH", data, at + 26)
-            start = at + 30 + name_len + extra_len
-            yield info, data[start:start + info.compress_size]
+    try:
+        with zipfile.ZipFile(path) as z:
+            entries = z.infolist()
+    except (zipfile.BadZipFile, ValueError, EOFError, OSError):
+        return
+    for info in entries:
+        if info.compress_type not in methods or info.flag_bits & 1:
+            continue
+        at = info.header_offset
+        if at < 0 or at + 30 > len(data):
+            continue
+        name_len, extra_len = struct.unpack_from("<HH", data, at + 26)
+        start = at + 30 + name_len + extra_len
+        yield info, data[start:start + info.compress_size]
 
 
 def deflate(text, level, strategy=zlib.Z_DEFAULT_STRATEGY):
