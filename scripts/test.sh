@@ -16,9 +16,17 @@ cmake -S "$root" -B "$build_win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 # The Wine prefix lives in the build folder; it is made once per run, before
 # the build discovers the Windows tests by running them.
 export WINEPREFIX="$build_win/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-stop_wine() { wineserver -k 2>/dev/null || true; }
+# Wine keeps its server's socket folder in the temporary folder and leaves it
+# there; this run's goes in a folder of its own (wine-run.sh passes it on),
+# removed at the end with the server.
+QUENDAL_WINE_TMPDIR=$(mktemp -d)
+export QUENDAL_WINE_TMPDIR
+stop_wine() {
+  TMPDIR=$QUENDAL_WINE_TMPDIR wineserver -k 2>/dev/null || true
+  rm -rf "$QUENDAL_WINE_TMPDIR"
+}
 trap stop_wine EXIT
-wineboot -i >/dev/null 2>&1
+TMPDIR=$QUENDAL_WINE_TMPDIR wineboot -i >/dev/null 2>&1
 cmake --build "$build_win"
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
