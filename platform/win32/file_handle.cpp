@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "platform/win32/read_only_file.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_handle.h"
 
@@ -38,14 +39,8 @@ int OpenFileHandle(const std::string& path, FileAccess access, FileShare share) 
 
 int CreateFileHandle(const std::string& path) {
     const std::wstring name = Widen(path);
-    // A read-only file is refused with "access denied", also where the system
-    // would let a privileged user truncate it.
     const DWORD attributes = ::GetFileAttributesW(name.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return -1;
-    }
+    if (RefuseReadOnlyFile(attributes)) return -1;
     // Never through a symbolic link or junction: an extracted file must land
     // where its name says.
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {

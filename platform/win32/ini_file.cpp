@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "platform/win32/read_only_file.h"
 #include "platform/win32/wide_text.h"
 
 // The system headers map this name to the wide variant of their own function.
@@ -12,13 +13,7 @@ namespace platform {
 bool WriteProfileString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& path) {
     const std::wstring file = Widen(path);
-    // A read-only file is left as it is, also where the system would let a
-    // privileged user rewrite it.
-    const DWORD attributes = ::GetFileAttributesW(file.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return false;
-    }
+    if (RefuseReadOnlyFile(::GetFileAttributesW(file.c_str()))) return false;
     return ::WritePrivateProfileStringW(Widen(section).c_str(), Widen(key).c_str(), Widen(value).c_str(),
                                         file.c_str()) != 0;
 }
