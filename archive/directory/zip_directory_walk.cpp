@@ -159,7 +159,7 @@ int ZipDirectoryWalk::ReadCentralDirectory() {
                     !(ReadLocal(entry.Record.LocalPosition) && IsLocalHeader(facts_.Local().signature))) {
                     hooks_.ReportBadHeader(entry.Name);
                 } else if (!hooks_.LocalHeadersElsewhere && !SizeStreamedEntry(entry)) {
-                    hooks_.ReportCorruptData(entry.Name);
+                    if (hooks_.ReportCorruptData) hooks_.ReportCorruptData(entry.Name);
                 } else {
                     Count(entry);
                     entries_.Add(std::move(entry));

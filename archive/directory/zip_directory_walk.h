@@ -18,9 +18,11 @@ struct ZipWalkHooks {
     // entry whose sizes follow its data and cannot be found.
     std::function<void(const std::string& entryName)> ReportBadHeader;
     // A central entry whose data, streamed with no size in the directory,
-    // does not end before the next entry's local header.
+    // does not end before the next entry's local header; it is left out.
+    // Unassigned: left out silently.
     std::function<void(const std::string& entryName)> ReportCorruptData;
-    // The end record announces another number of entries than the directory holds.
+    // The end record announces another number of entries than the directory
+    // holds. Unassigned: not checked.
     std::function<void(uint64_t announced, uint64_t found)> ReportEntryCount;
     // Asked before walking local headers; Cancel preset to true. Unassigned: walk.
     std::function<void(THeaderTypeState headerState, bool& cancel)> CorruptZipHeader;
