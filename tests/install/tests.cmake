@@ -1,0 +1,1 @@
+quendal_test_suite(install LIBS quendal_install)
