@@ -90,25 +90,96 @@ TEST_F(UpdateInstallTest, ACompleteRunReplacesTheProgramAndStartsTheNewOne) {
     EXPECT_TRUE(view_.errors.empty());
 }
 
-// Entries that cannot be written (here each meets a folder of its name) do
-// not stop the run: the installed program is started all the same.
-TEST_F(UpdateInstallTest, EntriesThatAllFailStillEndInTheLaunch) {
-    WriteFile(program_ / "Quendal.exe", StandInProgram("1.0"), fs::perms(0755));
-    WriteFile(work_ / "update" / "readme.txt", "new\n");
-    WriteFile(work_ / "update" / "data.bin", Noise(70000, 3));
-    const std::string archive = ZipOf(work_ / "update", work_ / "Quendal.zip");
-    fs::create_directories(program_ / "readme.txt");
-    fs::create_directories(program_ / "data.bin");
-    const auto before = Contents(program_.path());
+// An update goes in whole or not at all: when one entry does not come out
+// whole, or a new file cannot take the place of what is there, the program
+// folder stays as it was, the log says where it stopped, nothing is started
+// and the user may try again or close.
+TEST_F(UpdateInstallTest, AnUpdateThatDoesNotComeOutWholeChangesNothing) {
+    struct Case {
+        const char* name;
+        const char* step;  // as the log names it
+    };
+    const Case cases[] = {
+        {"one byte of one entry flipped", "crc"},
+        {"an entry in the updater's own folder", "refused"},
+        {"a folder where a new file goes", "check"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string name = c.name;
+        fs::remove_all(program_.path());
+        fs::create_directory(program_.path());
+        InstallOldProgram(program_.path());
+        TempFolder work{"quendal-update-source"};
+        if (name == "an entry in the updater's own folder")
+            WriteFile(work / "update" / kUpdateFolder / "journal", "quendal-update-journal 1\nF ../x\nend\n");
+        std::string archive = MakeUpdate(work.path());
+        ASSERT_FALSE(archive.empty()) << "zip failed";
+        if (name == "one byte of one entry flipped") archive[archive.size() / 2] ^= 0x01;  // inside table.bin
+        if (name == "a folder where a new file goes") {
+            fs::remove(program_ / "readme.txt");
+            fs::create_directories(program_ / "readme.txt" / "notes");
+        }
+        const auto before = Contents(program_.path());
+        view_.log.clear();
+        view_.rows.clear();
+        TArchiveServer server(archive);
+
+        Controller(server.UpdateUrl()).FormResize();
+
+        EXPECT_EQ(Contents(program_.path()), before);
+        EXPECT_FALSE(fs::exists(program_ / "Quendal.zip"));
+        std::vector<std::string> left;
+        for (const auto& entry : fs::directory_iterator(program_ / kUpdateFolder))
+            left.push_back(entry.path().filename().string());
+        EXPECT_EQ(left, std::vector<std::string>{"update.log"});
+        const std::string log = ReadAll(program_ / kUpdateFolder / "update.log");
+        EXPECT_NE(log.find(" url=" + server.UpdateUrl() + " bytes=" + std::to_string(archive.size()) +
+                           " result=failed step=" + c.step),
+                  std::string::npos)
+            << log;
+        EXPECT_EQ(view_.Captions(C::labUnzip), (std::vector<std::string>{"Quendal.zip의 압축을 풀고 있는 중입니다....",
+                                                                           "Quendal.zip의 압축을 풀 수 없습니다."}));
+        EXPECT_EQ(Buttons(), (std::vector<bool>{false, true, true}));
+        EXPECT_FALSE(fs::exists(StartRecord(program_.path())));
+        EXPECT_EQ(view_.terminationRequests, 0);
+        EXPECT_TRUE(view_.errors.empty());
+    }
+}
+
+// A volume too small for the update: nothing is extracted, and the user is
+// told so.
+TEST_F(UpdateInstallTest, AnUpdateThatDoesNotFitOnTheVolumeIsNotExtracted) {
+    SKIP_ON_WINDOWS("the small volume is a tmpfs mount");
+    TempFolder mountPoint{"quendal-small-volume"};
+    const std::string mount = "mount -t tmpfs -o size=1m tmpfs '" + mountPoint.str() + "' 2>/dev/null";
+    if (std::system(mount.c_str()) != 0) GTEST_SKIP() << "a tmpfs cannot be mounted here (needs root)";
+    struct Unmount {
+        std::string point;
+        ~Unmount() { std::system(("umount '" + point + "'").c_str()); }
+    } unmount{mountPoint.str()};
+    const fs::path program = mountPoint / "Quendal";
+    InstallOldProgram(program);
+    // Compresses to a few kilobytes, takes 2 MiB once extracted.
+    WriteFile(work_ / "update" / "zeros.bin", std::string(2 * 1024 * 1024, '\0'));
+    const std::string archive = MakeUpdate(work_.path());
+    const auto before = Contents(program);
     TArchiveServer server(archive);
+    controller_ = std::make_unique<TUpdateController>(view_, download_, unzip_, server.UpdateUrl(),
+                                                      program.string() + "/");
+    controller_->FormCreate();
 
-    Controller(server.UpdateUrl()).FormResize();
+    controller_->FormResize();
 
-    EXPECT_EQ(AwaitStartRecord(program_.path()), "Quendal 1.0\n" + fs::current_path().string() + "\n");
-    fs::remove(StartRecord(program_.path()));
-    EXPECT_EQ(Contents(program_.path()), before);
-    EXPECT_EQ(view_[C::labUnzip].caption, "압축을 풀었습니다. 설치를 진행합니다.");
-    EXPECT_EQ(view_.terminationRequests, 1);
+    EXPECT_EQ(Contents(program), before);
+    EXPECT_FALSE(fs::exists(program / "Quendal.zip"));
+    EXPECT_FALSE(fs::exists(program / kUpdateFolder / "stage"));
+    EXPECT_NE(ReadAll(program / kUpdateFolder / "update.log").find("result=failed step=space"), std::string::npos);
+    EXPECT_EQ(view_.Captions(C::labUnzip), (std::vector<std::string>{"Quendal.zip의 압축을 풀고 있는 중입니다....",
+                                                                       "Quendal.zip을 설치할 공간이 부족합니다."}));
+    EXPECT_EQ(Buttons(), (std::vector<bool>{false, true, true}));
+    EXPECT_FALSE(fs::exists(StartRecord(program)));
+    EXPECT_EQ(view_.terminationRequests, 0);
 }
 
 TEST_F(UpdateInstallTest, WithoutTheProgramTheWindowStaysWithEveryButtonDisabled) {
