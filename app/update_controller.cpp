@@ -198,6 +198,7 @@ void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDow
     // A file that could not be fetched, or stopped short of its size, would
     // overwrite the program with part of an update.
     const bool arrivedWhole = item->FileSize() > 0 && itemBytesArrived_ == item->FileSize();
+    const int64_t bytesArrived = itemBytesArrived_;
     itemBytesArrived_ = 0;
     if (IsSignatureItem(*item)) {
         signatureArrivedWhole_ = arrivedWhole;
@@ -205,10 +206,12 @@ void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDow
     }
     if (!arrivedWhole) {
         if (Signed()) platform::RemoveFile(programFolder_ + fileName + kSignatureSuffix);
+        LogEarlyEnd("download failed", bytesArrived);
         ShowDownloadFailed(fileName);
     } else if (Signed() && !(signatureArrivedWhole_ &&
                              platform::TSignatureVerifier(publicKeyPem_)
                                  .Verifies(programFolder_ + fileName, programFolder_ + fileName + kSignatureSuffix))) {
+        LogEarlyEnd("signature refused", bytesArrived);
         RejectSignature(fileName);
     } else {
         if (Signed()) platform::RemoveFile(programFolder_ + fileName + kSignatureSuffix);
@@ -232,6 +235,12 @@ void TUpdateController::RejectSignature(const std::string& fileName) {
     view_.SetEnabled(TUpdaterControl::btnCancel, false);
     view_.SetEnabled(TUpdaterControl::btnRedown, true);
     view_.SetEnabled(TUpdaterControl::btnClose, true);
+}
+
+void TUpdateController::LogEarlyEnd(const std::string& result, int64_t bytesReceived) {
+    TUpdateTransaction transaction(*installFiles_, programFolder_);
+    transaction.SetRun(updateUrl_, bytesReceived);
+    transaction.Log(result, {"download", "", 0});
 }
 
 void TUpdateController::ExtractArchive(const std::string& fileName, int64_t bytesReceived) {

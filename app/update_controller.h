@@ -99,6 +99,8 @@ private:
     // Extracts into the stage; the failure, if an entry did not come out whole.
     bool ExtractIntoStage(TUpdateTransaction& transaction, TInstallFailure& failure);
     bool HasSpaceFor(uint64_t bytes) const;
+    // Logs a run that ended before anything was extracted.
+    void LogEarlyEnd(const std::string& result, int64_t bytesReceived);
     void ShowNoSpace(TUpdaterControl label, const std::string& fileName);
     void FinishInstall();
     void ShowDownloadFailed(const std::string& fileName);

@@ -35,6 +35,9 @@ public:
     const TUpdateFolder& Folder() const { return folder_; }
     // What the log records of this run besides the outcome.
     void SetRun(std::string url, int64_t bytesReceived);
+    // Appends the run's outcome to the update log; runs that end before the
+    // install (a failed download) are logged through here too.
+    void Log(const std::string& result, const TInstallFailure& failure);
 
     // An empty stage, hidden on Windows. False while a damaged journal waits
     // for a person to look at it, or when the folder cannot be made.
@@ -62,7 +65,6 @@ private:
         std::vector<std::string> files;
         std::vector<std::string> replaced;  // of files, those with an old version in place
     };
-    void Log(const std::string& result, const TInstallFailure& failure);
     bool Fail(std::string step, std::string entry, bool withCode = true);
     bool PlanFolder(const std::string& relative, Plan& plan);
     bool WaitUntilMovable(const std::string& relative, const TRetryQuestion& askRetry, bool& cancelled);
