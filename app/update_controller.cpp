@@ -175,6 +175,12 @@ void TUpdateController::WinHTTPDownloadItemDownloadBegin(TObject* /*sender*/, TD
     view_.SetMaximum(TUpdaterControl::pBar, item->FileSize());
     view_.SetCaption(TUpdaterControl::lblBytes, "0 / " + KBytes(item->FileSize()) + " KBytes");
     view_.SetVisible(TUpdaterControl::lblBytes, true);
+    // An archive the volume cannot hold is not fetched at all.
+    if (!IsSignatureItem(*item) && !HasSpaceFor(static_cast<uint64_t>(item->FileSize()) + kSpaceMarginBytes)) {
+        spaceShort_ = true;
+        download_.Stop();
+        ShowNoSpace(TUpdaterControl::labDown, item->FileName());
+    }
     platform::ProcessMessages();
 }
 
@@ -195,6 +201,12 @@ void TUpdateController::WinHTTPDownloadItemDownloadProgress(TObject* /*sender*/,
 void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDownLoadItem* item) {
     if (!started_ || cancelled_) return;
     const std::string fileName = item->FileName();
+    if (spaceShort_) {
+        platform::RemoveFile(programFolder_ + fileName);
+        if (Signed()) platform::RemoveFile(programFolder_ + fileName + kSignatureSuffix);
+        LogEarlyEnd("no space", 0);
+        return;
+    }
     // A file that could not be fetched, or stopped short of its size, would
     // overwrite the program with part of an update.
     const bool arrivedWhole = item->FileSize() > 0 && itemBytesArrived_ == item->FileSize();
@@ -440,6 +452,7 @@ void TUpdateController::StartDownload() {
     }
     itemBytesArrived_ = 0;
     signatureArrivedWhole_ = false;
+    spaceShort_ = false;
     TFlagScope running(runActive_);
     download_.Start();
 }

@@ -124,6 +124,8 @@ private:
     int64_t itemBytesArrived_ = 0;
     // Set by the extractor's end-of-run event.
     bool extractionEnded_ = false;
+    // Set when the volume cannot hold the archive announced in this run.
+    bool spaceShort_ = false;
     // The first entry of the run that did not come out whole.
     TInstallFailure entryFailure_;
     std::string stageFolder_;  // of the running extraction

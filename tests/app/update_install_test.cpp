@@ -147,39 +147,60 @@ TEST_F(UpdateInstallTest, AnUpdateThatDoesNotComeOutWholeChangesNothing) {
     }
 }
 
-// A volume too small for the update: nothing is extracted, and the user is
-// told so.
-TEST_F(UpdateInstallTest, AnUpdateThatDoesNotFitOnTheVolumeIsNotExtracted) {
+// A volume too small for the archive, or for what it holds once extracted:
+// nothing is fetched, or nothing extracted, and the user is told so.
+TEST_F(UpdateInstallTest, AnUpdateThatDoesNotFitOnTheVolumeIsNotWritten) {
     SKIP_ON_WINDOWS("the small volume is a tmpfs mount");
-    TempFolder mountPoint{"quendal-small-volume"};
-    const std::string mount = "mount -t tmpfs -o size=1m tmpfs '" + mountPoint.str() + "' 2>/dev/null";
-    if (std::system(mount.c_str()) != 0) GTEST_SKIP() << "a tmpfs cannot be mounted here (needs root)";
-    struct Unmount {
-        std::string point;
-        ~Unmount() { std::system(("umount '" + point + "'").c_str()); }
-    } unmount{mountPoint.str()};
-    const fs::path program = mountPoint / "Quendal";
-    InstallOldProgram(program);
-    // Compresses to a few kilobytes, takes 2 MiB once extracted.
-    WriteFile(work_ / "update" / "zeros.bin", std::string(2 * 1024 * 1024, '\0'));
-    const std::string archive = MakeUpdate(work_.path());
-    const auto before = Contents(program);
-    TArchiveServer server(archive);
-    controller_ = std::make_unique<TUpdateController>(view_, download_, unzip_, server.UpdateUrl(),
-                                                      program.string() + "/");
-    controller_->FormCreate();
+    struct Case {
+        const char* name;
+        std::string bigFile;  // beside the usual update
+        std::vector<std::string> labDown;
+        std::vector<std::string> labUnzip;
+        const char* logged;
+    };
+    const std::string noSpace = "Quendal.zip을 설치할 공간이 부족합니다.";
+    const Case cases[] = {
+        {"an archive larger than the free space", Noise(6 * 1024 * 1024, 4), {noSpace}, {}, "result=no space step=download"},
+        {"entries larger than the free space",
+         std::string(8 * 1024 * 1024, '\0'),  // a few kilobytes once compressed
+         {"Quendal.zip을 다운받았습니다."},
+         {"Quendal.zip의 압축을 풀고 있는 중입니다....", noSpace},
+         "result=failed step=space"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder mountPoint{"quendal-small-volume"};
+        const std::string mount = "mount -t tmpfs -o size=4m tmpfs '" + mountPoint.str() + "' 2>/dev/null";
+        if (std::system(mount.c_str()) != 0) GTEST_SKIP() << "a tmpfs cannot be mounted here (needs root)";
+        struct Unmount {
+            std::string point;
+            ~Unmount() { std::system(("umount '" + point + "'").c_str()); }
+        } unmount{mountPoint.str()};
+        const fs::path program = mountPoint / "Quendal";
+        InstallOldProgram(program);
+        TempFolder work{"quendal-update-source"};
+        WriteFile(work / "update" / "big.bin", c.bigFile);
+        const std::string archive = MakeUpdate(work.path());
+        const auto before = Contents(program);
+        view_.log.clear();
+        view_.rows.clear();
+        TArchiveServer server(archive);
+        controller_ = std::make_unique<TUpdateController>(view_, download_, unzip_, server.UpdateUrl(),
+                                                          program.string() + "/");
+        controller_->FormCreate();
 
-    controller_->FormResize();
+        controller_->FormResize();
 
-    EXPECT_EQ(Contents(program), before);
-    EXPECT_FALSE(fs::exists(program / "Quendal.zip"));
-    EXPECT_FALSE(fs::exists(program / kUpdateFolder / "stage"));
-    EXPECT_NE(ReadAll(program / kUpdateFolder / "update.log").find("result=failed step=space"), std::string::npos);
-    EXPECT_EQ(view_.Captions(C::labUnzip), (std::vector<std::string>{"Quendal.zip의 압축을 풀고 있는 중입니다....",
-                                                                       "Quendal.zip을 설치할 공간이 부족합니다."}));
-    EXPECT_EQ(Buttons(), (std::vector<bool>{false, true, true}));
-    EXPECT_FALSE(fs::exists(StartRecord(program)));
-    EXPECT_EQ(view_.terminationRequests, 0);
+        EXPECT_EQ(Contents(program), before);
+        EXPECT_FALSE(fs::exists(program / "Quendal.zip"));
+        EXPECT_FALSE(fs::exists(program / kUpdateFolder / "stage"));
+        EXPECT_NE(ReadAll(program / kUpdateFolder / "update.log").find(c.logged), std::string::npos);
+        EXPECT_EQ(view_.Captions(C::labDown), c.labDown);
+        EXPECT_EQ(view_.Captions(C::labUnzip), c.labUnzip);
+        EXPECT_EQ(Buttons(), (std::vector<bool>{false, true, true}));
+        EXPECT_FALSE(fs::exists(StartRecord(program)));
+        EXPECT_EQ(view_.terminationRequests, 0);
+    }
 }
 
 TEST_F(UpdateInstallTest, WithoutTheProgramTheWindowStaysWithEveryButtonDisabled) {
