@@ -16,6 +16,7 @@
 #include "archive_server.h"
 #include "download/download_component.h"
 #include "fake_updater_view.h"
+#include "install/faulty_file_system.h"
 #include "program_folder_files.h"
 #include "support/openssl_signer.h"
 #include "support/temp_folder.h"
@@ -201,6 +202,77 @@ TEST_F(UpdateInstallTest, AnUpdateThatDoesNotFitOnTheVolumeIsNotWritten) {
         EXPECT_FALSE(fs::exists(StartRecord(program)));
         EXPECT_EQ(view_.terminationRequests, 0);
     }
+}
+
+// A file another program holds is waited for, then the user is asked: Retry
+// once it is free installs the update, Cancel leaves the program as it was.
+TEST_F(UpdateInstallTest, AHeldFileIsWaitedForThenTheUserDecides) {
+    for (const bool retry : {true, false}) {
+        SCOPED_TRACE(retry ? "Retry" : "Cancel");
+        fs::remove_all(program_.path());
+        fs::create_directory(program_.path());
+        InstallOldProgram(program_.path());
+        TempFolder work{"quendal-update-source"};
+        const std::string archive = MakeUpdate(work.path());
+        const auto before = Contents(program_.path());
+        const auto expected = Updated(before, work.path());
+        view_.log.clear();
+        view_.rows.clear();
+        view_.questions.clear();
+        view_.terminationRequests = 0;
+        TArchiveServer server(archive);
+        TUpdateController& controller = Controller(server.UpdateUrl());
+        TFaultyFileSystem files;
+        const std::string held = program_.str() + "/readme.txt";
+        files.held.insert(held);
+        controller.SetInstallFileSystem(files);
+        view_.onAskRetry = [&](const std::string&) {
+            files.held.clear();
+            return retry;
+        };
+
+        controller.FormResize();
+
+        EXPECT_EQ(view_.questions,
+                  std::vector<std::string>{"다음 파일을 사용 중인 프로그램을 닫은 뒤 다시 시도하세요:\n" + held});
+        EXPECT_EQ(files.sleeps.size(), 10u);
+        if (retry) {
+            EXPECT_EQ(AwaitStartRecord(program_.path()), "Quendal 1.1\n" + fs::current_path().string() + "\n");
+            fs::remove(StartRecord(program_.path()));
+            EXPECT_EQ(Contents(program_.path()), expected);
+            EXPECT_EQ(view_.terminationRequests, 1);
+        } else {
+            EXPECT_EQ(Contents(program_.path()), before);
+            EXPECT_EQ(view_.Captions(C::labUnzip).back(), "Quendal.zip의 압축을 풀 수 없습니다.");
+            EXPECT_EQ(Buttons(), (std::vector<bool>{false, true, true}));
+            EXPECT_NE(ReadAll(program_ / kUpdateFolder / "update.log").find("result=failed step=held entry=readme.txt"),
+                      std::string::npos);
+            EXPECT_FALSE(fs::exists(StartRecord(program_.path())));
+            EXPECT_EQ(view_.terminationRequests, 0);
+        }
+        controller_.reset();
+    }
+}
+
+// Paths in Hangul pass through every step of the install.
+TEST_F(UpdateInstallTest, AProgramFolderNamedInHangulIsUpdated) {
+    const fs::path program = program_ / fs::path(std::u8string(u8"퀜달 프로그램"));
+    InstallOldProgram(program);
+    MakeUpdate(work_.path());
+    const auto expected = Updated(Contents(program), work_.path());
+    TArchiveServer server(ReadAll(work_ / "Quendal.zip"));
+    const std::u8string folder = program.u8string() + u8"/";
+    controller_ = std::make_unique<TUpdateController>(view_, download_, unzip_, server.UpdateUrl(),
+                                                      std::string(folder.begin(), folder.end()));
+    controller_->FormCreate();
+
+    controller_->FormResize();
+
+    EXPECT_EQ(AwaitStartRecord(program), "Quendal 1.1\n" + fs::current_path().string() + "\n");
+    fs::remove(StartRecord(program));
+    EXPECT_EQ(Contents(program), expected);
+    EXPECT_FALSE(fs::exists(program / kUpdateFolder / "stage"));
+    EXPECT_EQ(view_.terminationRequests, 1);
 }
 
 TEST_F(UpdateInstallTest, WithoutTheProgramTheWindowStaysWithEveryButtonDisabled) {

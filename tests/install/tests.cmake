@@ -1,5 +1,13 @@
 quendal_test_suite(install LIBS quendal_install)
 
+# On Windows a helper process holds a file open without delete sharing.
+if(WIN32)
+  add_executable(file_holder WIN32 install/holder/file_holder.cpp)
+  target_link_options(file_holder PRIVATE -municode)
+  target_compile_definitions(install_tests PRIVATE QUENDAL_FILE_HOLDER=L"${host_root}$<TARGET_FILE:file_holder>")
+  add_dependencies(install_tests file_holder)
+endif()
+
 # The real updater killed during an update, on Linux (the Windows program's
 # whole update runs in tests/win32_window). It serves on the update port.
 if(TARGET quendal-updater)
