@@ -10,7 +10,7 @@ endif()
 
 # The real updater killed during an update, on Linux (the Windows program's
 # whole update runs in tests/win32_window). It serves on the update port.
-if(TARGET quendal-updater)
+if(NOT WIN32 AND TARGET quendal-updater)
   add_executable(install_program_tests install/program/updater_kill_test.cpp)
   target_link_libraries(install_program_tests PRIVATE GTest::gtest GTest::gtest_main Threads::Threads)
   target_include_directories(install_program_tests PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}")
