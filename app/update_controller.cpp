@@ -11,7 +11,6 @@
 #include "install/update_folder.h"
 #include "platform/ascii.h"
 #include "platform/clock.h"
-#include "platform/file_replace.h"
 #include "platform/file_system.h"
 #include "platform/message_pump.h"
 #include "platform/shell.h"
@@ -341,7 +340,7 @@ bool TUpdateController::ExtractIntoStage(TUpdateTransaction& transaction, TInsta
 }
 
 bool TUpdateController::HasSpaceFor(uint64_t bytes) const {
-    const int64_t free = platform::FreeSpaceOf(programFolder_);
+    const int64_t free = installFiles_->FreeSpace(programFolder_);
     return free < 0 || static_cast<uint64_t>(free) >= bytes;
 }
 

@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr const char* kCommitted = "committed";
-
 std::string ParentOf(const std::string& relative) {
     const size_t slash = relative.rfind('/');
     return slash == std::string::npos ? std::string() : relative.substr(0, slash);
@@ -265,7 +263,7 @@ TUpdateTransaction::Recovery TUpdateTransaction::Recover() {
             Log("recovery failed", failure_);
             return Recovery::Failed;
         }
-        Log(std::string("finished after an interrupted run (") + kCommitted + ")", {"recovery", "", 0});
+        Log("finished after an interrupted run", {"recovery", "", 0});
         return Recovery::Finished;
     }
     if (!RollBack(journal) || !CleanUp()) {
