@@ -76,6 +76,8 @@ std::optional<std::vector<platform::FolderEntry>> TInstallFileSystem::ListFolder
 
 bool TInstallFileSystem::FileExists(const std::string& path) { return platform::FileExists(path); }
 
+bool TInstallFileSystem::EntryExists(const std::string& path) { return platform::EntryExists(path); }
+
 bool TInstallFileSystem::FolderExists(const std::string& path) { return platform::DirectoryExists(path); }
 
 bool TInstallFileSystem::CanOpenForDeletion(const std::string& path) { return platform::CanOpenForDeletion(path); }

@@ -27,6 +27,8 @@ public:
     virtual bool RemoveEmptyFolder(const std::string& folder);
     virtual std::optional<std::vector<platform::FolderEntry>> ListFolder(const std::string& folder);
     virtual bool FileExists(const std::string& path);
+    // Anything at the path, a link that leads nowhere included.
+    virtual bool EntryExists(const std::string& path);
     virtual bool FolderExists(const std::string& path);
     virtual bool CanOpenForDeletion(const std::string& path);
     virtual bool SetHidden(const std::string& path);

@@ -41,11 +41,12 @@ std::string TUpdateTransaction::Native(const std::string& relative) {
 
 std::string TUpdateTransaction::Target(const std::string& relative) const { return folder_.program + Native(relative); }
 
-bool TUpdateTransaction::Exists(const std::string& path) { return files_.FileExists(path) || files_.FolderExists(path); }
+bool TUpdateTransaction::Exists(const std::string& path) { return files_.EntryExists(path); }
 
-// A folder of the program reached through a link could lie anywhere.
+// A folder of the program reached through a link could lie anywhere. The
+// entry itself may be a link: a rename moves the link, not what it names.
 bool TUpdateTransaction::StaysInside(const std::string& relative) {
-    return !platform::PathHasLinkBelow(folder_.program, Target(relative));
+    return !platform::PathHasLinkBelow(folder_.program, Target(ParentOf(relative)));
 }
 
 bool TUpdateTransaction::PrepareStage() {
@@ -88,13 +89,13 @@ bool TUpdateTransaction::PlanFolder(const std::string& relative, Plan& plan) {
         if (!TInstallJournal::IsSafeRelativePath(path) || !StaysInside(path)) return Fail("check", path, false);
         const std::string target = Target(path);
         if (entry.isFolder) {
-            if (files_.FileExists(target)) return Fail("check", path, false);
+            if (Exists(target) && !files_.FolderExists(target)) return Fail("check", path, false);
             if (!files_.FolderExists(target)) plan.folders.push_back(path);
             if (!PlanFolder(path, plan)) return false;
         } else {
             if (files_.FolderExists(target)) return Fail("check", path, false);
             plan.files.push_back(path);
-            if (files_.FileExists(target)) plan.replaced.push_back(path);
+            if (Exists(target)) plan.replaced.push_back(path);
         }
     }
     return true;

@@ -30,6 +30,11 @@ std::optional<std::vector<FolderEntry>> ListFolder(const std::string& folder) {
     return entries;
 }
 
+bool EntryExists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
 bool RemoveEmptyFolder(const std::string& folder) { return ::rmdir(folder.c_str()) == 0; }
 
 }  // namespace platform

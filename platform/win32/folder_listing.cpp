@@ -25,6 +25,9 @@ std::optional<std::vector<FolderEntry>> ListFolder(const std::string& folder) {
     return entries;
 }
 
+// The attributes of a link are its own, whatever it names.
+bool EntryExists(const std::string& path) { return ::GetFileAttributesW(Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
 bool RemoveEmptyFolder(const std::string& folder) { return ::RemoveDirectoryW(Widen(folder).c_str()) != 0; }
 
 }  // namespace platform

@@ -49,6 +49,10 @@ Tree Contents(const fs::path& folder) {
             it.disable_recursion_pending();
             continue;
         }
+        if (it->is_symlink()) {
+            tree[relative] = {"<link>" + fs::read_symlink(it->path()).string(), fs::perms::none};
+            continue;
+        }
         tree[relative] = {it->is_directory() ? std::string("<folder>") : ReadAll(it->path()),
                           it->status().permissions() & fs::perms::mask};
     }
@@ -56,7 +60,8 @@ Tree Contents(const fs::path& folder) {
 }
 
 // A small update: replaced files (one executable), a new file in an old
-// folder, a new folder two levels deep, and a file of the user's it leaves alone.
+// folder, a new folder two levels deep holding a link, and a file of the
+// user's it leaves alone.
 class UpdateTransactionTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -79,6 +84,8 @@ protected:
         WriteFile(stage / "data" / "table.bin", std::string(2000, 'n'));
         WriteFile(stage / "data" / "tool.sh", "#!/bin/sh\n", fs::perms(0755));
         WriteFile(stage / "fonts" / "ko" / "nanum.ttf", "glyphs");
+        // A link whose target is not there: it exists all the same.
+        if (!kWindowsBuild) fs::create_symlink("../../data/gone.ttf", stage / "fonts" / "ko" / "default.ttf");
     }
 
     Tree NewTree() const {
@@ -91,6 +98,7 @@ protected:
         tree["fonts"] = {"<folder>", folderMode};
         tree["fonts/ko"] = {"<folder>", folderMode};
         tree["fonts/ko/nanum.ttf"] = {"glyphs", tree["data/table.bin"].mode};
+        if (!kWindowsBuild) tree["fonts/ko/default.ttf"] = {"<link>../../data/gone.ttf", fs::perms::none};
         return tree;
     }
 
