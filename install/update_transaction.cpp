@@ -151,13 +151,12 @@ TUpdateTransaction::Result TUpdateTransaction::Install(const TRetryQuestion& ask
         Log(undone ? "rolled back" : "roll back unfinished", failure_);
         return Result::RolledBack;
     }
-    const TInstallFailure none;
-    if (!CleanUp()) {
-        // Every new file is in place; the next start removes what is left.
+    // Every new file is in place; the next start removes what a failed
+    // clean-up left.
+    if (CleanUp())
+        Log("installed", {});
+    else
         Log("installed, clean-up unfinished", failure_);
-        return Result::Installed;
-    }
-    Log("installed", none);
     return Result::Installed;
 }
 

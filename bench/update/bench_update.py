@@ -127,11 +127,13 @@ def old_program(unzip, archive, folder):
 
 
 def bench_install(install_bench, unzip, archive, work, runs):
-    """Median seconds of the install step and of quendal-unzip in place."""
+    """Median seconds of the install step, of quendal-unzip in place, and of
+    quendal-unzip into an empty folder (what creating every file anew costs
+    on this file system, which staging cannot avoid)."""
     old = os.path.join(work, "old-program")
     old_program(unzip, archive, old)
     program = os.path.join(work, "install-program")
-    times = {"install": [], "in place": []}
+    times = {"install": [], "in place": [], "empty folder": []}
     for round_number in range(runs):
         shutil.rmtree(program, ignore_errors=True)
         shutil.copytree(old, program, symlinks=True)
@@ -143,11 +145,16 @@ def bench_install(install_bench, unzip, archive, work, runs):
         shutil.copytree(old, program, symlinks=True)
         seconds, _ = timed([unzip, "-q", "-o", "-d", program, archive])
         times["in place"].append(seconds)
-        print("install round %d: stage + swap %.2f s, quendal-unzip in place %.2f s"
-              % (round_number + 1, times["install"][-1], times["in place"][-1]), flush=True)
+        shutil.rmtree(program, ignore_errors=True)
+        shutil.copytree(old, program, symlinks=True)
+        seconds, _ = timed([unzip, "-q", "-o", "-d", os.path.join(program, "empty"), archive])
+        times["empty folder"].append(seconds)
+        print("install round %d: stage + swap %.2f s, quendal-unzip in place %.2f s, into an empty folder %.2f s"
+              % (round_number + 1, times["install"][-1], times["in place"][-1], times["empty folder"][-1]),
+              flush=True)
     shutil.rmtree(program, ignore_errors=True)
     shutil.rmtree(old, ignore_errors=True)
-    return statistics.median(times["install"]), statistics.median(times["in place"])
+    return tuple(statistics.median(times[name]) for name in ("install", "in place", "empty folder"))
 
 
 def main():
@@ -188,7 +195,7 @@ def main():
             print("round %d: updater %.2f s (less pauses), curl %.2f s, quendal-unzip %.2f s"
                   % (round_number + 1, results["updater"][-1], results["curl"][-1],
                      results["quendal-unzip"][-1]), flush=True)
-        install, in_place = bench_install(install_bench, unzip, archive, work, runs)
+        install, in_place, empty_folder = bench_install(install_bench, unzip, archive, work, runs)
     finally:
         server.terminate()
         server.wait()
@@ -220,6 +227,7 @@ def main():
           "quendal-unzip in place %.2f s" % (FILES + 1, install, in_place))
     print("ratio install step / quendal-unzip in place: %.2f (target at most %.2f)"
           % (install / in_place, TARGET_INSTALL_RATIO))
+    print("ratio install step / quendal-unzip into an empty folder: %.2f" % (install / empty_folder))
 
 
 if __name__ == "__main__":
