@@ -8,6 +8,8 @@
 #include "archive/frame/unzip.h"
 #include "download/download_component.h"
 #include "download/download_item.h"
+#include "install/update_folder.h"
+#include "platform/ascii.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/message_pump.h"
@@ -32,12 +34,22 @@ constexpr uint32_t kAfterExtractionPauseMs = 500;
 constexpr uint32_t kBeforeLaunchPauseMs = 500;
 constexpr uint32_t kNoProgramFolderPauseMs = 1000;
 
+// Room kept free beyond the bytes an update brings: the file system's own
+// bookkeeping, and a block per file at most for the last partial one.
+constexpr uint64_t kSpaceMarginBytes = 1024 * 1024;
+constexpr uint64_t kSpaceMarginPerEntry = 4096;
+
 // What the extractor can unpack. Anything else that arrives (an error page
 // the server sent in place of the archive, another archive format) is not
 // handed to it, so it can never count as installed.
 bool IsZipArchive(TArcType type) {
     return type == atZip || type == atZipExe || type == atZipDS || type == atZipMV || type == atJar ||
            type == atJarExe;
+}
+
+// An entry's output path as the log names it: below the stage.
+std::string RelativeTo(const std::string& folder, const std::string& path) {
+    return !folder.empty() && path.starts_with(folder) ? path.substr(folder.size()) : path;
 }
 
 }  // namespace
@@ -68,6 +80,13 @@ TUpdateController::TUpdateController(TUpdaterView& view, TWinHTTPDownload& downl
         UnZip1Progress(sender, progressByFile, progressByArchive);
     };
     unzip_.OnDeactivate = [this](TObject* sender) { UnZip1Deactivate(sender); };
+    unzip_.OnError = [this](TObject* sender, const std::string& fileName, const std::string& extendedMsg,
+                            const std::string& volumeID, int32_t eCode) {
+        UnZip1Error(sender, fileName, extendedMsg, volumeID, eCode);
+    };
+    unzip_.OnEnd = [this](TObject* sender, const std::string& fileName, bool crcPass) {
+        UnZip1End(sender, fileName, crcPass);
+    };
 }
 
 template <typename Action>
@@ -81,6 +100,9 @@ void TUpdateController::AtEdge(Action action) {
 
 void TUpdateController::FormCreate() {
     AtEdge([this] {
+        // A run killed in the middle of a swap is undone (or finished) before
+        // anything else looks at the program folder.
+        TUpdateTransaction(*installFiles_, programFolder_).Recover();
         started_ = false;
         if (IsProcessRunning(kCompanionProcess)) KillProcessByName(kCompanionProcess);
         view_.SetWindowCaption(kWindowCaption);
@@ -152,6 +174,12 @@ void TUpdateController::WinHTTPDownloadItemDownloadBegin(TObject* /*sender*/, TD
     view_.SetMaximum(TUpdaterControl::pBar, item->FileSize());
     view_.SetCaption(TUpdaterControl::lblBytes, "0 / " + KBytes(item->FileSize()) + " KBytes");
     view_.SetVisible(TUpdaterControl::lblBytes, true);
+    // An archive the volume cannot hold is not fetched at all.
+    if (!IsSignatureItem(*item) && !HasSpaceFor(static_cast<uint64_t>(item->FileSize()) + kSpaceMarginBytes)) {
+        spaceShort_ = true;
+        download_.Stop();
+        ShowNoSpace(TUpdaterControl::labDown, item->FileName());
+    }
     platform::ProcessMessages();
 }
 
@@ -172,9 +200,16 @@ void TUpdateController::WinHTTPDownloadItemDownloadProgress(TObject* /*sender*/,
 void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDownLoadItem* item) {
     if (!started_ || cancelled_) return;
     const std::string fileName = item->FileName();
+    if (spaceShort_) {
+        platform::RemoveFile(programFolder_ + fileName);
+        if (Signed()) platform::RemoveFile(programFolder_ + fileName + kSignatureSuffix);
+        LogEarlyEnd("no space", 0);
+        return;
+    }
     // A file that could not be fetched, or stopped short of its size, would
     // overwrite the program with part of an update.
     const bool arrivedWhole = item->FileSize() > 0 && itemBytesArrived_ == item->FileSize();
+    const int64_t bytesArrived = itemBytesArrived_;
     itemBytesArrived_ = 0;
     if (IsSignatureItem(*item)) {
         signatureArrivedWhole_ = arrivedWhole;
@@ -182,14 +217,16 @@ void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDow
     }
     if (!arrivedWhole) {
         if (Signed()) platform::RemoveFile(programFolder_ + fileName + kSignatureSuffix);
+        LogEarlyEnd("download failed", bytesArrived);
         ShowDownloadFailed(fileName);
     } else if (Signed() && !(signatureArrivedWhole_ &&
                              platform::TSignatureVerifier(publicKeyPem_)
                                  .Verifies(programFolder_ + fileName, programFolder_ + fileName + kSignatureSuffix))) {
+        LogEarlyEnd("signature refused", bytesArrived);
         RejectSignature(fileName);
     } else {
         if (Signed()) platform::RemoveFile(programFolder_ + fileName + kSignatureSuffix);
-        ExtractArchive(fileName);
+        ExtractArchive(fileName, item->FileSize());
     }
     platform::ProcessMessages();
 }
@@ -211,7 +248,13 @@ void TUpdateController::RejectSignature(const std::string& fileName) {
     view_.SetEnabled(TUpdaterControl::btnClose, true);
 }
 
-void TUpdateController::ExtractArchive(const std::string& fileName) {
+void TUpdateController::LogEarlyEnd(const std::string& result, int64_t bytesReceived) {
+    TUpdateTransaction transaction(*installFiles_, programFolder_);
+    transaction.SetRun(updateUrl_, bytesReceived);
+    transaction.Log(result, {"download", "", 0});
+}
+
+void TUpdateController::ExtractArchive(const std::string& fileName, int64_t bytesReceived) {
     const std::string archive = programFolder_ + fileName;
     view_.SetEnabled(TUpdaterControl::btnCancel, false);
     view_.SetCaption(TUpdaterControl::labDown, fileName + kDownloadedText);
@@ -223,12 +266,14 @@ void TUpdateController::ExtractArchive(const std::string& fileName) {
     view_.SetCaption(TUpdaterControl::labUnzip, fileName + kExtractingText);
     view_.Repaint(TUpdaterControl::labUnzip);
 
+    TUpdateTransaction transaction(*installFiles_, programFolder_);
+    transaction.SetRun(updateUrl_, bytesReceived);
     unzip_.SetArchiveFile(archive);
     unzip_.SetConfirmOverwrites(false);
     unzip_.SetOverwriteMode(omOverwrite);
     unzip_.FileSpec().clear();
     unzip_.FileSpec().push_back("*.*");
-    unzip_.SetExtractDir(programFolder_);
+    unzip_.SetExtractDir(transaction.Folder().Stage());
 
     if (!platform::DirectoryExists(programFolder_)) {
         view_.SetCaption(TUpdaterControl::labDown, programFolder_ + kNoProgramFolderText);
@@ -237,11 +282,75 @@ void TUpdateController::ExtractArchive(const std::string& fileName) {
         platform::Sleep(kNoProgramFolderPauseMs);
         return;
     }
-    extractionEnded_ = false;
-    if (IsZipArchive(unzip_.ArcType())) unzip_.ExtractFiles();
+    TInstallFailure failure;
+    bool installed = false;
+    if (ExtractIntoStage(transaction, failure)) {
+        const auto result = transaction.Install([this](const std::string& path) {
+            return view_.AskRetry(std::string(kFileInUseText) + path);
+        });
+        installed = result == TUpdateTransaction::Result::Installed;
+        if (installed) FinishInstall();
+    } else if (failure.step == "space") {
+        transaction.Abandon(failure);
+        ShowNoSpace(TUpdaterControl::labUnzip, fileName);
+    } else {
+        transaction.Abandon(failure);
+    }
     platform::Sleep(kAfterExtractionPauseMs);
     platform::RemoveFile(archive);
-    if (!extractionEnded_) ShowExtractionFailed(fileName);
+    if (!installed && failure.step != "space") ShowExtractionFailed(fileName);
+}
+
+// Every entry must come out whole into the stage, and the volume must hold
+// them all before the first one is written.
+bool TUpdateController::ExtractIntoStage(TUpdateTransaction& transaction, TInstallFailure& failure) {
+    if (!IsZipArchive(unzip_.ArcType())) {
+        failure = {"extract", "", 0};
+        return false;
+    }
+    if (!transaction.PrepareStage()) {
+        failure = transaction.Failure();
+        return false;
+    }
+    entryFailure_ = {};
+    const TUnBaseHeaderObj entries = unzip_.ListEntries();
+    uint64_t needed = kSpaceMarginBytes;
+    for (const TUnBaseHeader& entry : entries) needed += entry.UnpackedSize + kSpaceMarginPerEntry;
+    if (!entryFailure_.step.empty()) {
+        failure = entryFailure_;
+        return false;
+    }
+    if (!HasSpaceFor(needed)) {
+        failure = {"space", "", static_cast<int64_t>(needed)};
+        return false;
+    }
+    extractionEnded_ = false;
+    stageFolder_ = transaction.Folder().Stage();
+    unzip_.ExtractFiles();
+    stageFolder_.clear();
+    if (!entryFailure_.step.empty()) {
+        failure = entryFailure_;
+        return false;
+    }
+    if (!extractionEnded_) {
+        failure = {"extract", "", 0};
+        return false;
+    }
+    return true;
+}
+
+bool TUpdateController::HasSpaceFor(uint64_t bytes) const {
+    const int64_t free = installFiles_->FreeSpace(programFolder_);
+    return free < 0 || static_cast<uint64_t>(free) >= bytes;
+}
+
+// Nothing was written: the user may make room and try again, or close.
+void TUpdateController::ShowNoSpace(TUpdaterControl label, const std::string& fileName) {
+    view_.SetCaption(label, fileName + kNoSpaceText);
+    view_.Repaint(label);
+    view_.SetEnabled(TUpdaterControl::btnCancel, false);
+    view_.SetEnabled(TUpdaterControl::btnRedown, true);
+    view_.SetEnabled(TUpdaterControl::btnClose, true);
 }
 
 void TUpdateController::ShowDownloadFailed(const std::string& fileName) {
@@ -263,11 +372,29 @@ void TUpdateController::ShowExtractionFailed(const std::string& fileName) {
     view_.SetEnabled(TUpdaterControl::btnClose, true);
 }
 
-void TUpdateController::UnZip1Begin(TObject* /*sender*/, const std::string& /*fileName*/, int32_t /*count*/,
-                                    bool& /*extract*/) {
+void TUpdateController::UnZip1Begin(TObject* /*sender*/, const std::string& fileName, int32_t /*count*/,
+                                    bool& extract) {
     view_.SetEnabled(TUpdaterControl::btnCancel, false);
     view_.SetEnabled(TUpdaterControl::btnRedown, false);
     view_.SetEnabled(TUpdaterControl::btnClose, false);
+    // The updater's own folder is reserved: an entry there could forge a
+    // journal or the log.
+    const std::string reserved = stageFolder_ + kUpdateFolderName;
+    if (!stageFolder_.empty() && fileName.size() > reserved.size() &&
+        platform::EqualsIgnoringAsciiCase(std::string_view(fileName).substr(0, reserved.size()), reserved) &&
+        (fileName[reserved.size()] == '/' || fileName[reserved.size()] == platform::kPathSeparator)) {
+        extract = false;
+        if (entryFailure_.step.empty()) entryFailure_ = {"refused", fileName.substr(stageFolder_.size()), 0};
+    }
+}
+
+void TUpdateController::UnZip1Error(TObject* /*sender*/, const std::string& fileName, const std::string& /*extendedMsg*/,
+                                    const std::string& /*volumeID*/, int32_t eCode) {
+    if (entryFailure_.step.empty()) entryFailure_ = {"extract", RelativeTo(stageFolder_, fileName), eCode};
+}
+
+void TUpdateController::UnZip1End(TObject* /*sender*/, const std::string& fileName, bool crcPass) {
+    if (!crcPass && entryFailure_.step.empty()) entryFailure_ = {"crc", RelativeTo(stageFolder_, fileName), 0};
 }
 
 void TUpdateController::UnZip1Progress(TObject* /*sender*/, uint8_t progressByFile, uint8_t progressByArchive) {
@@ -276,8 +403,10 @@ void TUpdateController::UnZip1Progress(TObject* /*sender*/, uint8_t progressByFi
     platform::ProcessMessages();
 }
 
-void TUpdateController::UnZip1Deactivate(TObject* /*sender*/) {
-    extractionEnded_ = true;
+// The run has ended; the program starts once the swap put it in place.
+void TUpdateController::UnZip1Deactivate(TObject* /*sender*/) { extractionEnded_ = true; }
+
+void TUpdateController::FinishInstall() {
     view_.SetCaption(TUpdaterControl::labUnzip, kExtractedText);
     view_.Repaint(TUpdaterControl::labUnzip);
     platform::Sleep(kBeforeLaunchPauseMs);
@@ -322,6 +451,7 @@ void TUpdateController::StartDownload() {
     }
     itemBytesArrived_ = 0;
     signatureArrivedWhole_ = false;
+    spaceShort_ = false;
     TFlagScope running(runActive_);
     download_.Start();
 }

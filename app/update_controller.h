@@ -4,6 +4,8 @@
 #include <string>
 
 #include "app/updater_view.h"
+#include "install/install_file_system.h"
+#include "install/update_transaction.h"
 #include "platform/signature_verifier.h"
 
 class TObject;
@@ -13,8 +15,9 @@ class TWinHTTPDownload;
 
 // The logic behind the updater window: reacts to the window's notifications,
 // its buttons and the events of the download and extraction components, and
-// strings them into the update run: download, extract over the program
-// folder, start the program. It drives the window only through TUpdaterView.
+// strings them into the update run: download, extract into the staging
+// folder, swap the new files in all or nothing, start the program. It drives
+// the window only through TUpdaterView.
 //
 // The entry points the window calls (Form*, btn*) are the edges where errors
 // stop: an exception is shown in the view's error box and the window stays as
@@ -52,6 +55,12 @@ public:
     void UnZip1Begin(TObject* sender, const std::string& fileName, int32_t count, bool& extract);
     void UnZip1Progress(TObject* sender, uint8_t progressByFile, uint8_t progressByArchive);
     void UnZip1Deactivate(TObject* sender);
+    void UnZip1Error(TObject* sender, const std::string& fileName, const std::string& extendedMsg,
+                     const std::string& volumeID, int32_t eCode);
+    void UnZip1End(TObject* sender, const std::string& fileName, bool crcPass);
+
+    // The file operations of the install; tests put faults in them.
+    void SetInstallFileSystem(TInstallFileSystem& files) { installFiles_ = &files; }
 
     bool Started() const { return started_; }
     bool Cancelled() const { return cancelled_; }
@@ -74,6 +83,10 @@ public:
     // Follows the program folder.
     static constexpr const char* kNoProgramFolderText = " 폴더가 존재하지 않아서 압축을 풀 수 없습니다....";
     static constexpr const char* kExtractedText = "압축을 풀었습니다. 설치를 진행합니다.";
+    // Follows the archive's file name.
+    static constexpr const char* kNoSpaceText = "을 설치할 공간이 부족합니다.";
+    // Followed by the path of a file another program holds.
+    static constexpr const char* kFileInUseText = "다음 파일을 사용 중인 프로그램을 닫은 뒤 다시 시도하세요:\n";
 
 private:
     template <typename Action>
@@ -82,7 +95,14 @@ private:
     void StartStep();
     void StartDownload();
     void EmptyItemsUnlessRunning();
-    void ExtractArchive(const std::string& fileName);
+    void ExtractArchive(const std::string& fileName, int64_t bytesReceived);
+    // Extracts into the stage; the failure, if an entry did not come out whole.
+    bool ExtractIntoStage(TUpdateTransaction& transaction, TInstallFailure& failure);
+    bool HasSpaceFor(uint64_t bytes) const;
+    // Logs a run that ended before anything was extracted.
+    void LogEarlyEnd(const std::string& result, int64_t bytesReceived);
+    void ShowNoSpace(TUpdaterControl label, const std::string& fileName);
+    void FinishInstall();
     void ShowDownloadFailed(const std::string& fileName);
     void ShowExtractionFailed(const std::string& fileName);
     void RejectSignature(const std::string& fileName);
@@ -104,6 +124,13 @@ private:
     int64_t itemBytesArrived_ = 0;
     // Set by the extractor's end-of-run event.
     bool extractionEnded_ = false;
+    // Set when the volume cannot hold the archive announced in this run.
+    bool spaceShort_ = false;
+    // The first entry of the run that did not come out whole.
+    TInstallFailure entryFailure_;
+    std::string stageFolder_;  // of the running extraction
+    TInstallFileSystem defaultInstallFiles_;
+    TInstallFileSystem* installFiles_ = &defaultInstallFiles_;
     // Set at the signature item's end of this run when it arrived whole.
     bool signatureArrivedWhole_ = false;
 };

@@ -56,6 +56,9 @@ public:
     // The error box the framework shows for an error that escaped a handler.
     virtual void ShowError(const std::string& text) = 0;
 
+    // A box with Retry and Cancel; true when the user chose Retry.
+    virtual bool AskRetry(const std::string& text) = 0;
+
     // Asks the application to end once control is back in its main message loop.
     virtual void RequestTermination() = 0;
 };

@@ -300,4 +300,9 @@ void TfrmUpdater::ShowError(const std::string& text) {
     QMessageBox::critical(this, QCoreApplication::applicationName(), Q(text));
 }
 
+bool TfrmUpdater::AskRetry(const std::string& text) {
+    return QMessageBox::warning(this, QCoreApplication::applicationName(), Q(text),
+                                QMessageBox::Retry | QMessageBox::Cancel, QMessageBox::Retry) == QMessageBox::Retry;
+}
+
 void TfrmUpdater::RequestTermination() { RequestApplicationTermination(); }

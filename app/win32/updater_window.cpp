@@ -433,6 +433,10 @@ void TfrmUpdater::ShowError(const std::string& text) {
     ::MessageBoxW(window_, Widen(text).c_str(), L"Quendal", MB_OK | MB_ICONERROR);
 }
 
+bool TfrmUpdater::AskRetry(const std::string& text) {
+    return ::MessageBoxW(window_, Widen(text).c_str(), L"Quendal", MB_RETRYCANCEL | MB_ICONWARNING) == IDRETRY;
+}
+
 void TfrmUpdater::RequestTermination() {
     // The main loop ends once the handler chain has unwound into it; the
     // posted message wakes it should it be waiting.

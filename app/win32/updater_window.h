@@ -45,6 +45,7 @@ public:
     std::string QueueRowCaption(int index) const override;
     std::string ThousandsSeparator() const override;
     void ShowError(const std::string& text) override;
+    bool AskRetry(const std::string& text) override;
     void RequestTermination() override;
 
     // The controls, by their names in the window's layout.

@@ -12,7 +12,12 @@ Prints the median times, the ratio of the updater's time less its fixed
 pauses (500 + 500 ms) to curl + quendal-unzip, the updater's two phases next
 to their peers, and the updater's peak resident memory.
 
-usage: bench_update.py UPDATER UPDATE_SERVER QUENDAL_UNZIP WORK_FOLDER [RUNS]
+Then the install step on its own, over a program folder that holds an older
+release of every file: install_bench (the archive extracted into the stage
+and swapped in under the journal) against quendal-unzip extracting the same
+archive in place, each on a fresh copy of the old program.
+
+usage: bench_update.py UPDATER UPDATE_SERVER QUENDAL_UNZIP INSTALL_BENCH WORK_FOLDER [RUNS]
 """
 
 import os
@@ -28,6 +33,7 @@ FILES = 3000
 FIXED_PAUSES = 1.0  # seconds the updater sleeps on purpose
 URL = "http://127.0.0.1:280/HTTP/Quendown/Quendal.zip"
 TARGET_RATIO = 1.3
+TARGET_INSTALL_RATIO = 1.15
 TARGET_PEAK_MB = 40
 STAND_IN = "#!/bin/sh\nexit 0\n"
 
@@ -110,11 +116,52 @@ def run_updater(updater, program, archive_size):
     return elapsed, downloaded or elapsed, cpu_seconds(usage), usage.ru_maxrss
 
 
+def old_program(unzip, archive, folder):
+    """A program folder holding an older release of every file of the update."""
+    fresh_folder(folder)
+    subprocess.run([unzip, "-q", "-o", "-d", folder, archive], check=True)
+    for root, _, names in os.walk(folder):
+        for name in names:
+            with open(os.path.join(root, name), "r+b") as out:
+                out.write(b"old")
+
+
+def bench_install(install_bench, unzip, archive, work, runs):
+    """Median seconds of the install step, of quendal-unzip in place, and of
+    quendal-unzip into an empty folder (what creating every file anew costs
+    on this file system, which staging cannot avoid)."""
+    old = os.path.join(work, "old-program")
+    old_program(unzip, archive, old)
+    program = os.path.join(work, "install-program")
+    times = {"install": [], "in place": [], "empty folder": []}
+    for round_number in range(runs):
+        shutil.rmtree(program, ignore_errors=True)
+        shutil.copytree(old, program, symlinks=True)
+        subprocess.run(["sync"], check=True)
+        start = time.monotonic()
+        subprocess.run([install_bench, archive, program], check=True, stdout=subprocess.DEVNULL)
+        times["install"].append(time.monotonic() - start)
+        shutil.rmtree(program, ignore_errors=True)
+        shutil.copytree(old, program, symlinks=True)
+        seconds, _ = timed([unzip, "-q", "-o", "-d", program, archive])
+        times["in place"].append(seconds)
+        shutil.rmtree(program, ignore_errors=True)
+        shutil.copytree(old, program, symlinks=True)
+        seconds, _ = timed([unzip, "-q", "-o", "-d", os.path.join(program, "empty"), archive])
+        times["empty folder"].append(seconds)
+        print("install round %d: stage + swap %.2f s, quendal-unzip in place %.2f s, into an empty folder %.2f s"
+              % (round_number + 1, times["install"][-1], times["in place"][-1], times["empty folder"][-1]),
+              flush=True)
+    shutil.rmtree(program, ignore_errors=True)
+    shutil.rmtree(old, ignore_errors=True)
+    return tuple(statistics.median(times[name]) for name in ("install", "in place", "empty folder"))
+
+
 def main():
-    if len(sys.argv) not in (5, 6):
+    if len(sys.argv) not in (6, 7):
         sys.exit(__doc__)
-    updater, server_program, unzip, work = sys.argv[1:5]
-    runs = int(sys.argv[5]) if len(sys.argv) == 6 else 3
+    updater, server_program, unzip, install_bench, work = sys.argv[1:6]
+    runs = int(sys.argv[6]) if len(sys.argv) == 7 else 3
     fresh_folder(work)
     source = os.path.join(work, "update")
     archive = os.path.join(work, "Quendal.zip")
@@ -148,6 +195,7 @@ def main():
             print("round %d: updater %.2f s (less pauses), curl %.2f s, quendal-unzip %.2f s"
                   % (round_number + 1, results["updater"][-1], results["curl"][-1],
                      results["quendal-unzip"][-1]), flush=True)
+        install, in_place, empty_folder = bench_install(install_bench, unzip, archive, work, runs)
     finally:
         server.terminate()
         server.wait()
@@ -174,6 +222,12 @@ def main():
           % (statistics.median(cpu["updater"]), statistics.median(cpu["peers"]),
              statistics.median(cpu["updater"]) / statistics.median(cpu["peers"])))
     print("updater peak resident memory: %.1f MB (target at most %d MB)" % (peak_mb, TARGET_PEAK_MB))
+    print()
+    print("install step over an older release of %d files: extraction into the stage + swap %.2f s, "
+          "quendal-unzip in place %.2f s" % (FILES + 1, install, in_place))
+    print("ratio install step / quendal-unzip in place: %.2f (target at most %.2f)"
+          % (install / in_place, TARGET_INSTALL_RATIO))
+    print("ratio install step / quendal-unzip into an empty folder: %.2f" % (install / empty_folder))
 
 
 if __name__ == "__main__":

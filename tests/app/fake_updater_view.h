@@ -62,6 +62,11 @@ public:
     std::string QueueRowCaption(int index) const override { return rows.at(index); }
     std::string ThousandsSeparator() const override { return ","; }
     void ShowError(const std::string& text) override { errors.push_back(text); }
+    // Answers with the test's `onAskRetry`, Cancel without one.
+    bool AskRetry(const std::string& text) override {
+        questions.push_back(text);
+        return onAskRetry && onAskRetry(text);
+    }
     void RequestTermination() override { ++terminationRequests; }
 
     const Control& operator[](TUpdaterControl control) { return controls[control]; }
@@ -97,6 +102,8 @@ public:
     std::vector<std::string> rows;
     std::vector<std::string> log;
     std::vector<std::string> errors;
+    std::vector<std::string> questions;
+    std::function<bool(const std::string&)> onAskRetry;
     int terminationRequests = 0;
     int progressEvents = 0;
     std::function<void()> onPump;

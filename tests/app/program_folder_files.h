@@ -85,10 +85,20 @@ struct FileState {
     bool operator==(const FileState&) const = default;
 };
 
-// Every file and folder below `folder` by relative path, with contents and mode.
+// The updater's own folder in the program folder (its log and, during a run,
+// the stage, the backup and the journal).
+inline constexpr const char* kUpdateFolder = ".quendal-update";
+
+// Every file and folder below `folder` by relative path, with contents and
+// mode; the updater's own folder is not part of the program.
 inline std::map<std::string, FileState> Contents(const fs::path& folder) {
     std::map<std::string, FileState> contents;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
+        const fs::directory_entry& entry = *it;
+        if (it.depth() == 0 && entry.path().filename() == kUpdateFolder) {
+            it.disable_recursion_pending();
+            continue;
+        }
         const bool isFolder = entry.is_directory();
         const std::u8string relative = fs::relative(entry.path(), folder).u8string();
         contents[std::string(relative.begin(), relative.end())] = {

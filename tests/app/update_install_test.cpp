@@ -16,6 +16,7 @@
 #include "archive_server.h"
 #include "download/download_component.h"
 #include "fake_updater_view.h"
+#include "install/faulty_file_system.h"
 #include "program_folder_files.h"
 #include "support/openssl_signer.h"
 #include "support/temp_folder.h"
@@ -90,24 +91,187 @@ TEST_F(UpdateInstallTest, ACompleteRunReplacesTheProgramAndStartsTheNewOne) {
     EXPECT_TRUE(view_.errors.empty());
 }
 
-// Entries that cannot be written (here each meets a folder of its name) do
-// not stop the run: the installed program is started all the same.
-TEST_F(UpdateInstallTest, EntriesThatAllFailStillEndInTheLaunch) {
-    WriteFile(program_ / "Quendal.exe", StandInProgram("1.0"), fs::perms(0755));
-    WriteFile(work_ / "update" / "readme.txt", "new\n");
-    WriteFile(work_ / "update" / "data.bin", Noise(70000, 3));
-    const std::string archive = ZipOf(work_ / "update", work_ / "Quendal.zip");
-    fs::create_directories(program_ / "readme.txt");
-    fs::create_directories(program_ / "data.bin");
-    const auto before = Contents(program_.path());
-    TArchiveServer server(archive);
+// An update goes in whole or not at all: when one entry does not come out
+// whole, or a new file cannot take the place of what is there, the program
+// folder stays as it was, the log says where it stopped, nothing is started
+// and the user may try again or close.
+TEST_F(UpdateInstallTest, AnUpdateThatDoesNotComeOutWholeChangesNothing) {
+    struct Case {
+        const char* name;
+        const char* step;  // as the log names it
+    };
+    const Case cases[] = {
+        {"one byte of one entry flipped", "crc"},
+        {"an entry in the updater's own folder", "refused"},
+        {"a folder where a new file goes", "check"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string name = c.name;
+        fs::remove_all(program_.path());
+        fs::create_directory(program_.path());
+        InstallOldProgram(program_.path());
+        TempFolder work{"quendal-update-source"};
+        if (name == "an entry in the updater's own folder")
+            WriteFile(work / "update" / kUpdateFolder / "journal", "quendal-update-journal 1\nF ../x\nend\n");
+        std::string archive = MakeUpdate(work.path());
+        ASSERT_FALSE(archive.empty()) << "zip failed";
+        if (name == "one byte of one entry flipped") archive[archive.size() / 2] ^= 0x01;  // inside table.bin
+        if (name == "a folder where a new file goes") {
+            fs::remove(program_ / "readme.txt");
+            fs::create_directories(program_ / "readme.txt" / "notes");
+        }
+        const auto before = Contents(program_.path());
+        view_.log.clear();
+        view_.rows.clear();
+        TArchiveServer server(archive);
 
-    Controller(server.UpdateUrl()).FormResize();
+        Controller(server.UpdateUrl()).FormResize();
 
-    EXPECT_EQ(AwaitStartRecord(program_.path()), "Quendal 1.0\n" + fs::current_path().string() + "\n");
-    fs::remove(StartRecord(program_.path()));
-    EXPECT_EQ(Contents(program_.path()), before);
-    EXPECT_EQ(view_[C::labUnzip].caption, "압축을 풀었습니다. 설치를 진행합니다.");
+        EXPECT_EQ(Contents(program_.path()), before);
+        EXPECT_FALSE(fs::exists(program_ / "Quendal.zip"));
+        std::vector<std::string> left;
+        for (const auto& entry : fs::directory_iterator(program_ / kUpdateFolder))
+            left.push_back(entry.path().filename().string());
+        EXPECT_EQ(left, std::vector<std::string>{"update.log"});
+        const std::string log = ReadAll(program_ / kUpdateFolder / "update.log");
+        EXPECT_NE(log.find(" url=" + server.UpdateUrl() + " bytes=" + std::to_string(archive.size()) +
+                           " result=failed step=" + c.step),
+                  std::string::npos)
+            << log;
+        EXPECT_EQ(view_.Captions(C::labUnzip), (std::vector<std::string>{"Quendal.zip의 압축을 풀고 있는 중입니다....",
+                                                                           "Quendal.zip의 압축을 풀 수 없습니다."}));
+        EXPECT_EQ(Buttons(), (std::vector<bool>{false, true, true}));
+        EXPECT_FALSE(fs::exists(StartRecord(program_.path())));
+        EXPECT_EQ(view_.terminationRequests, 0);
+        EXPECT_TRUE(view_.errors.empty());
+    }
+}
+
+// A volume too small for the archive, or for what it holds once extracted:
+// nothing is fetched, or nothing extracted, and the user is told so.
+TEST_F(UpdateInstallTest, AnUpdateThatDoesNotFitOnTheVolumeIsNotWritten) {
+    SKIP_ON_WINDOWS("the small volume is a tmpfs mount");
+    struct Case {
+        const char* name;
+        std::string bigFile;  // beside the usual update
+        std::vector<std::string> labDown;
+        std::vector<std::string> labUnzip;
+        const char* logged;
+    };
+    const std::string noSpace = "Quendal.zip을 설치할 공간이 부족합니다.";
+    const Case cases[] = {
+        {"an archive larger than the free space", Noise(6 * 1024 * 1024, 4), {noSpace}, {}, "result=no space step=download"},
+        {"entries larger than the free space",
+         std::string(8 * 1024 * 1024, '\0'),  // a few kilobytes once compressed
+         {"Quendal.zip을 다운받았습니다."},
+         {"Quendal.zip의 압축을 풀고 있는 중입니다....", noSpace},
+         "result=failed step=space"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder mountPoint{"quendal-small-volume"};
+        const std::string mount = "mount -t tmpfs -o size=4m tmpfs '" + mountPoint.str() + "' 2>/dev/null";
+        if (std::system(mount.c_str()) != 0) GTEST_SKIP() << "a tmpfs cannot be mounted here (needs root)";
+        struct Unmount {
+            std::string point;
+            ~Unmount() { std::system(("umount '" + point + "'").c_str()); }
+        } unmount{mountPoint.str()};
+        const fs::path program = mountPoint / "Quendal";
+        InstallOldProgram(program);
+        TempFolder work{"quendal-update-source"};
+        WriteFile(work / "update" / "big.bin", c.bigFile);
+        const std::string archive = MakeUpdate(work.path());
+        const auto before = Contents(program);
+        view_.log.clear();
+        view_.rows.clear();
+        TArchiveServer server(archive);
+        controller_ = std::make_unique<TUpdateController>(view_, download_, unzip_, server.UpdateUrl(),
+                                                          program.string() + "/");
+        controller_->FormCreate();
+
+        controller_->FormResize();
+
+        EXPECT_EQ(Contents(program), before);
+        EXPECT_FALSE(fs::exists(program / "Quendal.zip"));
+        EXPECT_FALSE(fs::exists(program / kUpdateFolder / "stage"));
+        EXPECT_NE(ReadAll(program / kUpdateFolder / "update.log").find(c.logged), std::string::npos);
+        EXPECT_EQ(view_.Captions(C::labDown), c.labDown);
+        EXPECT_EQ(view_.Captions(C::labUnzip), c.labUnzip);
+        EXPECT_EQ(Buttons(), (std::vector<bool>{false, true, true}));
+        EXPECT_FALSE(fs::exists(StartRecord(program)));
+        EXPECT_EQ(view_.terminationRequests, 0);
+    }
+}
+
+// A file another program holds is waited for, then the user is asked: Retry
+// once it is free installs the update, Cancel leaves the program as it was.
+TEST_F(UpdateInstallTest, AHeldFileIsWaitedForThenTheUserDecides) {
+    for (const bool retry : {true, false}) {
+        SCOPED_TRACE(retry ? "Retry" : "Cancel");
+        fs::remove_all(program_.path());
+        fs::create_directory(program_.path());
+        InstallOldProgram(program_.path());
+        TempFolder work{"quendal-update-source"};
+        const std::string archive = MakeUpdate(work.path());
+        const auto before = Contents(program_.path());
+        const auto expected = Updated(before, work.path());
+        view_.log.clear();
+        view_.rows.clear();
+        view_.questions.clear();
+        view_.terminationRequests = 0;
+        TArchiveServer server(archive);
+        TUpdateController& controller = Controller(server.UpdateUrl());
+        TFaultyFileSystem files;
+        const std::string held = program_.str() + "/readme.txt";
+        files.held.insert(held);
+        controller.SetInstallFileSystem(files);
+        view_.onAskRetry = [&](const std::string&) {
+            files.held.clear();
+            return retry;
+        };
+
+        controller.FormResize();
+
+        EXPECT_EQ(view_.questions,
+                  std::vector<std::string>{"다음 파일을 사용 중인 프로그램을 닫은 뒤 다시 시도하세요:\n" + held});
+        EXPECT_EQ(files.sleeps.size(), 10u);
+        if (retry) {
+            EXPECT_EQ(AwaitStartRecord(program_.path()), "Quendal 1.1\n" + fs::current_path().string() + "\n");
+            fs::remove(StartRecord(program_.path()));
+            EXPECT_EQ(Contents(program_.path()), expected);
+            EXPECT_EQ(view_.terminationRequests, 1);
+        } else {
+            EXPECT_EQ(Contents(program_.path()), before);
+            EXPECT_EQ(view_.Captions(C::labUnzip).back(), "Quendal.zip의 압축을 풀 수 없습니다.");
+            EXPECT_EQ(Buttons(), (std::vector<bool>{false, true, true}));
+            EXPECT_NE(ReadAll(program_ / kUpdateFolder / "update.log").find("result=failed step=held entry=readme.txt"),
+                      std::string::npos);
+            EXPECT_FALSE(fs::exists(StartRecord(program_.path())));
+            EXPECT_EQ(view_.terminationRequests, 0);
+        }
+        controller_.reset();
+    }
+}
+
+// Paths in Hangul pass through every step of the install.
+TEST_F(UpdateInstallTest, AProgramFolderNamedInHangulIsUpdated) {
+    const fs::path program = program_ / fs::path(std::u8string(u8"퀜달 프로그램"));
+    InstallOldProgram(program);
+    MakeUpdate(work_.path());
+    const auto expected = Updated(Contents(program), work_.path());
+    TArchiveServer server(ReadAll(work_ / "Quendal.zip"));
+    const std::u8string folder = program.u8string() + u8"/";
+    controller_ = std::make_unique<TUpdateController>(view_, download_, unzip_, server.UpdateUrl(),
+                                                      std::string(folder.begin(), folder.end()));
+    controller_->FormCreate();
+
+    controller_->FormResize();
+
+    EXPECT_EQ(AwaitStartRecord(program), "Quendal 1.1\n" + fs::current_path().string() + "\n");
+    fs::remove(StartRecord(program));
+    EXPECT_EQ(Contents(program), expected);
+    EXPECT_FALSE(fs::exists(program / kUpdateFolder / "stage"));
     EXPECT_EQ(view_.terminationRequests, 1);
 }
 

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/folder_listing.h"
+
+// The file operations of an install, in one place so that a test can make any
+// of them fail (or stop the run where a crash would) without touching the
+// disk itself. The default forwards to the platform layer. Failures return
+// false with the system's error code in LastError().
+class TInstallFileSystem {
+public:
+    virtual ~TInstallFileSystem() = default;
+
+    virtual bool Move(const std::string& from, const std::string& to);
+    virtual bool FlushFile(const std::string& path);
+    virtual bool FlushFolder(const std::string& folder);
+    // Creates or truncates the file and writes all of `bytes`.
+    virtual bool WriteFile(const std::string& path, const std::string& bytes);
+    virtual bool AppendFile(const std::string& path, const std::string& bytes);
+    virtual std::optional<std::string> ReadFile(const std::string& path);
+    virtual bool CreateFolder(const std::string& folder);
+    virtual bool RemoveFile(const std::string& path);
+    virtual bool RemoveEmptyFolder(const std::string& folder);
+    virtual std::optional<std::vector<platform::FolderEntry>> ListFolder(const std::string& folder);
+    virtual bool FileExists(const std::string& path);
+    // Anything at the path, a link that leads nowhere included.
+    virtual bool EntryExists(const std::string& path);
+    virtual bool FolderExists(const std::string& path);
+    virtual bool CanOpenForDeletion(const std::string& path);
+    virtual bool SetHidden(const std::string& path);
+    virtual int64_t FreeSpace(const std::string& path);
+    virtual void Sleep(uint32_t milliseconds);
+    virtual int LastError();
+};

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+#include "platform/file_system.h"
+
+// The updater's own folder inside the program folder: no archive entry may
+// write there.
+inline constexpr const char* kUpdateFolderName = ".quendal-update";
+
+// The places an install uses, all on the program folder's volume so that
+// moving between them is a rename.
+struct TUpdateFolder {
+    std::string program;  // ends in the path separator
+
+    std::string Root() const { return program + kUpdateFolderName + platform::kPathSeparator; }
+    std::string Stage() const { return Root() + "stage" + platform::kPathSeparator; }
+    std::string Backup() const { return Root() + "backup" + platform::kPathSeparator; }
+    std::string Journal() const { return Root() + "journal"; }
+    std::string Log() const { return Root() + "update.log"; }
+};
