@@ -20,23 +20,28 @@ HANDLE CreateNew(const std::string& path) {
 
 bool AlreadyExists(DWORD error) { return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS; }
 
-// What creating over the old file would refuse (read-only, hidden, system,
-// a folder, a link or junction) is refused, and so is a file another program
-// holds open, before anything is written. The handle of the old file, or none.
+// The old file, open for writing, when it may be replaced: what another
+// program holds open is refused before anything is written, and so is what
+// creating over it would refuse (read-only, hidden, system, a folder, a link
+// or junction, which is opened itself and never followed).
 HANDLE OpenOldFile(const std::string& path) {
-    const std::wstring name = Widen(path);
-    const DWORD attributes = ::GetFileAttributesW(name.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || RefuseReadOnlyFile(attributes)) return INVALID_HANDLE_VALUE;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        ::SetLastError(ERROR_CANT_ACCESS_FILE);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    return ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
+    HANDLE old = ::CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (old == INVALID_HANDLE_VALUE || ::GetFileType(old) != FILE_TYPE_DISK) return old;
+    BY_HANDLE_FILE_INFORMATION info{};
+    DWORD refusal = ERROR_SUCCESS;
+    if (!::GetFileInformationByHandle(old, &info))
+        refusal = ::GetLastError();
+    else if (RefuseReadOnlyFile(info.dwFileAttributes))
+        refusal = ERROR_ACCESS_DENIED;
+    else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        refusal = ERROR_CANT_ACCESS_FILE;
+    else if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
+        refusal = ERROR_ACCESS_DENIED;
+    if (refusal == ERROR_SUCCESS) return old;
+    ::CloseHandle(old);
+    ::SetLastError(refusal);
+    return INVALID_HANDLE_VALUE;
 }
 
 }  // namespace
