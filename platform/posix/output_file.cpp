@@ -44,7 +44,9 @@ OutputFile CreateOutputFile(const std::string& path) {
     // The replacement takes the old file's permissions, and its owner where
     // the process may give a file away.
     ::fchmod(file.handle, st.st_mode & 07777);
-    if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) && ::fchown(file.handle, st.st_uid, st.st_gid) != 0) {
+    static const uid_t user = ::geteuid();
+    static const gid_t group = ::getegid();
+    if ((st.st_uid != user || st.st_gid != group) && ::fchown(file.handle, st.st_uid, st.st_gid) != 0) {
         // Only a privileged process may; otherwise the replacement stays the process's own.
     }
     return file;

@@ -23,6 +23,7 @@ TEST(WindowsReplace, FilesThatCannotBeOverwrittenAreRefusedFirst) {
     const std::string dir = folder.str() + "\\";
     fs::create_directories(dir + "out");
     for (const char* name : {"held.txt", "hidden.txt", "free.txt"}) frame_test::WriteFile(dir + "out\\" + name, "old");
+    // Windows refuses to create over a hidden file (Wine does not): it is not replaced either.
     ASSERT_TRUE(platform::SetFileAttributes(dir + "out\\hidden.txt", platform::kAttrHidden));
     // Another program reads the file and lets nobody write it meanwhile.
     const int held = platform::OpenFileHandle(dir + "out\\held.txt", platform::FileAccess::Read, platform::FileShare::DenyWrite);
