@@ -31,8 +31,7 @@ class DamagedArchive : public ::testing::Test {
 protected:
     void SetUp() override {
         log_.folder = target_;
-        // A failed entry's file is gone at its end: what it held is taken when
-        // the first error is reported.
+        // What a failed entry's file held is taken when the first error is reported.
         unzip_.OnError = [this, report = unzip_.OnError](TObject* sender, const std::string& file,
                                                          const std::string& extended, const std::string& volume,
                                                          int32_t code) {
@@ -142,7 +141,7 @@ TEST_P(BadData, FailsTheEntryWithAReport) {
     Run(BuildZip({GetParam().entry}));
     EXPECT_EQ(Reports(), GetParam().reports);
     const Files expected = GetParam().written ? Files{{GetParam().entry.name, *GetParam().written}} : Files{};
-    EXPECT_EQ(atFirstError_, expected);
+    if (kOutputReadableWhileWritten) EXPECT_EQ(atFirstError_, expected);
     EXPECT_EQ(Written(), Files{});
 }
 
@@ -248,7 +247,7 @@ TEST_F(DamagedArchive, DataRunningPastTheLastVolumeIsNotReadAgainFromItsStart) {
     EXPECT_EQ(reports[1], "Error 25446 one.txt " + frame_test::SlashPath(archive_));
     EXPECT_EQ(reports[2], "End one.txt fail");
     // The file once, from the entry's data on, when the next volume is found missing.
-    EXPECT_EQ(atFirstError_, (Files{{"one.txt", zip.substr(30 + 7)}}));
+    if (kOutputReadableWhileWritten) EXPECT_EQ(atFirstError_, (Files{{"one.txt", zip.substr(30 + 7)}}));
     EXPECT_EQ(Written(), Files{});
 }
 

@@ -44,8 +44,7 @@ protected:
         EventLog log(unzip);
         log.folder = target_;
         log.cancelAtProgress = cancelAtProgress;
-        // A failed entry's file is gone at its end: what it holds is taken at
-        // every event before.
+        // What a failed entry's file holds is taken at every event before its end.
         written_.clear();
         auto watch = [this] { written_ = frame_test::ReadFile(target_ + "e.bin"); };
         unzip.OnProgress = [watch, progress = unzip.OnProgress](TObject* sender, uint8_t file, uint8_t archive) {
@@ -101,7 +100,7 @@ TEST_F(LegacyRun, ErrorsEndTheEntryAndTheCheckFails) {
         SCOPED_TRACE(c.what);
         Run(c.method, c.packed, c.plain);
         EXPECT_EQ(lines_, c.events);
-        EXPECT_EQ(written_, c.written);
+        if (extract_test::kOutputReadableWhileWritten) EXPECT_EQ(written_, c.written);
     }
 }
 
@@ -122,6 +121,7 @@ TEST_F(LegacyRun, TruncatedEntriesFailTheirCheck) {
         SCOPED_TRACE(stream.method);
         Run(stream.method, stream.packed.substr(0, stream.packed.size() / 2), fixture.plain, stream.flags);
         EXPECT_EQ(lines_.end()[-2], "End e.bin fail");
+        if (!extract_test::kOutputReadableWhileWritten) continue;
         EXPECT_GT(written_.size(), 0u);
         EXPECT_LT(written_.size(), fixture.plain.size());
         // What was decoded before the data ran out is right.
@@ -138,7 +138,7 @@ TEST_F(LegacyRun, CancelStopsTheDecoderAfterTheCurrentBlock) {
         EXPECT_EQ(lines_, (Lines{"Activate", "Begin e.bin 1", "Progress 40 40",
                                  "Error 25443 " + frame_test::SlashPath(archiveFile_) + " e.bin",
                                  "End e.bin fail", "Deactivate"}));
-        EXPECT_EQ(written_.size(), 32768u);
+        if (extract_test::kOutputReadableWhileWritten) EXPECT_EQ(written_.size(), 32768u);
     }
 }
 
