@@ -1,5 +1,6 @@
 #include "archive/directory/deflate_extent.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "archive/decoders/inflate.h"
@@ -12,7 +13,8 @@ constexpr int kRawDeflateWindowBits = -15;
 
 }  // namespace
 
-std::optional<DeflateExtent> MeasureDeflateStream(ByteSource& source, int64_t position, bool deflate64) {
+std::optional<DeflateExtent> MeasureDeflateStream(ByteSource& source, int64_t position, bool deflate64,
+                                                  uint64_t limit) {
     SetInflateDeflate64(deflate64);
     SetInflateFixedDistanceCount(deflate64 ? 32 : 30);
     TInflateRec rec;
@@ -22,8 +24,9 @@ std::optional<DeflateExtent> MeasureDeflateStream(ByteSource& source, int64_t po
     int64_t readAt = position;
     for (;;) {
         if (rec.AvailIn == 0) {
-            const size_t got = source.ReadAt(readAt, input.data(), input.size());
-            if (got == 0) break;  // the data ends inside the stream
+            const uint64_t left = limit - static_cast<uint64_t>(readAt - position);
+            const size_t got = source.ReadAt(readAt, input.data(), static_cast<size_t>(std::min<uint64_t>(input.size(), left)));
+            if (got == 0) break;  // the data (or the room for it) ends inside the stream
             readAt += static_cast<int64_t>(got);
             rec.NextIn = input.data();
             rec.AvailIn = static_cast<int32_t>(got);

@@ -14,5 +14,6 @@ struct DeflateExtent {
 
 // Decodes the stream starting at `position` only to learn where it ends, for
 // entries whose sizes were not stored before their data. Nothing when the
-// data is damaged or ends before the stream does.
-std::optional<DeflateExtent> MeasureDeflateStream(ByteSource& source, int64_t position, bool deflate64);
+// data is damaged, or ends (or reaches `limit` bytes) before the stream does.
+std::optional<DeflateExtent> MeasureDeflateStream(ByteSource& source, int64_t position, bool deflate64,
+                                                  uint64_t limit = UINT64_MAX);

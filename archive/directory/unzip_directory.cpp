@@ -7,6 +7,7 @@
 #include "archive/directory/zip_directory_walk.h"
 
 #include <algorithm>
+#include <string>
 
 int TUnZip::ReadCentralDirectory(TStream32& archive) { return WalkHeaders(archive, false); }
 
@@ -19,6 +20,13 @@ int TUnZip::WalkHeaders(TStream32& archive, bool localHeaders) {
     hooks.SelectEntry = [this](const std::string& name) { return SelectEntry(name, fileSpec_, recurseDirs_); };
     hooks.IsCancelled = [this] { return IsCancelled(); };
     hooks.ReportBadHeader = [this](const std::string& name) { ReportError(name, "", "0", ErrorCode::BadFileHeader); };
+    hooks.ReportCorruptData = [this](const std::string& name) { ReportError(name, "", "0", ErrorCode::CorruptInput); };
+    hooks.ReportEntryCount = [this](uint64_t announced, uint64_t found) {
+        ReportError(archiveFile_,
+                    "the end record announces " + std::to_string(announced) + " entries, the directory holds " +
+                        std::to_string(found),
+                    "0", ErrorCode::HeaderNotFound);
+    };
     if (OnCorruptZipHeader)
         hooks.CorruptZipHeader = [this](THeaderTypeState state, bool& cancel) { OnCorruptZipHeader(this, state, cancel); };
     hooks.TranslateOemChar = translateOemChar_;

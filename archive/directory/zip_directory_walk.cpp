@@ -5,7 +5,9 @@
 #include "archive/directory/zip_directory.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -64,6 +66,26 @@ std::optional<DataDescriptor> ReadDataDescriptor(ByteSource& source, int64_t pos
     return fallback;
 }
 
+// Where the local header of every entry the directory starting at
+// `directory` lists begins, in ascending order.
+std::vector<int64_t> LocalHeaderStarts(ByteSource& source, int64_t directory, int64_t offsetAdjust) {
+    std::vector<int64_t> starts;
+    std::array<uint8_t, TZipCentralHeader::kSize> bytes;
+    int64_t position = directory;
+    while (source.ReadExactly(position, bytes.data(), bytes.size())) {
+        const TZipCentralHeader central = TZipCentralHeader::Parse(bytes.data());
+        if (!IsCentralHeader(central.signature)) break;
+        const int64_t extraAt = position + static_cast<int64_t>(TZipCentralHeader::kSize) + central.nameLength;
+        uint32_t unpacked = central.uncompressedSize, packed = central.compressedSize, offset = central.localHeaderOffset;
+        const ExtraFieldHighWords high =
+            ReadExtraField(source, extraAt, central.extraLength, ExtraFieldKind::Central, unpacked, packed, &offset);
+        starts.push_back(static_cast<int64_t>(Join48(offset, high.offsetHigh)) + offsetAdjust);
+        position = extraAt + central.extraLength + central.commentLength;
+    }
+    std::sort(starts.begin(), starts.end());
+    return starts;
+}
+
 }  // namespace
 
 // The work area is cleared first, so a short read leaves no stale signature.
@@ -97,6 +119,7 @@ int ZipDirectoryWalk::ReadCentralDirectory() {
     int repeats = end.thisDisk >= end.directoryDisk ? end.thisDisk - end.directoryDisk + 1 : 0;
     int64_t position = facts_.ArchiveOffset;
     bool stopped = false;
+    uint64_t headers = 0;
     // Every round goes on where the last one stopped; a round that finds no
     // header there would find none in all the rounds after it.
     while (repeats-- > 0 && !stopped && ReadCentral(position)) {
@@ -105,6 +128,7 @@ int ZipDirectoryWalk::ReadCentralDirectory() {
                 stopped = true;
                 break;
             }
+            ++headers;
             const TZipCentralHeader central = facts_.Central();
             const std::array<uint8_t, TZipCentralHeader::kSize> centralCopy = facts_.CentralArea;
             const int64_t nameAt = position + static_cast<int64_t>(TZipCentralHeader::kSize);
@@ -134,6 +158,8 @@ int ZipDirectoryWalk::ReadCentralDirectory() {
                 if (!hooks_.LocalHeadersElsewhere &&
                     !(ReadLocal(entry.Record.LocalPosition) && IsLocalHeader(facts_.Local().signature))) {
                     hooks_.ReportBadHeader(entry.Name);
+                } else if (!hooks_.LocalHeadersElsewhere && !SizeStreamedEntry(entry)) {
+                    if (hooks_.ReportCorruptData) hooks_.ReportCorruptData(entry.Name);
                 } else {
                     Count(entry);
                     entries_.Add(std::move(entry));
@@ -146,7 +172,54 @@ int ZipDirectoryWalk::ReadCentralDirectory() {
             position = nameAt + central.nameLength + central.extraLength + central.commentLength;
         } while (ReadCentral(position));
     }
+    if (!stopped) CheckEntryCount(headers);
     return entries_.Count();
+}
+
+bool ZipDirectoryWalk::SizeStreamedEntry(TUnBaseHeader& entry) {
+    // Only Deflate data ends by itself; without a size the decoder would read
+    // on through whatever follows, the next entries' bytes included.
+    const bool streamed = (entry.Flags & kDataDescriptorFlag) && entry.PackedSize == 0 && entry.UnpackedSize > 0 &&
+                          (entry.Method == 8 || entry.Method == 9);
+    if (!streamed) return true;
+    if (!localStartsRead_) {
+        localStarts_ = LocalHeaderStarts(source_, facts_.ArchiveOffset, facts_.OffsetAdjust);
+        localStartsRead_ = true;
+    }
+    // The data of a sound archive ends before the next local header, and
+    // that of the last entry before the directory.
+    const int64_t at = entry.Record.LocalPosition;
+    const auto next = std::upper_bound(localStarts_.begin(), localStarts_.end(), at);
+    int64_t roomEnd = next != localStarts_.end() ? *next : facts_.ArchiveOffset;
+    if (roomEnd <= at) roomEnd = source_.Size();
+    const TZipLocalHeader local = facts_.Local();
+    const int64_t dataAt = at + static_cast<int64_t>(TZipLocalHeader::kSize) + local.nameLength + local.extraLength;
+    if (roomEnd <= dataAt) return false;
+    const auto room = static_cast<uint64_t>(roomEnd - dataAt);
+    if (entry.Flags & kEncryptedFlag) {
+        // Enciphered data cannot be decoded before its password is known:
+        // its decoder reads no further than the room.
+        entry.PackedSize = room;
+        return true;
+    }
+    const std::optional<DeflateExtent> extent = MeasureDeflateStream(source_, dataAt, entry.Method == 9, room);
+    if (!extent) return false;
+    entry.PackedSize = extent->packed;
+    return true;
+}
+
+void ZipDirectoryWalk::CheckEntryCount(uint64_t found) {
+    const TZipEndRecord end = facts_.End();
+    if (!hooks_.ReportEntryCount || !facts_.HeaderState.Contains(htEnding) || end.thisDisk != end.directoryDisk)
+        return;
+    if (facts_.HeaderState.Contains(htEnding64)) {
+        const uint64_t announced = facts_.Zip64End().totalEntries;
+        if (announced != found) hooks_.ReportEntryCount(announced, found);
+    } else if (end.totalEntries != static_cast<uint16_t>(found)) {
+        // The record's count is 16 bits wide: writers that list more entries
+        // without zip64 records keep its low bits.
+        hooks_.ReportEntryCount(end.totalEntries, found);
+    }
 }
 
 int ZipDirectoryWalk::ReadLocalHeaders() {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 // What a directory walk asks of the component that runs it.
 struct ZipWalkHooks {
@@ -16,6 +17,13 @@ struct ZipWalkHooks {
     // A central entry whose local header lacks its signature, or a local
     // entry whose sizes follow its data and cannot be found.
     std::function<void(const std::string& entryName)> ReportBadHeader;
+    // A central entry whose data, streamed with no size in the directory,
+    // does not end before the next entry's local header; it is left out.
+    // Unassigned: left out silently.
+    std::function<void(const std::string& entryName)> ReportCorruptData;
+    // The end record announces another number of entries than the directory
+    // holds. Unassigned: not checked.
+    std::function<void(uint64_t announced, uint64_t found)> ReportEntryCount;
     // Asked before walking local headers; Cancel preset to true. Unassigned: walk.
     std::function<void(THeaderTypeState headerState, bool& cancel)> CorruptZipHeader;
     bool TranslateOemChar = true;
@@ -49,10 +57,18 @@ private:
     // Sizes and CRC of an entry that defers them to a data descriptor, and
     // where the next header begins; nothing when the entry cannot be sized.
     std::optional<int64_t> ReadDeferredSizes(TUnBaseHeader& entry, int64_t dataAt);
+    // Gives a central entry that streams Deflate data with no compressed size
+    // the size its data really takes, within the room before the next local
+    // header; false when the stream does not end there. Its local header is
+    // in the local work area.
+    bool SizeStreamedEntry(TUnBaseHeader& entry);
+    void CheckEntryCount(uint64_t found);
 
     ByteSource& source_;
     ArchiveFacts facts_;
     const ZipWalkHooks& hooks_;
     TUnBaseHeaderObj& entries_;
     ZipWalkTotals& totals_;
+    std::vector<int64_t> localStarts_;  // of every central entry, sorted; made when first needed
+    bool localStartsRead_ = false;
 };

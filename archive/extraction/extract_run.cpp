@@ -118,13 +118,6 @@ void TUnZip::ExtractEntries(std::unique_ptr<TFileStream32>& archive, bool centra
                                   local.nameLength + local.extraLength;
         archive->SetPosition(dataStart);
 
-        // The name listed and selected is the one written: a local header
-        // naming another file is a damaged (or forged) entry.
-        if (centralVariant && entry.CentralCopy && rawName != entry.RawName) {
-            ReportError(entry.Name, "", "0", ErrorCode::BadFileHeader);
-            SkipEntry();
-            continue;
-        }
         const auto packed = static_cast<int64_t>(std::min<uint64_t>(entry.PackedSize, INT64_MAX - dataStart));
         if (!entryExtents_.Claim(entry.Record.Disk, entry.Record.LocalPosition, dataStart + packed)) {
             ReportError(entry.Name, "", "0", ErrorCode::CorruptInput);
@@ -132,6 +125,14 @@ void TUnZip::ExtractEntries(std::unique_ptr<TFileStream32>& archive, bool centra
             continue;
         }
 
+        // The name listed and selected is the one written, whatever the local
+        // header calls the entry (archivers write other code pages and
+        // placeholders there): a name that differs is only worth a warning.
+        if (centralVariant && entry.CentralCopy && rawName != entry.RawName) {
+            const std::string localName = TranslateEntryName(
+                rawName, {local.flags, 0, TExtraField(extraBytes).UnicodePath(rawName)}, translateOemChar_);
+            if (localName != entry.Name) ReportError(entry.Name, localName, "0", ErrorCode::InconsistentLocalHeader);
+        }
         if (centralVariant && entry.CentralCopy) centralHeader_ = *entry.CentralCopy;
         const uint32_t attributes = centralVariant ? entry.Record.Attributes : 0;
         entryName_ = centralVariant && entry.CentralCopy

@@ -4,11 +4,7 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <optional>
-#include <vector>
 
 namespace platform {
 namespace {
@@ -43,19 +39,12 @@ bool TSignatureVerifier::Verifies(const std::string& filePath, const std::string
     if (!key) return false;
     const auto signature = ReadSignature(signaturePath);
     if (!signature) return false;
-    std::ifstream file(filePath, std::ios::binary);
-    if (!file) return false;
-
     TDigestContext context(EVP_MD_CTX_new());
     if (!context || EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1) return false;
-    // The archive is hashed in pieces: it may be far larger than memory allows.
-    std::vector<char> chunk(64 * 1024);
-    while (file) {
-        file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        if (file.gcount() > 0 && EVP_DigestVerifyUpdate(context.get(), chunk.data(), static_cast<size_t>(file.gcount())) != 1)
-            return false;
-    }
-    if (file.bad()) return false;
+    const bool hashed = ReadInPieces(filePath, [&](const unsigned char* bytes, size_t count) {
+        return EVP_DigestVerifyUpdate(context.get(), bytes, count) == 1;
+    });
+    if (!hashed) return false;
     return EVP_DigestVerifyFinal(context.get(), signature->data(), signature->size()) == 1;
 }
 

@@ -7,7 +7,6 @@
 // clang-format on
 
 #include <array>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -80,6 +79,8 @@ TKey ImportP256Key(const std::string& pem) {
 }
 
 // One DER INTEGER of a signature, as a fixed-width big-endian coordinate.
+// Only the minimal encoding of a value from 1 to 2^256 - 1 is taken, as
+// OpenSSL takes it: a signature has one encoding, whichever build checks it.
 bool ReadInteger(const std::vector<unsigned char>& der, size_t& at, BYTE* out) {
     if (at + 2 > der.size() || der[at] != 0x02) return false;
     size_t length = der[at + 1];
@@ -87,12 +88,14 @@ bool ReadInteger(const std::vector<unsigned char>& der, size_t& at, BYTE* out) {
     if (length == 0 || length > kCoordinateSize + 1 || at + length > der.size()) return false;
     const unsigned char* value = der.data() + at;
     at += length;
+    if (value[0] & 0x80) return false;  // negative
     // A leading zero only keeps a high bit from reading as a sign.
-    if (length == kCoordinateSize + 1) {
-        if (value[0] != 0) return false;
+    if (value[0] == 0) {
+        if (length == 1 || !(value[1] & 0x80)) return false;  // zero, or a redundant zero byte
         ++value;
         --length;
     }
+    if (length > kCoordinateSize) return false;
     memset(out, 0, kCoordinateSize - length);
     memcpy(out + kCoordinateSize - length, value, length);
     return true;
@@ -108,27 +111,28 @@ std::optional<std::array<BYTE, 2 * kCoordinateSize>> RawSignature(const std::vec
     return raw;
 }
 
-std::optional<std::array<BYTE, 32>> Sha256OfFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::nullopt;
-    TAlgorithm sha256(BCRYPT_SHA256_ALGORITHM);
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    if (!sha256.Ok() || !BCRYPT_SUCCESS(BCryptCreateHash(sha256.Handle(), &hash, nullptr, 0, nullptr, 0, 0)))
-        return std::nullopt;
-    const std::unique_ptr<void, decltype(&BCryptDestroyHash)> hashOwner(hash, &BCryptDestroyHash);
-    // The archive is hashed in pieces: it may be far larger than memory allows.
-    std::vector<char> chunk(64 * 1024);
-    while (file) {
-        file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        if (file.gcount() > 0 &&
-            !BCRYPT_SUCCESS(BCryptHashData(hash, reinterpret_cast<PUCHAR>(chunk.data()), static_cast<ULONG>(file.gcount()), 0)))
-            return std::nullopt;
+// A SHA-256 digest built from pieces.
+class TSha256 {
+public:
+    TSha256() : algorithm_(BCRYPT_SHA256_ALGORITHM) {
+        BCRYPT_HASH_HANDLE hash = nullptr;
+        if (algorithm_.Ok() && BCRYPT_SUCCESS(BCryptCreateHash(algorithm_.Handle(), &hash, nullptr, 0, nullptr, 0, 0)))
+            hash_.reset(hash);
     }
-    if (file.bad()) return std::nullopt;
-    std::array<BYTE, 32> digest{};
-    if (!BCRYPT_SUCCESS(BCryptFinishHash(hash, digest.data(), static_cast<ULONG>(digest.size()), 0))) return std::nullopt;
-    return digest;
-}
+    bool Add(const unsigned char* bytes, size_t count) {
+        return hash_ && BCRYPT_SUCCESS(BCryptHashData(hash_.get(), const_cast<PUCHAR>(bytes), static_cast<ULONG>(count), 0));
+    }
+    std::optional<std::array<BYTE, 32>> Finish() {
+        std::array<BYTE, 32> digest{};
+        if (!hash_ || !BCRYPT_SUCCESS(BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0)))
+            return std::nullopt;
+        return digest;
+    }
+
+private:
+    TAlgorithm algorithm_;
+    std::unique_ptr<void, decltype(&BCryptDestroyHash)> hash_{nullptr, &BCryptDestroyHash};
+};
 
 }  // namespace
 
@@ -139,7 +143,10 @@ bool TSignatureVerifier::Verifies(const std::string& filePath, const std::string
     if (!der) return false;
     auto raw = RawSignature(*der);
     if (!raw) return false;
-    auto digest = Sha256OfFile(filePath);
+    TSha256 sha256;
+    if (!ReadInPieces(filePath, [&](const unsigned char* bytes, size_t count) { return sha256.Add(bytes, count); }))
+        return false;
+    auto digest = sha256.Finish();
     if (!digest) return false;
     return BCRYPT_SUCCESS(BCryptVerifySignature(key.get(), nullptr, digest->data(), static_cast<ULONG>(digest->size()),
                                                 raw->data(), static_cast<ULONG>(raw->size()), 0));

@@ -78,12 +78,100 @@ protected:
 
 using Files = std::vector<std::pair<std::string, std::string>>;
 
-TEST_F(DamagedArchive, ALocalHeaderNamingAnotherFileIsRefusedUnderTheListedName) {
+// The central name is the entry's name: a local header naming another file
+// (another code page, a placeholder) is only worth a warning.
+TEST_F(DamagedArchive, ALocalHeaderNamingAnotherFileIsWrittenUnderTheListedName) {
     Entry forged{"readme.txt", "#!/bin/sh\necho owned\n"};
     forged.localName = "sub/evil.sh";
-    Run(BuildZip({forged, {"next.txt", "fine"}}));
-    EXPECT_EQ(Reports(), (std::vector<std::string>{"Error 25114 readme.txt", "Begin next.txt 1", "End next.txt pass"}));
-    EXPECT_EQ(Written(), (Files{{"next.txt", "fine"}}));
+    Entry otherSpelling{"dir/same.txt", "same"};
+    otherSpelling.localName = "dir\\same.txt";
+    Run(BuildZip({forged, otherSpelling}));
+    EXPECT_EQ(Reports(), (std::vector<std::string>{"Error 25249 readme.txt sub/evil.sh", "Begin readme.txt 1",
+                                                   "End readme.txt pass", "Begin dir/same.txt 2", "End dir/same.txt pass"}));
+    EXPECT_EQ(Written(), (Files{{(fs::path("dir") / "same.txt").string(), "same"}, {"readme.txt", "#!/bin/sh\necho owned\n"}}));
+}
+
+// Streamed Deflate entries (sizes in a data descriptor, none in the
+// directory) whose local headers each sit inside a stored block of the entry
+// before, so that every entry decodes one shared kernel at the end. Each
+// local header carries its entry's CRC; the directory has no compressed sizes.
+std::string SharedKernelArchive(int count, const std::string& kernel) {
+    std::vector<std::string> names, headers(count);
+    std::vector<uint32_t> crcs(count), sizes(count);
+    std::string plain = kernel;  // what the entry whose header comes next decodes
+    for (int i = count - 1; i >= 0; --i) {
+        names.insert(names.begin(), "f" + std::to_string(i) + ".bin");
+        crcs[i] = Crc32Of(plain);
+        sizes[i] = static_cast<uint32_t>(plain.size());
+        std::string& h = headers[i];
+        PutLe32(h, 0x04034B50);
+        PutLe16(h, 20);
+        PutLe16(h, 0x0008);  // sizes in a data descriptor
+        PutLe16(h, 8);
+        PutLe32(h, kSampleDosDate);
+        PutLe32(h, crcs[i]);
+        PutLe32(h, 0);
+        PutLe32(h, 0);
+        PutLe16(h, static_cast<uint32_t>(names.front().size()));
+        PutLe16(h, 0);
+        h += names.front();
+        plain = h + plain;
+    }
+    std::string zip;
+    for (int i = 0; i < count; ++i) {
+        zip += headers[i];
+        if (i + 1 < count) {
+            // A stored block that is not the last one, holding the next header.
+            zip += '\0';
+            PutLe16(zip, static_cast<uint32_t>(headers[i + 1].size()));
+            PutLe16(zip, static_cast<uint32_t>(~headers[i + 1].size() & 0xFFFF));
+        }
+    }
+    zip += RawDeflate(kernel);
+    std::string central;
+    uint32_t offset = 0;
+    for (int i = 0; i < count; ++i) {
+        PutLe32(central, 0x02014B50);
+        PutLe16(central, 20);
+        PutLe16(central, 20);
+        PutLe16(central, 0x0008);
+        PutLe16(central, 8);
+        PutLe32(central, kSampleDosDate);
+        PutLe32(central, crcs[i]);
+        PutLe32(central, 0);  // compressed size
+        PutLe32(central, sizes[i]);
+        PutLe16(central, static_cast<uint32_t>(names[i].size()));
+        PutLe32(central, 0);  // extra and comment lengths
+        PutLe32(central, 0);  // disk and internal attributes
+        PutLe32(central, 0x20);
+        PutLe32(central, offset);
+        central += names[i];
+        offset += static_cast<uint32_t>(headers[i].size() + (i + 1 < count ? 5 : 0));
+    }
+    const auto directoryAt = static_cast<uint32_t>(zip.size());
+    zip += central;
+    PutLe32(zip, 0x06054B50);
+    PutLe32(zip, 0);
+    PutLe16(zip, static_cast<uint32_t>(count));
+    PutLe16(zip, static_cast<uint32_t>(count));
+    PutLe32(zip, static_cast<uint32_t>(central.size()));
+    PutLe32(zip, directoryAt);
+    PutLe16(zip, 0);
+    return zip;
+}
+
+// Streamed data is sized before anything is written: data that does not end
+// before the next entry's local header takes that entry's bytes, and only
+// the entry the shared bytes belong to is written.
+TEST_F(DamagedArchive, StreamedEntriesSharingOneKernelAreRefusedButTheLast) {
+    const std::string kernel(1 << 20, '\0');
+    Run(SharedKernelArchive(4, kernel));
+    EXPECT_EQ(Reports(), (std::vector<std::string>{"Error 25140 f0.bin", "Error 25140 f1.bin", "Error 25140 f2.bin",
+                                                   "Begin f3.bin 1", "End f3.bin pass"}));
+    const Files written = Written();
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(written[0].first, "f3.bin");
+    EXPECT_TRUE(written[0].second == kernel);
 }
 
 // Entries whose local header and data take bytes an earlier entry took:

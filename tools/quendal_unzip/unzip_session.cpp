@@ -106,12 +106,28 @@ void UnzipSession::InstallHandlers() {
                                  Printable(fileName).c_str(), Printable(extendedMsg).c_str(),
                                  Printable(unzip_.ExtractDir()).c_str());
                 return;
+            case ErrorCode::InconsistentLocalHeader:
+                // The entry is written under its directory name all the same.
+                warned_ = true;
+                ClearProgressLine();
+                std::fprintf(stderr, "quendal-unzip: warning: %s: its local header names it %s\n",
+                             Printable(fileName).c_str(), Printable(extendedMsg).c_str());
+                return;
             case ErrorCode::EventNotAssigned:
                 if (extendedMsg == "OnGetPassword") badPassword_ = true; else archiveError_ = true;
                 break;
             default: archiveError_ = true; break;
         }
         PrintError(fileName, extendedMsg, code);
+    };
+    // The entries are still recovered from their local headers.
+    unzip_.OnCorruptZipHeader = [this](TObject*, THeaderTypeState, bool& cancel) {
+        warned_ = true;
+        std::fprintf(stderr,
+                     "quendal-unzip: warning: %s: the end of central directory record is missing or damaged; "
+                     "entries found by their local headers\n",
+                     Printable(unzip_.ArchiveFile()).c_str());
+        cancel = false;
     };
     unzip_.OnBegin = [this](TObject*, const std::string& fileName, int32_t, bool&) {
         currentName_ = fileName;
