@@ -229,7 +229,9 @@ TEST_P(BadData, FailsTheEntryWithAReport) {
     Run(BuildZip({GetParam().entry}));
     EXPECT_EQ(Reports(), GetParam().reports);
     const Files expected = GetParam().written ? Files{{GetParam().entry.name, *GetParam().written}} : Files{};
-    if (kOutputReadableWhileWritten) EXPECT_EQ(atFirstError_, expected);
+    if (kOutputReadableWhileWritten) {
+        EXPECT_EQ(atFirstError_, expected);
+    }
     EXPECT_EQ(Written(), Files{});
 }
 
@@ -335,7 +337,9 @@ TEST_F(DamagedArchive, DataRunningPastTheLastVolumeIsNotReadAgainFromItsStart) {
     EXPECT_EQ(reports[1], "Error 25446 one.txt " + frame_test::SlashPath(archive_));
     EXPECT_EQ(reports[2], "End one.txt fail");
     // The file once, from the entry's data on, when the next volume is found missing.
-    if (kOutputReadableWhileWritten) EXPECT_EQ(atFirstError_, (Files{{"one.txt", zip.substr(30 + 7)}}));
+    if (kOutputReadableWhileWritten) {
+        EXPECT_EQ(atFirstError_, (Files{{"one.txt", zip.substr(30 + 7)}}));
+    }
     EXPECT_EQ(Written(), Files{});
 }
 

@@ -100,7 +100,9 @@ TEST_F(LegacyRun, ErrorsEndTheEntryAndTheCheckFails) {
         SCOPED_TRACE(c.what);
         Run(c.method, c.packed, c.plain);
         EXPECT_EQ(lines_, c.events);
-        if (extract_test::kOutputReadableWhileWritten) EXPECT_EQ(written_, c.written);
+        if (extract_test::kOutputReadableWhileWritten) {
+            EXPECT_EQ(written_, c.written);
+        }
     }
 }
 
@@ -138,7 +140,9 @@ TEST_F(LegacyRun, CancelStopsTheDecoderAfterTheCurrentBlock) {
         EXPECT_EQ(lines_, (Lines{"Activate", "Begin e.bin 1", "Progress 40 40",
                                  "Error 25443 " + frame_test::SlashPath(archiveFile_) + " e.bin",
                                  "End e.bin fail", "Deactivate"}));
-        if (extract_test::kOutputReadableWhileWritten) EXPECT_EQ(written_.size(), 32768u);
+        if (extract_test::kOutputReadableWhileWritten) {
+            EXPECT_EQ(written_.size(), 32768u);
+        }
     }
 }
 
