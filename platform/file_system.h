@@ -35,7 +35,20 @@ std::string ProgramFolder();
 
 // An archive entry name made fit for this system's file names. On Windows a
 // ":" after a leading drive prefix would name an alternate data stream of the
-// file, so it becomes "_"; elsewhere ":" is an ordinary character.
+// file, so it becomes "_"; a part that would open a device (see NamesADevice)
+// gets a "_" in front; and a part of dots and spaces only, other than ".",
+// which Windows may take for the parent folder, becomes ".." so that the name
+// is refused as one that climbs. Elsewhere every name is kept as it is.
 std::string NativeEntryName(const std::string& name);
+
+// True when some part of the entry name `name` would open a device instead of
+// a file: on Windows CON, PRN, AUX, NUL, COM0 to COM9, LPT0 to LPT9 (also with
+// the superscript digits 1 to 3), CONIN$ and CONOUT$, in any letter case,
+// with any extension and with trailing spaces or dots. Never elsewhere.
+bool NamesADevice(const std::string& name);
+
+// Puts the file `from` in the place of `to` in one step, replacing a file
+// standing there; both in one folder. False with LastError() set on failure.
+bool RenameOver(const std::string& from, const std::string& to);
 
 }  // namespace platform

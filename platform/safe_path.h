@@ -12,8 +12,9 @@ bool ForceDirectories(const std::string& folder);
 // does not start with `root` is not looked at.
 bool PathHasLinkBelow(const std::string& root, const std::string& path);
 
-// Makes a symbolic link at `linkPath` holding `target` as it is. False when
-// something stands there already or links cannot be made.
+// Makes a symbolic link at `linkPath` holding `target` (on Windows with "/"
+// made "\", the only separator links follow there). False when something
+// stands there already or links cannot be made.
 bool CreateSymbolicLink(const std::string& target, const std::string& linkPath);
 
 }  // namespace platform

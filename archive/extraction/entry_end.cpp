@@ -1,11 +1,14 @@
 #include "archive/frame/error_codes.h"
 #include "archive/frame/unbase.h"
 
-bool TUnBase::CheckEntryCrc(uint32_t storedCrc) {
+bool TUnBase::EntryPasses(uint32_t storedCrc) const {
     // The pipeline leaves the register inverted or not depending on the path
     // the entry took; either form of the stored value passes.
-    const bool crcPass = !IsCancelled() && !entryFailed_ &&
-                         (storedCrc == runningCrc_ || storedCrc == (runningCrc_ ^ 0xFFFFFFFF));
+    return !IsCancelled() && !entryFailed_ && (storedCrc == runningCrc_ || storedCrc == (runningCrc_ ^ 0xFFFFFFFF));
+}
+
+bool TUnBase::CheckEntryCrc(uint32_t storedCrc) {
+    const bool crcPass = EntryPasses(storedCrc);
     if (OnEnd)
         OnEnd(this, outputPath_, crcPass);
     else if (!crcPass && OnError)

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "archive/decoders/legacy_decoder.h"
 #include "archive/volumes/disk_spann_obj.h"
@@ -37,31 +38,57 @@ bool IsSupportedMethod(uint32_t method) { return method <= 6 || method == 8 || m
 // that made the archive stored (many store none).
 bool NamesAFolder(const std::string& name) { return !name.empty() && name.back() == platform::kPathSeparator; }
 
-// A link target that is relative and, taken from the link's folder below the
-// target root, never climbs above that root. Climbing is allowed only at the
-// start: "a/../.." would climb from wherever a link named "a" leads, which
-// the names alone cannot tell.
-bool LinkTargetStaysInside(const std::string& linkFolderBelowRoot, const std::string& target) {
+// The parts of a path that name something: neither empty nor ".".
+std::vector<std::string> NamedParts(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t at = 0;
+    while (at <= path.size()) {
+        size_t end = path.find_first_of(platform::kPathSeparators, at);
+        if (end == std::string::npos) end = path.size();
+        if (end > at && path.compare(at, end - at, ".") != 0) parts.push_back(path.substr(at, end - at));
+        at = end + 1;
+    }
+    return parts;
+}
+
+std::string JoinBelow(const std::string& root, const std::vector<std::string>& parts, size_t count) {
+    std::string path = root;
+    for (size_t i = 0; i < count; ++i) path += parts[i] + platform::kPathSeparator;
+    return path;
+}
+
+// A link target that is relative and, resolved by its names from the link's
+// folder (below `root`, free of links and made), never leaves `root`. On the
+// disk as it stands, no part the target passes through may be a link (its
+// last part may: links lead to links), and a part it climbs out of, "a" in
+// "a/..", must be a real folder: were it missing, a later entry could make it
+// a link ("a -> .") and the climb would go where the names do not say.
+bool LinkTargetStaysInside(const std::string& root, const std::string& linkFolder, const std::string& target) {
     if (target.empty() || RootPrefixLength(target) > 0 || target.find('\0') != std::string::npos) return false;
-    int depth = 0;
-    auto walk = [&depth](const std::string& path) {
-        bool descended = false;
-        size_t at = 0;
-        while (at < path.size()) {
-            size_t end = path.find(platform::kPathSeparator, at);
-            if (end == std::string::npos) end = path.size();
-            const std::string part = path.substr(at, end - at);
-            if (part == "..") {
-                if (descended || --depth < 0) return false;
-            } else if (!part.empty() && part != ".") {
-                ++depth;
-                descended = true;
-            }
-            at = end + 1;
+    std::vector<std::string> way = NamedParts(linkFolder.substr(root.size()));
+    size_t realFolders = way.size();  // the first parts of the way known to be real folders
+    const std::vector<std::string> parts = NamedParts(target);
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const std::string& part = parts[i];
+        if (part == "..") {
+            if (way.empty() || way.size() > realFolders) return false;
+            way.pop_back();
+            realFolders = way.size();
+            continue;
         }
-        return true;
-    };
-    return walk(linkFolderBelowRoot) && walk(target);
+        // A part this system would not take as written (a device name on Windows).
+        if (platform::NativeEntryName(part) != part) return false;
+        way.push_back(part);
+        if (way.size() - 1 != realFolders) continue;  // below a missing folder nothing exists
+        const std::string parent = JoinBelow(root, way, way.size() - 1);
+        const std::string path = parent + part;
+        if (platform::PathHasLinkBelow(parent, path)) {
+            if (i + 1 < parts.size()) return false;
+        } else if (platform::DirectoryExists(path)) {
+            realFolders = way.size();
+        }
+    }
+    return true;
 }
 
 // Runs `finally` after `body`, also when body throws.
@@ -102,7 +129,7 @@ bool TUnZip::EntryNameStaysInside() const {
     return !HasParentComponent(outputPath_, root.size());
 }
 
-bool TUnZip::OutputPathFollowsNoLink() {
+bool TUnZip::OutputPathFollowsNoLink(bool lastPartToo) {
     // Entries come grouped by folder: a folder found free of links is only
     // looked at again for its last part.
     const std::string folder = ExtractFilePath(outputPath_);
@@ -110,7 +137,7 @@ bool TUnZip::OutputPathFollowsNoLink() {
         if (platform::PathHasLinkBelow(OutputRoot(extractDir_), folder)) return false;
         linkFreeFolder_ = folder;
     }
-    return !platform::PathHasLinkBelow(folder, outputPath_);
+    return !lastPartToo || !platform::PathHasLinkBelow(folder, outputPath_);
 }
 
 bool TUnZip::ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_ptr<TFileStream32>& output,
@@ -122,6 +149,7 @@ bool TUnZip::ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_p
     entryFailed_ = false;
     const bool isDirectory = (attributes & platform::kAttrDirectory) || NamesAFolder(entryName_);
     if (isDirectory) attributes |= platform::kAttrDirectory;
+    const bool link = !isDirectory && centralVariant && IsSymbolicLinkEntry(attributes);
 
     if (!EntryNameStaysInside()) {
         ReportError(entryName_, outputPath_, "0", ErrorCode::InvalidFileName);
@@ -164,12 +192,12 @@ bool TUnZip::ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_p
                 folderTimes_.push_back(
                     {outputPath_, local.dosDateTime, currentEntry_ ? currentEntry_->ModificationTime : std::nullopt});
             }
-        } else if (!OutputPathFollowsNoLink()) {
+        } else if (!OutputPathFollowsNoLink(!link)) {
             ReportError(entryName_, outputPath_, "0", ErrorCode::InvalidFileName);
             SkipEntry();
             --filesExtracted_;
             entryFailed_ = true;
-        } else if (centralVariant && IsSymbolicLinkEntry(attributes)) {
+        } else if (link) {
             ExtractSymbolicLink(archive, storedCrc);
         } else if (!OpenOutput(output)) {
             ReportError(outputPath_, "", "0", ErrorCode::OpenError);
@@ -178,6 +206,7 @@ bool TUnZip::ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_p
             entryFailed_ = true;
         } else {
             const bool skipped = entryEncrypted_ && passwordFailed_;
+            bool decoded = false;
             WithFinally(
                 [&] {
                     if (skipped) {
@@ -200,12 +229,13 @@ bool TUnZip::ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_p
                         ReportError(entryName_, "", "0", ErrorCode::UnexpectedEnd);
                         entryFailed_ = true;
                     }
+                    decoded = true;
                 },
                 [&] {
                     if (skipped)
                         outputPath_ = entryName_;
                     else
-                        CloseOutput(output, outputPath_, attributes, local.dosDateTime);
+                        CloseOutput(output, outputPath_, attributes, local.dosDateTime, decoded && EntryPasses(storedCrc));
                 });
         }
     } catch (...) {
@@ -241,10 +271,27 @@ void TUnZip::ExtractSymbolicLink(std::unique_ptr<TFileStream32>& archive, uint32
     DecodeEntry(archive, target);
     runningCrc_ ^= 0xFFFFFFFF;
     if (runningCrc_ != storedCrc) return;  // the CRC check reports it; no link is made from damaged data
+    if (target.Text().size() < entryDescriptor_.unpackedSize) {
+        ReportError(entryName_, "", "0", ErrorCode::UnexpectedEnd);
+        --filesExtracted_;
+        entryFailed_ = true;
+        return;
+    }
 
     const std::string root = OutputRoot(extractDir_);
     const std::string folder = ExtractFilePath(outputPath_);
-    if (folder.compare(0, root.size(), root) != 0 || !LinkTargetStaysInside(folder.substr(root.size()), target.Text())) {
+    if (target.Text().empty() || folder.compare(0, root.size(), root) != 0) {
+        refuse(target.Text());
+        return;
+    }
+    // The folders are made as a file's are; the target is then judged against them.
+    if (!platform::ForceDirectories(folder)) {
+        ReportError(outputPath_, "", "0", ErrorCode::OpenError);
+        --filesExtracted_;
+        entryFailed_ = true;
+        return;
+    }
+    if (!LinkTargetStaysInside(root, folder, target.Text())) {
         refuse(target.Text());
         return;
     }
@@ -342,15 +389,17 @@ bool TUnZip::OpenOutput(std::unique_ptr<TFileStream32>& output) {
     if (outputPath_.empty()) return false;
     // Entries mostly land in a folder that is already there: the folders are
     // made only when the file cannot be created without them.
-    output = std::make_unique<TFileStream32>(outputPath_, fmCreate);
-    if (output->Handle() >= 0) return true;
-    platform::ForceDirectories(ExtractFilePath(outputPath_));
-    output = std::make_unique<TFileStream32>(outputPath_, fmCreate);
+    outputFile_ = platform::CreateOutputFile(outputPath_);
+    if (outputFile_.handle < 0) {
+        platform::ForceDirectories(ExtractFilePath(outputPath_));
+        outputFile_ = platform::CreateOutputFile(outputPath_);
+    }
+    output = std::make_unique<TFileStream32>(outputFile_.handle);
     return output->Handle() >= 0;
 }
 
 void TUnZip::CloseOutput(std::unique_ptr<TFileStream32>& output, const std::string& path, uint32_t attributes,
-                         uint32_t dosDateTime) {
+                         uint32_t dosDateTime, bool whole) {
     if (!output) return;
     // The UTC time a Unix or NTFS tool stored is exact in any time zone; the
     // DOS date and time are local to wherever the archive was made.
@@ -358,8 +407,28 @@ void TUnZip::CloseOutput(std::unique_ptr<TFileStream32>& output, const std::stri
         platform::SetFileWriteTimeUtc(output->Handle(), *currentEntry_->ModificationTime);
     else
         platform::SetFileWriteTime(output->Handle(), DosDateTimeToLocal(EntryFileDate(dosDateTime)));
-    if (!output->Close()) ReportError(path, "", "0", ErrorCode::CloseError);
+    if (!output->Close()) {
+        ReportError(path, "", "0", ErrorCode::CloseError);
+        entryFailed_ = true;
+        whole = false;
+    }
     output.reset();
+    switch (outputFile_.kind) {
+        case platform::OutputKind::InPlace: break;
+        case platform::OutputKind::New:
+            if (whole) break;
+            platform::RemoveFile(path);
+            return;
+        case platform::OutputKind::Replacement:
+            if (whole && platform::RenameOver(outputFile_.replacement, path)) break;
+            platform::RemoveFile(outputFile_.replacement);
+            if (whole) {
+                ReportError(path, "", "0", ErrorCode::CloseError);
+                --filesExtracted_;
+                entryFailed_ = true;
+            }
+            return;
+    }
     if (restoreFileAttr_ && attributes != kNormalFileAttributes) platform::SetFileAttributes(path, attributes);
 }
 

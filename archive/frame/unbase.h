@@ -37,6 +37,8 @@ protected:
     // without an OnEnd handler. The verdict is false once cancelled or when
     // the entry failed before anything was written.
     virtual bool CheckEntryCrc(uint32_t storedCrc);
+    // The verdict itself: the entry came out whole, its CRC matching.
+    bool EntryPasses(uint32_t storedCrc) const;
 
     bool entryFailed_ = false;  // the current entry ended without being written
 

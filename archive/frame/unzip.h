@@ -12,6 +12,7 @@
 #include "archive/extraction/entry_extents.h"
 #include "archive/extraction/entry_state.h"
 #include "archive/directory/unbase_header_obj.h"
+#include "platform/output_file.h"
 
 class TDiskSpannObj;
 
@@ -27,6 +28,8 @@ public:
     int32_t ExtractFiles();
     // Entries the directory walk of the last run selected.
     int32_t EntriesSelected() const { return entriesSelected_; }
+    // The declared uncompressed size of the entry being extracted.
+    uint64_t EntrySize() const { return entryDescriptor_.unpackedSize; }
 
 protected:
     // ---- the extraction run and the per-entry pipeline
@@ -38,8 +41,10 @@ protected:
     // The begin events and the overwrite decision; true to go on.
     bool BeginEntry(bool isDirectory);
     bool OpenOutput(std::unique_ptr<TFileStream32>& output);
+    // Stamps and closes the output; a whole entry's file is put in place, a
+    // failed one's is dropped, so that what stood there before stays.
     void CloseOutput(std::unique_ptr<TFileStream32>& output, const std::string& path, uint32_t attributes,
-                     uint32_t dosDateTime);
+                     uint32_t dosDateTime, bool whole);
     // Progress for an entry that is not written.
     void SkipEntry();
     // Hands the entry's data to the decoder of its method; false only when a
@@ -53,13 +58,15 @@ protected:
     // The next volume of a split or spanned archive, for data that goes on there.
     bool OpenContinuationVolume(std::unique_ptr<TFileStream32>& archive);
     // Names that climb out of ExtractDir, and paths through symbolic links
-    // below it, are never written.
+    // below it, are never written. A link entry replaces a link standing at
+    // its own name, so only its folders are looked at.
     bool EntryNameStaysInside() const;
-    bool OutputPathFollowsNoLink();
+    bool OutputPathFollowsNoLink(bool lastPartToo = true);
     // An entry made on Unix whose stored mode is a symbolic link.
     bool IsSymbolicLinkEntry(uint32_t attributes) const;
-    // Makes the link when its target stays inside ExtractDir; otherwise the
-    // entry is skipped with 26800 naming the target.
+    // Makes the link, its folders first, when its target stays inside
+    // ExtractDir; otherwise the entry is skipped with 26800 naming the target
+    // (none when it is empty or too long).
     void ExtractSymbolicLink(std::unique_ptr<TFileStream32>& archive, uint32_t storedCrc);
     // Gives the folder entries of the run their stored times, once nothing
     // more is written inside them.
@@ -85,6 +92,7 @@ protected:
     TEntryExtents entryExtents_;  // of the entries of this run
     int32_t entriesSelected_ = 0;
     std::string linkFreeFolder_;  // the folder of a recent output, checked for symbolic links
+    platform::OutputFile outputFile_;  // how the current entry's file was opened
 
 public:
 

@@ -67,6 +67,8 @@ private:
 class TFileStream32 : public THandleStream32 {
 public:
     TFileStream32(const std::string& fileName, uint16_t mode);
+    // Takes over a handle opened elsewhere (-1 for none), for writing.
+    explicit TFileStream32(int ownedHandle) : THandleStream32(ownedHandle) {}
     ~TFileStream32() override;
 
     // Closes the handle now, so that a failing close can be reported; false

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 
 namespace platform {
 
@@ -40,5 +41,9 @@ std::string ProgramFolder() {
 bool IsAbsolutePath(const std::string& path) { return !path.empty() && path.front() == kPathSeparator; }
 
 std::string NativeEntryName(const std::string& name) { return name; }
+
+bool NamesADevice(const std::string& /*name*/) { return false; }
+
+bool RenameOver(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
 
 }  // namespace platform

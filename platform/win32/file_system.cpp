@@ -2,8 +2,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <string_view>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/win32/wide_text.h"
 
 namespace platform {
@@ -58,13 +61,68 @@ bool IsAbsolutePath(const std::string& path) {
     return path.size() >= 3 && path[1] == ':' && isSeparator(path[2]);
 }
 
+namespace {
+
+bool HasDrivePrefix(const std::string& name) {
+    return name.size() >= 2 && name[1] == ':' && ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
+}
+
+// Windows opens the device whatever follows its name after a dot, and
+// ignores the spaces before that dot.
+bool IsDeviceName(std::string_view part) {
+    std::string_view base = part.substr(0, part.find('.'));
+    while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+        if (EqualsIgnoringAsciiCase(base, device)) return true;
+    if (base.size() < 4 || !(EqualsIgnoringAsciiCase(base.substr(0, 3), "COM") || EqualsIgnoringAsciiCase(base.substr(0, 3), "LPT")))
+        return false;
+    const std::string_view number = base.substr(3);
+    // The superscript digits 1, 2 and 3 count as digits there.
+    return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xC2\xB9" || number == "\xC2\xB2" ||
+           number == "\xC2\xB3";
+}
+
+bool OnlyDotsAndSpaces(std::string_view part) {
+    return !part.empty() && part.find_first_not_of(". ") == std::string_view::npos;
+}
+
+// Calls `visit` with every part of `name` after a drive prefix, ":" already made "_".
+template <class Visit>
+void ForEachPart(const std::string& name, Visit&& visit) {
+    size_t at = HasDrivePrefix(name) ? 2 : 0;
+    while (at <= name.size()) {
+        size_t end = name.find_first_of(kPathSeparators, at);
+        if (end == std::string::npos) end = name.size();
+        std::string part = name.substr(at, end - at);
+        std::replace(part.begin(), part.end(), ':', '_');
+        visit(part, end);
+        at = end + 1;
+    }
+}
+
+}  // namespace
+
 std::string NativeEntryName(const std::string& name) {
-    std::string native = name;
-    const bool drivePrefix = native.size() >= 2 && native[1] == ':' &&
-                             ((native[0] >= 'A' && native[0] <= 'Z') || (native[0] >= 'a' && native[0] <= 'z'));
-    for (size_t i = drivePrefix ? 2 : 0; i < native.size(); ++i)
-        if (native[i] == ':') native[i] = '_';
+    std::string native = name.substr(0, HasDrivePrefix(name) ? 2 : 0);
+    ForEachPart(name, [&](std::string& part, size_t end) {
+        if (IsDeviceName(part))
+            part.insert(part.begin(), '_');
+        else if (OnlyDotsAndSpaces(part) && part != ".")
+            part = "..";
+        native += part;
+        if (end < name.size()) native += name[end];
+    });
     return native;
+}
+
+bool NamesADevice(const std::string& name) {
+    bool device = false;
+    ForEachPart(name, [&](const std::string& part, size_t) { device = device || IsDeviceName(part); });
+    return device;
+}
+
+bool RenameOver(const std::string& from, const std::string& to) {
+    return ::MoveFileExW(Widen(from).c_str(), Widen(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 }  // namespace platform

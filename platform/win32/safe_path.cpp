@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "platform/file_system.h"
 #include "platform/win32/wide_text.h"
 
@@ -58,13 +60,18 @@ bool PathHasLinkBelow(const std::string& root, const std::string& path) {
 }
 
 bool CreateSymbolicLink(const std::string& target, const std::string& linkPath) {
-    // Windows needs to know whether the link leads to a folder; without
-    // developer mode, making links needs a privilege.
-    const DWORD attributes = ::GetFileAttributesW(Widen(target).c_str());
+    // The system follows only its own separator in a link's target.
+    std::string native = target;
+    std::replace(native.begin(), native.end(), '/', kPathSeparator);
+    // Windows needs to know whether the link leads to a folder, which a
+    // relative target names from the link's folder; without developer mode,
+    // making links needs a privilege.
+    const std::string seen = IsAbsolutePath(native) ? native : linkPath.substr(0, linkPath.find_last_of(kPathSeparators) + 1) + native;
+    const DWORD attributes = ::GetFileAttributesW(Widen(seen).c_str());
     DWORD flags = SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         flags |= SYMBOLIC_LINK_FLAG_DIRECTORY;
-    return ::CreateSymbolicLinkW(Widen(linkPath).c_str(), Widen(target).c_str(), flags) != 0;
+    return ::CreateSymbolicLinkW(Widen(linkPath).c_str(), Widen(native).c_str(), flags) != 0;
 }
 
 }  // namespace platform

@@ -154,6 +154,7 @@ TEST_F(ExtractRun, DriveAndRootPrefixesAreDropped) {
     }
 }
 
+// The entry cut short by the cancel leaves no part of itself behind.
 TEST_F(ExtractRun, CancelFromProgressStopsAfterTheCurrentChunk) {
     const std::string data = SampleText(100000);
     log_.cancelAtProgress = 1;
@@ -161,7 +162,7 @@ TEST_F(ExtractRun, CancelFromProgressStopsAfterTheCurrentChunk) {
     const std::vector<std::string> expected = Lines({"Begin big.bin 1", "Progress 33 33",
                                                      "Error 25443 " + frame_test::SlashPath(dir_) + "a.zip big.bin", "End big.bin fail"});
     EXPECT_EQ(log_.lines, expected);
-    EXPECT_EQ(ReadFile(target_ + "big.bin"), data.substr(0, 32768));
+    EXPECT_FALSE(fs::exists(target_ + "big.bin"));
     EXPECT_FALSE(fs::exists(target_ + "next.bin"));
 }
 
@@ -261,23 +262,31 @@ TEST_F(ExtractRun, TruncatedDeflateEntryFailsItsCrcAndTheRunGoesOn) {
     ASSERT_GE(log_.lines.size(), 4u);
     EXPECT_EQ(log_.lines[1], "Begin cut.bin 1");
     EXPECT_NE(std::find(log_.lines.begin(), log_.lines.end(), "Error 25151 cut.bin"), log_.lines.end());
-    EXPECT_LT(fs::file_size(target_ + "cut.bin"), data.size());
+    EXPECT_FALSE(fs::exists(target_ + "cut.bin"));
     EXPECT_EQ(ReadFile(target_ + "next.txt"), "still here");
     EXPECT_EQ(log_.lines.back(), "Deactivate");
 }
 
-// A stored entry of a size other than declared is refused before it is written.
+// A stored entry of a size other than declared is refused before it is
+// written. The failed entry's file is gone at its end, so its size is taken
+// while it is written.
 TEST_F(ExtractRun, OutputNeverExceedsTheDeclaredSize) {
     const std::string zeros(1 << 20, '\0');
     for (const uint16_t method : {uint16_t{0}, uint16_t{8}}) {
         SCOPED_TRACE(method);
         fs::remove_all(target_);
         log_.lines.clear();
+        uintmax_t largest = 0;
+        unzip_.OnProgress = [&](TObject*, uint8_t, uint8_t) {
+            std::error_code error;
+            largest = std::max(largest, fs::exists(target_ + "bomb.bin", error) ? fs::file_size(target_ + "bomb.bin") : 0);
+        };
         Entry bomb("bomb.bin", zeros, method);
         bomb.declaredSize = 1000u;
         Run({bomb});
-        EXPECT_EQ(fs::exists(target_ + "bomb.bin") ? fs::file_size(target_ + "bomb.bin") : 0u, method == 0 ? 0u : 1000u);
+        EXPECT_EQ(largest, method == 0 ? 0u : 1000u);
         EXPECT_EQ(log_.lines[log_.lines.size() - 2], "End bomb.bin fail");
+        EXPECT_FALSE(fs::exists(target_ + "bomb.bin"));
     }
 }
 

@@ -15,6 +15,14 @@
 
 namespace extract_test {
 
+// A failed entry's file is gone at its end, so tests read it while it is
+// written; Windows opens it without sharing, so only other systems can.
+#ifdef _WIN32
+inline constexpr bool kOutputReadableWhileWritten = false;
+#else
+inline constexpr bool kOutputReadableWhileWritten = true;
+#endif
+
 inline void PutLe16(std::string& out, uint32_t v) {
     out += static_cast<char>(v & 0xFF);
     out += static_cast<char>((v >> 8) & 0xFF);
@@ -55,6 +63,7 @@ struct Entry {
     std::string data;             // the plain bytes
     uint16_t method = 0;          // 0 stored, 8 Deflate (made here); any other value stores data as given
     uint32_t attributes = 0x20;   // external attributes
+    uint16_t madeBy = 20;         // "version made by": 0x03xx for Unix, whose mode is in the attributes' high half
     uint32_t dosDateTime = kSampleDosDate;
     std::optional<uint32_t> declaredSize;    // uncompressed size written in the headers
     std::optional<std::string> packedData;   // the bytes stored as compressed data
@@ -88,7 +97,7 @@ inline std::string BuildZip(const std::vector<Entry>& entries) {
         zip += packed;
 
         PutLe32(central, 0x02014B50);
-        PutLe16(central, 20);  // made by
+        PutLe16(central, e.madeBy);
         common(central, e.name);
         PutLe16(central, 0);  // comment length
         PutLe16(central, 0);  // disk

@@ -44,20 +44,32 @@ protected:
         EventLog log(unzip);
         log.folder = target_;
         log.cancelAtProgress = cancelAtProgress;
+        // What a failed entry's file holds is taken at every event before its end.
+        written_.clear();
+        auto watch = [this] { written_ = frame_test::ReadFile(target_ + "e.bin"); };
+        unzip.OnProgress = [watch, progress = unzip.OnProgress](TObject* sender, uint8_t file, uint8_t archive) {
+            progress(sender, file, archive);
+            watch();
+        };
+        unzip.OnError = [watch, report = unzip.OnError](TObject* sender, const std::string& f, const std::string& e,
+                                                        const std::string& v, int32_t code) {
+            report(sender, f, e, v, code);
+            watch();
+        };
         unzip.SetArchiveFile((folder_ / "a.zip").string());
         unzip.SetFileSpec({"*"});
         unzip.SetExtractDir(target_);
         unzip.ExtractFiles();
         archiveFile_ = unzip.ArchiveFile();  // as the component names it in reports
         lines_ = log.lines;
-        written_ = frame_test::ReadFile(target_ + "e.bin");
+        if (lines_.end()[-2].ends_with("pass")) written_ = frame_test::ReadFile(target_ + "e.bin");
     }
 
     TempFolder folder_{"quendal-legacy-run"};
     std::string target_ = (folder_ / "out").string() + "/";
     std::string archiveFile_;
     Lines lines_;
-    std::string written_;
+    std::string written_;  // the entry's file: as it stands after a passing entry, before the end of a failed one
 };
 
 TEST_F(LegacyRun, ErrorsEndTheEntryAndTheCheckFails) {
@@ -88,7 +100,9 @@ TEST_F(LegacyRun, ErrorsEndTheEntryAndTheCheckFails) {
         SCOPED_TRACE(c.what);
         Run(c.method, c.packed, c.plain);
         EXPECT_EQ(lines_, c.events);
-        EXPECT_EQ(written_, c.written);
+        if (extract_test::kOutputReadableWhileWritten) {
+            EXPECT_EQ(written_, c.written);
+        }
     }
 }
 
@@ -109,6 +123,7 @@ TEST_F(LegacyRun, TruncatedEntriesFailTheirCheck) {
         SCOPED_TRACE(stream.method);
         Run(stream.method, stream.packed.substr(0, stream.packed.size() / 2), fixture.plain, stream.flags);
         EXPECT_EQ(lines_.end()[-2], "End e.bin fail");
+        if (!extract_test::kOutputReadableWhileWritten) continue;
         EXPECT_GT(written_.size(), 0u);
         EXPECT_LT(written_.size(), fixture.plain.size());
         // What was decoded before the data ran out is right.
@@ -125,7 +140,9 @@ TEST_F(LegacyRun, CancelStopsTheDecoderAfterTheCurrentBlock) {
         EXPECT_EQ(lines_, (Lines{"Activate", "Begin e.bin 1", "Progress 40 40",
                                  "Error 25443 " + frame_test::SlashPath(archiveFile_) + " e.bin",
                                  "End e.bin fail", "Deactivate"}));
-        EXPECT_EQ(written_.size(), 32768u);
+        if (extract_test::kOutputReadableWhileWritten) {
+            EXPECT_EQ(written_.size(), 32768u);
+        }
     }
 }
 

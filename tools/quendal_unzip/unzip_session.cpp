@@ -99,8 +99,8 @@ void UnzipSession::InstallHandlers() {
                 warned_ = true;
                 ClearProgressLine();
                 if (extendedMsg.empty())
-                    std::fprintf(stderr, "quendal-unzip: warning: skipped symbolic link %s (target too long)\n",
-                                 Printable(fileName).c_str());
+                    std::fprintf(stderr, "quendal-unzip: warning: skipped symbolic link %s (%s)\n",
+                                 Printable(fileName).c_str(), unzip_.EntrySize() == 0 ? "empty target" : "target too long");
                 else
                     std::fprintf(stderr, "quendal-unzip: warning: skipped symbolic link %s -> %s (leads outside %s)\n",
                                  Printable(fileName).c_str(), Printable(extendedMsg).c_str(),
@@ -145,6 +145,12 @@ void UnzipSession::InstallHandlers() {
             ClearProgressLine();
             std::fprintf(stderr, "quendal-unzip: warning: removed \"%s\" from the start of %s\n",
                          Printable(unzip_.EntryName().substr(0, root)).c_str(), Printable(unzip_.EntryName()).c_str());
+        }
+        if (platform::NamesADevice(options_.junkPaths ? ExtractFileName(unzip_.EntryName()) : unzip_.EntryName())) {
+            warned_ = true;
+            ClearProgressLine();
+            std::fprintf(stderr, "quendal-unzip: warning: %s names a device: renamed to %s\n",
+                         Printable(unzip_.EntryName()).c_str(), Printable(fileName).c_str());
         }
         if (!crcPass && !errorSinceLastEnd_ && !unzip_.IsCancelled()) {
             if (badPassword_) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -42,6 +43,31 @@ TEST_F(WindowsEntryNames, DrivePrefixIsDroppedAndOtherColonsBecomeUnderscores) {
     // Nothing was written to an alternate data stream of a file or folder.
     EXPECT_FALSE(fs::exists(dir_ + "out\\data\\a"));
     EXPECT_FALSE(fs::exists(dir_ + "out\\sub\\x"));
+}
+
+// Nothing reaches a device: a part naming one is written with a "_" in front.
+TEST_F(WindowsEntryNames, DeviceNamesAreWrittenAsFiles) {
+    unzip_.SetArchiveFile(std::string(QUENDAL_TEST_FIXTURES) + "/names/device-names.zip");
+    unzip_.SetFileSpec({"*.*"});
+    unzip_.SetExtractDir(dir_ + "out");
+    EXPECT_EQ(unzip_.ExtractFiles(), 5);
+    EXPECT_EQ(frame_test::ReadFile(dir_ + "out\\sub\\_AUX"), "aux-data\n");
+    EXPECT_EQ(frame_test::ReadFile(dir_ + "out\\docs\\_nul.txt"), "important text\n");
+    EXPECT_EQ(frame_test::ReadFile(dir_ + "out\\_CON"), "to the console\n");
+    EXPECT_EQ(frame_test::ReadFile(dir_ + "out\\x\\_con.txt"), "also console\n");
+    EXPECT_EQ(frame_test::ReadFile(dir_ + "out\\sub\\readme.txt"), "ok\n");
+}
+
+// Windows may read a part of dots and spaces as the parent folder.
+TEST_F(WindowsEntryNames, PartsOfDotsAndSpacesAreRefusedAsClimbing) {
+    std::vector<int32_t> codes;
+    unzip_.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int32_t code) {
+        codes.push_back(code);
+    };
+    Extract({{"a/.. /.. /up1.txt", "x"}, {"a/.../up2.txt", "x"}, {"ok.txt", "ok"}});
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 25245), 2);
+    EXPECT_EQ(frame_test::ReadFile(dir_ + "out\\ok.txt"), "ok");
+    for (const char* up : {"up1.txt", "up2.txt", "out\\up1.txt", "out\\up2.txt"}) EXPECT_FALSE(fs::exists(dir_ + up)) << up;
 }
 
 TEST_F(WindowsEntryNames, OemNamesOfMsDosArchivesArriveAsKoreanFileNames) {

@@ -82,4 +82,28 @@ TEST(Win32Paths, ProgramFolderAndEntryNamesUseBackslashes) {
         EXPECT_EQ(platform::NativeEntryName(c.name), c.native) << c.name;
 }
 
+TEST(Win32Paths, PartsNamingDevicesGetAnUnderscoreAndDotsOnlyClimb) {
+    struct Case {
+        const char* name;
+        const char* native;
+    };
+    const Case cases[] = {
+        {"sub\\AUX", "sub\\_AUX"},       {"docs\\nul.txt", "docs\\_nul.txt"}, {"CON", "_CON"},
+        {"con\\x.txt", "_con\\x.txt"},    {"C:\\prn", "C:\\_prn"},         {"Com1", "_Com1"},
+        {"lpt9.log", "_lpt9.log"},        {"COM0", "_COM0"},               {"COM\xC2\xB9", "_COM\xC2\xB9"},
+        {"LPT\xC2\xB3.x", "_LPT\xC2\xB3.x"}, {"CONIN$", "_CONIN$"},           {"conout$.txt", "_conout$.txt"},
+        {"AUX.", "_AUX."},               {"nul  .txt", "_nul  .txt"},      {"CON:x", "CON_x"},
+        {"COM10", "COM10"},              {"auxiliary", "auxiliary"},      {"x.con", "x.con"},
+        {" AUX", " AUX"},                {"...\\x", "..\\x"},             {".. \\x", "..\\x"},
+        {". .", ".."},                   {".\\x", ".\\x"},                {"a.\\x", "a.\\x"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(platform::NativeEntryName(c.name), c.native);
+        // Here only the parts naming a device gain a "_".
+        const bool device = c.native[0] == '_' || std::string(c.native).find("\\_") != std::string::npos;
+        EXPECT_EQ(platform::NamesADevice(c.name), device);
+    }
+}
+
 }  // namespace
