@@ -51,6 +51,9 @@ TUpdateController::TUpdateController(TUpdaterView& view, TWinHTTPDownload& downl
       programFolder_(std::move(programFolder)),
       publicKeyPem_(std::move(publicKeyPem)) {
     download_.OnDownloadEnd = [this](TObject* sender) { WinHTTPDownloadDownloadEnd(sender); };
+    download_.OnItemGetHeader = [this](TObject* sender, TDownLoadItem* item) {
+        WinHTTPDownloadItemGetHeader(sender, item);
+    };
     download_.OnItemDownloadBegin = [this](TObject* sender, TDownLoadItem* item) {
         WinHTTPDownloadItemDownloadBegin(sender, item);
     };
@@ -112,6 +115,8 @@ void TUpdateController::btnCancelClick() {
         view_.Repaint(TUpdaterControl::labDown);
         view_.SetVisible(TUpdaterControl::labUnzip, false);
         cancelled_ = true;
+        // At once, not at the next progress event: a stalled server sends none.
+        download_.Stop();
         view_.SetEnabled(TUpdaterControl::btnCancel, false);
         view_.SetEnabled(TUpdaterControl::btnRedown, true);
     });
@@ -144,6 +149,14 @@ void TUpdateController::btnCloseClick() {
 }
 
 void TUpdateController::WinHTTPDownloadDownloadEnd(TObject* /*sender*/) { StartStep(); }
+
+void TUpdateController::WinHTTPDownloadItemGetHeader(TObject* /*sender*/, TDownLoadItem* item) {
+    // A signature larger than any signature (an error page, or a server
+    // filling the disk) is not stored at all: the item ends without a file
+    // and the archive's signature check fails.
+    if (IsSignatureItem(*item) && item->FileSize() > static_cast<int32_t>(platform::TSignatureVerifier::kMaxSignatureSize))
+        item->SetFileSize(0);
+}
 
 void TUpdateController::WinHTTPDownloadItemDownloadBegin(TObject* /*sender*/, TDownLoadItem* item) {
     itemBytesArrived_ = 0;

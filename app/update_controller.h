@@ -43,6 +43,7 @@ public:
 
     // Download component events.
     void WinHTTPDownloadDownloadEnd(TObject* sender);
+    void WinHTTPDownloadItemGetHeader(TObject* sender, TDownLoadItem* item);
     void WinHTTPDownloadItemDownloadBegin(TObject* sender, TDownLoadItem* item);
     void WinHTTPDownloadItemDownloadProgress(TObject* sender, TDownLoadItem* item, int currentBytes,
                                              int totalBytes);

@@ -44,6 +44,8 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
            });
 }
 
+bool IsHttpsUrl(std::string_view url) { return url.size() >= 8 && EqualNoCase(url.substr(0, 8), "https://"); }
+
 int ParseStatus(std::string_view statusLine) {
     size_t space = statusLine.find(' ');
     int status = 0;
@@ -96,7 +98,8 @@ bool THttpRequest::Open(const std::string& url, const std::string& agent) {
         curl_easy_setopt(easy_, CURLOPT_USERAGENT, agent.c_str()) == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, requestHeaders_) == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-        curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+        // A secure address never leads to a plain one.
+        curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, IsHttpsUrl(url) ? "https" : "http,https") == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts_.connect.count())) == CURLE_OK &&

@@ -34,7 +34,7 @@ public:
     bool IsOpen() const { return multi_ != nullptr; }
 
     // GETs the URL (never from a cache, redirects followed, http and https
-    // only) and returns once the final response's headers have arrived.
+    // only, never from an https URL to an http one) and returns once the final response's headers have arrived.
     // Null when that does not happen. The request must not outlive the session.
     // Every wait for the network pumps the caller's messages at least every
     // 50 ms, so a window stays alive and can ask for a stop.

@@ -28,7 +28,8 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
                       [](char p, char t) { return LowerAscii(p) == LowerAscii(t); });
 }
 
-bool IsHttpUrl(std::string_view url) { return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://"); }
+bool IsHttpsUrl(std::string_view url) { return StartsWithNoCase(url, "https://"); }
+bool IsHttpUrl(std::string_view url) { return StartsWithNoCase(url, "http://") || IsHttpsUrl(url); }
 
 // The status code of an open URL; 0 when there is none.
 DWORD StatusCode(HINTERNET url) {
@@ -107,7 +108,8 @@ std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url) {
         std::optional<std::string> target = RedirectTarget(url, current);
         if (!target) return Opened(url);
         ::InternetCloseHandle(url);
-        if (redirects == kMaxRedirects) return nullptr;
+        // Once secure, a chain never continues in plain text.
+        if (redirects == kMaxRedirects || (IsHttpsUrl(current) && !IsHttpsUrl(*target))) return nullptr;
         current = std::move(*target);
     }
 }

@@ -30,7 +30,7 @@ public:
     bool IsOpen() const { return internet_ != nullptr; }
 
     // GETs the URL (http and https only, reloaded from the server, up to 30
-    // redirects to http or https followed) and returns once the final
+    // redirects to http or https followed, never from https to http) and returns once the final
     // response's headers are in; null when that fails, is stopped, or takes
     // longer than the connect and stall limits together. The request must not
     // outlive the session.

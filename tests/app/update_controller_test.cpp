@@ -164,8 +164,8 @@ TEST_F(UpdateControllerTest, CancelRestartAndCloseLeaveTheFlagWhenACancelledRunE
         controller.FormResize();
         const auto elapsed = std::chrono::steady_clock::now() - before;
 
-        // The stop request goes out from the next progress event.
-        EXPECT_EQ(fs::file_size(Archive()), 11u * 255);
+        // Cancel stops at once, as Close does.
+        EXPECT_EQ(fs::file_size(Archive()), 10u * 255);
         EXPECT_TRUE(flagWritten());
         const std::vector<std::string> texts = view_.Captions(C::labDown);
         EXPECT_EQ(texts, (std::vector<std::string>{"다운로드가 중지되었습니다", "다운로드가 중지 되었습니다"}));
@@ -267,6 +267,80 @@ TEST_F(UpdateControllerTest, AnIoErrorIsShownAndTheWindowStays) {
     controller.FormResize();
     EXPECT_EQ(view_.errors.size(), 1u);
     EXPECT_EQ(server_.Requests(), 1);
+}
+
+// Without progress events from a stalled server Cancel still ends the
+// transfer at once, well before the stall limit; and a signature larger than
+// any signature is never written to the disk.
+class UpdateControllerServerTest : public ::testing::Test {
+protected:
+    ~UpdateControllerServerTest() override { fs::remove(fs::path(platform::ProgramFolder()) / "Vkr.dat"); }
+
+    TUpdateController& Controller(const TArchiveServer& server, const std::string& publicKeyPem = {}) {
+        controller_ = std::make_unique<TUpdateController>(view_, download_, unzip_, server.UpdateUrl(),
+                                                          folder_.str() + "/", publicKeyPem);
+        controller_->FormCreate();
+        return *controller_;
+    }
+
+    TempFolder folder_{"quendal-controller"};
+    TFakeUpdaterView view_;
+    TWinHTTPDownload download_;
+    TUnZip unzip_;
+    std::unique_ptr<TUpdateController> controller_;
+};
+
+TEST_F(UpdateControllerServerTest, CancelStopsAStalledTransferAtOnce) {
+    const TArchiveServer server(Pattern(kMiB), 0, TServing::Stall);
+    download_.SetTimeouts({std::chrono::seconds(60), std::chrono::hours(1)});
+    TUpdateController& controller = Controller(server);
+    // Cancel once three pumps in a row brought no byte; Close as a way out
+    // if the run goes on regardless.
+    int seenEvents = 0;
+    int idlePumps = 0;
+    int pumpsAfterCancel = -1;
+    view_.onPump = [&] {
+        if (!controller.RunActive() || view_.progressEvents == 0) return;
+        if (pumpsAfterCancel >= 0) {
+            if (++pumpsAfterCancel == 100) controller.btnCloseClick();
+            return;
+        }
+        idlePumps = view_.progressEvents == seenEvents ? idlePumps + 1 : 0;
+        seenEvents = view_.progressEvents;
+        if (idlePumps == 3) {
+            controller.btnCancelClick();
+            pumpsAfterCancel = 0;
+        }
+    };
+
+    controller.FormResize();
+
+    ASSERT_GE(pumpsAfterCancel, 0) << "the transfer never stalled";
+    // A pump comes at least every 40 ms while the transfer waits.
+    EXPECT_LT(pumpsAfterCancel, 3);
+    EXPECT_EQ(view_.terminationRequests, 0);
+    EXPECT_EQ(view_.Captions(C::labDown),
+              (std::vector<std::string>{"다운로드가 중지되었습니다", "다운로드가 중지 되었습니다"}));
+    EXPECT_TRUE(view_[C::btnRedown].enabled);
+    EXPECT_FALSE(controller.RunActive());
+}
+
+TEST_F(UpdateControllerServerTest, AnOversizedSignatureIsNeverWritten) {
+    const TArchiveServer server(Pattern(kMiB), 0, TServing::Whole, TServedFile{Pattern(100 * 1024)});
+    TUpdateController& controller = Controller(server, "-----BEGIN PUBLIC KEY-----\n-----END PUBLIC KEY-----\n");
+    const fs::path signature = folder_ / "Quendal.zip.sig";
+    std::vector<bool> signatureOnDisk;  // at each item's end
+    auto itemEnd = download_.OnItemDownloadEnd;
+    download_.OnItemDownloadEnd = [&](TObject* sender, TDownLoadItem* item) {
+        signatureOnDisk.push_back(fs::exists(signature));
+        itemEnd(sender, item);
+    };
+
+    controller.FormResize();
+
+    EXPECT_EQ(signatureOnDisk, (std::vector<bool>{false, false}));
+    EXPECT_EQ(view_[C::labDown].caption, "Quendal.zip의 서명을 확인할 수 없습니다.");
+    EXPECT_FALSE(fs::exists(folder_ / "Quendal.zip"));
 }
 
 }  // namespace
