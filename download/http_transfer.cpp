@@ -66,10 +66,10 @@ THttpSession::~THttpSession() {
     if (multi_) curl_multi_cleanup(multi_);
 }
 
-std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url) {
+std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url, const std::vector<std::string>& headers) {
     if (!multi_) return nullptr;
     auto request = std::make_unique<THttpRequest>(multi_, timeouts_, stopRequested_);
-    if (!request->Open(url, agent_)) return nullptr;
+    if (!request->Open(url, agent_, headers)) return nullptr;
     return request;
 }
 
@@ -84,12 +84,14 @@ THttpRequest::~THttpRequest() {
     curl_slist_free_all(requestHeaders_);
 }
 
-bool THttpRequest::Open(const std::string& url, const std::string& agent) {
+bool THttpRequest::Open(const std::string& url, const std::string& agent, const std::vector<std::string>& headers) {
     easy_ = curl_easy_init();
     if (!easy_) return false;
     // Always fetch from the origin server, never from a cache on the way.
-    for (const char* line : {"Cache-Control: no-cache", "Pragma: no-cache"}) {
-        curl_slist* extended = curl_slist_append(requestHeaders_, line);
+    std::vector<std::string> lines{"Cache-Control: no-cache", "Pragma: no-cache"};
+    lines.insert(lines.end(), headers.begin(), headers.end());
+    for (const std::string& line : lines) {
+        curl_slist* extended = curl_slist_append(requestHeaders_, line.c_str());
         if (!extended) return false;
         requestHeaders_ = extended;
     }

@@ -34,11 +34,13 @@ public:
     bool IsOpen() const { return multi_ != nullptr; }
 
     // GETs the URL (never from a cache, redirects followed, http and https
-    // only, never from an https URL to an http one) and returns once the final response's headers have arrived.
-    // Null when that does not happen. The request must not outlive the session.
-    // Every wait for the network pumps the caller's messages at least every
-    // 50 ms, so a window stays alive and can ask for a stop.
-    std::unique_ptr<THttpRequest> OpenUrl(const std::string& url);
+    // only, never from an https URL to an http one), sending `headers`
+    // ("Name: value" lines) as well, and returns once the final response's
+    // headers have arrived. Null when that does not happen. The request must
+    // not outlive the session. Every wait for the network pumps the caller's
+    // messages at least every 50 ms, so a window stays alive and can ask for
+    // a stop.
+    std::unique_ptr<THttpRequest> OpenUrl(const std::string& url, const std::vector<std::string>& headers = {});
 
 private:
     std::string agent_;
@@ -58,6 +60,8 @@ public:
     // The first header of the final response with this name (any letter
     // case), its value without surrounding white space.
     std::optional<std::string> Header(std::string_view name) const;
+    // The final response's status code; 0 when it had no status line.
+    int Status() const { return status_; }
 
     // Reads `count` bytes, fewer only at the end of the body or on a failure.
     // Returns the number read, 0 at the end, -1 when the transfer failed (the
@@ -67,7 +71,7 @@ public:
 private:
     friend class THttpSession;
 
-    bool Open(const std::string& url, const std::string& agent);
+    bool Open(const std::string& url, const std::string& agent, const std::vector<std::string>& headers);
     template <typename Ready>
     void DriveUntil(Ready ready);
     void CollectResult();

@@ -85,7 +85,9 @@ THttpSession::~THttpSession() {
     if (internet_) ::InternetCloseHandle(static_cast<HINTERNET>(internet_));
 }
 
-std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url) {
+std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url, const std::vector<std::string>& headers) {
+    std::string extra;
+    for (const std::string& line : headers) extra += line + "\r\n";
     std::string current = url;
     for (int redirects = 0;; ++redirects) {
         // WinINet would also open ftp and file URLs; a download is HTTP.
@@ -96,8 +98,9 @@ std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url) {
         auto opened = std::make_shared<HINTERNET>(nullptr);
         const HINTERNET internet = static_cast<HINTERNET>(internet_);
         const bool answered = waiter_.Run(
-            [opened, internet, current] {
-                *opened = ::InternetOpenUrlA(internet, current.c_str(), nullptr, 0, kOpenFlags, 0);
+            [opened, internet, current, extra] {
+                *opened = ::InternetOpenUrlA(internet, current.c_str(), extra.empty() ? nullptr : extra.c_str(),
+                                             static_cast<DWORD>(extra.size()), kOpenFlags, 0);
             },
             [opened] {
                 if (*opened) ::InternetCloseHandle(*opened);
@@ -143,6 +146,8 @@ std::optional<std::string> THttpRequest::Header(std::string_view name) const {
     if (!::HttpQueryInfoA(static_cast<HINTERNET>(url_), level, buffer, &length, nullptr)) return std::nullopt;
     return std::string(buffer, std::min<DWORD>(length, sizeof buffer - 1));
 }
+
+int THttpRequest::Status() const { return static_cast<int>(StatusCode(static_cast<HINTERNET>(url_))); }
 
 int64_t THttpRequest::Read(void* buffer, size_t count) {
     if (failed_) return -1;

@@ -1,5 +1,6 @@
 #include "download/download_component.h"
 #include "support/loopback_http_server.h"
+#include "support/resumable_file_server.h"
 #include "support/temp_folder.h"
 #include "support/windows_skip.h"
 #include "support/wine.h"
@@ -582,5 +583,115 @@ TEST_F(DownloadTest, StopWhileWaitingForTheHeadersEndsTheRunWithoutErrorText) {
     EXPECT_TRUE(fs::is_empty(dir_));
     EXPECT_EQ(events_, Run({"item end 0", "stop"}));
 }
+
+}  // namespace
+
+namespace {
+
+// Continuing a broken transfer: what the server does between attempts, and
+// what must come of it. Attempts go on until the file is whole.
+struct ResumeCase {
+    const char* name;
+    TResumableFileServer::Options first;  // for the first attempt
+    TResumableFileServer::Options later;  // from the second on
+    enum class Change { None, NewFile, ShorterUnderTheSameETag } change;
+    std::vector<std::string> ranges;  // the Range header of each request
+    int64_t bodyBytesSent;            // -1: not fixed (a refused answer is cut off at some point)
+};
+
+constexpr size_t kResumeFileSize = 100000;
+constexpr size_t kDropAfter = 40000;
+const TResumableFileServer::Options kDropping{kDropAfter};
+
+class ResumeTest : public DownloadTest, public ::testing::WithParamInterface<ResumeCase> {
+protected:
+    fs::path File() const { return dir_ / "Quendal.zip"; }
+    fs::path SideFile() const { return dir_ / "Quendal.zip.resume"; }
+};
+
+TEST_P(ResumeTest, EndsWithTheServersFileAskingOnlyForWhatIsMissing) {
+    const ResumeCase& c = GetParam();
+    TResumableFileServer file(server_, "/Quendal.zip", Pattern(kResumeFileSize), c.first);
+    std::string expected = Pattern(kResumeFileSize);
+    AddItem("/Quendal.zip");
+    download_.SetResumePartialFiles(true);
+
+    download_.Start();
+    EXPECT_EQ(ReadAll(File()), expected.substr(0, kDropAfter));
+    EXPECT_EQ(fs::exists(SideFile()), c.first.sendETag);
+    file.SetOptions(c.later);
+    if (c.change == ResumeCase::Change::NewFile) file.ChangeBody(expected = Pattern(90000));
+    if (c.change == ResumeCase::Change::ShorterUnderTheSameETag) file.ChangeBody(expected = Pattern(30000), false);
+    for (int attempt = 2; attempt <= 5 && ReadAll(File()) != expected; ++attempt) download_.Start();
+
+    EXPECT_EQ(ReadAll(File()), expected);
+    EXPECT_FALSE(fs::exists(SideFile()));
+    EXPECT_EQ(file.Ranges(), c.ranges);
+    if (c.bodyBytesSent >= 0) EXPECT_EQ(file.BodyBytesSent(), c.bodyBytesSent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, ResumeTest,
+    ::testing::Values(
+        ResumeCase{"DropsEvery40000Bytes", kDropping, kDropping, ResumeCase::Change::None,
+                   {"", "bytes=40000-", "bytes=80000-"}, 100000},
+        ResumeCase{"FileChangedBetweenAttempts", kDropping, {}, ResumeCase::Change::NewFile,
+                   {"", "bytes=40000-"}, 40000 + 90000},
+        ResumeCase{"IgnoresRange", kDropping, {.ignoreRange = true}, ResumeCase::Change::None,
+                   {"", "bytes=40000-"}, 40000 + 100000},
+        ResumeCase{"WrongContentRange", kDropping, {.wrongContentRange = true}, ResumeCase::Change::None,
+                   {"", "bytes=40000-", ""}, -1},
+        ResumeCase{"NoValidator", {.dropEvery = kDropAfter, .sendETag = false}, {.sendETag = false},
+                   ResumeCase::Change::None, {"", ""}, 40000 + 100000},
+        ResumeCase{"PartialLongerThanTheFile", kDropping, {}, ResumeCase::Change::ShorterUnderTheSameETag,
+                   {"", "bytes=40000-", ""}, 40000 + 30000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// An error answer to the request for the rest leaves the partial file and its
+// note as they were and tells the caller the status; the next attempt
+// continues, counting its progress from the bytes held.
+struct ErrorStatusCase {
+    const char* name;
+    int status;
+};
+
+class ResumeErrorTest : public DownloadTest, public ::testing::WithParamInterface<ErrorStatusCase> {
+protected:
+    fs::path File() const { return dir_ / "Quendal.zip"; }
+    fs::path SideFile() const { return dir_ / "Quendal.zip.resume"; }
+};
+
+TEST_P(ResumeErrorTest, KeepsThePartialFileForTheNextAttempt) {
+    const int status = GetParam().status;
+    TResumableFileServer file(server_, "/Quendal.zip", Pattern(kResumeFileSize), kDropping);
+    TDownLoadItem* item = AddItem("/Quendal.zip");
+    download_.SetResumePartialFiles(true);
+    download_.Start();
+    const std::string sideFile = ReadAll(SideFile());
+
+    file.SetOptions({.statusFirst = {status}, .retryAfter = "1"});
+    download_.Start();
+    EXPECT_EQ(item->StatusCode(), status);
+    EXPECT_EQ(item->RetryAfter(), "1");
+    EXPECT_EQ(ReadAll(File()), Pattern(kResumeFileSize).substr(0, kDropAfter));
+    EXPECT_EQ(ReadAll(SideFile()), sideFile);
+
+    events_.clear();
+    download_.Start();
+    EXPECT_EQ(ReadAll(File()), Pattern(kResumeFileSize));
+    EXPECT_EQ(item->StatusCode(), 206);
+    EXPECT_EQ(item->ResumedFrom(), 40000);
+    EXPECT_EQ(item->FileSize(), 100000);
+    ASSERT_GE(events_.size(), 5u);
+    EXPECT_EQ(events_[3], "progress 40255");
+    EXPECT_EQ(events_[events_.size() - 3], "progress 100000");
+    EXPECT_EQ(file.Ranges(), (std::vector<std::string>{"", "bytes=40000-", "bytes=40000-"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, ResumeErrorTest,
+                         ::testing::Values(ErrorStatusCase{"ServiceUnavailable", 503},
+                                           ErrorStatusCase{"NotFound", 404},
+                                           ErrorStatusCase{"ProxyAuthenticationRequired", 407}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
