@@ -1,6 +1,8 @@
 #include "app/update_controller.h"
 
+#include <algorithm>
 #include <exception>
+#include <string>
 #include <utility>
 
 #include "app/kbytes_format.h"
@@ -8,6 +10,7 @@
 #include "archive/frame/unzip.h"
 #include "download/download_component.h"
 #include "download/download_item.h"
+#include "download/resume_state.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/message_pump.h"
@@ -31,6 +34,8 @@ constexpr uint32_t kCancelledRunPauseMs = 1000;
 constexpr uint32_t kAfterExtractionPauseMs = 500;
 constexpr uint32_t kBeforeLaunchPauseMs = 500;
 constexpr uint32_t kNoProgramFolderPauseMs = 1000;
+// While waiting to retry, the window's messages are pumped this often.
+constexpr std::chrono::milliseconds kRetryWaitStep{20};
 
 // What the extractor can unpack. Anything else that arrives (an error page
 // the server sent in place of the archive, another archive format) is not
@@ -50,6 +55,8 @@ TUpdateController::TUpdateController(TUpdaterView& view, TWinHTTPDownload& downl
       updateUrl_(std::move(updateUrl)),
       programFolder_(std::move(programFolder)),
       publicKeyPem_(std::move(publicKeyPem)) {
+    // A broken download keeps what arrived for the next attempt.
+    download_.SetResumePartialFiles(true);
     download_.OnDownloadEnd = [this](TObject* sender) { WinHTTPDownloadDownloadEnd(sender); };
     download_.OnItemGetHeader = [this](TObject* sender, TDownLoadItem* item) {
         WinHTTPDownloadItemGetHeader(sender, item);
@@ -163,7 +170,10 @@ void TUpdateController::WinHTTPDownloadItemDownloadBegin(TObject* /*sender*/, TD
     if (!started_) return;
     view_.SetVisible(TUpdaterControl::labUnzip, false);
     view_.SetMaximum(TUpdaterControl::pBar, item->FileSize());
-    view_.SetCaption(TUpdaterControl::lblBytes, "0 / " + KBytes(item->FileSize()) + " KBytes");
+    // A continued file counts from the bytes it already holds.
+    view_.SetPosition(TUpdaterControl::pBar, item->ResumedFrom());
+    view_.SetCaption(TUpdaterControl::lblBytes,
+                     KBytes(item->ResumedFrom()) + " / " + KBytes(item->FileSize()) + " KBytes");
     view_.SetVisible(TUpdaterControl::lblBytes, true);
     platform::ProcessMessages();
 }
@@ -188,14 +198,21 @@ void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDow
     // A file that could not be fetched, or stopped short of its size, would
     // overwrite the program with part of an update.
     const bool arrivedWhole = item->FileSize() > 0 && itemBytesArrived_ == item->FileSize();
+    const int64_t bytesArrived = itemBytesArrived_;
     itemBytesArrived_ = 0;
+    if (ScheduleRetry(*item, bytesArrived)) return;
+    if (item->StatusCode() == 407) {
+        if (Signed()) platform::RemoveFile(programFolder_ + fileName + kSignatureSuffix);
+        ShowDownloadFailed(fileName, kProxyAuthenticationText);
+        return;
+    }
     if (IsSignatureItem(*item)) {
         signatureArrivedWhole_ = arrivedWhole;
         return;
     }
     if (!arrivedWhole) {
         if (Signed()) platform::RemoveFile(programFolder_ + fileName + kSignatureSuffix);
-        ShowDownloadFailed(fileName);
+        ShowDownloadFailed(fileName, fileName + kDownloadFailedText);
     } else if (Signed() && !(signatureArrivedWhole_ &&
                              platform::TSignatureVerifier(publicKeyPem_)
                                  .Verifies(programFolder_ + fileName, programFolder_ + fileName + kSignatureSuffix))) {
@@ -205,6 +222,37 @@ void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDow
         ExtractArchive(fileName);
     }
     platform::ProcessMessages();
+}
+
+// A failure the network may mend is tried again after a wait, unless the
+// run's retries are spent; the items after it wait for that attempt.
+bool TUpdateController::ScheduleRetry(const TDownLoadItem& item, int64_t bytesArrived) {
+    if (!TDownloadRetry::IsTransient(item, bytesArrived)) return false;
+    // Progress is file bytes, not an error page's.
+    const bool madeProgress = item.StatusCode() / 100 == 2 && bytesArrived > item.ResumedFrom();
+    retryDelay_ = retry_.Next(madeProgress, item.RetryAfter());
+    if (!retryDelay_) return false;
+    download_.Stop();
+    return true;
+}
+
+// Pumps the window's messages until the delay is over; false when the user
+// cancelled or closed meanwhile.
+bool TUpdateController::WaitForRetry(std::chrono::milliseconds delay) {
+    view_.SetCaption(TUpdaterControl::labDown, std::string(kRetryingText) + " (" + std::to_string(retry_.Count()) +
+                                                   "/" + std::to_string(retry_.Max()) + ")");
+    view_.Repaint(TUpdaterControl::labDown);
+    view_.SetEnabled(TUpdaterControl::btnCancel, true);
+    const auto until = std::chrono::steady_clock::now() + delay;
+    for (auto now = std::chrono::steady_clock::now(); !cancelled_ && now < until; now = std::chrono::steady_clock::now()) {
+        platform::ProcessMessages();
+        const auto step = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(until - now), kRetryWaitStep);
+        if (!cancelled_) platform::Sleep(static_cast<uint32_t>(step.count()));
+    }
+    if (cancelled_) return false;
+    view_.SetCaption(TUpdaterControl::labDown, kDownloadingText);
+    view_.Repaint(TUpdaterControl::labDown);
+    return true;
 }
 
 bool TUpdateController::IsSignatureItem(const TDownLoadItem& item) const {
@@ -257,9 +305,11 @@ void TUpdateController::ExtractArchive(const std::string& fileName) {
     if (!extractionEnded_) ShowExtractionFailed(fileName);
 }
 
-void TUpdateController::ShowDownloadFailed(const std::string& fileName) {
-    platform::RemoveFile(programFolder_ + fileName);
-    view_.SetCaption(TUpdaterControl::labDown, fileName + kDownloadFailedText);
+void TUpdateController::ShowDownloadFailed(const std::string& fileName, const std::string& text) {
+    // A partial archive the next attempt can continue stays, with its note.
+    const std::string archive = programFolder_ + fileName;
+    if (!platform::FileExists(TResumeState::SideFileName(archive))) platform::RemoveFile(archive);
+    view_.SetCaption(TUpdaterControl::labDown, text);
     view_.Repaint(TUpdaterControl::labDown);
     view_.SetVisible(TUpdaterControl::lblBytes, false);
     view_.SetEnabled(TUpdaterControl::btnCancel, false);
@@ -333,10 +383,17 @@ void TUpdateController::StartDownload() {
         item->Data = view_.QueueRow(row);
         item->SetLocalDir(programFolder_);
     }
-    itemBytesArrived_ = 0;
-    signatureArrivedWhole_ = false;
+    retry_.Reset();
     TFlagScope running(runActive_);
-    download_.Start();
+    for (;;) {
+        itemBytesArrived_ = 0;
+        signatureArrivedWhole_ = false;
+        retryDelay_.reset();
+        download_.Start();
+        if (!retryDelay_ || cancelled_) return;
+        // Cancelled or closed while waiting: the run ends as a cancelled one.
+        if (!WaitForRetry(*retryDelay_)) return StartStep();
+    }
 }
 
 // A resize can arrive while the component is still using its current item, so

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "app/download_retry.h"
 #include "app/updater_view.h"
 #include "platform/signature_verifier.h"
 
@@ -33,6 +36,10 @@ public:
     TUpdateController(const TUpdateController&) = delete;
     TUpdateController& operator=(const TUpdateController&) = delete;
 
+    // Retries of a download that failed on the way (none unless set); set
+    // before the first resize.
+    void SetRetryPolicy(TRetryPolicy policy) { retry_ = TDownloadRetry(policy); }
+
     // Window notifications.
     void FormCreate();
     void FormResize();
@@ -61,6 +68,9 @@ public:
 
     static constexpr const char* kWindowCaption = "Quendal Design 설치하기";
     static constexpr const char* kDownloadingText = "설치 파일을 다운받고 있습니다";
+    // Followed by " (n/max)".
+    static constexpr const char* kRetryingText = "연결이 끊어져 다시 시도하고 있습니다";
+    static constexpr const char* kProxyAuthenticationText = "프록시 인증이 필요합니다.";
     static constexpr const char* kCancelPressedText = "다운로드가 중지되었습니다";
     static constexpr const char* kCancelledRunEndedText = "다운로드가 중지 되었습니다";
     static constexpr const char* kCompanionProcess = "QuendalM.exe";
@@ -84,7 +94,9 @@ private:
     void StartDownload();
     void EmptyItemsUnlessRunning();
     void ExtractArchive(const std::string& fileName);
-    void ShowDownloadFailed(const std::string& fileName);
+    bool ScheduleRetry(const TDownLoadItem& item, int64_t bytesArrived);
+    bool WaitForRetry(std::chrono::milliseconds delay);
+    void ShowDownloadFailed(const std::string& fileName, const std::string& text);
     void ShowExtractionFailed(const std::string& fileName);
     void RejectSignature(const std::string& fileName);
     bool IsSignatureItem(const TDownLoadItem& item) const;
@@ -107,4 +119,7 @@ private:
     bool extractionEnded_ = false;
     // Set at the signature item's end of this run when it arrived whole.
     bool signatureArrivedWhole_ = false;
+    TDownloadRetry retry_;
+    // Set by an item's end when the run is to be tried again after this wait.
+    std::optional<std::chrono::milliseconds> retryDelay_;
 };

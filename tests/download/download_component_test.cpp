@@ -601,7 +601,14 @@ struct ResumeCase {
 
 constexpr size_t kResumeFileSize = 100000;
 constexpr size_t kDropAfter = 40000;
-const TResumableFileServer::Options kDropping{kDropAfter};
+// Options from the defaults and a change to them.
+template <typename Change>
+TResumableFileServer::Options Serving(Change change) {
+    TResumableFileServer::Options options;
+    change(options);
+    return options;
+}
+const TResumableFileServer::Options kDropping = Serving([](auto& o) { o.dropEvery = kDropAfter; });
 
 class ResumeTest : public DownloadTest, public ::testing::WithParamInterface<ResumeCase> {
 protected:
@@ -627,7 +634,9 @@ TEST_P(ResumeTest, EndsWithTheServersFileAskingOnlyForWhatIsMissing) {
     EXPECT_EQ(ReadAll(File()), expected);
     EXPECT_FALSE(fs::exists(SideFile()));
     EXPECT_EQ(file.Ranges(), c.ranges);
-    if (c.bodyBytesSent >= 0) EXPECT_EQ(file.BodyBytesSent(), c.bodyBytesSent);
+    if (c.bodyBytesSent >= 0) {
+        EXPECT_EQ(file.BodyBytesSent(), c.bodyBytesSent);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -635,15 +644,17 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ResumeCase{"DropsEvery40000Bytes", kDropping, kDropping, ResumeCase::Change::None,
                    {"", "bytes=40000-", "bytes=80000-"}, 100000},
-        ResumeCase{"FileChangedBetweenAttempts", kDropping, {}, ResumeCase::Change::NewFile,
+        ResumeCase{"FileChangedBetweenAttempts", kDropping, TResumableFileServer::Options(), ResumeCase::Change::NewFile,
                    {"", "bytes=40000-"}, 40000 + 90000},
-        ResumeCase{"IgnoresRange", kDropping, {.ignoreRange = true}, ResumeCase::Change::None,
+        ResumeCase{"IgnoresRange", kDropping, Serving([](auto& o) { o.ignoreRange = true; }), ResumeCase::Change::None,
                    {"", "bytes=40000-"}, 40000 + 100000},
-        ResumeCase{"WrongContentRange", kDropping, {.wrongContentRange = true}, ResumeCase::Change::None,
+        ResumeCase{"WrongContentRange", kDropping, Serving([](auto& o) { o.wrongContentRange = true; }), ResumeCase::Change::None,
                    {"", "bytes=40000-", ""}, -1},
-        ResumeCase{"NoValidator", {.dropEvery = kDropAfter, .sendETag = false}, {.sendETag = false},
+        ResumeCase{"NoValidator", Serving([](auto& o) { o.dropEvery = kDropAfter, o.sendETag = false; }),
+                   Serving([](auto& o) { o.sendETag = false; }),
                    ResumeCase::Change::None, {"", ""}, 40000 + 100000},
-        ResumeCase{"PartialLongerThanTheFile", kDropping, {}, ResumeCase::Change::ShorterUnderTheSameETag,
+        ResumeCase{"PartialLongerThanTheFile", kDropping, TResumableFileServer::Options(),
+                   ResumeCase::Change::ShorterUnderTheSameETag,
                    {"", "bytes=40000-", ""}, 40000 + 30000}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -669,7 +680,10 @@ TEST_P(ResumeErrorTest, KeepsThePartialFileForTheNextAttempt) {
     download_.Start();
     const std::string sideFile = ReadAll(SideFile());
 
-    file.SetOptions({.statusFirst = {status}, .retryAfter = "1"});
+    file.SetOptions(Serving([status](auto& o) {
+        o.statusFirst = {status};
+        o.retryAfter = "1";
+    }));
     download_.Start();
     EXPECT_EQ(item->StatusCode(), status);
     EXPECT_EQ(item->RetryAfter(), "1");
