@@ -35,7 +35,7 @@ int main(int argc, char* argv[]) {
     });
 
     // The first update run happens while the window is created and shown.
-    TfrmUpdater frmUpdater(UpdateUrl(), platform::ProgramFolder(), UpdatePublicKey());
+    TfrmUpdater frmUpdater(UpdateUrl(), platform::ProgramFolder(), UpdatePublicKey(), TRetryPolicy::Standard());
     frmUpdater.show();
     if (ApplicationTerminationRequested()) return 0;
     return application.exec();

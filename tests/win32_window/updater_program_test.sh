@@ -6,8 +6,8 @@
 # full: the companion is stopped, the archive is downloaded and extracted over
 # the program folder byte for byte, deleted, the new Quendal.exe is started and
 # the updater exits with status 0.
-# close-early: the server closes halfway; Quendal.exe stays as it was and the
-# partial archive is deleted.
+# close-early: the server closes halfway every time; after the retries
+# Quendal.exe stays as it was and the partial archive is deleted.
 set -euo pipefail
 build=$1
 mode=$2
@@ -90,7 +90,10 @@ else
         sleep 0.1
     done
     check "the download began" "[ -f '$zip' ]"
-    for _ in $(seq 300); do  # the failed download's archive is deleted at its end
+    # The failed download's archive is deleted at its end, after five
+    # retries (1 + 2 + 4 + 8 + 16 s, each up to 20 % longer): the server
+    # sends no validator, so nothing can be continued.
+    for _ in $(seq 600); do
         [ -f "$zip" ] || break
         sleep 0.1
     done
