@@ -58,7 +58,7 @@ void TWinHTTPDownload::Start() {
         return;
     }
     stopRequested_ = false;
-    THttpSession session(agent_, timeouts_, [this] { return stopRequested_; });
+    THttpSession session(agent_, timeouts_, [this] { return stopRequested_; }, caFile_);
     if (!session.IsOpen()) {
         errorMsg_ = "인터넷을 열 수 없습니다";
         return;

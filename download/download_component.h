@@ -59,6 +59,11 @@ public:
     // and the server's validators; the next attempt asks only for the rest,
     // if the server still has that very file, and starts over otherwise.
     // Off by default: each attempt then starts from byte 0.
+    // A PEM bundle of certificate authorities trusted in place of the
+    // system's (libcurl builds; WinINet trusts the Windows store only). Not
+    // a published property: tests trust a CA of their own.
+    void SetCertificateAuthorityFile(const std::string& file) { caFile_ = file; }
+
     bool ResumePartialFiles() const { return resume_; }
     void SetResumePartialFiles(bool value) { resume_ = value; }
 
@@ -87,4 +92,5 @@ private:
     std::unique_ptr<TDownLoadItems> downLoadItems_;
     THttpTimeouts timeouts_;
     bool resume_ = false;
+    std::string caFile_;
 };

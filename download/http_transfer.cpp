@@ -57,8 +57,8 @@ int ParseStatus(std::string_view statusLine) {
 
 }  // namespace
 
-THttpSession::THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested)
-    : agent_(std::move(agent)), timeouts_(timeouts), stopRequested_(std::move(stopRequested)) {
+THttpSession::THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested, std::string caFile)
+    : agent_(std::move(agent)), timeouts_(timeouts), stopRequested_(std::move(stopRequested)), caFile_(std::move(caFile)) {
     if (GlobalInitDone()) multi_ = curl_multi_init();
 }
 
@@ -69,7 +69,7 @@ THttpSession::~THttpSession() {
 std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url, const std::vector<std::string>& headers) {
     if (!multi_) return nullptr;
     auto request = std::make_unique<THttpRequest>(multi_, timeouts_, stopRequested_);
-    if (!request->Open(url, agent_, headers)) return nullptr;
+    if (!request->Open(url, agent_, headers, caFile_)) return nullptr;
     return request;
 }
 
@@ -84,7 +84,8 @@ THttpRequest::~THttpRequest() {
     curl_slist_free_all(requestHeaders_);
 }
 
-bool THttpRequest::Open(const std::string& url, const std::string& agent, const std::vector<std::string>& headers) {
+bool THttpRequest::Open(const std::string& url, const std::string& agent, const std::vector<std::string>& headers,
+                        const std::string& caFile) {
     easy_ = curl_easy_init();
     if (!easy_) return false;
     // Always fetch from the origin server, never from a cache on the way.
@@ -113,6 +114,7 @@ bool THttpRequest::Open(const std::string& url, const std::string& agent, const 
         curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this) == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &THttpRequest::OnBody) == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this) == CURLE_OK;
+    if (configured && !caFile.empty()) configured = curl_easy_setopt(easy_, CURLOPT_CAINFO, caFile.c_str()) == CURLE_OK;
     if (!configured || curl_multi_add_handle(multi_, easy_) != CURLM_OK) return false;
     attached_ = true;
 

@@ -25,7 +25,9 @@ class THttpRequest;
 
 class THttpSession {
 public:
-    THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested = {});
+    // `caFile`, when not empty, replaces the system's certificate authorities
+    // (a PEM bundle).
+    THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested = {}, std::string caFile = {});
     ~THttpSession();
     THttpSession(const THttpSession&) = delete;
     THttpSession& operator=(const THttpSession&) = delete;
@@ -46,6 +48,7 @@ private:
     std::string agent_;
     THttpTimeouts timeouts_;
     THttpStopQuery stopRequested_;
+    std::string caFile_;
     CURLM* multi_ = nullptr;
 };
 
@@ -71,7 +74,8 @@ public:
 private:
     friend class THttpSession;
 
-    bool Open(const std::string& url, const std::string& agent, const std::vector<std::string>& headers);
+    bool Open(const std::string& url, const std::string& agent, const std::vector<std::string>& headers,
+              const std::string& caFile);
     template <typename Ready>
     void DriveUntil(Ready ready);
     void CollectResult();

@@ -72,7 +72,7 @@ void SetTimeout(HINTERNET internet, DWORD option, std::chrono::milliseconds limi
 
 }  // namespace
 
-THttpSession::THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested)
+THttpSession::THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested, std::string)
     : timeouts_(timeouts), stopRequested_(stopRequested), waiter_(std::move(stopRequested)) {
     HINTERNET internet = ::InternetOpenA(agent.c_str(), kOpenPreconfigured, nullptr, nullptr, 0);
     if (!internet) return;

@@ -22,7 +22,9 @@ class THttpRequest;
 
 class THttpSession {
 public:
-    THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested = {});
+    // WinINet checks certificates against the Windows store only: `caFile`
+    // is not used.
+    THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested = {}, std::string caFile = {});
     ~THttpSession();
     THttpSession(const THttpSession&) = delete;
     THttpSession& operator=(const THttpSession&) = delete;

@@ -709,3 +709,40 @@ INSTANTIATE_TEST_SUITE_P(Statuses, ResumeErrorTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+// Linux only: WinINet trusts the Windows store alone, which a test cannot
+// extend under Wine, and the TLS server runs under python3.
+#ifndef _WIN32
+#include "support/tls_test_server.h"
+
+namespace {
+
+// A secure address never leads to a plain one; a redirect within https is
+// followed as any other.
+TEST_F(DownloadTest, RedirectFromHttpsToHttpIsRefused) {
+    const TTlsTestServer tls;
+    ASSERT_TRUE(tls.Running()) << "the TLS test server did not start (openssl, python3)";
+    int plainRequests = 0;
+    server_.Get("/plain.zip", [&](HttpExchange& exchange) {
+        ++plainRequests;
+        exchange.Respond(200, "application/zip", "plain file");
+    });
+    download_.SetCertificateAuthorityFile(tls.CaFile());
+    TDownLoadItem* secure = download_.DownLoadItems().Add();
+    secure->SetURL(tls.Url("/to-https"));
+    secure->SetLocalDir(dir_.string());
+    TDownLoadItem* downgraded = download_.DownLoadItems().Add();
+    downgraded->SetURL(tls.Url("/to?") + server_.Url("/plain.zip"));
+    downgraded->SetLocalDir(dir_.string());
+    downgraded->SetFileName("downgraded.zip");
+
+    download_.Start();
+
+    EXPECT_EQ(ReadAll(dir_ / "to-https"), "secure file");
+    EXPECT_FALSE(fs::exists(dir_ / "downgraded.zip"));
+    EXPECT_EQ(plainRequests, 0);
+    EXPECT_EQ(download_.ErrorMsg(), "다음을 열 수 없습니다 [" + downgraded->URL() + "]");
+}
+
+}  // namespace
+#endif
