@@ -200,12 +200,14 @@ void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDow
     const bool arrivedWhole = item->FileSize() > 0 && itemBytesArrived_ == item->FileSize();
     const int64_t bytesArrived = itemBytesArrived_;
     itemBytesArrived_ = 0;
-    if (ScheduleRetry(*item, bytesArrived)) return;
-    if (item->StatusCode() == 407) {
+    // A refused certificate and a proxy asking for credentials are no
+    // passing trouble, and say so.
+    if (item->CertificateRefused() || item->StatusCode() == 407) {
         if (Signed()) platform::RemoveFile(programFolder_ + fileName + kSignatureSuffix);
-        ShowDownloadFailed(fileName, kProxyAuthenticationText);
+        ShowDownloadFailed(fileName, item->CertificateRefused() ? kCertificateRefusedText : kProxyAuthenticationText);
         return;
     }
+    if (ScheduleRetry(*item, bytesArrived)) return;
     if (IsSignatureItem(*item)) {
         signatureArrivedWhole_ = arrivedWhole;
         return;

@@ -71,6 +71,7 @@ public:
     // Followed by " (n/max)".
     static constexpr const char* kRetryingText = "연결이 끊어져 다시 시도하고 있습니다";
     static constexpr const char* kProxyAuthenticationText = "프록시 인증이 필요합니다.";
+    static constexpr const char* kCertificateRefusedText = "서버의 인증서를 확인할 수 없습니다.";
     static constexpr const char* kCancelPressedText = "다운로드가 중지되었습니다";
     static constexpr const char* kCancelledRunEndedText = "다운로드가 중지 되었습니다";
     static constexpr const char* kCompanionProcess = "QuendalM.exe";

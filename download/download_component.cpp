@@ -98,13 +98,14 @@ void TWinHTTPDownload::TransferItem(THttpSession& session, TDownLoadItem& item,
                                     std::unique_ptr<THttpRequest>& request, TFileWriter& file,
                                     TTransferOutcome& outcome) {
     item.SetStatusCode(0);
+    item.SetCertificateRefused(false);
     item.SetRetryAfter({});
     item.SetResumedFrom(0);
     int64_t held = 0;
     if (const std::optional<TResumeState> partial = resume_ ? UsablePartial(item) : std::nullopt) {
         request = session.OpenUrl(item.URL(), {"Range: bytes=" + std::to_string(partial->bytesHeld) + "-",
                                                "If-Range: " + partial->Validator()});
-        if (!request) return ReportOpenFailure(item);
+        if (!request) return ReportOpenFailure(session, item);
         const int status = request->Status();
         if (status == 206 && ContinuesPartial(*request, partial->bytesHeld)) {
             held = partial->bytesHeld;
@@ -120,7 +121,7 @@ void TWinHTTPDownload::TransferItem(THttpSession& session, TDownLoadItem& item,
     }
     if (!request) {
         request = session.OpenUrl(item.URL());
-        if (!request) return ReportOpenFailure(item);
+        if (!request) return ReportOpenFailure(session, item);
     }
     const int status = request->Status();
     item.SetStatusCode(status);
@@ -171,7 +172,8 @@ void TWinHTTPDownload::TransferItem(THttpSession& session, TDownLoadItem& item,
     if (OnItemDownloadProgress) OnItemDownloadProgress(this, &item, static_cast<int32_t>(stored), item.FileSize());
 }
 
-void TWinHTTPDownload::ReportOpenFailure(const TDownLoadItem& item) {
+void TWinHTTPDownload::ReportOpenFailure(const THttpSession& session, TDownLoadItem& item) {
+    item.SetCertificateRefused(session.CertificateRefused());
     // An open the caller stopped did not fail: the stop is reported instead.
     if (!stopRequested_) errorMsg_ = "다음을 열 수 없습니다 [" + item.URL() + "]";
 }

@@ -80,7 +80,7 @@ private:
                       TFileWriter& file, TTransferOutcome& outcome);
     std::optional<TResumeState> UsablePartial(const TDownLoadItem& item) const;
     void RecordPartial(const TDownLoadItem& item, const TTransferOutcome& outcome, bool failed) const;
-    void ReportOpenFailure(const TDownLoadItem& item);
+    void ReportOpenFailure(const THttpSession& session, TDownLoadItem& item);
     static bool ContinuesPartial(const THttpRequest& request, int64_t held);
     static std::string QueryHeader(const THttpRequest& request, const char* name);
     static void Store(TFileWriter& file, const char* data, int64_t count);

@@ -54,6 +54,9 @@ public:
     void SetStatusCode(int value) { statusCode_ = value; }
     const std::string& RetryAfter() const { return retryAfter_; }
     void SetRetryAfter(const std::string& value) { retryAfter_ = value; }
+    // The server's certificate did not verify: nothing was fetched.
+    bool CertificateRefused() const { return certificateRefused_; }
+    void SetCertificateRefused(bool value) { certificateRefused_ = value; }
     int32_t ResumedFrom() const { return resumedFrom_; }
     void SetResumedFrom(int32_t value) { resumedFrom_ = value; }
 
@@ -76,6 +79,7 @@ private:
     int statusCode_ = 0;
     std::string retryAfter_;
     int32_t resumedFrom_ = 0;
+    bool certificateRefused_ = false;
 };
 
 // The owned, ordered list of items of a download component.

@@ -69,7 +69,11 @@ THttpSession::~THttpSession() {
 std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url, const std::vector<std::string>& headers) {
     if (!multi_) return nullptr;
     auto request = std::make_unique<THttpRequest>(multi_, timeouts_, stopRequested_);
-    if (!request->Open(url, agent_, headers, caFile_)) return nullptr;
+    certificateRefused_ = false;
+    if (!request->Open(url, agent_, headers, caFile_)) {
+        certificateRefused_ = request->result_ == CURLE_PEER_FAILED_VERIFICATION;
+        return nullptr;
+    }
     return request;
 }
 

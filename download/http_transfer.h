@@ -43,6 +43,9 @@ public:
     // messages at least every 50 ms, so a window stays alive and can ask for
     // a stop.
     std::unique_ptr<THttpRequest> OpenUrl(const std::string& url, const std::vector<std::string>& headers = {});
+    // True when the latest open failed because the server's certificate did
+    // not verify (untrusted, for another name, expired).
+    bool CertificateRefused() const { return certificateRefused_; }
 
 private:
     std::string agent_;
@@ -50,6 +53,7 @@ private:
     THttpStopQuery stopRequested_;
     std::string caFile_;
     CURLM* multi_ = nullptr;
+    bool certificateRefused_ = false;
 };
 
 class THttpRequest {

@@ -63,6 +63,21 @@ std::optional<std::string> RedirectTarget(HINTERNET opened, const std::string& f
     return target;
 }
 
+bool IsCertificateError(DWORD error) {
+    switch (error) {
+        case ERROR_INTERNET_INVALID_CA:
+        case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+        case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+        case ERROR_INTERNET_SEC_CERT_ERRORS:
+        case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+        case ERROR_INTERNET_SEC_CERT_REVOKED:
+        case ERROR_INTERNET_SEC_INVALID_CERT:
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool EqualNoCase(std::string_view a, std::string_view b) { return a.size() == b.size() && StartsWithNoCase(a, b); }
 
 void SetTimeout(HINTERNET internet, DWORD option, std::chrono::milliseconds limit) {
@@ -86,6 +101,7 @@ THttpSession::~THttpSession() {
 }
 
 std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url, const std::vector<std::string>& headers) {
+    certificateRefused_ = false;
     std::string extra;
     for (const std::string& line : headers) extra += line + "\r\n";
     std::string current = url;
@@ -96,16 +112,19 @@ std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url, cons
         // Shared with the call, which may outlive this wait; a URL opened
         // after the wait was given up is closed where it was opened.
         auto opened = std::make_shared<HINTERNET>(nullptr);
+        auto failure = std::make_shared<DWORD>(0);
         const HINTERNET internet = static_cast<HINTERNET>(internet_);
         const bool answered = waiter_.Run(
-            [opened, internet, current, extra] {
+            [opened, failure, internet, current, extra] {
                 *opened = ::InternetOpenUrlA(internet, current.c_str(), extra.empty() ? nullptr : extra.c_str(),
                                              static_cast<DWORD>(extra.size()), kOpenFlags, 0);
+                if (!*opened) *failure = ::GetLastError();
             },
             [opened] {
                 if (*opened) ::InternetCloseHandle(*opened);
             },
             timeouts_.connect + timeouts_.stall);
+        if (answered && !*opened) certificateRefused_ = IsCertificateError(*failure);
         if (!answered || !*opened) return nullptr;
         HINTERNET url = *opened;
         std::optional<std::string> target = RedirectTarget(url, current);

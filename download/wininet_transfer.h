@@ -39,6 +39,9 @@ public:
     // longer than the connect and stall limits together. The request must not
     // outlive the session.
     std::unique_ptr<THttpRequest> OpenUrl(const std::string& url, const std::vector<std::string>& headers = {});
+    // True when the latest open failed because the server's certificate did
+    // not verify (untrusted, for another name, expired, revoked).
+    bool CertificateRefused() const { return certificateRefused_; }
 
 private:
     // The request over an open URL handle (HINTERNET), with the receive limit set on it.
@@ -48,6 +51,7 @@ private:
     THttpTimeouts timeouts_;
     THttpStopQuery stopRequested_;
     TBlockingCallWaiter waiter_;
+    bool certificateRefused_ = false;
 };
 
 class THttpRequest {

@@ -21,6 +21,9 @@
 #include "support/loopback_http_server.h"
 #include "support/resumable_file_server.h"
 #include "support/temp_folder.h"
+#ifndef _WIN32
+#include "support/tls_test_server.h"
+#endif
 
 namespace fs = std::filesystem;
 using C = TUpdaterControl;
@@ -517,6 +520,17 @@ TEST_F(RetryControllerTest, RestartAndANewStartContinueThePartialArchive) {
     EXPECT_EQ(file.Ranges(), (std::vector<std::string>{"", "bytes=400000-", "bytes=800000-"}));
     EXPECT_EQ(file.BodyBytesSent(), kMiB);
 }
+
+// Linux only: the TLS server runs under python3 (see the download tests).
+#ifndef _WIN32
+TEST_F(RetryControllerTest, AnUntrustedCertificateIsRefusedWithoutRetry) {
+    const TTlsTestServer tls;
+    ASSERT_TRUE(tls.Running()) << "the TLS test server did not start (openssl, python3)";
+    Controller(Fast(), tls.Url("/file")).FormResize();
+    EXPECT_EQ(view_->Captions(C::labDown), std::vector<std::string>{"서버의 인증서를 확인할 수 없습니다."});
+    EXPECT_TRUE((*view_)[C::btnRedown].enabled);
+}
+#endif
 
 TEST(DownloadRetry, DelaysDoubleWithJitterAndHonourRetryAfter) {
     TDownloadRetry retry(TRetryPolicy::Standard());

@@ -744,5 +744,37 @@ TEST_F(DownloadTest, RedirectFromHttpsToHttpIsRefused) {
     EXPECT_EQ(download_.ErrorMsg(), "다음을 열 수 없습니다 [" + downgraded->URL() + "]");
 }
 
+// A certificate that does not verify is refused and said to be the reason;
+// the same server with its CA trusted and its own name is fetched.
+TEST_F(DownloadTest, CertificateThatDoesNotVerifyIsRefused) {
+    const TTlsTestServer tls;
+    ASSERT_TRUE(tls.Running()) << "the TLS test server did not start (openssl, python3)";
+    struct Case {
+        const char* name;
+        bool trusted;
+        std::string url;
+        bool refused;
+    };
+    std::string otherName = tls.Url("/file");
+    otherName.replace(otherName.find("127.0.0.1"), 9, "localhost");
+    const Case cases[] = {
+        {"trusted", true, tls.Url("/file"), false},
+        {"untrusted", false, tls.Url("/file"), true},
+        {"another host name", true, otherName, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(dir_ / "file");
+        download_.DownLoadItems().Clear();
+        download_.SetCertificateAuthorityFile(c.trusted ? tls.CaFile() : "");
+        TDownLoadItem* item = download_.DownLoadItems().Add();
+        item->SetURL(c.url);
+        item->SetLocalDir(dir_.string());
+        download_.Start();
+        EXPECT_EQ(item->CertificateRefused(), c.refused);
+        EXPECT_EQ(fs::exists(dir_ / "file"), !c.refused);
+    }
+}
+
 }  // namespace
 #endif
