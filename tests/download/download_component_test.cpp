@@ -713,6 +713,7 @@ INSTANTIATE_TEST_SUITE_P(Statuses, ResumeErrorTest,
 // Linux only: WinINet trusts the Windows store alone, which a test cannot
 // extend under Wine, and the TLS server runs under python3.
 #ifndef _WIN32
+#include "support/tinyproxy_process.h"
 #include "support/tls_test_server.h"
 
 namespace {
@@ -773,6 +774,51 @@ TEST_F(DownloadTest, CertificateThatDoesNotVerifyIsRefused) {
         download_.Start();
         EXPECT_EQ(item->CertificateRefused(), c.refused);
         EXPECT_EQ(fs::exists(dir_ / "file"), !c.refused);
+    }
+}
+
+// libcurl takes the proxy from the environment, as other programs do.
+class ProxyTest : public DownloadTest {
+protected:
+    void SetUp() override {
+        DownloadTest::SetUp();
+        for (const char* name : {"http_proxy", "no_proxy", "NO_PROXY"})
+            if (const char* value = std::getenv(name)) saved_.emplace_back(name, value);
+        unsetenv("no_proxy");
+        unsetenv("NO_PROXY");
+    }
+    void TearDown() override {
+        unsetenv("http_proxy");
+        for (const auto& [name, value] : saved_) setenv(name.c_str(), value.c_str(), 1);
+        DownloadTest::TearDown();
+    }
+    std::vector<std::pair<std::string, std::string>> saved_;
+};
+
+TEST_F(ProxyTest, DownloadsThroughTheProxyOfTheEnvironment) {
+    for (const bool basicAuth : {false, true}) {
+        SCOPED_TRACE(basicAuth ? "proxy asking for credentials" : "open proxy");
+        const TTinyproxyProcess proxy(basicAuth);
+        ASSERT_TRUE(proxy.Running()) << "tinyproxy did not start";
+        setenv("http_proxy", proxy.Url().c_str(), 1);
+        std::string via;
+        server_.Get("/through.zip", [&](HttpExchange& exchange) {
+            via = exchange.Request().Header("Via").value_or("");
+            exchange.Respond(200, "application/zip", "through the proxy");
+        });
+        download_.DownLoadItems().Clear();
+        TDownLoadItem* item = AddItem("/through.zip");
+        fs::remove(dir_ / "through.zip");
+
+        download_.Start();
+
+        if (basicAuth) {
+            EXPECT_EQ(item->StatusCode(), 407);
+            EXPECT_TRUE(via.empty());
+        } else {
+            EXPECT_EQ(ReadAll(dir_ / "through.zip"), "through the proxy");
+            EXPECT_NE(via.find("tinyproxy"), std::string::npos) << via;
+        }
     }
 }
 
