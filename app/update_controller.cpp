@@ -167,6 +167,7 @@ void TUpdateController::WinHTTPDownloadItemGetHeader(TObject* /*sender*/, TDownL
 
 void TUpdateController::WinHTTPDownloadItemDownloadBegin(TObject* /*sender*/, TDownLoadItem* item) {
     itemBytesArrived_ = 0;
+    progressDisplay_.Restart();
     if (!started_) return;
     view_.SetVisible(TUpdaterControl::labUnzip, false);
     view_.SetMaximum(TUpdaterControl::pBar, item->FileSize());
@@ -186,9 +187,13 @@ void TUpdateController::WinHTTPDownloadItemDownloadProgress(TObject* /*sender*/,
         return;
     }
     if (!started_) return;
-    view_.SetEnabled(TUpdaterControl::btnCancel, true);
-    view_.SetPosition(TUpdaterControl::pBar, currentBytes);
-    view_.SetCaption(TUpdaterControl::lblBytes, KBytes(currentBytes) + " / " + KBytes(item->FileSize()) + " KBytes");
+    if (progressDisplay_.Due(currentBytes >= item->FileSize())) {
+        view_.SetEnabled(TUpdaterControl::btnCancel, true);
+        view_.SetPosition(TUpdaterControl::pBar, currentBytes);
+        view_.SetCaption(TUpdaterControl::lblBytes,
+                         KBytes(currentBytes) + " / " + KBytes(item->FileSize()) + " KBytes");
+    }
+    // Pumped for every chunk all the same: Cancel and Close act at once.
     platform::ProcessMessages();
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/download_retry.h"
+#include "app/progress_throttle.h"
 #include "app/updater_view.h"
 #include "platform/signature_verifier.h"
 
@@ -39,6 +40,9 @@ public:
     // Retries of a download that failed on the way (none unless set); set
     // before the first resize.
     void SetRetryPolicy(TRetryPolicy policy) { retry_ = TDownloadRetry(policy); }
+    // The shortest time between two progress displays of an item (its last
+    // bytes are always shown); 0 shows every progress event.
+    void SetProgressInterval(std::chrono::milliseconds interval) { progressDisplay_.SetInterval(interval); }
 
     // Window notifications.
     void FormCreate();
@@ -121,6 +125,7 @@ private:
     // Set at the signature item's end of this run when it arrived whole.
     bool signatureArrivedWhole_ = false;
     TDownloadRetry retry_;
+    TProgressThrottle progressDisplay_;
     // Set by an item's end when the run is to be tried again after this wait.
     std::optional<std::chrono::milliseconds> retryDelay_;
 };

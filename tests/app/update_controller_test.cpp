@@ -65,6 +65,8 @@ protected:
     TUpdateController& Controller(const std::string& programFolder) {
         controller_ =
             std::make_unique<TUpdateController>(view_, download_, unzip_, server_.UpdateUrl(), programFolder);
+        // These tests act at numbered progress events: every one is shown.
+        controller_->SetProgressInterval(std::chrono::milliseconds(0));
         controller_->FormCreate();
         auto itemEnd = download_.OnItemDownloadEnd;
         download_.OnItemDownloadEnd = [this, itemEnd](TObject* sender, TDownLoadItem* item) {
@@ -285,6 +287,8 @@ protected:
     TUpdateController& Controller(const TArchiveServer& server, const std::string& publicKeyPem = {}) {
         controller_ = std::make_unique<TUpdateController>(view_, download_, unzip_, server.UpdateUrl(),
                                                           folder_.str() + "/", publicKeyPem);
+        // A stall is seen as pumps without a progress display: every event is shown.
+        controller_->SetProgressInterval(std::chrono::milliseconds(0));
         controller_->FormCreate();
         return *controller_;
     }
@@ -427,6 +431,9 @@ TEST_F(RetryControllerTest, RetriesContinueThePartialArchiveUntilItIsWhole) {
                                                      "lblBytes=879 / 1,024 KBytes"}));
     EXPECT_FALSE(fs::exists(folder_ / "Quendal.zip.resume"));
     EXPECT_FALSE(controller.RunActive());
+    // However few progress events the window is shown, it shows the end.
+    EXPECT_EQ(view_->Captions(C::lblBytes).back(), "1,024 / 1,024 KBytes");
+    EXPECT_EQ((*view_)[C::pBar].position, kMiB);
 }
 
 // Only what the network may mend is retried, and a 407 has its own text.
@@ -531,6 +538,22 @@ TEST_F(RetryControllerTest, AnUntrustedCertificateIsRefusedWithoutRetry) {
     EXPECT_TRUE((*view_)[C::btnRedown].enabled);
 }
 #endif
+
+TEST(ProgressThrottle, ShowsOneEventPerIntervalAndAlwaysTheLast) {
+    auto now = std::chrono::steady_clock::time_point();
+    TProgressThrottle throttle(std::chrono::milliseconds(33), [&] { return now; });
+    std::vector<int> shown;
+    // An event every 10 ms; the one at 95 ms is an item's last.
+    for (int t = 0; t <= 90; t += 10) {
+        now = std::chrono::steady_clock::time_point(std::chrono::milliseconds(t));
+        if (throttle.Due(false)) shown.push_back(t);
+    }
+    now = std::chrono::steady_clock::time_point(std::chrono::milliseconds(95));
+    if (throttle.Due(true)) shown.push_back(95);
+    throttle.Restart();  // the next item's first event is shown at once
+    if (throttle.Due(false)) shown.push_back(-95);
+    EXPECT_EQ(shown, (std::vector<int>{0, 40, 80, 95, -95}));
+}
 
 TEST(DownloadRetry, DelaysDoubleWithJitterAndHonourRetryAfter) {
     TDownloadRetry retry(TRetryPolicy::Standard());
