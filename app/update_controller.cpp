@@ -235,8 +235,13 @@ void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDow
 // run's retries are spent; the items after it wait for that attempt.
 bool TUpdateController::ScheduleRetry(const TDownLoadItem& item, int64_t bytesArrived) {
     if (!TDownloadRetry::IsTransient(item, bytesArrived)) return false;
-    // Progress is file bytes, not an error page's.
-    const bool madeProgress = item.StatusCode() / 100 == 2 && bytesArrived > item.ResumedFrom();
+    // Progress is file bytes beyond any attempt's before, not an error
+    // page's, nor the same part of the file once more: a server that always
+    // breaks at the same byte would otherwise be tried for ever.
+    int64_t& furthest = furthest_[item.URL()];
+    const bool madeProgress =
+        item.StatusCode() / 100 == 2 && bytesArrived > std::max<int64_t>(item.ResumedFrom(), furthest);
+    if (item.StatusCode() / 100 == 2) furthest = std::max(furthest, bytesArrived);
     retryDelay_ = retry_.Next(madeProgress, item.RetryAfter());
     if (!retryDelay_) return false;
     download_.Stop();
@@ -391,6 +396,7 @@ void TUpdateController::StartDownload() {
         item->SetLocalDir(programFolder_);
     }
     retry_.Reset();
+    furthest_.clear();
     TFlagScope running(runActive_);
     for (;;) {
         itemBytesArrived_ = 0;

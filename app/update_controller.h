@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -126,6 +127,9 @@ private:
     bool signatureArrivedWhole_ = false;
     TDownloadRetry retry_;
     TProgressThrottle progressDisplay_;
+    // The furthest byte each URL's file reached in this run: an attempt made
+    // progress only when it got beyond it.
+    std::map<std::string, int64_t> furthest_;
     // Set by an item's end when the run is to be tried again after this wait.
     std::optional<std::chrono::milliseconds> retryDelay_;
 };

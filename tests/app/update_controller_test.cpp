@@ -468,6 +468,21 @@ TEST_F(RetryControllerTest, ErrorAnswersAreRetriedOnlyWhenTransient) {
     }
 }
 
+// Without validators every attempt starts over and breaks at the same byte:
+// that is no progress, and the retries run out.
+TEST_F(RetryControllerTest, BreakingAtTheSameByteEveryTimeEndsAfterFiveRetries) {
+    TResumableFileServer file(server_, kPath, body_, Serving([](auto& o) {
+        o.dropEvery = 300000;
+        o.sendETag = false;
+    }));
+    Controller(Fast()).FormResize();
+    EXPECT_EQ(view_->Captions(C::labDown),
+              (std::vector<std::string>{Retrying(1), kDownloading, Retrying(2), kDownloading, Retrying(3), kDownloading,
+                                        Retrying(4), kDownloading, Retrying(5), kDownloading, kNotDownloaded}));
+    EXPECT_EQ(file.Ranges().size(), 6u);
+    EXPECT_FALSE(fs::exists(folder_ / "Quendal.zip"));
+}
+
 TEST_F(RetryControllerTest, NothingListeningEndsInTheFailureAfterFiveRetries) {
     Controller(Fast(), "127.0.0.1:1/HTTP/Quendown/Quendal.zip").FormResize();
     EXPECT_EQ(view_->Captions(C::labDown),
