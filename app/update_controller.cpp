@@ -167,6 +167,7 @@ void TUpdateController::WinHTTPDownloadItemGetHeader(TObject* /*sender*/, TDownL
 
 void TUpdateController::WinHTTPDownloadItemDownloadBegin(TObject* /*sender*/, TDownLoadItem* item) {
     itemBytesArrived_ = 0;
+    bytesShown_ = item->ResumedFrom();
     progressDisplay_.Restart();
     if (!started_) return;
     view_.SetVisible(TUpdaterControl::labUnzip, false);
@@ -187,18 +188,22 @@ void TUpdateController::WinHTTPDownloadItemDownloadProgress(TObject* /*sender*/,
         return;
     }
     if (!started_) return;
-    if (progressDisplay_.Due(currentBytes >= item->FileSize())) {
-        view_.SetEnabled(TUpdaterControl::btnCancel, true);
-        view_.SetPosition(TUpdaterControl::pBar, currentBytes);
-        view_.SetCaption(TUpdaterControl::lblBytes,
-                         KBytes(currentBytes) + " / " + KBytes(item->FileSize()) + " KBytes");
-    }
+    if (progressDisplay_.Due(currentBytes >= item->FileSize())) ShowProgress(*item, currentBytes);
     // Pumped for every chunk all the same: Cancel and Close act at once.
     platform::ProcessMessages();
 }
 
+void TUpdateController::ShowProgress(const TDownLoadItem& item, int64_t bytes) {
+    bytesShown_ = bytes;
+    view_.SetEnabled(TUpdaterControl::btnCancel, true);
+    view_.SetPosition(TUpdaterControl::pBar, static_cast<int>(bytes));
+    view_.SetCaption(TUpdaterControl::lblBytes, KBytes(bytes) + " / " + KBytes(item.FileSize()) + " KBytes");
+}
+
 void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDownLoadItem* item) {
     if (!started_ || cancelled_) return;
+    // An item that ended short still shows where it ended.
+    if (itemBytesArrived_ > 0 && itemBytesArrived_ != bytesShown_) ShowProgress(*item, itemBytesArrived_);
     const std::string fileName = item->FileName();
     // A file that could not be fetched, or stopped short of its size, would
     // overwrite the program with part of an update.

@@ -100,6 +100,7 @@ private:
     void StartDownload();
     void EmptyItemsUnlessRunning();
     void ExtractArchive(const std::string& fileName);
+    void ShowProgress(const TDownLoadItem& item, int64_t bytes);
     bool ScheduleRetry(const TDownLoadItem& item, int64_t bytesArrived);
     bool WaitForRetry(std::chrono::milliseconds delay);
     void ShowDownloadFailed(const std::string& fileName, const std::string& text);
@@ -127,6 +128,7 @@ private:
     bool signatureArrivedWhole_ = false;
     TDownloadRetry retry_;
     TProgressThrottle progressDisplay_;
+    int64_t bytesShown_ = 0;  // the byte count the window shows for the current item
     // The furthest byte each URL's file reached in this run: an attempt made
     // progress only when it got beyond it.
     std::map<std::string, int64_t> furthest_;

@@ -531,6 +531,9 @@ TEST_F(RetryControllerTest, RestartAndANewStartContinueThePartialArchive) {
     controller.FormResize();
     EXPECT_EQ(view_->Captions(C::labDown), std::vector<std::string>{kNotDownloaded});
     EXPECT_EQ(fs::file_size(folder_ / "Quendal.zip"), 400000u);
+    // However few progress events were shown, the item's end is.
+    EXPECT_EQ(view_->Captions(C::lblBytes).back(), "391 / 1,024 KBytes");
+    EXPECT_EQ((*view_)[C::pBar].position, 400000);
 
     controller.btnRedownClick();
     EXPECT_EQ(view_->Captions(C::labDown).back(), kNotDownloaded);
