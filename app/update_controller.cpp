@@ -1,6 +1,8 @@
 #include "app/update_controller.h"
 
+#include <algorithm>
 #include <exception>
+#include <string>
 #include <utility>
 
 #include "app/kbytes_format.h"
@@ -8,6 +10,7 @@
 #include "archive/frame/unzip.h"
 #include "download/download_component.h"
 #include "download/download_item.h"
+#include "download/resume_state.h"
 #include "install/update_folder.h"
 #include "platform/ascii.h"
 #include "platform/clock.h"
@@ -33,6 +36,8 @@ constexpr uint32_t kCancelledRunPauseMs = 1000;
 constexpr uint32_t kAfterExtractionPauseMs = 500;
 constexpr uint32_t kBeforeLaunchPauseMs = 500;
 constexpr uint32_t kNoProgramFolderPauseMs = 1000;
+// While waiting to retry, the window's messages are pumped this often.
+constexpr std::chrono::milliseconds kRetryWaitStep{20};
 
 // Room kept free beyond the bytes an update brings: the file system's own
 // bookkeeping, and a block per file at most for the last partial one.
@@ -62,7 +67,12 @@ TUpdateController::TUpdateController(TUpdaterView& view, TWinHTTPDownload& downl
       updateUrl_(std::move(updateUrl)),
       programFolder_(std::move(programFolder)),
       publicKeyPem_(std::move(publicKeyPem)) {
+    // A broken download keeps what arrived for the next attempt.
+    download_.SetResumePartialFiles(true);
     download_.OnDownloadEnd = [this](TObject* sender) { WinHTTPDownloadDownloadEnd(sender); };
+    download_.OnItemGetHeader = [this](TObject* sender, TDownLoadItem* item) {
+        WinHTTPDownloadItemGetHeader(sender, item);
+    };
     download_.OnItemDownloadBegin = [this](TObject* sender, TDownLoadItem* item) {
         WinHTTPDownloadItemDownloadBegin(sender, item);
     };
@@ -134,6 +144,8 @@ void TUpdateController::btnCancelClick() {
         view_.Repaint(TUpdaterControl::labDown);
         view_.SetVisible(TUpdaterControl::labUnzip, false);
         cancelled_ = true;
+        // At once, not at the next progress event: a stalled server sends none.
+        download_.Stop();
         view_.SetEnabled(TUpdaterControl::btnCancel, false);
         view_.SetEnabled(TUpdaterControl::btnRedown, true);
     });
@@ -167,15 +179,30 @@ void TUpdateController::btnCloseClick() {
 
 void TUpdateController::WinHTTPDownloadDownloadEnd(TObject* /*sender*/) { StartStep(); }
 
+void TUpdateController::WinHTTPDownloadItemGetHeader(TObject* /*sender*/, TDownLoadItem* item) {
+    // A signature larger than any signature (an error page, or a server
+    // filling the disk) is not stored at all: the item ends without a file
+    // and the archive's signature check fails.
+    if (IsSignatureItem(*item) && item->FileSize() > static_cast<int32_t>(platform::TSignatureVerifier::kMaxSignatureSize))
+        item->SetFileSize(0);
+}
+
 void TUpdateController::WinHTTPDownloadItemDownloadBegin(TObject* /*sender*/, TDownLoadItem* item) {
     itemBytesArrived_ = 0;
+    bytesShown_ = item->ResumedFrom();
+    progressDisplay_.Restart();
     if (!started_) return;
     view_.SetVisible(TUpdaterControl::labUnzip, false);
     view_.SetMaximum(TUpdaterControl::pBar, item->FileSize());
-    view_.SetCaption(TUpdaterControl::lblBytes, "0 / " + KBytes(item->FileSize()) + " KBytes");
+    // A continued file counts from the bytes it already holds.
+    view_.SetPosition(TUpdaterControl::pBar, item->ResumedFrom());
+    view_.SetCaption(TUpdaterControl::lblBytes,
+                     KBytes(item->ResumedFrom()) + " / " + KBytes(item->FileSize()) + " KBytes");
     view_.SetVisible(TUpdaterControl::lblBytes, true);
     // An archive the volume cannot hold is not fetched at all.
-    if (!IsSignatureItem(*item) && !HasSpaceFor(static_cast<uint64_t>(item->FileSize()) + kSpaceMarginBytes)) {
+    // A continued file already holds its first bytes.
+    if (!IsSignatureItem(*item) &&
+        !HasSpaceFor(static_cast<uint64_t>(item->FileSize() - item->ResumedFrom()) + kSpaceMarginBytes)) {
         spaceShort_ = true;
         download_.Stop();
         ShowNoSpace(TUpdaterControl::labDown, item->FileName());
@@ -191,14 +218,22 @@ void TUpdateController::WinHTTPDownloadItemDownloadProgress(TObject* /*sender*/,
         return;
     }
     if (!started_) return;
-    view_.SetEnabled(TUpdaterControl::btnCancel, true);
-    view_.SetPosition(TUpdaterControl::pBar, currentBytes);
-    view_.SetCaption(TUpdaterControl::lblBytes, KBytes(currentBytes) + " / " + KBytes(item->FileSize()) + " KBytes");
+    if (progressDisplay_.Due(currentBytes >= item->FileSize())) ShowProgress(*item, currentBytes);
+    // Pumped for every chunk all the same: Cancel and Close act at once.
     platform::ProcessMessages();
+}
+
+void TUpdateController::ShowProgress(const TDownLoadItem& item, int64_t bytes) {
+    bytesShown_ = bytes;
+    view_.SetEnabled(TUpdaterControl::btnCancel, true);
+    view_.SetPosition(TUpdaterControl::pBar, static_cast<int>(bytes));
+    view_.SetCaption(TUpdaterControl::lblBytes, KBytes(bytes) + " / " + KBytes(item.FileSize()) + " KBytes");
 }
 
 void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDownLoadItem* item) {
     if (!started_ || cancelled_) return;
+    // An item that ended short still shows where it ended.
+    if (itemBytesArrived_ > 0 && itemBytesArrived_ != bytesShown_) ShowProgress(*item, itemBytesArrived_);
     const std::string fileName = item->FileName();
     if (spaceShort_) {
         platform::RemoveFile(programFolder_ + fileName);
@@ -211,6 +246,15 @@ void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDow
     const bool arrivedWhole = item->FileSize() > 0 && itemBytesArrived_ == item->FileSize();
     const int64_t bytesArrived = itemBytesArrived_;
     itemBytesArrived_ = 0;
+    // A refused certificate and a proxy asking for credentials are no
+    // passing trouble, and say so.
+    if (item->CertificateRefused() || item->StatusCode() == 407) {
+        if (Signed()) platform::RemoveFile(programFolder_ + fileName + kSignatureSuffix);
+        LogEarlyEnd(item->CertificateRefused() ? "certificate refused" : "proxy authentication required", bytesArrived);
+        ShowDownloadFailed(fileName, item->CertificateRefused() ? kCertificateRefusedText : kProxyAuthenticationText);
+        return;
+    }
+    if (ScheduleRetry(*item, bytesArrived)) return;
     if (IsSignatureItem(*item)) {
         signatureArrivedWhole_ = arrivedWhole;
         return;
@@ -218,7 +262,7 @@ void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDow
     if (!arrivedWhole) {
         if (Signed()) platform::RemoveFile(programFolder_ + fileName + kSignatureSuffix);
         LogEarlyEnd("download failed", bytesArrived);
-        ShowDownloadFailed(fileName);
+        ShowDownloadFailed(fileName, fileName + kDownloadFailedText);
     } else if (Signed() && !(signatureArrivedWhole_ &&
                              platform::TSignatureVerifier(publicKeyPem_)
                                  .Verifies(programFolder_ + fileName, programFolder_ + fileName + kSignatureSuffix))) {
@@ -229,6 +273,42 @@ void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDow
         ExtractArchive(fileName, item->FileSize());
     }
     platform::ProcessMessages();
+}
+
+// A failure the network may mend is tried again after a wait, unless the
+// run's retries are spent; the items after it wait for that attempt.
+bool TUpdateController::ScheduleRetry(const TDownLoadItem& item, int64_t bytesArrived) {
+    if (!TDownloadRetry::IsTransient(item, bytesArrived)) return false;
+    // Progress is file bytes beyond any attempt's before, not an error
+    // page's, nor the same part of the file once more: a server that always
+    // breaks at the same byte would otherwise be tried for ever.
+    int64_t& furthest = furthest_[item.URL()];
+    const bool madeProgress =
+        item.StatusCode() / 100 == 2 && bytesArrived > std::max<int64_t>(item.ResumedFrom(), furthest);
+    if (item.StatusCode() / 100 == 2) furthest = std::max(furthest, bytesArrived);
+    retryDelay_ = retry_.Next(madeProgress, item.RetryAfter());
+    if (!retryDelay_) return false;
+    download_.Stop();
+    return true;
+}
+
+// Pumps the window's messages until the delay is over; false when the user
+// cancelled or closed meanwhile.
+bool TUpdateController::WaitForRetry(std::chrono::milliseconds delay) {
+    view_.SetCaption(TUpdaterControl::labDown, std::string(kRetryingText) + " (" + std::to_string(retry_.Count()) +
+                                                   "/" + std::to_string(retry_.Max()) + ")");
+    view_.Repaint(TUpdaterControl::labDown);
+    view_.SetEnabled(TUpdaterControl::btnCancel, true);
+    const auto until = std::chrono::steady_clock::now() + delay;
+    for (auto now = std::chrono::steady_clock::now(); !cancelled_ && now < until; now = std::chrono::steady_clock::now()) {
+        platform::ProcessMessages();
+        const auto step = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(until - now), kRetryWaitStep);
+        if (!cancelled_) platform::Sleep(static_cast<uint32_t>(step.count()));
+    }
+    if (cancelled_) return false;
+    view_.SetCaption(TUpdaterControl::labDown, kDownloadingText);
+    view_.Repaint(TUpdaterControl::labDown);
+    return true;
 }
 
 bool TUpdateController::IsSignatureItem(const TDownLoadItem& item) const {
@@ -353,9 +433,11 @@ void TUpdateController::ShowNoSpace(TUpdaterControl label, const std::string& fi
     view_.SetEnabled(TUpdaterControl::btnClose, true);
 }
 
-void TUpdateController::ShowDownloadFailed(const std::string& fileName) {
-    platform::RemoveFile(programFolder_ + fileName);
-    view_.SetCaption(TUpdaterControl::labDown, fileName + kDownloadFailedText);
+void TUpdateController::ShowDownloadFailed(const std::string& fileName, const std::string& text) {
+    // A partial archive the next attempt can continue stays, with its note.
+    const std::string archive = programFolder_ + fileName;
+    if (!platform::FileExists(TResumeState::SideFileName(archive))) platform::RemoveFile(archive);
+    view_.SetCaption(TUpdaterControl::labDown, text);
     view_.Repaint(TUpdaterControl::labDown);
     view_.SetVisible(TUpdaterControl::lblBytes, false);
     view_.SetEnabled(TUpdaterControl::btnCancel, false);
@@ -449,11 +531,19 @@ void TUpdateController::StartDownload() {
         item->Data = view_.QueueRow(row);
         item->SetLocalDir(programFolder_);
     }
-    itemBytesArrived_ = 0;
-    signatureArrivedWhole_ = false;
+    retry_.Reset();
+    furthest_.clear();
     spaceShort_ = false;
     TFlagScope running(runActive_);
-    download_.Start();
+    for (;;) {
+        itemBytesArrived_ = 0;
+        signatureArrivedWhole_ = false;
+        retryDelay_.reset();
+        download_.Start();
+        if (!retryDelay_ || cancelled_) return;
+        // Cancelled or closed while waiting: the run ends as a cancelled one.
+        if (!WaitForRetry(*retryDelay_)) return StartStep();
+    }
 }
 
 // A resize can arrive while the component is still using its current item, so

@@ -1,8 +1,13 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 
+#include "app/download_retry.h"
+#include "app/progress_throttle.h"
 #include "app/updater_view.h"
 #include "install/install_file_system.h"
 #include "install/update_transaction.h"
@@ -36,6 +41,13 @@ public:
     TUpdateController(const TUpdateController&) = delete;
     TUpdateController& operator=(const TUpdateController&) = delete;
 
+    // Retries of a download that failed on the way (none unless set); set
+    // before the first resize.
+    void SetRetryPolicy(TRetryPolicy policy) { retry_ = TDownloadRetry(policy); }
+    // The shortest time between two progress displays of an item (its last
+    // bytes are always shown); 0 shows every progress event.
+    void SetProgressInterval(std::chrono::milliseconds interval) { progressDisplay_.SetInterval(interval); }
+
     // Window notifications.
     void FormCreate();
     void FormResize();
@@ -46,6 +58,7 @@ public:
 
     // Download component events.
     void WinHTTPDownloadDownloadEnd(TObject* sender);
+    void WinHTTPDownloadItemGetHeader(TObject* sender, TDownLoadItem* item);
     void WinHTTPDownloadItemDownloadBegin(TObject* sender, TDownLoadItem* item);
     void WinHTTPDownloadItemDownloadProgress(TObject* sender, TDownLoadItem* item, int currentBytes,
                                              int totalBytes);
@@ -69,6 +82,10 @@ public:
 
     static constexpr const char* kWindowCaption = "Quendal Design 설치하기";
     static constexpr const char* kDownloadingText = "설치 파일을 다운받고 있습니다";
+    // Followed by " (n/max)".
+    static constexpr const char* kRetryingText = "연결이 끊어져 다시 시도하고 있습니다";
+    static constexpr const char* kProxyAuthenticationText = "프록시 인증이 필요합니다.";
+    static constexpr const char* kCertificateRefusedText = "서버의 인증서를 확인할 수 없습니다.";
     static constexpr const char* kCancelPressedText = "다운로드가 중지되었습니다";
     static constexpr const char* kCancelledRunEndedText = "다운로드가 중지 되었습니다";
     static constexpr const char* kCompanionProcess = "QuendalM.exe";
@@ -103,7 +120,10 @@ private:
     void LogEarlyEnd(const std::string& result, int64_t bytesReceived);
     void ShowNoSpace(TUpdaterControl label, const std::string& fileName);
     void FinishInstall();
-    void ShowDownloadFailed(const std::string& fileName);
+    void ShowProgress(const TDownLoadItem& item, int64_t bytes);
+    bool ScheduleRetry(const TDownLoadItem& item, int64_t bytesArrived);
+    bool WaitForRetry(std::chrono::milliseconds delay);
+    void ShowDownloadFailed(const std::string& fileName, const std::string& text);
     void ShowExtractionFailed(const std::string& fileName);
     void RejectSignature(const std::string& fileName);
     bool IsSignatureItem(const TDownLoadItem& item) const;
@@ -133,4 +153,12 @@ private:
     TInstallFileSystem* installFiles_ = &defaultInstallFiles_;
     // Set at the signature item's end of this run when it arrived whole.
     bool signatureArrivedWhole_ = false;
+    TDownloadRetry retry_;
+    TProgressThrottle progressDisplay_;
+    int64_t bytesShown_ = 0;  // the byte count the window shows for the current item
+    // The furthest byte each URL's file reached in this run: an attempt made
+    // progress only when it got beyond it.
+    std::map<std::string, int64_t> furthest_;
+    // Set by an item's end when the run is to be tried again after this wait.
+    std::optional<std::chrono::milliseconds> retryDelay_;
 };

@@ -1,6 +1,8 @@
 #include "download/download_component.h"
 
+#include "download/content_range.h"
 #include "platform/errors.h"
+#include "platform/file.h"
 #include "platform/file_system.h"
 
 #include <algorithm>
@@ -56,7 +58,7 @@ void TWinHTTPDownload::Start() {
         return;
     }
     stopRequested_ = false;
-    THttpSession session(agent_, timeouts_, [this] { return stopRequested_; });
+    THttpSession session(agent_, timeouts_, [this] { return stopRequested_; }, caFile_);
     if (!session.IsOpen()) {
         errorMsg_ = "인터넷을 열 수 없습니다";
         return;
@@ -76,29 +78,56 @@ void TWinHTTPDownload::Start() {
 void TWinHTTPDownload::DownloadItem(THttpSession& session, TDownLoadItem& item) {
     std::unique_ptr<THttpRequest> request;
     TFileWriter file;
+    TTransferOutcome outcome;
     // However the transfer ends, the item is closed and reported ended before
     // any error travels on.
     std::exception_ptr failure;
     try {
-        TransferItem(session, item, request, file);
+        TransferItem(session, item, request, file, outcome);
     } catch (...) {
         failure = std::current_exception();
     }
     request.reset();
     if (!file.Close() && !failure) failure = std::make_exception_ptr(EInOutError(file.ErrorCode()));
+    if (resume_) RecordPartial(item, outcome, failure != nullptr);
     if (OnItemDownloadEnd) OnItemDownloadEnd(this, &item);
     if (failure) std::rethrow_exception(failure);
 }
 
 void TWinHTTPDownload::TransferItem(THttpSession& session, TDownLoadItem& item,
-                                    std::unique_ptr<THttpRequest>& request, TFileWriter& file) {
-    request = session.OpenUrl(item.URL());
-    if (!request) {
-        // An open the caller stopped did not fail: the stop is reported instead.
-        if (!stopRequested_) errorMsg_ = "다음을 열 수 없습니다 [" + item.URL() + "]";
-        return;
+                                    std::unique_ptr<THttpRequest>& request, TFileWriter& file,
+                                    TTransferOutcome& outcome) {
+    item.SetStatusCode(0);
+    item.SetCertificateRefused(false);
+    item.SetRetryAfter({});
+    item.SetResumedFrom(0);
+    int64_t held = 0;
+    if (const std::optional<TResumeState> partial = resume_ ? UsablePartial(item) : std::nullopt) {
+        request = session.OpenUrl(item.URL(), {"Range: bytes=" + std::to_string(partial->bytesHeld) + "-",
+                                               "If-Range: " + partial->Validator()});
+        if (!request) return ReportOpenFailure(session, item);
+        const int status = request->Status();
+        if (status == 206 && ContinuesPartial(*request, partial->bytesHeld)) {
+            held = partial->bytesHeld;
+        } else if (status == 206 || status == 416) {
+            // Not the rest of that file: the whole file once more.
+            request.reset();
+        } else if (status != 200) {
+            // An error answer: the partial file stays for a later attempt.
+            item.SetStatusCode(status);
+            item.SetRetryAfter(QueryHeader(*request, "Retry-After"));
+            return;
+        }
     }
-    item.SetFileSize(ParseContentLength(QueryHeader(*request, "Content-Length")));
+    if (!request) {
+        request = session.OpenUrl(item.URL());
+        if (!request) return ReportOpenFailure(session, item);
+    }
+    const int status = request->Status();
+    item.SetStatusCode(status);
+    item.SetRetryAfter(QueryHeader(*request, "Retry-After"));
+    const int32_t length = ParseContentLength(QueryHeader(*request, "Content-Length"));
+    item.SetFileSize(held > 0 ? static_cast<int32_t>(held + length) : length);
     if (item.FileSize() == 0) return;
     item.SetContentType(QueryHeader(*request, "Content-Type"));
     if (OnItemGetHeader) OnItemGetHeader(this, &item);
@@ -106,33 +135,79 @@ void TWinHTTPDownload::TransferItem(THttpSession& session, TDownLoadItem& item,
         errorMsg_ = "(" + item.URL() + ") 파일 크기가 0입니다.";
         return;
     }
+    item.SetResumedFrom(static_cast<int32_t>(held));
     if (OnItemDownloadBegin) OnItemDownloadBegin(this, &item);
 
     // One level only; if this fails, creating the file below reports it.
     if (!item.LocalDir().empty() && !platform::DirectoryExists(item.LocalDir())) platform::CreateDir(item.LocalDir());
-    if (!file.Create(item.FullFileName())) throw EInOutError(file.ErrorCode());
+    const bool opened = held > 0 ? file.OpenAt(item.FullFileName(), held) : file.Create(item.FullFileName());
+    if (!opened) throw EInOutError(file.ErrorCode());
+    outcome.fileOpened = true;
+    outcome.stored = held;
+    // Only the file itself is worth continuing, not an error page.
+    if (status == 200 || status == 206)
+        outcome.state = {item.URL(), QueryHeader(*request, "ETag"), QueryHeader(*request, "Last-Modified")};
 
     char chunk[kChunkSize];
-    int64_t stored = 0;  // wider than the events' count: a handler may move FileSize
-    const int32_t fullChunks = UsableSize(item.FileSize()) / kChunkSize;
-    for (int32_t i = 0; i < fullChunks && !stopRequested_; ++i) {
+    int64_t stored = held;  // wider than the events' count: a handler may move FileSize
+    const int64_t remaining = std::max<int64_t>(UsableSize(item.FileSize()) - held, 0);
+    const int64_t fullChunks = remaining / kChunkSize;
+    for (int64_t i = 0; i < fullChunks && !stopRequested_; ++i) {
         int64_t got = request->Read(chunk, kChunkSize);
         // A body that ended short of its announced size (a chunked body with a
         // Content-Length, say) would otherwise spin through up to 2^31 / 255
         // empty reads and progress events.
         if (got <= 0) break;
         Store(file, chunk, got);
-        stored += got;
+        outcome.stored = stored += got;
         if (OnItemDownloadProgress) OnItemDownloadProgress(this, &item, static_cast<int32_t>(stored), item.FileSize());
     }
     if (stopRequested_) return;
     // The tail read happens even when it asks for nothing, so a complete item
     // always ends with a progress event at its full size.
-    int64_t got = request->Read(chunk, static_cast<size_t>(UsableSize(item.FileSize()) % kChunkSize));
+    int64_t got = request->Read(chunk, static_cast<size_t>(remaining % kChunkSize));
     if (got < 0) return;
     Store(file, chunk, got);
-    stored += got;
+    outcome.stored = stored += got;
     if (OnItemDownloadProgress) OnItemDownloadProgress(this, &item, static_cast<int32_t>(stored), item.FileSize());
+}
+
+void TWinHTTPDownload::ReportOpenFailure(const THttpSession& session, TDownLoadItem& item) {
+    item.SetCertificateRefused(session.CertificateRefused());
+    // An open the caller stopped did not fail: the stop is reported instead.
+    if (!stopRequested_) errorMsg_ = "다음을 열 수 없습니다 [" + item.URL() + "]";
+}
+
+// A 206 continues the partial file only when it holds exactly the rest of a
+// file whose size a progress event can count.
+bool TWinHTTPDownload::ContinuesPartial(const THttpRequest& request, int64_t held) {
+    const std::optional<TContentRange> range = TContentRange::Parse(QueryHeader(request, "Content-Range"));
+    const int32_t length = ParseContentLength(QueryHeader(request, "Content-Length"));
+    return range && range->first == held && range->last + 1 == range->total && range->total <= INT32_MAX &&
+           length == range->total - held;
+}
+
+// A partial file is trusted only with its side file, written for this very
+// URL with a validator, and when it holds just the bytes noted there.
+std::optional<TResumeState> TWinHTTPDownload::UsablePartial(const TDownLoadItem& item) const {
+    std::optional<TResumeState> state = TResumeState::Load(TResumeState::SideFileName(item.FullFileName()));
+    if (!state || state->url != item.URL() || state->Validator().empty() || state->bytesHeld <= 0) return std::nullopt;
+    platform::File partial;
+    if (!partial.Open(item.FullFileName(), platform::File::Mode::Read) || partial.Size() != state->bytesHeld)
+        return std::nullopt;
+    return state;
+}
+
+// The side file follows the file: written while a continuable file is
+// incomplete, removed once it is whole or cannot be continued.
+void TWinHTTPDownload::RecordPartial(const TDownLoadItem& item, const TTransferOutcome& outcome, bool failed) const {
+    if (!outcome.fileOpened) return;  // the file, if any, is as the side file says
+    const std::string sideFile = TResumeState::SideFileName(item.FullFileName());
+    TResumeState state = outcome.state;
+    state.bytesHeld = outcome.stored;
+    const bool continuable = !failed && !state.url.empty() && !state.Validator().empty() && outcome.stored > 0 &&
+                             outcome.stored < item.FileSize();
+    if (!continuable || !state.Save(sideFile)) platform::RemoveFile(sideFile);
 }
 
 std::string TWinHTTPDownload::QueryHeader(const THttpRequest& request, const char* name) {

@@ -3,6 +3,7 @@
 #include "download/download_item.h"
 #include "download/file_writer.h"
 #include "download/http_adapter.h"
+#include "download/resume_state.h"
 #include "platform/object.h"
 
 #include <cstdint>
@@ -53,10 +54,34 @@ public:
     // shorten it.
     void SetTimeouts(THttpTimeouts timeouts) { timeouts_ = timeouts; }
 
+    // With resuming on, a transfer that breaks or is stopped keeps its partial
+    // file and notes beside it (TResumeState's side file) where it came from
+    // and the server's validators; the next attempt asks only for the rest,
+    // if the server still has that very file, and starts over otherwise.
+    // Off by default: each attempt then starts from byte 0.
+    // A PEM bundle of certificate authorities trusted in place of the
+    // system's (libcurl builds; WinINet trusts the Windows store only). Not
+    // a published property: tests trust a CA of their own.
+    void SetCertificateAuthorityFile(const std::string& file) { caFile_ = file; }
+
+    bool ResumePartialFiles() const { return resume_; }
+    void SetResumePartialFiles(bool value) { resume_ = value; }
+
 private:
+    // How an item's transfer left its file, for the side file.
+    struct TTransferOutcome {
+        bool fileOpened = false;
+        int64_t stored = 0;  // bytes in the file, a continued partial's included
+        TResumeState state;  // url and validators of the response stored
+    };
+
     void DownloadItem(THttpSession& session, TDownLoadItem& item);
     void TransferItem(THttpSession& session, TDownLoadItem& item, std::unique_ptr<THttpRequest>& request,
-                      TFileWriter& file);
+                      TFileWriter& file, TTransferOutcome& outcome);
+    std::optional<TResumeState> UsablePartial(const TDownLoadItem& item) const;
+    void RecordPartial(const TDownLoadItem& item, const TTransferOutcome& outcome, bool failed) const;
+    void ReportOpenFailure(const THttpSession& session, TDownLoadItem& item);
+    static bool ContinuesPartial(const THttpRequest& request, int64_t held);
     static std::string QueryHeader(const THttpRequest& request, const char* name);
     static void Store(TFileWriter& file, const char* data, int64_t count);
 
@@ -66,4 +91,6 @@ private:
     std::string errorMsg_;
     std::unique_ptr<TDownLoadItems> downLoadItems_;
     THttpTimeouts timeouts_;
+    bool resume_ = false;
+    std::string caFile_;
 };

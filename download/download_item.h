@@ -47,6 +47,19 @@ public:
 
     std::string FullFileName() const { return localDir_ + fileName_; }
 
+    // What the latest attempt's final response said: its status code (0
+    // when none came), its Retry-After as given, and the byte the body
+    // started at (0, or the size of a partial file that was continued).
+    int StatusCode() const { return statusCode_; }
+    void SetStatusCode(int value) { statusCode_ = value; }
+    const std::string& RetryAfter() const { return retryAfter_; }
+    void SetRetryAfter(const std::string& value) { retryAfter_ = value; }
+    // The server's certificate did not verify: nothing was fetched.
+    bool CertificateRefused() const { return certificateRefused_; }
+    void SetCertificateRefused(bool value) { certificateRefused_ = value; }
+    int32_t ResumedFrom() const { return resumedFrom_; }
+    void SetResumedFrom(int32_t value) { resumedFrom_ = value; }
+
     // Copies URL, LocalDir, FileSize and FileName as they stand from another
     // item; anything else raises EConvertError.
     void Assign(const TObject* source);
@@ -63,6 +76,10 @@ private:
     std::string contentType_;
     int32_t fileSize_ = 0;
     std::string fileName_;
+    int statusCode_ = 0;
+    std::string retryAfter_;
+    int32_t resumedFrom_ = 0;
+    bool certificateRefused_ = false;
 };
 
 // The owned, ordered list of items of a download component.

@@ -14,6 +14,16 @@ bool TFileWriter::Create(const std::string& path) {
     return false;
 }
 
+bool TFileWriter::OpenAt(const std::string& path, int64_t size) {
+    used_ = 0;
+    if (file_.Open(path, platform::File::Mode::ReadWrite) && file_.SetSize(size) &&
+        file_.Seek(size, platform::File::Origin::Begin) == size)
+        return true;
+    errorCode_ = platform::LastError();
+    file_.Close();
+    return false;
+}
+
 bool TFileWriter::Write(const char* data, size_t count) {
     if (used_ + count > kBufferSize && !Flush()) return false;
     if (count >= kBufferSize) return WriteThrough(data, count);

@@ -3,6 +3,7 @@
 #include "platform/file.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <memory>
 
@@ -17,6 +18,9 @@ public:
 
     // Creates or truncates the file. False with ErrorCode() set on failure.
     bool Create(const std::string& path);
+    // Opens an existing file to go on writing after its first `size` bytes
+    // (anything past them is cut off). False with ErrorCode() set on failure.
+    bool OpenAt(const std::string& path, int64_t size);
     bool IsOpen() const { return file_.IsOpen(); }
     // False with ErrorCode() set when the file refused bytes.
     bool Write(const char* data, size_t count);

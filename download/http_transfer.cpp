@@ -44,6 +44,8 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
            });
 }
 
+bool IsHttpsUrl(std::string_view url) { return url.size() >= 8 && EqualNoCase(url.substr(0, 8), "https://"); }
+
 int ParseStatus(std::string_view statusLine) {
     size_t space = statusLine.find(' ');
     int status = 0;
@@ -55,8 +57,8 @@ int ParseStatus(std::string_view statusLine) {
 
 }  // namespace
 
-THttpSession::THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested)
-    : agent_(std::move(agent)), timeouts_(timeouts), stopRequested_(std::move(stopRequested)) {
+THttpSession::THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested, std::string caFile)
+    : agent_(std::move(agent)), timeouts_(timeouts), stopRequested_(std::move(stopRequested)), caFile_(std::move(caFile)) {
     if (GlobalInitDone()) multi_ = curl_multi_init();
 }
 
@@ -64,10 +66,14 @@ THttpSession::~THttpSession() {
     if (multi_) curl_multi_cleanup(multi_);
 }
 
-std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url) {
+std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url, const std::vector<std::string>& headers) {
     if (!multi_) return nullptr;
     auto request = std::make_unique<THttpRequest>(multi_, timeouts_, stopRequested_);
-    if (!request->Open(url, agent_)) return nullptr;
+    certificateRefused_ = false;
+    if (!request->Open(url, agent_, headers, caFile_)) {
+        certificateRefused_ = request->result_ == CURLE_PEER_FAILED_VERIFICATION;
+        return nullptr;
+    }
     return request;
 }
 
@@ -82,12 +88,15 @@ THttpRequest::~THttpRequest() {
     curl_slist_free_all(requestHeaders_);
 }
 
-bool THttpRequest::Open(const std::string& url, const std::string& agent) {
+bool THttpRequest::Open(const std::string& url, const std::string& agent, const std::vector<std::string>& headers,
+                        const std::string& caFile) {
     easy_ = curl_easy_init();
     if (!easy_) return false;
     // Always fetch from the origin server, never from a cache on the way.
-    for (const char* line : {"Cache-Control: no-cache", "Pragma: no-cache"}) {
-        curl_slist* extended = curl_slist_append(requestHeaders_, line);
+    std::vector<std::string> lines{"Cache-Control: no-cache", "Pragma: no-cache"};
+    lines.insert(lines.end(), headers.begin(), headers.end());
+    for (const std::string& line : lines) {
+        curl_slist* extended = curl_slist_append(requestHeaders_, line.c_str());
         if (!extended) return false;
         requestHeaders_ = extended;
     }
@@ -96,7 +105,8 @@ bool THttpRequest::Open(const std::string& url, const std::string& agent) {
         curl_easy_setopt(easy_, CURLOPT_USERAGENT, agent.c_str()) == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, requestHeaders_) == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-        curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+        // A secure address never leads to a plain one.
+        curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, IsHttpsUrl(url) ? "https" : "http,https") == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts_.connect.count())) == CURLE_OK &&
@@ -108,6 +118,7 @@ bool THttpRequest::Open(const std::string& url, const std::string& agent) {
         curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this) == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &THttpRequest::OnBody) == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this) == CURLE_OK;
+    if (configured && !caFile.empty()) configured = curl_easy_setopt(easy_, CURLOPT_CAINFO, caFile.c_str()) == CURLE_OK;
     if (!configured || curl_multi_add_handle(multi_, easy_) != CURLM_OK) return false;
     attached_ = true;
 

@@ -25,7 +25,9 @@ class THttpRequest;
 
 class THttpSession {
 public:
-    THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested = {});
+    // `caFile`, when not empty, replaces the system's certificate authorities
+    // (a PEM bundle).
+    THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested = {}, std::string caFile = {});
     ~THttpSession();
     THttpSession(const THttpSession&) = delete;
     THttpSession& operator=(const THttpSession&) = delete;
@@ -34,17 +36,24 @@ public:
     bool IsOpen() const { return multi_ != nullptr; }
 
     // GETs the URL (never from a cache, redirects followed, http and https
-    // only) and returns once the final response's headers have arrived.
-    // Null when that does not happen. The request must not outlive the session.
-    // Every wait for the network pumps the caller's messages at least every
-    // 50 ms, so a window stays alive and can ask for a stop.
-    std::unique_ptr<THttpRequest> OpenUrl(const std::string& url);
+    // only, never from an https URL to an http one), sending `headers`
+    // ("Name: value" lines) as well, and returns once the final response's
+    // headers have arrived. Null when that does not happen. The request must
+    // not outlive the session. Every wait for the network pumps the caller's
+    // messages at least every 50 ms, so a window stays alive and can ask for
+    // a stop.
+    std::unique_ptr<THttpRequest> OpenUrl(const std::string& url, const std::vector<std::string>& headers = {});
+    // True when the latest open failed because the server's certificate did
+    // not verify (untrusted, for another name, expired).
+    bool CertificateRefused() const { return certificateRefused_; }
 
 private:
     std::string agent_;
     THttpTimeouts timeouts_;
     THttpStopQuery stopRequested_;
+    std::string caFile_;
     CURLM* multi_ = nullptr;
+    bool certificateRefused_ = false;
 };
 
 class THttpRequest {
@@ -58,6 +67,8 @@ public:
     // The first header of the final response with this name (any letter
     // case), its value without surrounding white space.
     std::optional<std::string> Header(std::string_view name) const;
+    // The final response's status code; 0 when it had no status line.
+    int Status() const { return status_; }
 
     // Reads `count` bytes, fewer only at the end of the body or on a failure.
     // Returns the number read, 0 at the end, -1 when the transfer failed (the
@@ -67,7 +78,8 @@ public:
 private:
     friend class THttpSession;
 
-    bool Open(const std::string& url, const std::string& agent);
+    bool Open(const std::string& url, const std::string& agent, const std::vector<std::string>& headers,
+              const std::string& caFile);
     template <typename Ready>
     void DriveUntil(Ready ready);
     void CollectResult();

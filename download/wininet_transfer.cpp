@@ -28,7 +28,8 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
                       [](char p, char t) { return LowerAscii(p) == LowerAscii(t); });
 }
 
-bool IsHttpUrl(std::string_view url) { return StartsWithNoCase(url, "http://") || StartsWithNoCase(url, "https://"); }
+bool IsHttpsUrl(std::string_view url) { return StartsWithNoCase(url, "https://"); }
+bool IsHttpUrl(std::string_view url) { return StartsWithNoCase(url, "http://") || IsHttpsUrl(url); }
 
 // The status code of an open URL; 0 when there is none.
 DWORD StatusCode(HINTERNET url) {
@@ -62,6 +63,21 @@ std::optional<std::string> RedirectTarget(HINTERNET opened, const std::string& f
     return target;
 }
 
+bool IsCertificateError(DWORD error) {
+    switch (error) {
+        case ERROR_INTERNET_INVALID_CA:
+        case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+        case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+        case ERROR_INTERNET_SEC_CERT_ERRORS:
+        case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+        case ERROR_INTERNET_SEC_CERT_REVOKED:
+        case ERROR_INTERNET_SEC_INVALID_CERT:
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool EqualNoCase(std::string_view a, std::string_view b) { return a.size() == b.size() && StartsWithNoCase(a, b); }
 
 void SetTimeout(HINTERNET internet, DWORD option, std::chrono::milliseconds limit) {
@@ -71,7 +87,7 @@ void SetTimeout(HINTERNET internet, DWORD option, std::chrono::milliseconds limi
 
 }  // namespace
 
-THttpSession::THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested)
+THttpSession::THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested, std::string)
     : timeouts_(timeouts), stopRequested_(stopRequested), waiter_(std::move(stopRequested)) {
     HINTERNET internet = ::InternetOpenA(agent.c_str(), kOpenPreconfigured, nullptr, nullptr, 0);
     if (!internet) return;
@@ -84,7 +100,10 @@ THttpSession::~THttpSession() {
     if (internet_) ::InternetCloseHandle(static_cast<HINTERNET>(internet_));
 }
 
-std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url) {
+std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url, const std::vector<std::string>& headers) {
+    certificateRefused_ = false;
+    std::string extra;
+    for (const std::string& line : headers) extra += line + "\r\n";
     std::string current = url;
     for (int redirects = 0;; ++redirects) {
         // WinINet would also open ftp and file URLs; a download is HTTP.
@@ -93,21 +112,26 @@ std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url) {
         // Shared with the call, which may outlive this wait; a URL opened
         // after the wait was given up is closed where it was opened.
         auto opened = std::make_shared<HINTERNET>(nullptr);
+        auto failure = std::make_shared<DWORD>(0);
         const HINTERNET internet = static_cast<HINTERNET>(internet_);
         const bool answered = waiter_.Run(
-            [opened, internet, current] {
-                *opened = ::InternetOpenUrlA(internet, current.c_str(), nullptr, 0, kOpenFlags, 0);
+            [opened, failure, internet, current, extra] {
+                *opened = ::InternetOpenUrlA(internet, current.c_str(), extra.empty() ? nullptr : extra.c_str(),
+                                             static_cast<DWORD>(extra.size()), kOpenFlags, 0);
+                if (!*opened) *failure = ::GetLastError();
             },
             [opened] {
                 if (*opened) ::InternetCloseHandle(*opened);
             },
             timeouts_.connect + timeouts_.stall);
+        if (answered && !*opened) certificateRefused_ = IsCertificateError(*failure);
         if (!answered || !*opened) return nullptr;
         HINTERNET url = *opened;
         std::optional<std::string> target = RedirectTarget(url, current);
         if (!target) return Opened(url);
         ::InternetCloseHandle(url);
-        if (redirects == kMaxRedirects) return nullptr;
+        // Once secure, a chain never continues in plain text.
+        if (redirects == kMaxRedirects || (IsHttpsUrl(current) && !IsHttpsUrl(*target))) return nullptr;
         current = std::move(*target);
     }
 }
@@ -141,6 +165,8 @@ std::optional<std::string> THttpRequest::Header(std::string_view name) const {
     if (!::HttpQueryInfoA(static_cast<HINTERNET>(url_), level, buffer, &length, nullptr)) return std::nullopt;
     return std::string(buffer, std::min<DWORD>(length, sizeof buffer - 1));
 }
+
+int THttpRequest::Status() const { return static_cast<int>(StatusCode(static_cast<HINTERNET>(url_))); }
 
 int64_t THttpRequest::Read(void* buffer, size_t count) {
     if (failed_) return -1;

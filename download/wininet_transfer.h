@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The pull-style HTTP client over WinINet: a session opened with the agent
 // name, a URL opened from it with its headers received, header queries into
@@ -21,7 +22,9 @@ class THttpRequest;
 
 class THttpSession {
 public:
-    THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested = {});
+    // WinINet checks certificates against the Windows store only: `caFile`
+    // is not used.
+    THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested = {}, std::string caFile = {});
     ~THttpSession();
     THttpSession(const THttpSession&) = delete;
     THttpSession& operator=(const THttpSession&) = delete;
@@ -30,11 +33,15 @@ public:
     bool IsOpen() const { return internet_ != nullptr; }
 
     // GETs the URL (http and https only, reloaded from the server, up to 30
-    // redirects to http or https followed) and returns once the final
-    // response's headers are in; null when that fails, is stopped, or takes
+    // redirects to http or https followed, never from https to http),
+    // sending `headers` ("Name: value" lines) as well, and returns once the
+    // final response's headers are in; null when that fails, is stopped, or takes
     // longer than the connect and stall limits together. The request must not
     // outlive the session.
-    std::unique_ptr<THttpRequest> OpenUrl(const std::string& url);
+    std::unique_ptr<THttpRequest> OpenUrl(const std::string& url, const std::vector<std::string>& headers = {});
+    // True when the latest open failed because the server's certificate did
+    // not verify (untrusted, for another name, expired, revoked).
+    bool CertificateRefused() const { return certificateRefused_; }
 
 private:
     // The request over an open URL handle (HINTERNET), with the receive limit set on it.
@@ -44,6 +51,7 @@ private:
     THttpTimeouts timeouts_;
     THttpStopQuery stopRequested_;
     TBlockingCallWaiter waiter_;
+    bool certificateRefused_ = false;
 };
 
 class THttpRequest {
@@ -58,6 +66,8 @@ public:
     // The response header with this name, as the system gives it; nothing
     // when it is missing or longer than the query buffer holds.
     std::optional<std::string> Header(std::string_view name) const;
+    // The response's status code; 0 when there is none.
+    int Status() const;
 
     // Reads `count` bytes, fewer only at the end of the body or on a failure.
     // Returns the number read, 0 at the end, -1 when the transfer failed, was

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the download benchmark and runs it: the download component against
-# the curl command-line tool on a loopback server, 20 MiB and 200 MiB bodies.
-# Extra arguments replace the sizes (in MiB).
+# the curl command-line tool on a loopback server, 20 MiB and 200 MiB bodies,
+# then a 100 MiB body from a server that hangs up after every 10 MiB against
+# an unbroken download. Extra arguments replace the first sizes (in MiB).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUENDAL_BUILD_DIR:-$root/build}

@@ -86,7 +86,8 @@ on_display() {
     serve --close-early --rate 500000
     start_updater
     seen=no
-    await 300 gone_after_arriving || { echo "demo: the failed download was not cleared" >&2; return 1; }
+    # Cleared after the five retries (up to 37 s of waits).
+    await 900 gone_after_arriving || { echo "demo: the failed download was not cleared" >&2; return 1; }
     sleep 0.5  # let the window paint
     "$grab" "$build/demo-download-failed.png"
     alive "$updater" || { echo "demo: the updater should wait for the user" >&2; return 1; }

@@ -2,6 +2,7 @@
 
 #include <string>
 
-// The fixed address of the update archive: the update server's host (chosen
-// when building) on port 280. No scheme: the download item adds "http://".
+// The address of the update archive chosen when building (http:// or
+// https://, with its port and path); the signature lies beside it. Each
+// updater executable links its own definition.
 std::string UpdateUrl();

@@ -71,7 +71,7 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 }  // namespace
 
 TfrmUpdater::TfrmUpdater(const std::string& updateUrl, const std::string& programFolder,
-                         const std::string& publicKeyPem)
+                         const std::string& publicKeyPem, TRetryPolicy retryPolicy)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       download_(std::make_unique<TWinHTTPDownload>()),
@@ -86,6 +86,7 @@ TfrmUpdater::TfrmUpdater(const std::string& updateUrl, const std::string& progra
     unzip_->SetConfirmOverwrites(true);
     controller_ = std::make_unique<TUpdateController>(*this, *download_, *unzip_, updateUrl, programFolder,
                                                      publicKeyPem);
+    controller_->SetRetryPolicy(retryPolicy);
     controller_->FormCreate();
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "app/download_retry.h"
 #include "app/updater_view.h"
 
 class QFrame;
@@ -28,7 +29,8 @@ public:
     // Creating the window runs the controller's creation step; showing it
     // delivers the first resize, which starts the update run.
     // An empty key: updates are installed unsigned.
-    TfrmUpdater(const std::string& updateUrl, const std::string& programFolder, const std::string& publicKeyPem = {});
+    TfrmUpdater(const std::string& updateUrl, const std::string& programFolder, const std::string& publicKeyPem = {},
+                TRetryPolicy retryPolicy = TRetryPolicy::None());
     ~TfrmUpdater() override;
 
     void setVisible(bool visible) override;

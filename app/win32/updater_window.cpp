@@ -99,7 +99,7 @@ std::wstring WindowText(HWND window) {
 bool ApplicationTerminationRequested() { return terminationRequested; }
 
 TfrmUpdater::TfrmUpdater(const std::string& updateUrl, const std::string& programFolder,
-                         const std::string& publicKeyPem)
+                         const std::string& publicKeyPem, TRetryPolicy retryPolicy)
     : download_(std::make_unique<TWinHTTPDownload>()), unzip_(std::make_unique<TUnZip>()) {
     CreateControls();
     // The window's stored settings differ from the component's defaults here.
@@ -107,6 +107,7 @@ TfrmUpdater::TfrmUpdater(const std::string& updateUrl, const std::string& progra
     unzip_->SetConfirmOverwrites(true);
     controller_ =
         std::make_unique<TUpdateController>(*this, *download_, *unzip_, updateUrl, programFolder, publicKeyPem);
+    controller_->SetRetryPolicy(retryPolicy);
     controller_->FormCreate();
 }
 

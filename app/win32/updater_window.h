@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/download_retry.h"
 #include "app/updater_view.h"
 
 class TGauge;
@@ -21,7 +22,8 @@ class TfrmUpdater : public TUpdaterView {
 public:
     // Creating the window runs the controller's creation step; Show delivers
     // the first resize, which starts the update run.
-    TfrmUpdater(const std::string& updateUrl, const std::string& programFolder, const std::string& publicKeyPem = {});
+    TfrmUpdater(const std::string& updateUrl, const std::string& programFolder, const std::string& publicKeyPem = {},
+                TRetryPolicy retryPolicy = TRetryPolicy::None());
     ~TfrmUpdater() override;
     TfrmUpdater(const TfrmUpdater&) = delete;
     TfrmUpdater& operator=(const TfrmUpdater&) = delete;

@@ -13,7 +13,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         [](const std::string& text) { return platform::AskRetryInMessageBox("Quendal", text); });
 
     // The first update run happens while the window is created and shown.
-    TfrmUpdater frmUpdater(UpdateUrl(), platform::ProgramFolder(), UpdatePublicKey());
+    TfrmUpdater frmUpdater(UpdateUrl(), platform::ProgramFolder(), UpdatePublicKey(), TRetryPolicy::Standard());
     frmUpdater.Show();
 
     MSG message;

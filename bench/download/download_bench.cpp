@@ -3,22 +3,29 @@
 // KBytes text, pump), and fetches the same URL with the curl command-line
 // tool in the same run, round by round. Prints both median throughputs, their
 // ratio against the target, and the peak resident memory of this process after
-// each size, to show it does not grow with the body.
+// each size, to show it does not grow with the body. Then a 100 MiB body from
+// a server that hangs up after every 10 MiB (ranges and an ETag offered): the
+// component, continuing its partial file attempt after attempt, against an
+// unbroken download, with the bytes the server sent in all.
 //
 // usage: download_bench [work-folder [size-in-MiB ...]]   (default: . 20 200)
 
 #include "download/download_component.h"
+#include "download/resume_state.h"
 #include "platform/message_pump.h"
 #include "platform/resource_usage.h"
 
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +37,10 @@ namespace {
 
 constexpr int kRounds = 5;
 constexpr double kTargetRatio = 0.95;  // of curl's throughput
+constexpr int64_t kDroppingSize = int64_t{100} << 20;
+constexpr int64_t kDropEvery = int64_t{10} << 20;
+constexpr double kMaxSentRatio = 1.15;  // bytes sent against the file's size
+constexpr double kMaxTimeRatio = 1.3;   // against an unbroken download
 
 // "12,345"
 std::string Grouped(int64_t value) {
@@ -87,6 +98,36 @@ double ComponentSeconds(const std::string& url, const fs::path& folder, int64_t 
     return seconds;
 }
 
+// Downloads with resuming on until the file is whole; the attempts' time
+// only (a window would wait between them).
+double ResumingSeconds(const std::string& url, const fs::path& folder, int64_t size, int& attempts) {
+    TWinHTTPDownload download;
+    download.SetResumePartialFiles(true);
+    TDownLoadItem* item = download.DownLoadItems().Add();
+    item->SetURL(url);
+    item->SetLocalDir(folder.string());
+    download.OnItemDownloadProgress = [&](TObject*, TDownLoadItem* current, int32_t bytes, int32_t) {
+        static std::string text;
+        text = KBytesText(bytes, current->FileSize());
+        platform::ProcessMessages();
+    };
+    Clock::duration spent{};
+    for (attempts = 0; attempts < 40; ++attempts) {
+        if (fs::exists(item->FullFileName()) && static_cast<int64_t>(fs::file_size(item->FullFileName())) == size &&
+            !fs::exists(TResumeState::SideFileName(item->FullFileName())))
+            break;
+        const Clock::time_point start = Clock::now();
+        download.Start();
+        spent += Clock::now() - start;
+    }
+    if (!fs::exists(item->FullFileName()) || static_cast<int64_t>(fs::file_size(item->FullFileName())) != size) {
+        std::fprintf(stderr, "the broken download did not complete (%s)\n", download.ErrorMsg().c_str());
+        std::exit(1);
+    }
+    fs::remove(item->FullFileName());
+    return Seconds(spent);
+}
+
 double CurlSeconds(const std::string& url, const fs::path& target) {
     std::string command = "curl -s -S -f -o '" + target.string() + "' '" + url + "'";
     Clock::time_point start = Clock::now();
@@ -122,6 +163,25 @@ int main(int argc, char** argv) {
                                           return sink.write(pattern.data() + at, n);
                                       });
     });
+    // The same bytes with an ETag (the server library answers ranges itself),
+    // hanging up after every 10 MiB a connection sends.
+    std::atomic<int64_t> droppingSent{0};
+    server.Get(R"(/dropping/(\d+)\.bin)", [&](const httplib::Request& request, httplib::Response& response) {
+        const size_t length = std::stoull(request.matches[1]);
+        response.set_header("ETag", "\"1\"");
+        auto first = std::make_shared<std::optional<size_t>>();
+        response.set_content_provider(length, "application/octet-stream",
+                                      [first, &droppingSent](size_t offset, size_t remaining, httplib::DataSink& sink) {
+                                          if (!*first) *first = offset;
+                                          const size_t sent = offset - **first;
+                                          if (sent >= static_cast<size_t>(kDropEvery)) return false;  // hang up
+                                          const size_t at = offset % pattern.size();
+                                          const size_t n = std::min({remaining, pattern.size() - at,
+                                                                     static_cast<size_t>(kDropEvery) - sent});
+                                          droppingSent += static_cast<int64_t>(n);
+                                          return sink.write(pattern.data() + at, n);
+                                      });
+    });
     int port = server.bind_to_any_port("127.0.0.1");
     std::thread serving([&] { server.listen_after_bind(); });
     while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -153,6 +213,30 @@ int main(int argc, char** argv) {
                     mbComponent / mbCurl >= kTargetRatio ? "met" : "missed");
         std::printf("peak resident memory after %lld MiB: %.1f MiB\n", static_cast<long long>(mib),
                     static_cast<double>(platform::PeakResidentBytes()) / (1 << 20));
+    }
+    {
+        const std::string name = std::to_string(kDroppingSize) + ".bin";
+        const std::string base = "http://127.0.0.1:" + std::to_string(port);
+        std::vector<double> broken, whole;
+        int attempts = 0;
+        std::string lastText;
+        for (int round = 0; round < kRounds; ++round) {
+            droppingSent = 0;
+            broken.push_back(ResumingSeconds(base + "/dropping/" + name, componentDir, kDroppingSize, attempts));
+            const double sentRatio = static_cast<double>(droppingSent) / static_cast<double>(kDroppingSize);
+            if (sentRatio > kMaxSentRatio) {
+                std::fprintf(stderr, "the server sent %.2f x the file\n", sentRatio);
+                return 1;
+            }
+            whole.push_back(ComponentSeconds(base + "/body/" + name, componentDir, kDroppingSize, lastText));
+            fs::remove(componentDir / name);
+        }
+        const double timeRatio = Median(broken) / Median(whole);
+        std::printf("100 MiB, hung up after every 10 MiB (median of %d rounds): %d attempts, %.2f s against %.2f s "
+                    "unbroken, ratio %.2f (target at most %.2f: %s); server sent %.3f x the file (at most %.2f)\n",
+                    kRounds, attempts, Median(broken), Median(whole), timeRatio, kMaxTimeRatio,
+                    timeRatio <= kMaxTimeRatio ? "met" : "missed",
+                    static_cast<double>(droppingSent) / static_cast<double>(kDroppingSize), kMaxSentRatio);
     }
     server.stop();
     serving.join();

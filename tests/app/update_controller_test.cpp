@@ -18,7 +18,12 @@
 #include "fake_updater_view.h"
 #include "platform/file_system.h"
 #include "program_folder_files.h"
+#include "support/loopback_http_server.h"
+#include "support/resumable_file_server.h"
 #include "support/temp_folder.h"
+#ifndef _WIN32
+#include "support/tls_test_server.h"
+#endif
 
 namespace fs = std::filesystem;
 using C = TUpdaterControl;
@@ -60,6 +65,8 @@ protected:
     TUpdateController& Controller(const std::string& programFolder) {
         controller_ =
             std::make_unique<TUpdateController>(view_, download_, unzip_, server_.UpdateUrl(), programFolder);
+        // These tests act at numbered progress events: every one is shown.
+        controller_->SetProgressInterval(std::chrono::milliseconds(0));
         controller_->FormCreate();
         auto itemEnd = download_.OnItemDownloadEnd;
         download_.OnItemDownloadEnd = [this, itemEnd](TObject* sender, TDownLoadItem* item) {
@@ -164,8 +171,9 @@ TEST_F(UpdateControllerTest, CancelRestartAndCloseLeaveTheFlagWhenACancelledRunE
         controller.FormResize();
         const auto elapsed = std::chrono::steady_clock::now() - before;
 
-        // The stop request goes out from the next progress event.
-        EXPECT_EQ(fs::file_size(Archive()), 11u * 255);
+        // Cancel stops at once, as Close does (the gauge's tenth move is the
+        // ninth chunk's: the item's begin sets it too).
+        EXPECT_EQ(fs::file_size(Archive()), 9u * 255);
         EXPECT_TRUE(flagWritten());
         const std::vector<std::string> texts = view_.Captions(C::labDown);
         EXPECT_EQ(texts, (std::vector<std::string>{"다운로드가 중지되었습니다", "다운로드가 중지 되었습니다"}));
@@ -239,7 +247,7 @@ TEST_F(UpdateControllerTest, CancelRestartAndCloseLeaveTheFlagWhenACancelledRunE
         controller.btnRedownClick();
         EXPECT_TRUE(canClose);
         EXPECT_EQ(view_.terminationRequests, 1);
-        EXPECT_EQ(fs::file_size(Archive()), 10u * 255);  // Close stops at once
+        EXPECT_EQ(fs::file_size(Archive()), 9u * 255);  // Close stops at once
         EXPECT_TRUE(flagWritten());
         EXPECT_EQ(view_[C::labDown].caption, "다운로드가 중지 되었습니다");
         EXPECT_FALSE(controller.RunActive());
@@ -267,6 +275,320 @@ TEST_F(UpdateControllerTest, AnIoErrorIsShownAndTheWindowStays) {
     controller.FormResize();
     EXPECT_EQ(view_.errors.size(), 1u);
     EXPECT_EQ(server_.Requests(), 1);
+}
+
+// Without progress events from a stalled server Cancel still ends the
+// transfer at once, well before the stall limit; and a signature larger than
+// any signature is never written to the disk.
+class UpdateControllerServerTest : public ::testing::Test {
+protected:
+    ~UpdateControllerServerTest() override { fs::remove(fs::path(platform::ProgramFolder()) / "Vkr.dat"); }
+
+    TUpdateController& Controller(const TArchiveServer& server, const std::string& publicKeyPem = {}) {
+        controller_ = std::make_unique<TUpdateController>(view_, download_, unzip_, server.UpdateUrl(),
+                                                          folder_.str() + "/", publicKeyPem);
+        // A stall is seen as pumps without a progress display: every event is shown.
+        controller_->SetProgressInterval(std::chrono::milliseconds(0));
+        controller_->FormCreate();
+        return *controller_;
+    }
+
+    TempFolder folder_{"quendal-controller"};
+    TFakeUpdaterView view_;
+    TWinHTTPDownload download_;
+    TUnZip unzip_;
+    std::unique_ptr<TUpdateController> controller_;
+};
+
+TEST_F(UpdateControllerServerTest, CancelStopsAStalledTransferAtOnce) {
+    const TArchiveServer server(Pattern(kMiB), 0, TServing::Stall);
+    download_.SetTimeouts({std::chrono::seconds(60), std::chrono::hours(1)});
+    TUpdateController& controller = Controller(server);
+    // Cancel once three pumps in a row brought no byte; Close as a way out
+    // if the run goes on regardless.
+    int seenEvents = 0;
+    int idlePumps = 0;
+    int pumpsAfterCancel = -1;
+    view_.onPump = [&] {
+        if (!controller.RunActive() || view_.progressEvents == 0) return;
+        if (pumpsAfterCancel >= 0) {
+            if (++pumpsAfterCancel == 100) controller.btnCloseClick();
+            return;
+        }
+        idlePumps = view_.progressEvents == seenEvents ? idlePumps + 1 : 0;
+        seenEvents = view_.progressEvents;
+        if (idlePumps == 3) {
+            controller.btnCancelClick();
+            pumpsAfterCancel = 0;
+        }
+    };
+
+    controller.FormResize();
+
+    ASSERT_GE(pumpsAfterCancel, 0) << "the transfer never stalled";
+    // A pump comes at least every 40 ms while the transfer waits.
+    EXPECT_LT(pumpsAfterCancel, 3);
+    EXPECT_EQ(view_.terminationRequests, 0);
+    EXPECT_EQ(view_.Captions(C::labDown),
+              (std::vector<std::string>{"다운로드가 중지되었습니다", "다운로드가 중지 되었습니다"}));
+    EXPECT_TRUE(view_[C::btnRedown].enabled);
+    EXPECT_FALSE(controller.RunActive());
+}
+
+TEST_F(UpdateControllerServerTest, AnOversizedSignatureIsNeverWritten) {
+    const TArchiveServer server(Pattern(kMiB), 0, TServing::Whole, TServedFile{Pattern(100 * 1024)});
+    TUpdateController& controller = Controller(server, "-----BEGIN PUBLIC KEY-----\n-----END PUBLIC KEY-----\n");
+    const fs::path signature = folder_ / "Quendal.zip.sig";
+    std::vector<bool> signatureOnDisk;  // at each item's end
+    auto itemEnd = download_.OnItemDownloadEnd;
+    download_.OnItemDownloadEnd = [&](TObject* sender, TDownLoadItem* item) {
+        signatureOnDisk.push_back(fs::exists(signature));
+        itemEnd(sender, item);
+    };
+
+    controller.FormResize();
+
+    EXPECT_EQ(signatureOnDisk, (std::vector<bool>{false, false}));
+    EXPECT_EQ(view_[C::labDown].caption, "Quendal.zip의 서명을 확인할 수 없습니다.");
+    EXPECT_FALSE(fs::exists(folder_ / "Quendal.zip"));
+}
+
+// A download on a bad network: the archive served by a server that drops
+// connections or answers with an error status, the controller retrying.
+class RetryControllerTest : public ::testing::Test {
+protected:
+    ~RetryControllerTest() override { fs::remove(fs::path(platform::ProgramFolder()) / "Vkr.dat"); }
+
+    // Options from the defaults and a change to them.
+    template <typename Change>
+    static TResumableFileServer::Options Serving(Change change) {
+        TResumableFileServer::Options options;
+        change(options);
+        return options;
+    }
+
+    std::string Url() const { return "127.0.0.1:" + std::to_string(server_.Port()) + kPath; }
+
+    // A new window's controller over the same program folder.
+    TUpdateController& Controller(TRetryPolicy policy, const std::string& url) {
+        // The old view goes first: it takes the message pump with it.
+        controller_.reset();
+        download_.reset();
+        view_.reset();
+        view_ = std::make_unique<TFakeUpdaterView>();
+        download_ = std::make_unique<TWinHTTPDownload>();
+        controller_ = std::make_unique<TUpdateController>(*view_, *download_, unzip_, url, folder_.str() + "/");
+        controller_->SetRetryPolicy(policy);
+        controller_->FormCreate();
+        auto itemEnd = download_->OnItemDownloadEnd;
+        download_->OnItemDownloadEnd = [this, itemEnd](TObject* sender, TDownLoadItem* item) {
+            arrived_ = ReadAll(folder_ / "Quendal.zip");
+            itemEnd(sender, item);
+        };
+        return *controller_;
+    }
+    TUpdateController& Controller(TRetryPolicy policy) { return Controller(policy, Url()); }
+
+    static std::string Retrying(int n) { return "연결이 끊어져 다시 시도하고 있습니다 (" + std::to_string(n) + "/5)"; }
+    static constexpr const char* kPath = "/HTTP/Quendown/Quendal.zip";
+    static constexpr const char* kDownloading = "설치 파일을 다운받고 있습니다";
+    static constexpr const char* kDownloaded = "Quendal.zip을 다운받았습니다.";
+    static constexpr const char* kNotDownloaded = "Quendal.zip을 다운받지 못했습니다.";
+    static TRetryPolicy Fast() { return {5, std::chrono::milliseconds(1), std::chrono::milliseconds(60000), 0.2}; }
+
+    const std::string body_ = Pattern(kMiB);
+    TempFolder folder_{"quendal-retry"};
+    LoopbackHttpServer server_;
+    std::unique_ptr<TFakeUpdaterView> view_;
+    std::unique_ptr<TWinHTTPDownload> download_;
+    TUnZip unzip_;
+    std::unique_ptr<TUpdateController> controller_;
+    std::string arrived_;  // the archive as it stood when the item ended
+};
+
+// Each attempt brings bytes, so the count starts again each time; each
+// continues where the last one broke, and the byte counter with it.
+TEST_F(RetryControllerTest, RetriesContinueThePartialArchiveUntilItIsWhole) {
+    TResumableFileServer file(server_, kPath, body_, Serving([](auto& o) { o.dropEvery = 300000; }));
+    TUpdateController& controller = Controller(Fast());
+
+    controller.FormResize();
+
+    EXPECT_EQ(arrived_, body_);
+    EXPECT_EQ(file.Ranges(), (std::vector<std::string>{"", "bytes=300000-", "bytes=600000-", "bytes=900000-"}));
+    EXPECT_EQ(file.BodyBytesSent(), kMiB);
+    EXPECT_EQ(view_->Captions(C::labDown),
+              (std::vector<std::string>{Retrying(1), kDownloading, Retrying(1), kDownloading, Retrying(1), kDownloading,
+                                        kDownloaded}));
+    // Each later attempt's byte counter starts at the bytes held.
+    std::vector<std::string> firstCounts;
+    for (auto entry = view_->log.begin(); entry != view_->log.end(); ++entry)
+        if (*entry == std::string("labDown=") + kDownloading) {
+            const auto count = std::find_if(entry, view_->log.end(), [](const std::string& e) { return e.starts_with("lblBytes="); });
+            if (count != view_->log.end()) firstCounts.push_back(*count);
+        }
+    EXPECT_EQ(firstCounts, (std::vector<std::string>{"lblBytes=293 / 1,024 KBytes", "lblBytes=586 / 1,024 KBytes",
+                                                     "lblBytes=879 / 1,024 KBytes"}));
+    EXPECT_FALSE(fs::exists(folder_ / "Quendal.zip.resume"));
+    EXPECT_FALSE(controller.RunActive());
+    // However few progress events the window is shown, it shows the end.
+    EXPECT_EQ(view_->Captions(C::lblBytes).back(), "1,024 / 1,024 KBytes");
+    EXPECT_EQ((*view_)[C::pBar].position, kMiB);
+}
+
+// Only what the network may mend is retried, and a 407 has its own text.
+TEST_F(RetryControllerTest, ErrorAnswersAreRetriedOnlyWhenTransient) {
+    struct Case {
+        const char* name;
+        std::vector<int> statuses;  // answered before the file
+        std::string retryAfter;
+        std::vector<std::string> labDown;
+        size_t requests;
+    };
+    const Case cases[] = {
+        {"503 twice, Retry-After: 1", {503, 503}, "1", {Retrying(1), kDownloading, Retrying(2), kDownloading, kDownloaded}, 3},
+        {"429", {429}, "", {Retrying(1), kDownloading, kDownloaded}, 2},
+        {"404 is never retried", {404}, "", {kDownloaded}, 1},
+        {"407", {407}, "", {"프록시 인증이 필요합니다."}, 1},
+    };
+    TResumableFileServer file(server_, kPath, body_, {});
+    size_t requestsBefore = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        file.SetOptions(Serving([&](auto& o) {
+            o.statusFirst = c.statuses;
+            o.retryAfter = c.retryAfter;
+        }));
+        Controller(Fast()).FormResize();
+        EXPECT_EQ(view_->Captions(C::labDown), c.labDown);
+        EXPECT_EQ(file.Ranges().size() - requestsBefore, c.requests);
+        requestsBefore = file.Ranges().size();
+        EXPECT_TRUE((*view_)[C::btnRedown].enabled);
+        fs::remove(folder_ / "Quendal.zip");
+    }
+}
+
+// Without validators every attempt starts over and breaks at the same byte:
+// that is no progress, and the retries run out.
+TEST_F(RetryControllerTest, BreakingAtTheSameByteEveryTimeEndsAfterFiveRetries) {
+    TResumableFileServer file(server_, kPath, body_, Serving([](auto& o) {
+        o.dropEvery = 300000;
+        o.sendETag = false;
+    }));
+    Controller(Fast()).FormResize();
+    EXPECT_EQ(view_->Captions(C::labDown),
+              (std::vector<std::string>{Retrying(1), kDownloading, Retrying(2), kDownloading, Retrying(3), kDownloading,
+                                        Retrying(4), kDownloading, Retrying(5), kDownloading, kNotDownloaded}));
+    EXPECT_EQ(file.Ranges().size(), 6u);
+    EXPECT_FALSE(fs::exists(folder_ / "Quendal.zip"));
+}
+
+TEST_F(RetryControllerTest, NothingListeningEndsInTheFailureAfterFiveRetries) {
+    Controller(Fast(), "127.0.0.1:1/HTTP/Quendown/Quendal.zip").FormResize();
+    EXPECT_EQ(view_->Captions(C::labDown),
+              (std::vector<std::string>{Retrying(1), kDownloading, Retrying(2), kDownloading, Retrying(3), kDownloading,
+                                        Retrying(4), kDownloading, Retrying(5), kDownloading, kNotDownloaded}));
+    EXPECT_EQ((*view_)[C::btnCancel].enabled, false);
+    EXPECT_EQ((*view_)[C::btnRedown].enabled, true);
+}
+
+// The wait before a retry pumps the window: Cancel and Close end it at once,
+// as they end a transfer.
+TEST_F(RetryControllerTest, CancelAndCloseEndTheWaitAtOnce) {
+    TResumableFileServer file(server_, kPath, body_, Serving([](auto& o) { o.statusFirst = {503, 503}; }));
+    for (const bool close : {false, true}) {
+        SCOPED_TRACE(close ? "Close" : "Cancel");
+        TUpdateController& controller =
+            Controller({5, std::chrono::hours(1), std::chrono::milliseconds(60000), 0.2});
+        int pumpsAfterClick = -1;
+        view_->onPump = [&] {
+            if (view_->controls[C::labDown].caption != Retrying(1) && pumpsAfterClick < 0) return;
+            if (pumpsAfterClick < 0) {
+                bool canClose = false;
+                close ? controller.FormCloseQuery(canClose) : controller.btnCancelClick();
+                pumpsAfterClick = 0;
+            } else if (++pumpsAfterClick == 100) {
+                controller.btnCloseClick();  // the way out if the wait goes on
+            }
+        };
+        controller.FormResize();
+
+        EXPECT_EQ(pumpsAfterClick, 0);
+        EXPECT_EQ(view_->terminationRequests, close ? 1 : 0);
+        const std::vector<std::string> expected =
+            close ? std::vector<std::string>{Retrying(1), "다운로드가 중지 되었습니다"}
+                  : std::vector<std::string>{Retrying(1), "다운로드가 중지되었습니다", "다운로드가 중지 되었습니다"};
+        EXPECT_EQ(view_->Captions(C::labDown), expected);
+        EXPECT_FALSE(controller.RunActive());
+    }
+}
+
+// Without retries a broken download keeps its partial archive: a Restart
+// continues it, and so does the updater started again later.
+TEST_F(RetryControllerTest, RestartAndANewStartContinueThePartialArchive) {
+    TResumableFileServer file(server_, kPath, body_, Serving([](auto& o) { o.dropEvery = 400000; }));
+    TUpdateController& controller = Controller(TRetryPolicy::None());
+    controller.FormResize();
+    EXPECT_EQ(view_->Captions(C::labDown), std::vector<std::string>{kNotDownloaded});
+    EXPECT_EQ(fs::file_size(folder_ / "Quendal.zip"), 400000u);
+    // However few progress events were shown, the item's end is.
+    EXPECT_EQ(view_->Captions(C::lblBytes).back(), "391 / 1,024 KBytes");
+    EXPECT_EQ((*view_)[C::pBar].position, 400000);
+
+    controller.btnRedownClick();
+    EXPECT_EQ(view_->Captions(C::labDown).back(), kNotDownloaded);
+    EXPECT_EQ(fs::file_size(folder_ / "Quendal.zip"), 800000u);
+
+    Controller(TRetryPolicy::None()).FormResize();
+    EXPECT_EQ(arrived_, body_);
+    EXPECT_EQ(view_->Captions(C::labDown), std::vector<std::string>{kDownloaded});
+    EXPECT_EQ(file.Ranges(), (std::vector<std::string>{"", "bytes=400000-", "bytes=800000-"}));
+    EXPECT_EQ(file.BodyBytesSent(), kMiB);
+}
+
+// Linux only: the TLS server runs under python3 (see the download tests).
+#ifndef _WIN32
+TEST_F(RetryControllerTest, AnUntrustedCertificateIsRefusedWithoutRetry) {
+    const TTlsTestServer tls;
+    ASSERT_TRUE(tls.Running()) << "the TLS test server did not start (openssl, python3)";
+    Controller(Fast(), tls.Url("/file")).FormResize();
+    EXPECT_EQ(view_->Captions(C::labDown), std::vector<std::string>{"서버의 인증서를 확인할 수 없습니다."});
+    EXPECT_TRUE((*view_)[C::btnRedown].enabled);
+}
+#endif
+
+TEST(ProgressThrottle, ShowsOneEventPerIntervalAndAlwaysTheLast) {
+    auto now = std::chrono::steady_clock::time_point();
+    TProgressThrottle throttle(std::chrono::milliseconds(33), [&] { return now; });
+    std::vector<int> shown;
+    // An event every 10 ms; the one at 95 ms is an item's last.
+    for (int t = 0; t <= 90; t += 10) {
+        now = std::chrono::steady_clock::time_point(std::chrono::milliseconds(t));
+        if (throttle.Due(false)) shown.push_back(t);
+    }
+    now = std::chrono::steady_clock::time_point(std::chrono::milliseconds(95));
+    if (throttle.Due(true)) shown.push_back(95);
+    throttle.Restart();  // the next item's first event is shown at once
+    if (throttle.Due(false)) shown.push_back(-95);
+    EXPECT_EQ(shown, (std::vector<int>{0, 40, 80, 95, -95}));
+}
+
+TEST(DownloadRetry, DelaysDoubleWithJitterAndHonourRetryAfter) {
+    TDownloadRetry retry(TRetryPolicy::Standard());
+    for (int n = 1; n <= 5; ++n) {
+        const auto delay = retry.Next(false, "");
+        ASSERT_TRUE(delay);
+        const int64_t base = 1000LL << (n - 1);
+        EXPECT_GE(delay->count(), base * 8 / 10) << n;
+        EXPECT_LE(delay->count(), base * 12 / 10) << n;
+        EXPECT_EQ(retry.Count(), n);
+    }
+    EXPECT_FALSE(retry.Next(false, ""));
+    EXPECT_EQ(retry.Next(true, "7"), std::chrono::milliseconds(7000));  // progress: counted afresh
+    EXPECT_EQ(retry.Count(), 1);
+    EXPECT_EQ(retry.Next(false, "3600"), std::chrono::milliseconds(60000));
+    for (const char* junk : {"-1", "1.5", "Wed, 21 Oct 2015 07:28:00 GMT", " 5", "99999999999"})
+        EXPECT_FALSE(TDownloadRetry::ParseRetryAfter(junk)) << junk;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "download/download_component.h"
 #include "support/loopback_http_server.h"
+#include "support/resumable_file_server.h"
 #include "support/temp_folder.h"
 #include "support/windows_skip.h"
 #include "support/wine.h"
@@ -584,3 +585,242 @@ TEST_F(DownloadTest, StopWhileWaitingForTheHeadersEndsTheRunWithoutErrorText) {
 }
 
 }  // namespace
+
+namespace {
+
+// Continuing a broken transfer: what the server does between attempts, and
+// what must come of it. Attempts go on until the file is whole.
+struct ResumeCase {
+    const char* name;
+    TResumableFileServer::Options first;  // for the first attempt
+    TResumableFileServer::Options later;  // from the second on
+    enum class Change { None, NewFile, ShorterUnderTheSameETag } change;
+    std::vector<std::string> ranges;  // the Range header of each request
+    int64_t bodyBytesSent;            // -1: not fixed (a refused answer is cut off at some point)
+};
+
+constexpr size_t kResumeFileSize = 100000;
+constexpr size_t kDropAfter = 40000;
+// Options from the defaults and a change to them.
+template <typename Change>
+TResumableFileServer::Options Serving(Change change) {
+    TResumableFileServer::Options options;
+    change(options);
+    return options;
+}
+const TResumableFileServer::Options kDropping = Serving([](auto& o) { o.dropEvery = kDropAfter; });
+
+class ResumeTest : public DownloadTest, public ::testing::WithParamInterface<ResumeCase> {
+protected:
+    fs::path File() const { return dir_ / "Quendal.zip"; }
+    fs::path SideFile() const { return dir_ / "Quendal.zip.resume"; }
+};
+
+TEST_P(ResumeTest, EndsWithTheServersFileAskingOnlyForWhatIsMissing) {
+    const ResumeCase& c = GetParam();
+    TResumableFileServer file(server_, "/Quendal.zip", Pattern(kResumeFileSize), c.first);
+    std::string expected = Pattern(kResumeFileSize);
+    AddItem("/Quendal.zip");
+    download_.SetResumePartialFiles(true);
+
+    download_.Start();
+    EXPECT_EQ(ReadAll(File()), expected.substr(0, kDropAfter));
+    EXPECT_EQ(fs::exists(SideFile()), c.first.sendETag);
+    file.SetOptions(c.later);
+    if (c.change == ResumeCase::Change::NewFile) file.ChangeBody(expected = Pattern(90000));
+    if (c.change == ResumeCase::Change::ShorterUnderTheSameETag) file.ChangeBody(expected = Pattern(30000), false);
+    for (int attempt = 2; attempt <= 5 && ReadAll(File()) != expected; ++attempt) download_.Start();
+
+    EXPECT_EQ(ReadAll(File()), expected);
+    EXPECT_FALSE(fs::exists(SideFile()));
+    EXPECT_EQ(file.Ranges(), c.ranges);
+    if (c.bodyBytesSent >= 0) {
+        EXPECT_EQ(file.BodyBytesSent(), c.bodyBytesSent);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, ResumeTest,
+    ::testing::Values(
+        ResumeCase{"DropsEvery40000Bytes", kDropping, kDropping, ResumeCase::Change::None,
+                   {"", "bytes=40000-", "bytes=80000-"}, 100000},
+        ResumeCase{"FileChangedBetweenAttempts", kDropping, TResumableFileServer::Options(), ResumeCase::Change::NewFile,
+                   {"", "bytes=40000-"}, 40000 + 90000},
+        ResumeCase{"IgnoresRange", kDropping, Serving([](auto& o) { o.ignoreRange = true; }), ResumeCase::Change::None,
+                   {"", "bytes=40000-"}, 40000 + 100000},
+        ResumeCase{"WrongContentRange", kDropping, Serving([](auto& o) { o.wrongContentRange = true; }), ResumeCase::Change::None,
+                   {"", "bytes=40000-", ""}, -1},
+        ResumeCase{"NoValidator", Serving([](auto& o) { o.dropEvery = kDropAfter, o.sendETag = false; }),
+                   Serving([](auto& o) { o.sendETag = false; }),
+                   ResumeCase::Change::None, {"", ""}, 40000 + 100000},
+        ResumeCase{"PartialLongerThanTheFile", kDropping, TResumableFileServer::Options(),
+                   ResumeCase::Change::ShorterUnderTheSameETag,
+                   {"", "bytes=40000-", ""}, 40000 + 30000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// An error answer to the request for the rest leaves the partial file and its
+// note as they were and tells the caller the status; the next attempt
+// continues, counting its progress from the bytes held.
+struct ErrorStatusCase {
+    const char* name;
+    int status;
+};
+
+class ResumeErrorTest : public DownloadTest, public ::testing::WithParamInterface<ErrorStatusCase> {
+protected:
+    fs::path File() const { return dir_ / "Quendal.zip"; }
+    fs::path SideFile() const { return dir_ / "Quendal.zip.resume"; }
+};
+
+TEST_P(ResumeErrorTest, KeepsThePartialFileForTheNextAttempt) {
+    const int status = GetParam().status;
+    TResumableFileServer file(server_, "/Quendal.zip", Pattern(kResumeFileSize), kDropping);
+    TDownLoadItem* item = AddItem("/Quendal.zip");
+    download_.SetResumePartialFiles(true);
+    download_.Start();
+    const std::string sideFile = ReadAll(SideFile());
+
+    file.SetOptions(Serving([status](auto& o) {
+        o.statusFirst = {status};
+        o.retryAfter = "1";
+    }));
+    download_.Start();
+    EXPECT_EQ(item->StatusCode(), status);
+    EXPECT_EQ(item->RetryAfter(), "1");
+    EXPECT_EQ(ReadAll(File()), Pattern(kResumeFileSize).substr(0, kDropAfter));
+    EXPECT_EQ(ReadAll(SideFile()), sideFile);
+
+    events_.clear();
+    download_.Start();
+    EXPECT_EQ(ReadAll(File()), Pattern(kResumeFileSize));
+    EXPECT_EQ(item->StatusCode(), 206);
+    EXPECT_EQ(item->ResumedFrom(), 40000);
+    EXPECT_EQ(item->FileSize(), 100000);
+    ASSERT_GE(events_.size(), 5u);
+    EXPECT_EQ(events_[3], "progress 40255");
+    EXPECT_EQ(events_[events_.size() - 3], "progress 100000");
+    EXPECT_EQ(file.Ranges(), (std::vector<std::string>{"", "bytes=40000-", "bytes=40000-"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, ResumeErrorTest,
+                         ::testing::Values(ErrorStatusCase{"ServiceUnavailable", 503},
+                                           ErrorStatusCase{"NotFound", 404},
+                                           ErrorStatusCase{"ProxyAuthenticationRequired", 407}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+// Linux only: WinINet trusts the Windows store alone, which a test cannot
+// extend under Wine, and the TLS server runs under python3.
+#ifndef _WIN32
+#include "support/tinyproxy_process.h"
+#include "support/tls_test_server.h"
+
+namespace {
+
+// A secure address never leads to a plain one; a redirect within https is
+// followed as any other.
+TEST_F(DownloadTest, RedirectFromHttpsToHttpIsRefused) {
+    const TTlsTestServer tls;
+    ASSERT_TRUE(tls.Running()) << "the TLS test server did not start (openssl, python3)";
+    int plainRequests = 0;
+    server_.Get("/plain.zip", [&](HttpExchange& exchange) {
+        ++plainRequests;
+        exchange.Respond(200, "application/zip", "plain file");
+    });
+    download_.SetCertificateAuthorityFile(tls.CaFile());
+    TDownLoadItem* secure = download_.DownLoadItems().Add();
+    secure->SetURL(tls.Url("/to-https"));
+    secure->SetLocalDir(dir_.string());
+    TDownLoadItem* downgraded = download_.DownLoadItems().Add();
+    downgraded->SetURL(tls.Url("/to?") + server_.Url("/plain.zip"));
+    downgraded->SetLocalDir(dir_.string());
+    downgraded->SetFileName("downgraded.zip");
+
+    download_.Start();
+
+    EXPECT_EQ(ReadAll(dir_ / "to-https"), "secure file");
+    EXPECT_FALSE(fs::exists(dir_ / "downgraded.zip"));
+    EXPECT_EQ(plainRequests, 0);
+    EXPECT_EQ(download_.ErrorMsg(), "다음을 열 수 없습니다 [" + downgraded->URL() + "]");
+}
+
+// A certificate that does not verify is refused and said to be the reason;
+// the same server with its CA trusted and its own name is fetched.
+TEST_F(DownloadTest, CertificateThatDoesNotVerifyIsRefused) {
+    const TTlsTestServer tls;
+    ASSERT_TRUE(tls.Running()) << "the TLS test server did not start (openssl, python3)";
+    struct Case {
+        const char* name;
+        bool trusted;
+        std::string url;
+        bool refused;
+    };
+    std::string otherName = tls.Url("/file");
+    otherName.replace(otherName.find("127.0.0.1"), 9, "localhost");
+    const Case cases[] = {
+        {"trusted", true, tls.Url("/file"), false},
+        {"untrusted", false, tls.Url("/file"), true},
+        {"another host name", true, otherName, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(dir_ / "file");
+        download_.DownLoadItems().Clear();
+        download_.SetCertificateAuthorityFile(c.trusted ? tls.CaFile() : "");
+        TDownLoadItem* item = download_.DownLoadItems().Add();
+        item->SetURL(c.url);
+        item->SetLocalDir(dir_.string());
+        download_.Start();
+        EXPECT_EQ(item->CertificateRefused(), c.refused);
+        EXPECT_EQ(fs::exists(dir_ / "file"), !c.refused);
+    }
+}
+
+// libcurl takes the proxy from the environment, as other programs do.
+class ProxyTest : public DownloadTest {
+protected:
+    void SetUp() override {
+        DownloadTest::SetUp();
+        for (const char* name : {"http_proxy", "no_proxy", "NO_PROXY"})
+            if (const char* value = std::getenv(name)) saved_.emplace_back(name, value);
+        unsetenv("no_proxy");
+        unsetenv("NO_PROXY");
+    }
+    void TearDown() override {
+        unsetenv("http_proxy");
+        for (const auto& [name, value] : saved_) setenv(name.c_str(), value.c_str(), 1);
+        DownloadTest::TearDown();
+    }
+    std::vector<std::pair<std::string, std::string>> saved_;
+};
+
+TEST_F(ProxyTest, DownloadsThroughTheProxyOfTheEnvironment) {
+    for (const bool basicAuth : {false, true}) {
+        SCOPED_TRACE(basicAuth ? "proxy asking for credentials" : "open proxy");
+        const TTinyproxyProcess proxy(basicAuth);
+        ASSERT_TRUE(proxy.Running()) << "tinyproxy did not start";
+        setenv("http_proxy", proxy.Url().c_str(), 1);
+        std::string via;
+        server_.Get("/through.zip", [&](HttpExchange& exchange) {
+            via = exchange.Request().Header("Via").value_or("");
+            exchange.Respond(200, "application/zip", "through the proxy");
+        });
+        download_.DownLoadItems().Clear();
+        TDownLoadItem* item = AddItem("/through.zip");
+        fs::remove(dir_ / "through.zip");
+
+        download_.Start();
+
+        if (basicAuth) {
+            EXPECT_EQ(item->StatusCode(), 407);
+            EXPECT_TRUE(via.empty());
+        } else {
+            EXPECT_EQ(ReadAll(dir_ / "through.zip"), "through the proxy");
+            EXPECT_NE(via.find("tinyproxy"), std::string::npos) << via;
+        }
+    }
+}
+
+}  // namespace
+#endif

@@ -1,6 +1,8 @@
-# The window's tests run the real Qt widgets on the offscreen platform; one of
-# them runs the quendal-updater program against the update server on port 280.
+# The window's tests run the real Qt widgets on the offscreen platform; two of
+# them run the updater program, built for the tests' loopback port, against
+# the update server.
 if(TARGET quendal_gui)
+  quendal_updater_executable(quendal-updater-test "${quendal_test_update_url}" "")
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(CPP_HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
   file(GLOB gui_test_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/*.cpp")
@@ -9,10 +11,10 @@ if(TARGET quendal_gui)
   target_include_directories(gui_tests PRIVATE "${CMAKE_CURRENT_LIST_DIR}/..")
   target_compile_definitions(gui_tests PRIVATE
     QUENDAL_BUILD_DIR="${PROJECT_BINARY_DIR}"
-    QUENDAL_UPDATER_BINARY="$<TARGET_FILE:quendal-updater>"
+    QUENDAL_UPDATER_BINARY="$<TARGET_FILE:quendal-updater-test>"
     QUENDAL_UPDATE_SERVER_BINARY="$<TARGET_FILE:quendal-update-server>"
-    QUENDAL_UPDATE_HOST="${QUENDAL_UPDATE_HOST}")
-  add_dependencies(gui_tests quendal-updater quendal-update-server)
+    QUENDAL_TEST_UPDATE_PORT="${QUENDAL_TEST_UPDATE_PORT}")
+  add_dependencies(gui_tests quendal-updater-test quendal-update-server)
   gtest_discover_tests(gui_tests DISCOVERY_TIMEOUT 60 PROPERTIES
     TIMEOUT 300
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
@@ -30,7 +32,7 @@ if(TARGET quendal_gui)
     execute_process(COMMAND "${OPENSSL_PROGRAM}" ec -in "${test_key}-private.pem" -pubout -out "${test_key}-public.pem"
                     COMMAND_ERROR_IS_FATAL ANY ERROR_QUIET)
   endif()
-  quendal_updater_executable(quendal-updater-test-key "${test_key}-public.pem")
+  quendal_updater_executable(quendal-updater-test-key "${quendal_test_update_url}" "${test_key}-public.pem")
   target_compile_definitions(gui_tests PRIVATE
     QUENDAL_SIGNED_UPDATER_BINARY="$<TARGET_FILE:quendal-updater-test-key>"
     QUENDAL_TEST_PRIVATE_KEY="${test_key}-private.pem")

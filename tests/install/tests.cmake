@@ -9,15 +9,16 @@ if(WIN32)
 endif()
 
 # The real updater killed during an update, on Linux (the Windows program's
-# whole update runs in tests/win32_window). It serves on the update port.
-if(NOT WIN32 AND TARGET quendal-updater)
+# whole update runs in tests/win32_window): the program built for the tests'
+# loopback port (tests/gui), which this server takes.
+if(NOT WIN32 AND TARGET quendal-updater-test)
   add_executable(install_program_tests install/program/updater_kill_test.cpp)
   target_link_libraries(install_program_tests PRIVATE GTest::gtest GTest::gtest_main Threads::Threads)
   target_include_directories(install_program_tests PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}")
   target_compile_definitions(install_program_tests PRIVATE
-    QUENDAL_UPDATER_BINARY="$<TARGET_FILE:quendal-updater>"
-    QUENDAL_UPDATE_HOST="${QUENDAL_UPDATE_HOST}")
-  add_dependencies(install_program_tests quendal-updater)
+    QUENDAL_UPDATER_BINARY="$<TARGET_FILE:quendal-updater-test>"
+    QUENDAL_TEST_UPDATE_PORT=${QUENDAL_TEST_UPDATE_PORT})
+  add_dependencies(install_program_tests quendal-updater-test)
   gtest_discover_tests(install_program_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600
     RESOURCE_LOCK quendal_updater_env)
 endif()

@@ -47,7 +47,8 @@ struct HttpRequest {
 // connection after one answer and says so.
 inline std::string HttpHead(int status, const HttpHeaders& headers) {
     static const std::map<int, const char*> reasons{
-        {200, "OK"}, {302, "Found"}, {404, "Not Found"}};
+        {200, "OK"}, {206, "Partial Content"}, {302, "Found"}, {404, "Not Found"},
+        {407, "Proxy Authentication Required"}, {416, "Range Not Satisfiable"}, {503, "Service Unavailable"}};
     const auto reason = reasons.find(status);
     std::string head = "HTTP/1.1 " + std::to_string(status) + " " + (reason == reasons.end() ? "Status" : reason->second) +
                        "\r\n";

@@ -20,10 +20,13 @@ if(WIN32 AND TARGET quendal_win32_window)
     TIMEOUT 300 FIXTURES_REQUIRED win32_display RESOURCE_LOCK win32_display RUN_SERIAL TRUE)
 endif()
 if(WIN32 AND TARGET quendal-updater)
-  # quendal-updater.exe end to end, against a server on the Linux side at port 280.
+  # The updater program end to end, built for the tests' loopback port,
+  # against a server on the Linux side.
+  quendal_win32_updater_executable(quendal-updater-test "${quendal_test_update_url}")
   foreach(mode full close-early)
     add_test(NAME win32_updater_program_${mode}
-             COMMAND ${CMAKE_CURRENT_LIST_DIR}/updater_program_test.sh ${PROJECT_BINARY_DIR} ${mode})
+             COMMAND ${CMAKE_CURRENT_LIST_DIR}/updater_program_test.sh ${PROJECT_BINARY_DIR} ${mode}
+                     ${QUENDAL_TEST_UPDATE_PORT})
     set_tests_properties(win32_updater_program_${mode} PROPERTIES
       TIMEOUT 180 FIXTURES_REQUIRED win32_display RESOURCE_LOCK "quendal_updater_env;win32_display" RUN_SERIAL TRUE)
   endforeach()

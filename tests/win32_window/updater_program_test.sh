@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # quendal-updater.exe end to end under Wine: a program folder with the
-# updater, an old Quendal.exe and a running stand-in QuendalM.exe; a server on
-# the Linux side at 127.0.0.1:280.
-#   updater_program_test.sh BUILD_DIR full|close-early
+# updater (built for PORT), an old Quendal.exe and a running stand-in
+# QuendalM.exe; a server on the Linux side at 127.0.0.1:PORT.
+#   updater_program_test.sh BUILD_DIR full|close-early PORT
 # full: the companion is stopped, the archive is downloaded and extracted over
 # the program folder byte for byte, deleted, the new Quendal.exe is started and
 # the updater exits with status 0.
-# close-early: the server closes halfway; Quendal.exe stays as it was and the
-# partial archive is deleted.
+# close-early: the server closes halfway every time; after the retries
+# Quendal.exe stays as it was and the partial archive is deleted.
 set -euo pipefail
 build=$1
 mode=$2
+port=$3
 work=$(mktemp -d /tmp/quendal-win32-program.XXXXXX)
 pids=()
 cleanup() {
@@ -31,7 +32,8 @@ started() {  # a process runs the program folder's Quendal.exe
 }
 
 mkdir -p "$work/program" "$work/served" "$work/new/data"
-cp "$build/app/win32/quendal-updater.exe" "$build/tests/QuendalM.exe" "$work/program/"
+cp "$build/tests/quendal-updater-test.exe" "$work/program/quendal-updater.exe"
+cp "$build/tests/QuendalM.exe" "$work/program/"
 echo "Quendal 1.0" > "$work/program/Quendal.exe"
 # The new Quendal.exe is the waiting stand-in, so that its start can be seen.
 cp "$build/tests/QuendalM.exe" "$work/new/Quendal.exe"
@@ -39,7 +41,7 @@ head -c $((1536 * 1024)) /dev/urandom > "$work/new/data/assets.bin"
 (cd "$work/new" && zip -qr0 "$work/served/Quendal.zip" .)
 size=$(stat -c %s "$work/served/Quendal.zip")
 
-python3 - "$work/served/Quendal.zip" "$mode" > /dev/null 2>&1 <<'PY' &
+python3 - "$work/served/Quendal.zip" "$mode" "$port" > /dev/null 2>&1 <<'PY' &
 import http.server, sys
 body = open(sys.argv[1], "rb").read()
 early = sys.argv[2] == "close-early"
@@ -54,7 +56,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body[: len(body) // 2] if early else body)
         self.close_connection = True
-http.server.HTTPServer(("127.0.0.1", 280), Handler).serve_forever()
+http.server.HTTPServer(("127.0.0.1", int(sys.argv[3])), Handler).serve_forever()
 PY
 pids+=($!)
 (cd "$work/program" && exec "$build/display-run.sh" QuendalM.exe) > /dev/null 2>&1 &
@@ -88,7 +90,10 @@ else
         sleep 0.1
     done
     check "the download began" "[ -f '$zip' ]"
-    for _ in $(seq 300); do  # the failed download's archive is deleted at its end
+    # The failed download's archive is deleted at its end, after five
+    # retries (1 + 2 + 4 + 8 + 16 s, each up to 20 % longer): the server
+    # sends no validator, so nothing can be continued.
+    for _ in $(seq 600); do
         [ -f "$zip" ] || break
         sleep 0.1
     done
