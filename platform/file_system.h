@@ -47,8 +47,4 @@ std::string NativeEntryName(const std::string& name);
 // with any extension and with trailing spaces or dots. Never elsewhere.
 bool NamesADevice(const std::string& name);
 
-// Puts the file `from` in the place of `to` in one step, replacing a file
-// standing there; both in one folder. False with LastError() set on failure.
-bool RenameOver(const std::string& from, const std::string& to);
-
 }  // namespace platform

@@ -20,7 +20,7 @@ struct OutputFile {
 // Opens the output for an entry named `path`. A new file is made at once, in
 // as many system calls as making it takes. An existing file is never cut
 // short in place: a new file with a name of its own is made in the same
-// folder, to be renamed over the old one (RenameOver) once it is whole. What
+// folder, to be renamed over the old one (MoveReplacing) once it is whole. What
 // could not be overwritten is refused as before: a read-only file (on POSIX,
 // one without write permission), a folder, a symbolic link; on Windows also a
 // hidden or system file and a file another program holds open.

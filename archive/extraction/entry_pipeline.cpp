@@ -17,6 +17,7 @@
 #include "archive/extraction/link_target_stream.h"
 #include "platform/ascii.h"
 #include "platform/file_attributes.h"
+#include "platform/file_replace.h"
 #include "platform/file_system.h"
 #include "platform/file_times.h"
 #include "platform/safe_path.h"
@@ -420,7 +421,7 @@ void TUnZip::CloseOutput(std::unique_ptr<TFileStream32>& output, const std::stri
             platform::RemoveFile(path);
             return;
         case platform::OutputKind::Replacement:
-            if (whole && platform::RenameOver(outputFile_.replacement, path)) break;
+            if (whole && platform::MoveReplacing(outputFile_.replacement, path)) break;
             platform::RemoveFile(outputFile_.replacement);
             if (whole) {
                 ReportError(path, "", "0", ErrorCode::CloseError);

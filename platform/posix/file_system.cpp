@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <climits>
-#include <cstdio>
 
 namespace platform {
 
@@ -43,7 +42,5 @@ bool IsAbsolutePath(const std::string& path) { return !path.empty() && path.fron
 std::string NativeEntryName(const std::string& name) { return name; }
 
 bool NamesADevice(const std::string& /*name*/) { return false; }
-
-bool RenameOver(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
 
 }  // namespace platform

@@ -121,8 +121,4 @@ bool NamesADevice(const std::string& name) {
     return device;
 }
 
-bool RenameOver(const std::string& from, const std::string& to) {
-    return ::MoveFileExW(Widen(from).c_str(), Widen(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-}
-
 }  // namespace platform
