@@ -41,24 +41,16 @@ const std::string kFixtures = std::string(QUENDAL_TEST_FIXTURES) + "/links/";
 // which come before, can be seen there.
 #define SKIP_WITHOUT_LINKS() SKIP_ON_WINDOWS("Wine 8 reports symbolic links as made without making them")
 
-class ExtractLinks : public ::testing::Test {
+class ExtractLinks : public ExtractFixture {
 protected:
-    void SetUp() override {
-        dir_ = folder_.str() + "/";
-        target_ = dir_ + "out/";
-        log_.folder = target_;
-    }
-
+    // Each run's events alone.
     void RunArchive(const std::string& archive) {
         log_.lines.clear();
-        unzip_.SetArchiveFile(archive);
-        unzip_.SetFileSpec({"*.*"});
-        unzip_.SetExtractDir(target_);
-        unzip_.ExtractFiles();
+        ExtractFixture::RunArchive(archive);
     }
     void Run(const std::vector<Entry>& entries) {
-        WriteFile(dir_ + "a.zip", BuildZip(entries));
-        RunArchive(dir_ + "a.zip");
+        log_.lines.clear();
+        ExtractFixture::Run(entries);
     }
     bool Logged(const std::string& line) const {
         return std::find(log_.lines.begin(), log_.lines.end(), line) != log_.lines.end();
@@ -68,11 +60,6 @@ protected:
         return fs::is_symlink(fs::symlink_status(target_ + name, error)) &&
                fs::read_symlink(target_ + name, error).string() == target;
     }
-
-    TempFolder folder_{"quendal-links"};
-    std::string dir_, target_;
-    TUnZip unzip_;
-    EventLog log_{unzip_};
 };
 
 TEST_F(ExtractLinks, ALinkIsMadeInAFolderNotThereYet) {

@@ -25,26 +25,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ExtractPipeline : public ::testing::Test {
+class ExtractPipeline : public ExtractFixture {
 protected:
-    void SetUp() override {
-        dir_ = folder_.str() + "/";
-        target_ = dir_ + "out/";
-        log_.folder = target_;
-    }
-
-    int32_t Run(const std::string& archive) {
-        unzip_.SetArchiveFile(dir_ + archive);
-        unzip_.SetFileSpec({"*.*"});
-        unzip_.SetExtractDir(target_);
-        return unzip_.ExtractFiles();
-    }
-
-    TempFolder folder_;
-
-    std::string dir_, target_;
-    TUnZip unzip_;
-    EventLog log_{unzip_};
+    // Runs over an archive of the test's folder.
+    int32_t Run(const std::string& archive) { return RunArchive(dir_ + archive); }
 };
 
 TEST_F(ExtractPipeline, EncipheredStoredAndDeflatedEntriesNeedTheRightPassword) {

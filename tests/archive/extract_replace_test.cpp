@@ -24,22 +24,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ExtractReplace : public ::testing::Test {
+class ExtractReplace : public ExtractFixture {
 protected:
-    void SetUp() override {
-        dir_ = folder_.str() + "/";
-        target_ = dir_ + "out/";
-        log_.folder = target_;
-        fs::create_directories(target_);
-    }
+    void SetUp() override { fs::create_directories(target_); }
 
-    int32_t Run(const std::vector<Entry>& entries) {
-        WriteFile(dir_ + "a.zip", BuildZip(entries));
-        unzip_.SetArchiveFile(dir_ + "a.zip");
-        unzip_.SetFileSpec({"*.*"});
-        unzip_.SetExtractDir(target_);
-        return unzip_.ExtractFiles();
-    }
     // Every name in the target folder: no file written on the way is left.
     std::vector<std::string> Names() {
         std::vector<std::string> names;
@@ -47,11 +35,6 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
-
-    TempFolder folder_{"quendal-replace"};
-    std::string dir_, target_;
-    TUnZip unzip_;
-    EventLog log_{unzip_};
 };
 
 TEST_F(ExtractReplace, AFailedEntryLeavesTheOldFileOrNothing) {

@@ -24,33 +24,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ExtractRun : public ::testing::Test {
+class ExtractRun : public ExtractFixture {
 protected:
-    void SetUp() override {
-        dir_ = folder_.str() + "/";
-        target_ = dir_ + "out/";
-        log_.folder = target_;
-    }
-
-    // Writes the archive, points the component at it and runs.
-    int32_t Run(const std::vector<Entry>& entries) {
-        WriteFile(dir_ + "a.zip", BuildZip(entries));
-        unzip_.SetArchiveFile(dir_ + "a.zip");
-        unzip_.SetFileSpec({"*.*"});
-        unzip_.SetExtractDir(target_);
-        return unzip_.ExtractFiles();
-    }
     std::vector<std::string> Lines(std::initializer_list<std::string> middle) {
         std::vector<std::string> lines{"Activate"};
         lines.insert(lines.end(), middle);
         lines.push_back("Deactivate");
         return lines;
     }
-
-    TempFolder folder_{"quendal-extract"};
-    std::string dir_, target_;
-    TUnZip unzip_;
-    EventLog log_{unzip_};
 };
 
 TEST_F(ExtractRun, EmptyArchiveFileReportsNotFoundAndNothingElse) {

@@ -3,6 +3,7 @@
 // Building small ZIP archives byte by byte for the extraction tests, and a
 // recorder of the component's events.
 
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 
 #include "archive/frame/unzip.h"
 #include "frame_test_support.h"
+#include "support/temp_folder.h"
 
 namespace extract_test {
 
@@ -156,6 +158,30 @@ public:
 
 private:
     TUnZip& unzip_;
+};
+
+// A component extracting into out/ of a temporary folder, with its events
+// recorded; the archive a test builds is written beside out/.
+class ExtractFixture : public ::testing::Test {
+protected:
+    ExtractFixture() : dir_(folder_.str() + "/"), target_(dir_ + "out/") { log_.folder = target_; }
+
+    int32_t RunArchive(const std::string& archive) {
+        unzip_.SetArchiveFile(archive);
+        unzip_.SetFileSpec({"*.*"});
+        unzip_.SetExtractDir(target_);
+        return unzip_.ExtractFiles();
+    }
+    // Writes the archive, points the component at it and runs.
+    int32_t Run(const std::vector<Entry>& entries) {
+        frame_test::WriteFile(dir_ + "a.zip", BuildZip(entries));
+        return RunArchive(dir_ + "a.zip");
+    }
+
+    TempFolder folder_{"quendal-extract"};
+    const std::string dir_, target_;
+    TUnZip unzip_;
+    EventLog log_{unzip_};
 };
 
 }  // namespace extract_test

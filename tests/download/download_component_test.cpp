@@ -201,6 +201,7 @@ struct UnsizedCase {
     const char* name;
     std::string answer;  // status line to body
 };
+void PrintTo(const UnsizedCase& c, std::ostream* out) { *out << c.name; }
 
 class UnsizedTest : public DownloadTest, public ::testing::WithParamInterface<UnsizedCase> {};
 
@@ -423,6 +424,7 @@ struct UnopenableCase {
     std::function<std::string(LoopbackHttpServer&)> prepare;  // returns the URL
     bool endsByTheStallLimit = false;
 };
+void PrintTo(const UnopenableCase& c, std::ostream* out) { *out << c.name; }
 
 class UnopenableTest : public DownloadTest, public ::testing::WithParamInterface<UnopenableCase> {};
 
@@ -598,6 +600,7 @@ struct ResumeCase {
     std::vector<std::string> ranges;  // the Range header of each request
     int64_t bodyBytesSent;            // -1: not fixed (a refused answer is cut off at some point)
 };
+void PrintTo(const ResumeCase& c, std::ostream* out) { *out << c.name; }
 
 constexpr size_t kResumeFileSize = 100000;
 constexpr size_t kDropAfter = 40000;
@@ -665,6 +668,7 @@ struct ErrorStatusCase {
     const char* name;
     int status;
 };
+void PrintTo(const ErrorStatusCase& c, std::ostream* out) { *out << c.name; }
 
 class ResumeErrorTest : public DownloadTest, public ::testing::WithParamInterface<ErrorStatusCase> {
 protected:
