@@ -204,6 +204,9 @@ if [ "$tampered" = yes ]; then
 fi
 echo "   $(stat -c %s "$source/Quendal.zip") bytes, served at http://127.0.0.1:280/HTTP/Quendown/Quendal.zip"
 
+# Qt's programs want a private runtime folder: the demo's get one of their own.
+export XDG_RUNTIME_DIR=$build/demo-runtime
+rm -rf "$XDG_RUNTIME_DIR" && mkdir -m 700 "$XDG_RUNTIME_DIR"
 mode=--on-display
 [ "$tampered" = yes ] && mode=--on-display-tampered
 if [ -n "${DISPLAY:-}" ]; then
@@ -211,7 +214,7 @@ if [ -n "${DISPLAY:-}" ]; then
 else
     xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$mode"
 fi
-rm -f "$build/demo-old-Quendal.exe"
+rm -rf "$build/demo-old-Quendal.exe" "$XDG_RUNTIME_DIR"
 if [ "$tampered" = yes ]; then
     echo "== screenshot: $build/demo-signature-refused.png"
 else
