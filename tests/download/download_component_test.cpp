@@ -753,25 +753,28 @@ TEST_F(DownloadTest, RedirectFromHttpsToHttpIsRefused) {
 // the same server with its CA trusted and its own name is fetched.
 TEST_F(DownloadTest, CertificateThatDoesNotVerifyIsRefused) {
     const TTlsTestServer tls;
-    ASSERT_TRUE(tls.Running()) << "the TLS test server did not start (openssl, python3)";
+    const TTlsTestServer expired(TTlsTestServer::Certificate::Expired);
+    ASSERT_TRUE(tls.Running() && expired.Running()) << "the TLS test servers did not start (openssl, faketime, python3)";
     struct Case {
         const char* name;
-        bool trusted;
+        const TTlsTestServer& server;
+        bool trusted;  // its CA given to the component
         std::string url;
         bool refused;
     };
     std::string otherName = tls.Url("/file");
     otherName.replace(otherName.find("127.0.0.1"), 9, "localhost");
     const Case cases[] = {
-        {"trusted", true, tls.Url("/file"), false},
-        {"untrusted", false, tls.Url("/file"), true},
-        {"another host name", true, otherName, true},
+        {"trusted", tls, true, tls.Url("/file"), false},
+        {"untrusted", tls, false, tls.Url("/file"), true},
+        {"another host name", tls, true, otherName, true},
+        {"expired", expired, true, expired.Url("/file"), true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove(dir_ / "file");
         download_.DownLoadItems().Clear();
-        download_.SetCertificateAuthorityFile(c.trusted ? tls.CaFile() : "");
+        download_.SetCertificateAuthorityFile(c.trusted ? c.server.CaFile() : "");
         TDownLoadItem* item = download_.DownLoadItems().Add();
         item->SetURL(c.url);
         item->SetLocalDir(dir_.string());

@@ -17,19 +17,24 @@
 //   /file         200 with the body "secure file"
 //   /to-https     302 to its own /file
 //   /to?URL       302 to URL
-// The server process and the folder go when the object goes.
+// The server process and the folder go when the object goes. An expired
+// server certificate is signed as on a day of 2020 (faketime), valid for two
+// days then.
 class TTlsTestServer {
 public:
-    TTlsTestServer() {
+    enum class Certificate { Current, Expired };
+
+    explicit TTlsTestServer(Certificate certificate = Certificate::Current) {
         const std::string dir = folder_.str();
+        const std::string signedOn = certificate == Certificate::Expired ? "faketime '2020-01-01 00:00:00' " : "";
         const std::string make =
             "cd '" + dir + "' && "
             "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ca.key -out ca.pem "
             "-days 2 -subj /CN=QuendalTestCA && "
             "openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout server.key -out server.csr "
             "-subj /CN=127.0.0.1 && "
-            "printf 'subjectAltName=IP:127.0.0.1\\n' > ext && "
-            "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 "
+            "printf 'subjectAltName=IP:127.0.0.1\\n' > ext && " +
+            signedOn + "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 "
             "-extfile ext";
         if (std::system((make + " > /dev/null 2>&1").c_str()) != 0) return;
         std::ofstream(folder_.path() / "serve.py") << kScript;
