@@ -1,9 +1,10 @@
 #include "release/manifest_json.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <limits>
 #include <set>
 #include <stdexcept>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
