@@ -11,7 +11,7 @@ packages=(
   zip unzip 7zip libarchive-tools python3 curl libdeflate-dev time
   clang libclang-rt-14-dev iproute2
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64
-  libssl-dev openssl tinyproxy faketime
+  libssl-dev openssl tinyproxy faketime nlohmann-json3-dev
 )
 
 missing=()

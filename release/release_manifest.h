@@ -1,0 +1,44 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "release/release_version.h"
+#include "release/utc_time.h"
+
+namespace release {
+
+using Sha256Digest = std::array<uint8_t, 32>;
+
+// The archive a manifest describes.
+struct ManifestArchive {
+    std::string name;
+    uint64_t length = 0;
+    Sha256Digest sha256{};
+};
+
+// One entry of the archive. offset is its local header's position in the
+// archive; length the bytes from there to the end of its data, descriptor
+// included, so that one entry can be fetched alone.
+struct ManifestEntry {
+    std::string name;
+    uint64_t size = 0;  // uncompressed
+    uint32_t crc32 = 0;
+    Sha256Digest sha256{};  // of the uncompressed data
+    uint64_t offset = 0;
+    uint64_t length = 0;
+};
+
+// The publisher's signed statement of one release.
+struct ReleaseManifest {
+    std::string product;
+    ReleaseVersion version;
+    UtcTime published;
+    UtcTime expires;
+    ManifestArchive archive;
+    std::vector<ManifestEntry> entries;
+};
+
+}  // namespace release
