@@ -52,15 +52,16 @@ bool TInstallFileSystem::AppendFile(const std::string& path, const std::string& 
     return WriteAllAndClose(handle, bytes);
 }
 
-std::optional<std::string> TInstallFileSystem::ReadFile(const std::string& path) {
+std::optional<std::string> TInstallFileSystem::ReadFile(const std::string& path, size_t maxBytes) {
     const int handle = platform::OpenFileHandle(path, platform::FileAccess::Read, platform::FileShare::DenyNone);
     if (handle < 0) return std::nullopt;
     std::string bytes;
     char buffer[64 * 1024];
     int64_t n = 0;
-    while ((n = platform::ReadFileHandle(handle, buffer, sizeof buffer)) > 0) bytes.append(buffer, n);
+    while (bytes.size() <= maxBytes && (n = platform::ReadFileHandle(handle, buffer, sizeof buffer)) > 0)
+        bytes.append(buffer, n);
     platform::CloseFileHandle(handle);
-    if (n < 0) return std::nullopt;
+    if (n < 0 || bytes.size() > maxBytes) return std::nullopt;
     return bytes;
 }
 

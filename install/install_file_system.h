@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,7 +22,9 @@ public:
     // Creates or truncates the file and writes all of `bytes`.
     virtual bool WriteFile(const std::string& path, const std::string& bytes);
     virtual bool AppendFile(const std::string& path, const std::string& bytes);
-    virtual std::optional<std::string> ReadFile(const std::string& path);
+    // The whole file; nothing when it cannot be read or holds more than
+    // `maxBytes`, so that a damaged or planted file cannot exhaust memory.
+    virtual std::optional<std::string> ReadFile(const std::string& path, size_t maxBytes);
     virtual bool CreateFolder(const std::string& folder);
     virtual bool RemoveFile(const std::string& path);
     virtual bool RemoveEmptyFolder(const std::string& folder);

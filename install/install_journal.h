@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +24,9 @@ struct TInstallJournal {
 
     std::string Text() const;  // without the commit line
     static constexpr const char* kCommitLine = "committed\n";
+    // A journal lists every file of an update; one larger than this was not
+    // written by the updater and is not read.
+    static constexpr size_t kMaxBytes = 64 * 1024 * 1024;
 
     enum class ReadResult { Complete, CutOff, Damaged };
     // Reads a journal; a damaged one (a line of no known form, a path that

@@ -31,15 +31,17 @@ std::string TUpdateLog::Line(const TUpdateRunRecord& record) {
 
 bool TUpdateLog::Append(const TUpdateRunRecord& record) {
     const std::string line = Line(record);
-    const std::optional<std::string> old = files_.ReadFile(path_);
-    if (!old || old->size() + line.size() <= kMaxBytes) return files_.AppendFile(path_, line);
+    const std::optional<std::string> old = files_.ReadFile(path_, kMaxBytes);
+    // A log that is there but cannot be read within its limit starts afresh.
+    if (!old && !files_.FileExists(path_)) return files_.AppendFile(path_, line);
+    if (old && old->size() + line.size() <= kMaxBytes) return files_.AppendFile(path_, line);
     // Over the limit: keep the newest whole lines, rewritten beside the log
     // and renamed over it so that a crash leaves one or the other.
-    std::string kept = *old + line;
-    size_t cut = kept.size() - kMaxBytes;
-    const size_t lineStart = kept.find('\n', cut);
-    cut = lineStart == std::string::npos ? kept.size() - line.size() : lineStart + 1;
-    kept.erase(0, cut);
+    std::string kept = old.value_or("") + line;
+    if (kept.size() > kMaxBytes) {
+        const size_t lineStart = kept.find('\n', kept.size() - kMaxBytes);
+        kept.erase(0, lineStart == std::string::npos ? kept.size() - line.size() : lineStart + 1);
+    }
     const std::string fresh = path_ + ".new";
     return files_.WriteFile(fresh, kept) && files_.Move(fresh, path_);
 }

@@ -230,7 +230,8 @@ TUpdateTransaction::Recovery TUpdateTransaction::Recover() {
     failure_ = {};
     if (!files_.FolderExists(folder_.Root())) return Recovery::NothingLeft;
     const std::optional<std::string> text =
-        files_.FileExists(folder_.Journal()) ? files_.ReadFile(folder_.Journal()) : std::nullopt;
+        files_.FileExists(folder_.Journal()) ? files_.ReadFile(folder_.Journal(), TInstallJournal::kMaxBytes)
+                                           : std::nullopt;
     if (!text) {
         // No swap began: at most a stage a killed extraction left.
         if (files_.FileExists(folder_.Journal())) {

@@ -20,20 +20,14 @@
 #include <string>
 #include <thread>
 
+#include "support/file_bytes.h"
+
 namespace program_folder {
 
 namespace fs = std::filesystem;
 
-inline std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteFile(const fs::path& path, const std::string& bytes, fs::perms mode = fs::perms(0644)) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    fs::permissions(path, mode);
-}
+using test_files::ReadAll;
+using test_files::WriteFile;
 
 // The archive the zip tool makes of everything under `source`, stored
 // folders (empty ones too) and file modes included.

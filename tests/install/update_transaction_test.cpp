@@ -12,6 +12,7 @@
 
 #include "faulty_file_system.h"
 #include "install/update_transaction.h"
+#include "support/file_bytes.h"
 #include "support/temp_folder.h"
 #include "support/windows_skip.h"
 
@@ -22,16 +23,8 @@ namespace {
 using Kind = TFaultyFileSystem::Kind;
 using Effect = TFaultyFileSystem::Effect;
 
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes, fs::perms mode = fs::perms(0644)) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    fs::permissions(path, mode);
-}
+using test_files::ReadAll;
+using test_files::WriteFile;
 
 struct Item {
     std::string bytes;
@@ -336,6 +329,20 @@ TEST(UpdateLogTest, KeepsItsNewestWholeLinesWithinTheLimit) {
     EXPECT_EQ(text.substr(19, 16), " url=localhost:2");  // begins with a whole line
     EXPECT_NE(text.find(" bytes=499 result=installed\n"), std::string::npos);
     EXPECT_EQ(text.back(), '\n');
+}
+
+// A log grown past its limit by something else is not read whole: the run's
+// line starts it afresh.
+TEST(UpdateLogTest, ALogFarOverItsLimitStartsAfresh) {
+    TempFolder folder{"quendal-log"};
+    const std::string path = (folder / "update.log").string();
+    std::ofstream(path, std::ios::binary) << std::string(4 * TUpdateLog::kMaxBytes, 'x');
+    TInstallFileSystem files;
+    TUpdateLog log(files, path);
+    ASSERT_TRUE(log.Append({"localhost:280/u", 7, "installed", "", "", 0}));
+
+    const std::string text = ReadAll(path);
+    EXPECT_EQ(text.substr(19), " url=localhost:280/u bytes=7 result=installed\n");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <iterator>
 #include <string>
 
+#include "support/file_bytes.h"
 #include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
@@ -21,14 +22,8 @@ namespace {
 const fs::path kFixtures = fs::path(QUENDAL_TEST_FIXTURES);
 const fs::path kSignatures = kFixtures / "signature";
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+using test_files::ReadAll;
+using test_files::WriteFile;
 
 // A path as the platform layer takes it: UTF-8, whatever the system's code page.
 std::string Utf8(const fs::path& path) {
@@ -59,8 +54,8 @@ TEST(SignatureFixtures, OnlyTheMinimalEncodingOfASignatureVerifies) {
     const fs::path hostile = kFixtures / "hostile2" / "06-cng-noncanonical-der";
     // r and s of 32 bytes each, and both with the zero byte that keeps their
     // high bit from reading as a sign.
-    const Integers narrow = Split(ReadFile(kSignatures / "archive-70.sig"));
-    const Integers wide = Split(ReadFile(kSignatures / "archive-72.sig"));
+    const Integers narrow = Split(ReadAll(kSignatures / "archive-70.sig"));
+    const Integers wide = Split(ReadAll(kSignatures / "archive-72.sig"));
     ASSERT_EQ(narrow.r.size(), 32u);
     ASSERT_EQ(wide.s.size(), 33u);
     struct Case {
@@ -76,13 +71,13 @@ TEST(SignatureFixtures, OnlyTheMinimalEncodingOfASignatureVerifies) {
         {"r negative without its zero", {wide.r.substr(1), wide.s}, false},
         {"s negative without its zero", {wide.r, wide.s.substr(1)}, false},
     };
-    const platform::TSignatureVerifier verifier(ReadFile(kSignatures / "publisher-public.pem"));
+    const platform::TSignatureVerifier verifier(ReadAll(kSignatures / "publisher-public.pem"));
     for (const Case& c : cases) {
         WriteFile(folder / "a.sig", Join(c.value));
         EXPECT_EQ(verifier.Verifies(Utf8(kSignatures / "archive.bin"), Utf8(folder / "a.sig")), c.verifies) << c.name;
     }
     // The same (r, s) once as made and once with a redundant zero on r.
-    const platform::TSignatureVerifier other(ReadFile(hostile / "public.pem"));
+    const platform::TSignatureVerifier other(ReadAll(hostile / "public.pem"));
     EXPECT_TRUE(other.Verifies(Utf8(hostile / "data.bin"), Utf8(hostile / "data.bin.sig")));
     EXPECT_FALSE(other.Verifies(Utf8(hostile / "data.bin"), Utf8(hostile / "data.bin.sig-noncanonical")));
 }
@@ -94,7 +89,7 @@ TEST(SignatureFixtures, FilesInAFolderNamedInHangulAreFound) {
     fs::create_directories(program);
     fs::copy_file(kSignatures / "archive.bin", program / fs::path(u8"자료.zip"));
     fs::copy_file(kSignatures / "archive-71.sig", program / fs::path(u8"자료.zip.sig"));
-    const platform::TSignatureVerifier verifier(ReadFile(kSignatures / "publisher-public.pem"));
+    const platform::TSignatureVerifier verifier(ReadAll(kSignatures / "publisher-public.pem"));
     EXPECT_TRUE(verifier.Verifies(Utf8(program / fs::path(u8"자료.zip")), Utf8(program / fs::path(u8"자료.zip.sig"))));
     EXPECT_FALSE(verifier.Verifies(Utf8(program / fs::path(u8"자료.zip")), Utf8(program / fs::path(u8"없음.sig"))));
 }

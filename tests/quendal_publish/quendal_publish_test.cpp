@@ -10,21 +10,15 @@
 #include <map>
 #include <string>
 
+#include "support/file_bytes.h"
 #include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using test_files::ReadAll;
+using test_files::WriteFile;
 
 std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
 
@@ -102,7 +96,7 @@ TEST_F(QuendalPublish, SignsAManifestOfTheWholeArchiveThatTheStockToolVerifies) 
                                Quoted(signature_) + " " + Quoted(manifest_);
     EXPECT_EQ(RunShell(verify, &output), 0) << output;
 
-    const std::string manifestBytes = ReadFile(manifest_);
+    const std::string manifestBytes = ReadAll(manifest_);
     const release::ManifestReadResult read = release::ReadManifest(manifestBytes);
     ASSERT_TRUE(read.manifest) << read.error;
     const release::ReleaseManifest& m = *read.manifest;
@@ -110,7 +104,7 @@ TEST_F(QuendalPublish, SignsAManifestOfTheWholeArchiveThatTheStockToolVerifies) 
     EXPECT_EQ(m.version.Text(), "1.10.0");
     EXPECT_EQ(m.expires.UnixSeconds() - m.published.UnixSeconds(), 7 * 86400);
     EXPECT_EQ(m.archive.name, "Quendal.zip");
-    const std::string archive = ReadFile(archive_);
+    const std::string archive = ReadAll(archive_);
     EXPECT_EQ(m.archive.length, archive.size());
     EXPECT_EQ(Hex(m.archive.sha256), Sha256Hex(archive_));
 
@@ -157,7 +151,7 @@ class QuendalPublishRefuses : public QuendalPublish, public testing::WithParamIn
 
 TEST_P(QuendalPublishRefuses, AndWritesNothing) {
     const RefusedRun& c = GetParam();
-    WriteFile(archive_, c.damage(ReadFile(archive_)));
+    WriteFile(archive_, c.damage(ReadAll(archive_)));
     std::string output;
     EXPECT_EQ(Publish(c.arguments, &output), c.status);
     EXPECT_NE(output.find(c.says), std::string::npos) << output;

@@ -17,21 +17,15 @@
 #include "install/faulty_file_system.h"
 #include "install/update_transaction.h"
 #include "platform/file_replace.h"
+#include "support/file_bytes.h"
 #include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+using test_files::ReadAll;
+using test_files::WriteFile;
 
 // The holder process, ended when the object goes, pass or fail.
 class TFileHolder {
