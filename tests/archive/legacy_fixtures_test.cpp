@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/frame/unzip.h"
+#include "archive/unzip.h"
 #include "frame_test_support.h"
 #include "sha256.h"
 #include "support/temp_folder.h"
