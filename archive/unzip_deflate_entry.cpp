@@ -53,9 +53,18 @@ void TUnZip::InflateEntry(std::unique_ptr<TFileStream32>& archive, TStream32& ou
     int32_t chunk = NextChunk(remaining);
     std::vector<uint8_t> buffer(static_cast<size_t>(chunk));
 
+    // WriteOut raises only for a full disk, which ends the entry; any other
+    // failed write ends only its block.
+    bool diskFull = false;
     auto writeBlock = [&](int32_t count) {
-        if (WriteOut(output, buffer.data(), count, true, kCrc32) <= 0)
-            RaiseError(outputPath_, "", "0", ErrorCode::WriteError);
+        int32_t written = 0;
+        try {
+            written = WriteOut(output, buffer.data(), count, true, kCrc32);
+        } catch (const E_RAISE&) {
+            diskFull = true;
+            throw;
+        }
+        if (written <= 0) RaiseError(outputPath_, "", "0", ErrorCode::WriteError);
     };
     auto countDone = [&](uint64_t count) {
         count = std::min(count, entryOutput_.entryBytesLeft);
@@ -104,9 +113,8 @@ void TUnZip::InflateEntry(std::unique_ptr<TFileStream32>& archive, TStream32& ou
             }
         } catch (const EWriteError&) {
             throw;
-        } catch (const E_RAISE& error) {
-            // A full disk ends the entry; other write failures only this block.
-            if (error.what() == ErrorMessage(ErrorCode::DiskFull)) throw;
+        } catch (const E_RAISE&) {
+            if (diskFull) throw;
             remaining -= std::min<uint64_t>(remaining, static_cast<uint64_t>(chunk));
             chunk = NextChunk(remaining);
         } catch (...) {

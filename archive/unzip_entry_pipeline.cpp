@@ -15,6 +15,7 @@
 #include "archive/unzip.h"
 #include "archive/format/zip_records.h"
 #include "archive/extract/link_target_stream.h"
+#include "archive/extract/output_path.h"
 #include "platform/ascii.h"
 #include "platform/file_attributes.h"
 #include "platform/file_replace.h"
@@ -51,59 +52,6 @@ bool IsSupportedMethod(uint32_t method) { return method <= 6 || method == 8 || m
 // that made the archive stored (many store none).
 bool NamesAFolder(const std::string& name) { return !name.empty() && name.back() == platform::kPathSeparator; }
 
-// The parts of a path that name something: neither empty nor ".".
-std::vector<std::string> NamedParts(const std::string& path) {
-    std::vector<std::string> parts;
-    size_t at = 0;
-    while (at <= path.size()) {
-        size_t end = path.find_first_of(platform::kPathSeparators, at);
-        if (end == std::string::npos) end = path.size();
-        if (end > at && path.compare(at, end - at, ".") != 0) parts.push_back(path.substr(at, end - at));
-        at = end + 1;
-    }
-    return parts;
-}
-
-std::string JoinBelow(const std::string& root, const std::vector<std::string>& parts, size_t count) {
-    std::string path = root;
-    for (size_t i = 0; i < count; ++i) path += parts[i] + platform::kPathSeparator;
-    return path;
-}
-
-// A link target that is relative and, resolved by its names from the link's
-// folder (below `root`, free of links and made), never leaves `root`. On the
-// disk as it stands, no part the target passes through may be a link (its
-// last part may: links lead to links), and a part it climbs out of, "a" in
-// "a/..", must be a real folder: were it missing, a later entry could make it
-// a link ("a -> .") and the climb would go where the names do not say.
-bool LinkTargetStaysInside(const std::string& root, const std::string& linkFolder, const std::string& target) {
-    if (target.empty() || RootPrefixLength(target) > 0 || target.find('\0') != std::string::npos) return false;
-    std::vector<std::string> way = NamedParts(linkFolder.substr(root.size()));
-    size_t realFolders = way.size();  // the first parts of the way known to be real folders
-    const std::vector<std::string> parts = NamedParts(target);
-    for (size_t i = 0; i < parts.size(); ++i) {
-        const std::string& part = parts[i];
-        if (part == "..") {
-            if (way.empty() || way.size() > realFolders) return false;
-            way.pop_back();
-            realFolders = way.size();
-            continue;
-        }
-        // A part this system would not take as written (a device name on Windows).
-        if (platform::NativeEntryName(part) != part) return false;
-        way.push_back(part);
-        if (way.size() - 1 != realFolders) continue;  // below a missing folder nothing exists
-        const std::string parent = JoinBelow(root, way, way.size() - 1);
-        const std::string path = parent + part;
-        if (platform::PathHasLinkBelow(parent, path)) {
-            if (i + 1 < parts.size()) return false;
-        } else if (platform::DirectoryExists(path)) {
-            realFolders = way.size();
-        }
-    }
-    return true;
-}
-
 // Runs `finally` after `body`, also when body throws.
 template <class Body, class Finally>
 void WithFinally(Body&& body, Finally&& finally) {
@@ -116,31 +64,9 @@ void WithFinally(Body&& body, Finally&& finally) {
     finally();
 }
 
-bool HasParentComponent(const std::string& path, size_t from) {
-    size_t at = from;
-    while (at <= path.size()) {
-        size_t end = path.find(platform::kPathSeparator, at);
-        if (end == std::string::npos) end = path.size();
-        if (path.compare(at, end - at, "..") == 0 && end - at == 2) return true;
-        at = end + 1;
-    }
-    return false;
-}
-
-// The folder as BuildOutputPath puts it in front of every name.
-std::string OutputRoot(const std::string& extractDir) {
-    std::string root = IncludeTrailingSeparator(extractDir);
-    if (RootPrefixLength(root) == 0) root.insert(root.begin(), platform::kPathSeparator);
-    return root;
-}
-
 }  // namespace
 
-bool TUnZip::EntryNameStaysInside() const {
-    const std::string root = OutputRoot(extractDir_);
-    if (outputPath_.compare(0, root.size(), root) != 0) return false;
-    return !HasParentComponent(outputPath_, root.size());
-}
+bool TUnZip::EntryNameStaysInside() const { return OutputPathStaysInside(extractDir_, outputPath_); }
 
 bool TUnZip::OutputPathFollowsNoLink(bool lastPartToo) {
     // Entries come grouped by folder: a folder found free of links is only

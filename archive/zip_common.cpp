@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "archive/extract/output_path.h"
 #include "archive/format/crc.h"
 #include "archive/reader/archive_detection.h"
 #include "archive/reader/byte_source.h"
@@ -105,22 +106,11 @@ void TZipCommon::BuildOutputPath(const std::string& name) {
         outputPath_.clear();
         return;
     }
-    outputPath_ = platform::NativeEntryName(name);
     if (extractDir_.empty()) {
         SetExtractDir(ExtractFilePath(ArchiveFile()));
         if (extractDir_.empty()) SetExtractDir(platform::CurrentDirectory());
     }
-
-    constexpr char kSep = platform::kPathSeparator;
-    std::string folder;
-    if (useStoredDirs_) {
-        outputPath_.erase(0, RootPrefixLength(outputPath_));
-        folder = IncludeTrailingSeparator(extractDir_) + ExtractFilePath(outputPath_);
-    } else {
-        folder = extractDir_;
-    }
-    if (RootPrefixLength(folder) == 0) folder.insert(folder.begin(), kSep);
-    outputPath_ = IncludeTrailingSeparator(folder) + ExtractFileName(outputPath_);
+    outputPath_ = EntryOutputPath(extractDir_, name, useStoredDirs_);
 }
 
 int32_t TZipCommon::WriteOut(TStream32& target, const void* buffer, int32_t count, bool updateCrc, int crcKind) {

@@ -93,34 +93,6 @@ TEST(ReportProgress, ArchivePercentOfExtremeCountsStaysInRange) {
     }
 }
 
-TEST(BuildOutputPath, StoredFoldersDrivesAndRoots) {
-    struct Case {
-        bool useStoredDirs;
-        const char* name;
-        const char* expected;
-    } cases[] = {
-        {true, "docs/readme.txt", "/app/docs/readme.txt"},
-        {true, "/top.txt", "/app/top.txt"},
-        {true, "D:/x/y.txt", "/app/x/y.txt"},
-        {true, "D:y.txt", "/app/y.txt"},
-        {true, "a/b/c.txt", "/app/a/b/c.txt"},
-        {true, "sub/", "/app/sub/"},
-        {true, "plain.txt", "/app/plain.txt"},
-        {false, "docs/readme.txt", "/app/readme.txt"},
-        {false, "D:/x/y.txt", "/app/y.txt"},
-        {false, "/top.txt", "/app/top.txt"},
-    };
-    TUnZip unzip;
-    unzip.SetExtractDir("/app/");
-    for (const Case& c : cases) {
-        unzip.SetUseStoredDirs(c.useStoredDirs);
-        unzip.BuildOutputPath(c.name);
-        EXPECT_EQ(unzip.OutputPath(), c.expected) << c.name << " stored dirs " << c.useStoredDirs;
-    }
-    unzip.BuildOutputPath("");
-    EXPECT_EQ(unzip.OutputPath(), "");
-}
-
 TEST(BuildOutputPath, EmptyExtractDirTakesTheArchiveFolderOrTheCurrentOne) {
     const TempFolder scratch;
     const std::string dir = scratch.str() + "/";
