@@ -7,6 +7,7 @@
 #include "archive/reader/disk_spann_obj.h"
 #include "archive/format/error_codes.h"
 #include "archive/format/zip_cipher.h"
+#include "archive/format/zip_records.h"
 
 TUnZip::TUnZip() : diskSpannObj_(std::make_unique<TDiskSpannObj>(static_cast<TDiskSpannHost&>(*this))) {}
 
@@ -18,11 +19,7 @@ bool TUnZip::TestPassword(const std::string& password) {
     cipher.InitKeys(password);
     std::copy_n(encryptionHeader_.begin() + 12, 12, encryptionHeader_.begin());
     cipher.DecipherBuffer(encryptionHeader_.data(), 12);
-    // Sizes deferred to a data descriptor (flag bit 3): the check byte is the
-    // high byte of the DOS time, else the high byte of the CRC.
-    const bool deferred = localHeader_[6] & 0x08;
-    const uint8_t expected = deferred ? localHeader_[11] : localHeader_[17];
-    return encryptionHeader_[11] == expected;
+    return encryptionHeader_[11] == TZipLocalHeader::Parse(localHeader_.data()).PasswordCheckByte();
 }
 
 bool TUnZip::CheckPassword(TStream32& archive) {

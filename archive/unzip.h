@@ -12,6 +12,7 @@
 #include "archive/unbase.h"
 #include "archive/reader/entry_extents.h"
 #include "archive/extract/entry_state.h"
+#include "archive/extract/output_path.h"
 #include "archive/reader/disk_spann_obj.h"
 #include "archive/reader/unbase_header_obj.h"
 #include "platform/output_file.h"
@@ -92,7 +93,7 @@ protected:
     TEntryOutputState entryOutput_;
     TEntryExtents entryExtents_;  // of the entries of this run
     int32_t entriesSelected_ = 0;
-    std::string linkFreeFolder_;  // the folder of a recent output, checked for symbolic links
+    LinkFreeFolders linkFreeFolders_;  // of the outputs of this run
     platform::OutputFile outputFile_;  // how the current entry's file was opened
 
 public:

@@ -69,14 +69,7 @@ void WithFinally(Body&& body, Finally&& finally) {
 bool TUnZip::EntryNameStaysInside() const { return OutputPathStaysInside(extractDir_, outputPath_); }
 
 bool TUnZip::OutputPathFollowsNoLink(bool lastPartToo) {
-    // Entries come grouped by folder: a folder found free of links is only
-    // looked at again for its last part.
-    const std::string folder = ExtractFilePath(outputPath_);
-    if (folder != linkFreeFolder_) {
-        if (platform::PathHasLinkBelow(OutputRoot(extractDir_), folder)) return false;
-        linkFreeFolder_ = folder;
-    }
-    return !lastPartToo || !platform::PathHasLinkBelow(folder, outputPath_);
+    return linkFreeFolders_.FollowsNoLink(OutputRoot(extractDir_), outputPath_, lastPartToo);
 }
 
 bool TUnZip::ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_ptr<TFileStream32>& output,
@@ -244,7 +237,7 @@ void TUnZip::ExtractSymbolicLink(std::unique_ptr<TFileStream32>& archive, uint32
         return;
     }
     // Later entries must see the new link on their way.
-    linkFreeFolder_.clear();
+    linkFreeFolders_.Forget();
 }
 
 void TUnZip::StampFolders() {

@@ -50,7 +50,7 @@ int32_t TUnZip::ExtractFiles() {
 
     ResetRunState();
     entriesSelected_ = 0;
-    linkFreeFolder_.clear();
+    linkFreeFolders_.Forget();
     SetCurrentVolumeName(archiveFile_);
     const std::string archiveFile = archiveFile_;
     Guarded([&] {

@@ -93,3 +93,12 @@ bool LinkTargetStaysInside(const std::string& root, const std::string& linkFolde
     }
     return true;
 }
+
+bool LinkFreeFolders::FollowsNoLink(const std::string& root, const std::string& path, bool lastPartToo) {
+    const std::string folder = ExtractFilePath(path);
+    if (folder != checkedFolder_) {
+        if (platform::PathHasLinkBelow(root, folder)) return false;
+        checkedFolder_ = folder;
+    }
+    return !lastPartToo || !platform::PathHasLinkBelow(folder, path);
+}

@@ -28,3 +28,19 @@ bool OutputPathStaysInside(const std::string& extractDir, const std::string& pat
 // could make it a link ("a -> .") and the climb would go where the names do
 // not say.
 bool LinkTargetStaysInside(const std::string& root, const std::string& linkFolder, const std::string& target);
+
+// Whether writing along an output path could pass through a symbolic link
+// below the target folder, remembering the folder last found free of links:
+// entries come grouped by folder, so that folder is only looked at again for
+// its last part.
+class LinkFreeFolders {
+public:
+    // No part of `path` after `root` is a link; `lastPartToo` false leaves
+    // the last part out (a link entry replaces a link at its own name).
+    bool FollowsNoLink(const std::string& root, const std::string& path, bool lastPartToo = true);
+    // Forgets what was found, once a link has been made or a run begins.
+    void Forget() { checkedFolder_.clear(); }
+
+private:
+    std::string checkedFolder_;
+};

@@ -52,6 +52,12 @@ struct TZipLocalHeader {
     uint16_t nameLength = 0;
     uint16_t extraLength = 0;
     static TZipLocalHeader Parse(const uint8_t* bytes);
+    // The byte a right password deciphers the last byte of the traditional
+    // encryption header to: the high byte of the DOS time when the sizes are
+    // deferred to a data descriptor (flag bit 3), else the high byte of the CRC.
+    uint8_t PasswordCheckByte() const {
+        return static_cast<uint8_t>((flags & 0x0008) ? dosDateTime >> 8 : crc32 >> 24);
+    }
 };
 
 struct TZipCentralHeader {
