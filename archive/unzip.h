@@ -13,6 +13,7 @@
 #include "archive/reader/entry_extents.h"
 #include "archive/extract/entry_state.h"
 #include "archive/extract/output_path.h"
+#include "archive/format/zip_records.h"
 #include "archive/reader/disk_spann_obj.h"
 #include "archive/reader/unbase_header_obj.h"
 #include "platform/output_file.h"
@@ -39,7 +40,15 @@ protected:
     void ExtractEntries(std::unique_ptr<TFileStream32>& archive, bool centralVariant);
     // One entry, its headers already read; the CRC verdict.
     bool ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_ptr<TFileStream32>& output,
-                      bool centralVariant, uint32_t attributes);
+                      const TZipLocalHeader& local, bool centralVariant, uint32_t attributes);
+    // Ends an entry refused before anything is written: reported with code,
+    // its data skipped when skipData, failed; the CRC verdict.
+    bool RefuseEntry(int32_t code, const std::string& extendedMsg, bool skipData, uint32_t storedCrc);
+    // Decodes the entry into its opened output file and closes it: put in
+    // place when whole, dropped otherwise. A CRC the local header defers to a
+    // data descriptor becomes the central header's in storedCrc.
+    void WriteEntryFile(std::unique_ptr<TFileStream32>& archive, std::unique_ptr<TFileStream32>& output,
+                        bool centralVariant, const TZipLocalHeader& local, uint32_t attributes, uint32_t& storedCrc);
     // The begin events and the overwrite decision; true to go on.
     bool BeginEntry(bool isDirectory);
     bool OpenOutput(std::unique_ptr<TFileStream32>& output);

@@ -73,8 +73,7 @@ bool TUnZip::OutputPathFollowsNoLink(bool lastPartToo) {
 }
 
 bool TUnZip::ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_ptr<TFileStream32>& output,
-                          bool centralVariant, uint32_t attributes) {
-    const TZipLocalHeader local = TZipLocalHeader::Parse(localHeader_.data());
+                          const TZipLocalHeader& local, bool centralVariant, uint32_t attributes) {
     uint32_t storedCrc = local.crc32;
     // The local walk read the CRC of an entry that defers it to its data descriptor.
     if (!centralVariant && (local.flags & kDataDescriptorFlag) && currentEntry_) storedCrc = currentEntry_->Crc32;
@@ -83,26 +82,11 @@ bool TUnZip::ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_p
     if (isDirectory) attributes |= platform::kAttrDirectory;
     const bool link = !isDirectory && centralVariant && IsSymbolicLinkEntry(attributes);
 
-    if (!EntryNameStaysInside()) {
-        ReportError(entryName_, outputPath_, "0", ErrorCode::InvalidFileName);
-        if (!isDirectory) SkipEntry();
-        entryFailed_ = true;
-        return CheckEntryCrc(storedCrc);
-    }
+    if (!EntryNameStaysInside()) return RefuseEntry(ErrorCode::InvalidFileName, outputPath_, !isDirectory, storedCrc);
     // Known before anything is created, so that a file of that name stays as it is.
-    if (!isDirectory && !IsSupportedMethod(entryDescriptor_.method)) {
-        ReportError(entryName_, "", "0", ErrorCode::UnsupportedMethod);
-        SkipEntry();
-        entryFailed_ = true;
-        return CheckEntryCrc(storedCrc);
-    }
-
-    if (!isDirectory && StoredSizesDisagree()) {
-        ReportError(entryName_, "", "0", ErrorCode::CorruptInput);
-        SkipEntry();
-        entryFailed_ = true;
-        return CheckEntryCrc(storedCrc);
-    }
+    if (!isDirectory && !IsSupportedMethod(entryDescriptor_.method))
+        return RefuseEntry(ErrorCode::UnsupportedMethod, "", true, storedCrc);
+    if (!isDirectory && StoredSizesDisagree()) return RefuseEntry(ErrorCode::CorruptInput, "", true, storedCrc);
     if (!BeginEntry(isDirectory)) {
         SkipEntry();
         return false;
@@ -137,43 +121,56 @@ bool TUnZip::ExtractEntry(std::unique_ptr<TFileStream32>& archive, std::unique_p
             --filesExtracted_;
             entryFailed_ = true;
         } else {
-            const bool skipped = entryEncrypted_ && passwordFailed_;
-            bool decoded = false;
-            WithFinally(
-                [&] {
-                    if (skipped) {
-                        --filesExtracted_;
-                        SkipEntry();
-                        entryFailed_ = true;
-                        return;
-                    }
-                    // A CRC deferred to a data descriptor is taken from the central header.
-                    // Streamed enciphered entries keep other bytes in the local CRC
-                    // field, so the descriptor flag counts as well as a zero field.
-                    const TZipCentralHeader central = TZipCentralHeader::Parse(centralHeader_.data());
-                    const bool deferred = local.crc32 == 0 || (local.flags & kDataDescriptorFlag);
-                    if (centralVariant && central.compressedSize > 0 && deferred) storedCrc = central.crc32;
-                    DecodeEntry(archive, *output);
-                    runningCrc_ ^= 0xFFFFFFFF;
-                    // Data that ends before the declared size is damaged, whatever its CRC says.
-                    if (!entryFailed_ && !IsCancelled() &&
-                        static_cast<uint64_t>(output->Position()) < entryDescriptor_.unpackedSize) {
-                        ReportError(entryName_, "", "0", ErrorCode::UnexpectedEnd);
-                        entryFailed_ = true;
-                    }
-                    decoded = true;
-                },
-                [&] {
-                    if (skipped)
-                        outputPath_ = entryName_;
-                    else
-                        CloseOutput(output, outputPath_, attributes, local.dosDateTime, decoded && EntryPasses(storedCrc));
-                });
+            WriteEntryFile(archive, output, centralVariant, local, attributes, storedCrc);
         }
     } catch (...) {
         // A fatal data error ends this entry only.
     }
     return CheckEntryCrc(storedCrc);
+}
+
+bool TUnZip::RefuseEntry(int32_t code, const std::string& extendedMsg, bool skipData, uint32_t storedCrc) {
+    ReportError(entryName_, extendedMsg, "0", code);
+    if (skipData) SkipEntry();
+    entryFailed_ = true;
+    return CheckEntryCrc(storedCrc);
+}
+
+void TUnZip::WriteEntryFile(std::unique_ptr<TFileStream32>& archive, std::unique_ptr<TFileStream32>& output,
+                            bool centralVariant, const TZipLocalHeader& local, uint32_t attributes,
+                            uint32_t& storedCrc) {
+    const bool skipped = entryEncrypted_ && passwordFailed_;
+    bool decoded = false;
+    WithFinally(
+        [&] {
+            if (skipped) {
+                --filesExtracted_;
+                SkipEntry();
+                entryFailed_ = true;
+                return;
+            }
+            // A CRC deferred to a data descriptor is taken from the central header.
+            // Streamed enciphered entries keep other bytes in the local CRC
+            // field, so the descriptor flag counts as well as a zero field.
+            const TZipCentralHeader central = TZipCentralHeader::Parse(centralHeader_.data());
+            const bool deferred = local.crc32 == 0 || (local.flags & kDataDescriptorFlag);
+            if (centralVariant && central.compressedSize > 0 && deferred) storedCrc = central.crc32;
+            DecodeEntry(archive, *output);
+            runningCrc_ ^= 0xFFFFFFFF;
+            // Data that ends before the declared size is damaged, whatever its CRC says.
+            if (!entryFailed_ && !IsCancelled() &&
+                static_cast<uint64_t>(output->Position()) < entryDescriptor_.unpackedSize) {
+                ReportError(entryName_, "", "0", ErrorCode::UnexpectedEnd);
+                entryFailed_ = true;
+            }
+            decoded = true;
+        },
+        [&] {
+            if (skipped)
+                outputPath_ = entryName_;
+            else
+                CloseOutput(output, outputPath_, attributes, local.dosDateTime, decoded && EntryPasses(storedCrc));
+        });
 }
 
 bool TUnZip::IsSymbolicLinkEntry(uint32_t attributes) const {

@@ -141,7 +141,7 @@ void TUnZip::ExtractEntries(std::unique_ptr<TFileStream32>& archive, bool centra
                                               translateOemChar_);
         BuildOutputPath(entryName_);
         currentEntry_ = &entry;
-        ExtractEntry(archive, output, centralVariant, attributes);
+        ExtractEntry(archive, output, local, centralVariant, attributes);
     }
     currentEntry_ = nullptr;
     StampFolders();
