@@ -27,10 +27,12 @@ std::string JoinBelow(const std::string& root, const std::vector<std::string>& p
     return path;
 }
 
+// Any separator the system takes counts, so that a "/" on Windows climbs
+// here as it would there.
 bool HasParentComponent(const std::string& path, size_t from) {
     size_t at = from;
     while (at <= path.size()) {
-        size_t end = path.find(platform::kPathSeparator, at);
+        size_t end = path.find_first_of(platform::kPathSeparators, at);
         if (end == std::string::npos) end = path.size();
         if (path.compare(at, end - at, "..") == 0 && end - at == 2) return true;
         at = end + 1;
