@@ -7,7 +7,7 @@
 
 #include "app/kbytes_format.h"
 #include "app/process_helpers.h"
-#include "archive/frame/unzip.h"
+#include "archive/unzip.h"
 #include "download/download_component.h"
 #include "download/download_item.h"
 #include "download/resume_state.h"

@@ -3,9 +3,9 @@
 // central directory otherwise, and so does this target. The packed entry
 // list is then read back, in order and by index, and both must agree.
 
-#include "archive/directory/archive_detection.h"
-#include "archive/directory/zip_directory_walk.h"
-#include "archive/streams/file_stream32.h"
+#include "archive/reader/archive_detection.h"
+#include "archive/reader/zip_directory_walk.h"
+#include "archive/reader/file_stream32.h"
 #include "fuzz_support.h"
 
 #include <cstdlib>

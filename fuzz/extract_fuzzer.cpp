@@ -2,7 +2,7 @@
 // switch knows, enciphered entries with a fixed password, into a folder that
 // is emptied after each run. Anything written beside that folder is a finding.
 
-#include "archive/frame/unzip.h"
+#include "archive/unzip.h"
 #include "fuzz_support.h"
 
 #include <sys/resource.h>

@@ -4,7 +4,7 @@
 // Input: the first byte's low bit is RecurseDirs; the rest is cut at "\n":
 // the entry name, then the file-spec lines.
 
-#include "archive/frame/file_spec.h"
+#include "archive/format/file_spec.h"
 #include "fuzz_support.h"
 
 #include <cstdio>

@@ -15,7 +15,7 @@
 //
 // Input: the first byte's low bit chooses Deflate64; the rest is the stream.
 
-#include "archive/decoders/inflate.h"
+#include "archive/codec/inflate.h"
 
 #include <zlib.h>
 
@@ -75,10 +75,10 @@ constexpr size_t kOddRun = 61;
 
 // Feeds at most `inStep` input bytes per call, and `outStep` output bytes, or
 // with outStep 0 the byte-wise schedule above.
-Decoded Decode(const uint8_t* data, size_t size, size_t inStep, size_t outStep) {
+Decoded Decode(InflateVariant variant, const uint8_t* data, size_t size, size_t inStep, size_t outStep) {
     Decoded result;
     TInflateRec rec;
-    if (InflateInit(&rec, -15, kInflateRecordCheck) != kInflateOk) std::abort();
+    if (InflateInit(&rec, -15, kInflateRecordCheck, variant) != kInflateOk) std::abort();
     std::vector<uint8_t> buffer(outStep ? outStep : kOddRun);
     // The decoder refuses a null input pointer even with nothing to read, so
     // an empty stream is offered as zero bytes at a real address.
@@ -247,13 +247,12 @@ void ExpectSame(const char* what, const Decoded& a, const Decoded& b) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const bool deflate64 = data[0] & 1;
-    SetInflateDeflate64(deflate64);
-    SetInflateFixedDistanceCount(deflate64 ? 32 : 30);
+    const InflateVariant variant = deflate64 ? InflateVariant::Deflate64 : InflateVariant::Deflate;
     ++data;
     --size;
 
-    const Decoded whole = Decode(data, size, size + 1, 65536);
-    const Decoded byteWise = Decode(data, size, 1, 0);
+    const Decoded whole = Decode(variant, data, size, size + 1, 65536);
+    const Decoded byteWise = Decode(variant, data, size, 1, 0);
     ExpectSame("whole against byte-at-a-time", whole, byteWise);
     if (!deflate64) {
         const Decoded reference = DecodeWithZlib(data, size);

@@ -9,7 +9,7 @@
 // Input: method selector (1 to 6), flags, declared size (3 bytes, little
 // endian, at most 1 MiB), piece-size seed, then the compressed bytes.
 
-#include "archive/decoders/legacy_decoder.h"
+#include "archive/codec/legacy_decoder.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -33,11 +33,11 @@ struct Decoded {
 }
 
 bool KnownResult(const LegacyResult& result) {
-    switch (result.code) {
-        case 0: return !result.raised;
-        case 25116:
-        case 25299: return result.raised;
-        case 25293: return true;
+    switch (result.fault) {
+        case LegacyFault::None: return !result.raised;
+        case LegacyFault::BadBlock:
+        case LegacyFault::StackOverflow: return result.raised;
+        case LegacyFault::AmbiguousTree: return true;
         default: return false;
     }
 }
@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const Decoded pieces = DecodeInPieces(method, flags, declared, packed, packedSize, seed, -1);
     if (pieces.bytes != whole.bytes) Fail("decoding in pieces gave other bytes");
-    if (pieces.result.code != whole.result.code || pieces.result.raised != whole.result.raised)
+    if (pieces.result.fault != whole.result.fault || pieces.result.raised != whole.result.raised)
         Fail("decoding in pieces ended otherwise");
 
     const Decoded stopped = DecodeInPieces(method, flags, declared, packed, packedSize, seed, 0);

@@ -11,6 +11,9 @@ jobs=$(nproc)
 
 "$root/scripts/deps.sh"
 
+# The layers of archive/: no include against them, no cycle between folders.
+"$root/scripts/check-archive-layers.py"
+
 cmake -S "$root" -B "$build_win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DQUENDAL_BUILD_BENCH=OFF
 # The Wine prefix lives in the build folder; it is made once per run, before

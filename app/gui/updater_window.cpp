@@ -17,7 +17,7 @@
 #include "app/gui/glyph_button.h"
 #include "app/gui/percentage_gauge.h"
 #include "app/update_controller.h"
-#include "archive/frame/unzip.h"
+#include "archive/unzip.h"
 #include "download/download_component.h"
 
 // Resources of a static library are registered by hand, outside any namespace.

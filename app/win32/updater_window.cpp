@@ -5,7 +5,7 @@
 #include <initializer_list>
 
 #include "app/update_controller.h"
-#include "archive/frame/unzip.h"
+#include "archive/unzip.h"
 #include "app/win32/glyph_button.h"
 #include "app/win32/percentage_gauge.h"
 #include "app/win32/resource_ids.h"

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/decoders/inflate.h"
-#include "archive/streams/decompress_stream.h"
+#include "archive/codec/inflate.h"
+#include "archive/reader/decompress_stream.h"
 #include "tests/archive/inflate_test_support.h"
 
 using inflate_test::Bytes;
@@ -35,6 +35,7 @@ struct Stream {
     Bytes packed;
     size_t size = 0;
     uint32_t crc = 0;
+    InflateVariant variant = InflateVariant::Deflate;
 };
 
 // A source over bytes in memory.
@@ -70,7 +71,7 @@ uint32_t Crc(uint32_t crc, const uint8_t* p, size_t n) { return static_cast<uint
 
 uint32_t ThroughDecompressStream(const Stream& s, Bytes& out, bool check) {
     MemoryStream source(s.packed);
-    TDecompressStream stream(source, -15);
+    TDecompressStream stream(source, -15, s.variant);
     uint32_t crc = 0;
     for (int32_t n; (n = stream.Read(out.data(), kChunk)) > 0;) {
         if (check) crc = Crc(crc, out.data(), static_cast<size_t>(n));
@@ -80,7 +81,7 @@ uint32_t ThroughDecompressStream(const Stream& s, Bytes& out, bool check) {
 
 uint32_t ThroughInflate(const Stream& s, Bytes& out, bool check) {
     TInflateRec rec;
-    InflateInit(&rec, -15, kInflateRecordCheck);
+    InflateInit(&rec, -15, kInflateRecordCheck, s.variant);
     rec.NextIn = s.packed.data();
     rec.AvailIn = static_cast<int32_t>(s.packed.size());
     uint32_t crc = 0;
@@ -161,7 +162,8 @@ void Report(const Contender& c, double reference) {
 std::vector<Stream> StreamsOfZip(const std::string& path, uint16_t method) {
     std::vector<Stream> streams;
     for (const inflate_test::ZipEntry& e : inflate_test::ReadZip(inflate_test::ReadFile(path))) {
-        if (e.method == method && e.uncompressedSize > 0) streams.push_back({e.data, e.uncompressedSize, e.crc});
+        if (e.method == method && e.uncompressedSize > 0) streams.push_back({e.data, e.uncompressedSize, e.crc,
+                                                                          method == 9 ? InflateVariant::Deflate64 : InflateVariant::Deflate});
     }
     return streams;
 }
@@ -195,7 +197,7 @@ size_t PeakDecoderMemory(const std::vector<Stream>& streams) {
         TInflateRec rec;
         rec.AllocFunc = CountingAlloc;
         rec.FreeFunc = CountingFree;
-        InflateInit(&rec, -15, kInflateRecordCheck);
+        InflateInit(&rec, -15, kInflateRecordCheck, s.variant);
         rec.NextIn = s.packed.data();
         rec.AvailIn = static_cast<int32_t>(s.packed.size());
         do {
@@ -221,8 +223,6 @@ int main(int argc, char** argv) {
         if (data.empty()) continue;
         streams.push_back({inflate_test::ZlibDeflate(data, 6), data.size(), inflate_test::Crc32(data)});
     }
-    SetInflateDeflate64(false);
-    SetInflateFixedDistanceCount(30);
     std::printf("Deflate: %zu zlib level-6 streams, %.1f MB -> %.1f MB (MB/s of output, processor time)\n",
                 streams.size(), TotalSize(streams, false) / 1e6, TotalSize(streams, true) / 1e6);
     std::vector<Contender> deflateRun = {{"zlib inflate (32 KiB output)", ThroughZlib},
@@ -244,8 +244,6 @@ int main(int argc, char** argv) {
     std::vector<Contender> sevenZipDeflate = {{"zlib inflate, Deflate", ThroughZlib},
                                               {"Inflate, Deflate", ThroughInflate}};
     Measure(deflate, sevenZipDeflate);
-    SetInflateDeflate64(true);
-    SetInflateFixedDistanceCount(32);
     std::vector<Contender> sevenZipDeflate64 = {{"Inflate, Deflate64", ThroughInflate},
                                                 {"TDecompressStream, Deflate64", ThroughDecompressStream}};
     Measure(deflate64, sevenZipDeflate64);

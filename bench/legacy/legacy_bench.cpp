@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/decoders/legacy_decoder.h"
-#include "archive/frame/crc.h"
+#include "archive/codec/legacy_decoder.h"
+#include "archive/format/crc.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 //
 // Usage: listing_bench <archive> [rounds]
 
-#include "archive/frame/unzip.h"
+#include "archive/unzip.h"
 
 #include <algorithm>
 #include <chrono>

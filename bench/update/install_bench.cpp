@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-#include "archive/frame/unzip.h"
+#include "archive/unzip.h"
 #include "install/install_file_system.h"
 #include "install/update_transaction.h"
 #include "platform/file_system.h"

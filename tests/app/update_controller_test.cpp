@@ -12,7 +12,7 @@
 #include <string>
 
 #include "app/kbytes_format.h"
-#include "archive/frame/unzip.h"
+#include "archive/unzip.h"
 #include "archive_server.h"
 #include "download/download_component.h"
 #include "fake_updater_view.h"

@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "archive/frame/crc.h"
+#include "archive/format/crc.h"
 
 namespace {
 

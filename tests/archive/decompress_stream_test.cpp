@@ -5,10 +5,10 @@
 
 #include <filesystem>
 
-#include "archive/frame/archive_exceptions.h"
-#include "archive/streams/decompress_stream.h"
-#include "archive/streams/file_stream32.h"
-#include "archive/frame/zip_cipher.h"
+#include "archive/format/archive_exceptions.h"
+#include "archive/reader/decompress_stream.h"
+#include "archive/reader/file_stream32.h"
+#include "archive/format/zip_cipher.h"
 #include "tests/archive/frame_test_support.h"
 #include "tests/archive/inflate_test_support.h"
 #include "tests/archive/tool_made_fixtures.h"
@@ -51,7 +51,6 @@ protected:
     static constexpr size_t kPrefix = 100;
 
     void SetUp() override {
-        UseDeflate64(false);
         data_ = LicenceText();
         data_.resize(100000);
         packed_ = ZlibDeflate(data_, 6);

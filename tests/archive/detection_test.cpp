@@ -1,6 +1,6 @@
-#include "archive/directory/archive_detection.h"
-#include "archive/streams/file_stream32.h"
-#include "archive/directory/zip_directory_walk.h"
+#include "archive/reader/archive_detection.h"
+#include "archive/reader/file_stream32.h"
+#include "archive/reader/zip_directory_walk.h"
 
 #include "archive/detection_test_files.h"
 #include "archive/tool_made_fixtures.h"

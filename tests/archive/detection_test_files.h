@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "archive/frame/unzip.h"
+#include "archive/unzip.h"
 #include "platform/file_system.h"
 #include "support/temp_folder.h"
 

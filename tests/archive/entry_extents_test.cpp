@@ -1,4 +1,4 @@
-#include "archive/extraction/entry_extents.h"
+#include "archive/reader/entry_extents.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "archive/directory/unbase_header_obj.h"
+#include "archive/reader/unbase_header_obj.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The extra-field blocks that name an entry and date it: which one wins, and
 // short or lying blocks that must give nothing rather than read past the field.
 
-#include "archive/directory/extra_fields.h"
+#include "archive/reader/extra_fields.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "archive/refused_passwords.h"
-#include "archive/streams/file_stream32.h"
-#include "archive/frame/unzip.h"
+#include "archive/reader/file_stream32.h"
+#include "archive/unzip.h"
 #include "extract_test_support.h"
 #include "frame_test_support.h"
 #include "tool_made_fixtures.h"

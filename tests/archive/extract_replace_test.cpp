@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/frame/unzip.h"
+#include "archive/unzip.h"
 #include "extract_test_support.h"
 #include "frame_test_support.h"
 #include "support/temp_folder.h"

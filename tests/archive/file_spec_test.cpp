@@ -1,4 +1,4 @@
-#include "archive/frame/file_spec.h"
+#include "archive/format/file_spec.h"
 
 #include <gtest/gtest.h>
 

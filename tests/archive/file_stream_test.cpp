@@ -1,4 +1,4 @@
-#include "archive/streams/file_stream32.h"
+#include "archive/reader/file_stream32.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "archive/frame/archive_exceptions.h"
+#include "archive/format/archive_exceptions.h"
 #include "frame_test_support.h"
 #include "platform/message_pump.h"
 #include "support/temp_folder.h"

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/frame/archive_exceptions.h"
-#include "archive/frame/unzip.h"
+#include "archive/format/archive_exceptions.h"
+#include "archive/unzip.h"
 #include "frame_test_support.h"
 #include "testable_unzip.h"
 #include "support/temp_folder.h"

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "archive/frame/archive_exceptions.h"
-#include "archive/frame/crc.h"
-#include "archive/frame/error_codes.h"
-#include "archive/frame/path_names.h"
-#include "archive/streams/file_stream32.h"
-#include "archive/frame/zip_cipher.h"
+#include "archive/format/archive_exceptions.h"
+#include "archive/format/crc.h"
+#include "archive/format/error_codes.h"
+#include "archive/format/path_names.h"
+#include "archive/reader/file_stream32.h"
+#include "archive/format/zip_cipher.h"
 #include "frame_test_support.h"
 #include "platform/file_system.h"
 #include "platform/message_pump.h"
@@ -93,34 +93,6 @@ TEST(ReportProgress, ArchivePercentOfExtremeCountsStaysInRange) {
     }
 }
 
-TEST(BuildOutputPath, StoredFoldersDrivesAndRoots) {
-    struct Case {
-        bool useStoredDirs;
-        const char* name;
-        const char* expected;
-    } cases[] = {
-        {true, "docs/readme.txt", "/app/docs/readme.txt"},
-        {true, "/top.txt", "/app/top.txt"},
-        {true, "D:/x/y.txt", "/app/x/y.txt"},
-        {true, "D:y.txt", "/app/y.txt"},
-        {true, "a/b/c.txt", "/app/a/b/c.txt"},
-        {true, "sub/", "/app/sub/"},
-        {true, "plain.txt", "/app/plain.txt"},
-        {false, "docs/readme.txt", "/app/readme.txt"},
-        {false, "D:/x/y.txt", "/app/y.txt"},
-        {false, "/top.txt", "/app/top.txt"},
-    };
-    TUnZip unzip;
-    unzip.SetExtractDir("/app/");
-    for (const Case& c : cases) {
-        unzip.SetUseStoredDirs(c.useStoredDirs);
-        unzip.BuildOutputPath(c.name);
-        EXPECT_EQ(unzip.OutputPath(), c.expected) << c.name << " stored dirs " << c.useStoredDirs;
-    }
-    unzip.BuildOutputPath("");
-    EXPECT_EQ(unzip.OutputPath(), "");
-}
-
 TEST(BuildOutputPath, EmptyExtractDirTakesTheArchiveFolderOrTheCurrentOne) {
     const TempFolder scratch;
     const std::string dir = scratch.str() + "/";
@@ -162,24 +134,24 @@ TEST(ErrorReports, ReportAndRaiseBeforeAndAfterCancel) {
     EXPECT_EQ(log.errors[0].fileName, "a.zip");
     EXPECT_EQ(log.errors[0].extendedMsg, "ext");
     EXPECT_EQ(log.errors[0].volumeID, "3");
-    EXPECT_EQ(log.errors[0].code, 25151);
-    EXPECT_EQ(log.errors[1].code, 25116);
-    EXPECT_EQ(log.errors[2].code, 25136);
+    EXPECT_EQ(log.errors[0].code, ErrorCode::CrcFailed);
+    EXPECT_EQ(log.errors[1].code, ErrorCode::BadBlock);
+    EXPECT_EQ(log.errors[2].code, ErrorCode::WriteError);
 
-    // Once cancelled every report carries 25443 and nothing is raised.
+    // Once cancelled every report carries UserCanceled and nothing is raised.
     log.errors.clear();
     unzip.SetCancel(true);
     ASSERT_EQ(log.errors.size(), 1u);
-    EXPECT_EQ(log.errors[0].code, 25443);
+    EXPECT_EQ(log.errors[0].code, ErrorCode::UserCanceled);
     EXPECT_EQ(log.errors[0].extendedMsg, "/out/file.txt");
     EXPECT_EQ(log.errors[0].volumeID, "0");
-    for (int32_t code : {25114, 25136, 25160, 25235, 25270, 26517}) {
+    for (int32_t code : {ErrorCode::BadFileHeader, ErrorCode::WriteError, ErrorCode::DiskFull, ErrorCode::OpenError, ErrorCode::EventNotAssigned, ErrorCode::InvalidPassword}) {
         unzip.ReportError("a.zip", "", "0", code);
         EXPECT_NO_THROW(unzip.RaiseError("a.zip", "", "0", code));
         EXPECT_NO_THROW(unzip.RaiseError(&Raise<EFOpenError>, "a.zip", "", "0", code));
     }
     ASSERT_EQ(log.errors.size(), 19u);
-    for (const ReportedError& e : log.errors) EXPECT_EQ(e.code, 25443);
+    for (const ReportedError& e : log.errors) EXPECT_EQ(e.code, ErrorCode::UserCanceled);
 
     // Clearing the flag reports nothing.
     log.errors.clear();
@@ -189,8 +161,8 @@ TEST(ErrorReports, ReportAndRaiseBeforeAndAfterCancel) {
 
 TEST(ErrorReports, WithoutAHandlerNothingFailsButRaiseStillRaises) {
     TUnZip unzip;
-    EXPECT_NO_THROW(unzip.ReportError("a", "", "0", 25114));
-    EXPECT_THROW(unzip.RaiseError("a", "", "0", 25114), E_RAISE);
+    EXPECT_NO_THROW(unzip.ReportError("a", "", "0", ErrorCode::BadFileHeader));
+    EXPECT_THROW(unzip.RaiseError("a", "", "0", ErrorCode::BadFileHeader), E_RAISE);
 }
 
 class WriteOutTest : public ::testing::Test {
@@ -231,7 +203,7 @@ TEST_F(WriteOutTest, ShortWriteReportsAndLowersTheCount) {
     EXPECT_EQ(unzip_.FilesExtracted(), 2);
     EXPECT_EQ(unzip_.RunningCrc(), 0xFFFFFFFFu);
     ASSERT_EQ(log_.errors.size(), 1u);
-    EXPECT_EQ(log_.errors[0].code, 25136);
+    EXPECT_EQ(log_.errors[0].code, ErrorCode::WriteError);
     EXPECT_EQ(log_.errors[0].extendedMsg, "/target/file.bin");
 
     unzip_.SetFilesExtractedDirectly(0);
@@ -250,7 +222,7 @@ void ExpectDiskFull(TestableUnZip& unzip, ErrorLog& log, TStream32& target, int3
     }
     EXPECT_EQ(unzip.FilesExtracted(), 0);
     ASSERT_EQ(log.errors.size(), 1u);
-    EXPECT_EQ(log.errors[0].code, 25160);
+    EXPECT_EQ(log.errors[0].code, ErrorCode::DiskFull);
     EXPECT_EQ(log.errors[0].extendedMsg, "/target/file.bin");
 }
 
@@ -283,7 +255,7 @@ TEST_F(WriteOutTest, DiskFullWhileCancelledReportsUserCanceledAndDoesNotRaise) {
     unzip_.CancelFlag() = true;
     EXPECT_EQ(unzip_.WriteOut(target, "abc", 3, true, kCrc32), 0);
     ASSERT_EQ(log_.errors.size(), 1u);
-    EXPECT_EQ(log_.errors[0].code, 25443);
+    EXPECT_EQ(log_.errors[0].code, ErrorCode::UserCanceled);
 }
 
 TEST_F(WriteOutTest, DecipherWriteOutOnlyForEncryptedZipFamilyEntries) {

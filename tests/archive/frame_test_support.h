@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/streams/file_stream32.h"
+#include "archive/reader/file_stream32.h"
 #include "platform/file_system.h"
 
 namespace frame_test {

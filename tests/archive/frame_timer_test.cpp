@@ -1,4 +1,5 @@
-#include "archive/frame/krv_timer.h"
+#include "archive/krv_timer.h"
+#include "archive/format/error_codes.h"
 
 #include <gtest/gtest.h>
 
@@ -80,8 +81,8 @@ TEST(KrvTimer, ErrorReportsPauseTheComponentTimer) {
     };
     unzip.ElapsedTimer().Start();
     ticks.now += 200;
-    unzip.ReportError("a.zip", "", "0", 25151);
-    EXPECT_THROW(unzip.RaiseError("a.zip", "", "0", 25116), E_RAISE);
+    unzip.ReportError("a.zip", "", "0", ErrorCode::CrcFailed);
+    EXPECT_THROW(unzip.RaiseError("a.zip", "", "0", ErrorCode::BadBlock), E_RAISE);
     ticks.now += 300;
     unzip.ElapsedTimer().Stop();
     EXPECT_FLOAT_EQ(unzip.ElapsedTimer().ElapsedSeconds, 0.5f);

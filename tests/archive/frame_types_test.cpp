@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "archive/frame/archive_types.h"
-#include "archive/frame/error_codes.h"
+#include "archive/format/archive_types.h"
+#include "archive/format/error_codes.h"
 
 namespace {
 

@@ -29,12 +29,12 @@ TEST(InflateCorrupt, FlippedBytesEndInAResult) {
     const Bytes samples[] = {ZlibDeflate(text, 9), ZlibDeflate(text, 6, Z_FIXED), ZlibDeflate(RepetitiveBytes(40000), 9)};
     std::mt19937 rng(2024);
     for (bool deflate64 : {false, true}) {
-        UseDeflate64(deflate64);
+        const InflateVariant variant = VariantOf(deflate64);
         for (const Bytes& original : samples) {
             for (int trial = 0; trial < 150; ++trial) {
                 const Bytes damaged = Damaged(original, rng, 4, trial % 3 == 0);
                 for (size_t inChunk : {damaged.size(), size_t{7}}) {
-                    Decoded d = Decode(damaged, inChunk, 1000);
+                    Decoded d = Decode(variant, damaged, inChunk, 1000);
                     EXPECT_TRUE(d.code == kInflateStreamEnd || d.code == kInflateDataError ||
                                 d.code == kInflateBufError)
                         << "code " << d.code;
@@ -76,7 +76,6 @@ ZlibResult ZlibInflate(const Bytes& input) {
 // Good blocks, then a block of the reserved type: every byte of the good
 // blocks comes out before the error, in small output pieces as in one.
 TEST(InflateCorrupt, BytesDecodedBeforeAnErrorAreDeliveredWhateverTheOutputRoom) {
-    UseDeflate64(false);
     Bytes text = LicenceText();
     text.resize(5000);
     z_stream zs{};
@@ -103,7 +102,6 @@ TEST(InflateCorrupt, BytesDecodedBeforeAnErrorAreDeliveredWhateverTheOutputRoom)
 // having read as much; where zlib finds the data wrong, so does the decoder,
 // at the same place, unless zlib refuses a distance before the start, which reads zeros here.
 TEST(InflateCorrupt, FlippedBytesAgreeWithZlib) {
-    UseDeflate64(false);
     Bytes text = LicenceText();
     text.resize(30000);
     const Bytes samples[] = {ZlibDeflate(text, 9), ZlibDeflate(text, 1), ZlibDeflate(text, 6, Z_FIXED),

@@ -20,17 +20,17 @@ constexpr uint16_t kMethodDeflate64 = 9;
 
 // Decodes one entry with its method's variant, whole and in small pieces.
 void ExpectEntryDecodes(const ZipEntry& e, const std::string& where) {
-    UseDeflate64(e.method == kMethodDeflate64);
-    Decoded whole = DecodeWhole(e.data);
+    const InflateVariant variant = VariantOf(e.method == kMethodDeflate64);
+    Decoded whole = DecodeWhole(variant, e.data);
     EXPECT_EQ(whole.code, kInflateStreamEnd) << where;
     EXPECT_EQ(whole.out.size(), e.uncompressedSize) << where;
     EXPECT_EQ(Crc32(whole.out), e.crc) << where;
     EXPECT_EQ(whole.totalIn, e.data.size()) << where;
 
-    Decoded byteIn = Decode(e.data, 1, 4096);
+    Decoded byteIn = Decode(variant, e.data, 1, 4096);
     EXPECT_EQ(byteIn.code, kInflateStreamEnd) << where << " (one input byte per call)";
     EXPECT_TRUE(byteIn.out == whole.out) << where << " (one input byte per call)";
-    Decoded smallOut = Decode(e.data, e.data.size(), 7);
+    Decoded smallOut = Decode(variant, e.data, e.data.size(), 7);
     EXPECT_TRUE(smallOut.out == whole.out) << where << " (seven output bytes per call)";
 }
 
@@ -53,7 +53,6 @@ TEST(InflateDeflate64, FixtureArchivesDecode) {
 // Deflate64 data that uses what Deflate lacks decodes wrongly or not at all
 // as Deflate: a check that the variant really matters for the data at hand.
 bool DecodesAsDeflate(const Bytes& stream, const Bytes& expected) {
-    UseDeflate64(false);
     Decoded d = DecodeWhole(stream);
     return d.code == kInflateStreamEnd && d.out == expected;
 }
@@ -98,14 +97,14 @@ TEST_F(SevenZip, RealAndRepetitiveDataWithFarDistances) {
     for (const auto& [name, data] : samples) {
         const Bytes stream = Deflate64Of(data);
         ASSERT_FALSE(stream.empty()) << name << ": 7zz made no Deflate64 entry";
-        UseDeflate64(true);
-        Decoded whole = DecodeWhole(stream);
+        const InflateVariant variant = InflateVariant::Deflate64;
+        Decoded whole = DecodeWhole(variant, stream);
         EXPECT_EQ(whole.code, kInflateStreamEnd) << name;
         EXPECT_TRUE(whole.out == data) << name;
         EXPECT_EQ(whole.totalIn, stream.size()) << name;
-        Decoded byteIn = Decode(stream, 1, 32768);
+        Decoded byteIn = Decode(variant, stream, 1, 32768);
         EXPECT_TRUE(byteIn.out == data) << name << " (one input byte per call)";
-        Decoded byteOut = Decode(stream, stream.size(), 1);
+        Decoded byteOut = Decode(variant, stream, stream.size(), 1);
         EXPECT_TRUE(byteOut.out == data) << name << " (one output byte per call)";
     }
     EXPECT_FALSE(DecodesAsDeflate(Deflate64Of(farRepeats), farRepeats)) << "no distance beyond 32 KiB was used";
@@ -137,10 +136,10 @@ TEST(InflateDeflate64, LengthCode285CopiesLongMatchesAcrossTheWindowEnd) {
         const Bytes stream = LongMatchStream(prefix, extra);
         Bytes expected = prefix;
         for (size_t i = 0; i < size_t{3} + extra; ++i) expected.push_back(expected[expected.size() - prefix.size()]);
-        UseDeflate64(true);
+        const InflateVariant variant = InflateVariant::Deflate64;
         for (auto [inChunk, outChunk] : {std::pair<size_t, size_t>{stream.size(), 1 << 20}, {1, 65536}, {stream.size(), 1},
                                          {stream.size(), 1000}}) {
-            Decoded d = Decode(stream, inChunk, outChunk);
+            Decoded d = Decode(variant, stream, inChunk, outChunk);
             EXPECT_EQ(d.code, kInflateStreamEnd) << "length " << 3 + extra;
             EXPECT_TRUE(d.out == expected) << "length " << 3 + extra << ", pieces " << inChunk << "/" << outChunk;
             EXPECT_EQ(d.totalIn, stream.size());
@@ -179,8 +178,8 @@ TEST(InflateDeflate64, VariantsAlternateWithTheirOwnFixedTables) {
     for (int round = 0; round < 2; ++round) {
         for (bool first64 : {false, true}) {
             for (bool use64 : {first64, !first64}) {
-                UseDeflate64(use64);
-                Decoded d = DecodeWhole(use64 ? deflate64Stream : deflateStream);
+                const InflateVariant variant = VariantOf(use64);
+                Decoded d = DecodeWhole(variant, use64 ? deflate64Stream : deflateStream);
                 EXPECT_EQ(d.code, kInflateStreamEnd) << "Deflate64 " << use64;
                 EXPECT_TRUE(d.out == (use64 ? deflate64Out : deflateOut)) << "Deflate64 " << use64;
             }

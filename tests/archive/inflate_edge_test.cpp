@@ -202,7 +202,7 @@ class InflateEdge : public testing::TestWithParam<EdgeCase> {};
 
 TEST_P(InflateEdge, DecodesOrRefuses) {
     const EdgeCase& c = GetParam();
-    UseDeflate64(c.deflate64);
+    const InflateVariant variant = VariantOf(c.deflate64);
     // Alone the stream goes through the codes decoder's own steps; with
     // padding after it, also through the fast path.
     const Bytes& plain = c.stream;
@@ -210,7 +210,7 @@ TEST_P(InflateEdge, DecodesOrRefuses) {
     padded.resize(padded.size() + 32, 0);
     for (const Bytes* input : {&plain, static_cast<const Bytes*>(&padded)}) {
         for (size_t inChunk : {input->size(), size_t{1}}) {
-            Decoded d = Decode(*input, inChunk, 64);
+            Decoded d = Decode(variant, *input, inChunk, 64);
             EXPECT_EQ(d.code, c.code) << "input " << input->size() << " in pieces of " << inChunk;
             if (c.code == kInflateStreamEnd) {
                 EXPECT_EQ(Str(d.out), c.output);
@@ -224,7 +224,6 @@ INSTANTIATE_TEST_SUITE_P(Streams, InflateEdge, testing::ValuesIn(EdgeCases()),
                          [](const testing::TestParamInfo<EdgeCase>& info) { return info.param.name; });
 
 TEST(InflateEdge, DataErrorIsFinal) {
-    UseDeflate64(false);
     Bytes stream = FixedWithSymbol(286);
     TInflateRec rec;
     ASSERT_EQ(InflateInit(&rec, -15, kInflateRecordCheck), kInflateOk);
@@ -247,7 +246,6 @@ TEST(InflateEdge, DataErrorIsFinal) {
 // A distance before the start reads zeros also after a restart of the same
 // record, whatever was decoded before.
 TEST(InflateEdge, DistanceBeforeStartReadsZerosAfterReset) {
-    UseDeflate64(false);
     const Bytes filler = ZlibDeflate(RandomBytes(70000, 1), 6);
     const Bytes probe = DistanceBeforeStart();
     TInflateRec rec;
@@ -280,9 +278,9 @@ TEST(InflateInit, WindowBitsPerVariant) {
         {true, -16, kInflateStreamError},  {true, -6, kInflateStreamError}, {false, 15, kInflateStreamError},
     };
     for (const Row& row : rows) {
-        UseDeflate64(row.deflate64);
+        const InflateVariant variant = VariantOf(row.deflate64);
         TInflateRec rec;
-        EXPECT_EQ(InflateInit(&rec, row.windowBits, kInflateRecordCheck), row.code)
+        EXPECT_EQ(InflateInit(&rec, row.windowBits, kInflateRecordCheck, variant), row.code)
             << "Deflate64 " << row.deflate64 << ", window bits " << row.windowBits;
         EXPECT_EQ(rec.State != nullptr, row.code == kInflateOk) << "a refused init leaves no state";
         if (rec.State) {
@@ -292,7 +290,6 @@ TEST(InflateInit, WindowBitsPerVariant) {
 }
 
 TEST(InflateInit, SmallestWindowDecodesNearMatches) {
-    UseDeflate64(false);
     // zlib's smallest raw window (9 bits) keeps its distances within 250
     // bytes, so the 256-byte window of -8 holds them.
     const Bytes data = RepetitiveBytes(50000);
@@ -316,7 +313,7 @@ TEST(InflateInit, SmallestWindowDecodesNearMatches) {
 // the fast path runs too) a distance of 1,000 fails.
 TEST(InflateInit, DistanceBeyondTheWindowIsADataError) {
     for (bool deflate64 : {false, true}) {
-        UseDeflate64(deflate64);
+        const InflateVariant variant = VariantOf(deflate64);
         BitWriter w;
         w.Put(1, 1);
         w.Put(1, 2);
@@ -327,16 +324,15 @@ TEST(InflateInit, DistanceBeyondTheWindowIsADataError) {
         w.FixedLiteralLength(256);
         Bytes stream = w.Finish();
         stream.resize(stream.size() + 16, 0);  // lets the fast path run
-        EXPECT_EQ(Decode(stream, stream.size(), 64, -8).code, kInflateDataError);
-        EXPECT_EQ(Decode(stream, 1, 64, -8).code, kInflateDataError);
-        Decoded wide = Decode(stream, stream.size(), 64, -15);
+        EXPECT_EQ(Decode(variant, stream, stream.size(), 64, -8).code, kInflateDataError);
+        EXPECT_EQ(Decode(variant, stream, 1, 64, -8).code, kInflateDataError);
+        Decoded wide = Decode(variant, stream, stream.size(), 64, -15);
         EXPECT_EQ(wide.code, kInflateStreamEnd);
         EXPECT_EQ(wide.out, (Bytes{'x', 0, 0, 0}));
     }
 }
 
 TEST(InflateInit, ArgumentChecks) {
-    UseDeflate64(false);
     TInflateRec rec;
     EXPECT_EQ(InflateInit(&rec, -15, 73), kInflateVersionError);
     EXPECT_EQ(InflateInit(nullptr, -15, kInflateRecordCheck), kInflateStreamError);
@@ -357,7 +353,6 @@ TEST(InflateInit, ArgumentChecks) {
 // A record with only one of its two hooks gets the default pair, so that no
 // block is released by a function other than its allocator's partner.
 TEST(InflateInit, OneMissingHookInstallsTheDefaultPair) {
-    UseDeflate64(false);
     auto refuse = [](uint32_t, uint32_t, uint32_t) -> void* { return nullptr; };
     auto ignore = [](uint32_t, void*) {};
     TInflateRec allocOnly;
@@ -399,7 +394,6 @@ void CountingFree(uint32_t, void* p) {
 // Every allocation, refused once in turn, gives -4; the decoder then carries
 // on (or, at initialisation, starts again) and produces the right bytes.
 TEST(InflateMemory, EachFailedAllocationReportsAndRecovers) {
-    UseDeflate64(false);
     Bytes data = LicenceText();
     data.resize(60000);
     Bytes stream = ZlibDeflate(data, 9);                    // dynamic blocks
@@ -448,7 +442,6 @@ TEST(InflateMemory, EachFailedAllocationReportsAndRecovers) {
 // Ending or resetting a stream in the middle of a dynamic header or of a
 // block releases what the header or block holds, once.
 TEST(InflateMemory, EndAndResetInTheMiddleReleaseOnce) {
-    UseDeflate64(false);
     Bytes data = LicenceText();
     const Bytes stream = ZlibDeflate(data, 9);
     for (size_t cut : {size_t{1}, size_t{3}, size_t{10}, size_t{40}, size_t{2000}}) {

@@ -113,7 +113,7 @@ class InflateFastPath : public testing::TestWithParam<WindowCase> {};
 
 TEST_P(InflateFastPath, RandomSymbolsDecodeTheSameInAnyPieces) {
     const auto [deflate64, windowBits] = GetParam();
-    UseDeflate64(deflate64);
+    const InflateVariant variant = VariantOf(deflate64);
     const uint32_t window = uint32_t{1} << (-windowBits + (deflate64 ? 1 : 0));
     std::mt19937 rng(static_cast<uint32_t>(window) + deflate64);
     for (int round = 0; round < 6; ++round) {
@@ -128,7 +128,7 @@ TEST_P(InflateFastPath, RandomSymbolsDecodeTheSameInAnyPieces) {
             {9, 1 << 20},             {10, 1 << 20},                {11, 1 << 20},           {1, 7},
             {13, 259},                {stream.size(), 3}};
         for (auto [inChunk, outChunk] : pieces) {
-            Decoded d = Decode(stream, inChunk, outChunk, windowBits);
+            Decoded d = Decode(variant, stream, inChunk, outChunk, windowBits);
             ASSERT_EQ(d.code, kInflateStreamEnd) << "round " << round << ", pieces " << inChunk << "/" << outChunk;
             ASSERT_TRUE(d.out == s.Expected())
                 << "round " << round << ", pieces " << inChunk << "/" << outChunk << ": " << d.out.size() << " of "
@@ -149,7 +149,6 @@ INSTANTIATE_TEST_SUITE_P(Windows, InflateFastPath,
 // The first call stops at every possible byte of the stream, leaving bits of
 // a code in the buffer; the second call must take them from there.
 TEST(InflateFastPathCalls, InputSplitAtEveryByte) {
-    UseDeflate64(false);
     Bytes text = LicenceText();
     text.resize(6000);
     Bytes stream = ZlibDeflate(text, 9);
@@ -188,7 +187,6 @@ TEST(InflateFastPathCalls, InputSplitAtEveryByte) {
 // (a 256-byte window never leaves that margin). 9-bit literals before it
 // shift the code through every bit position.
 TEST(InflateFastPathCalls, InputTakenAtAnInvalidDistanceCode) {
-    UseDeflate64(false);
     for (int windowBits : {-15, -8}) {
         for (unsigned literals = 0; literals < 16; ++literals) {
             BitWriter w;

@@ -40,10 +40,7 @@ std::string CaseName(const testing::TestParamInfo<Case>& info) {
     return name;
 }
 
-class InflateRoundTrip : public testing::TestWithParam<Case> {
-protected:
-    void SetUp() override { UseDeflate64(false); }
-};
+class InflateRoundTrip : public testing::TestWithParam<Case> {};
 
 TEST_P(InflateRoundTrip, DecodesWholeAndInPieces) {
     const Bytes& data = Sample(GetParam().sample);
@@ -89,7 +86,6 @@ INSTANTIATE_TEST_SUITE_P(Zlib, InflateRoundTrip, testing::ValuesIn(AllCases()), 
 
 // A truncated stream is no error: the decoder waits for more, and resumes.
 TEST(InflateInput, TruncatedStreamWaitsForMoreAndResumes) {
-    UseDeflate64(false);
     const Bytes data = LicenceText();
     const Bytes packed = ZlibDeflate(data, 9);
     const size_t cut = packed.size() / 2;
@@ -116,7 +112,6 @@ TEST(InflateInput, TruncatedStreamWaitsForMoreAndResumes) {
 }
 
 TEST(InflateInput, FinishWithoutReachingTheEndReportsNoProgress) {
-    UseDeflate64(false);
     const Bytes data = RandomBytes(100000, 3);
     const Bytes packed = ZlibDeflate(data, 6);
     TInflateRec rec;
@@ -132,7 +127,6 @@ TEST(InflateInput, FinishWithoutReachingTheEndReportsNoProgress) {
 }
 
 TEST(InflateInput, ResetStartsOverWithTheSameRecord) {
-    UseDeflate64(false);
     const Bytes data = RepetitiveBytes(200000);
     const Bytes packed = ZlibDeflate(data, 6);
     TInflateRec rec;

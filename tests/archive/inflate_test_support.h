@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/decoders/inflate.h"
+#include "archive/codec/inflate.h"
 
 namespace inflate_test {
 
@@ -94,10 +94,8 @@ inline Bytes ZlibDeflate(const Bytes& data, int level, int strategy = Z_DEFAULT_
     return out;
 }
 
-// Sets both process-wide variant settings as the entry driver does.
-inline void UseDeflate64(bool on) {
-    SetInflateDeflate64(on);
-    SetInflateFixedDistanceCount(on ? 32 : 30);
+inline InflateVariant VariantOf(bool deflate64) {
+    return deflate64 ? InflateVariant::Deflate64 : InflateVariant::Deflate;
 }
 
 struct Decoded {
@@ -112,11 +110,11 @@ struct Decoded {
 // bytes of output space per call. Stops at the end of the stream, at an
 // error, or when the decoder asks for input that is not there.
 inline Decoded Decode(const Bytes& input, size_t inChunk, size_t outChunk, int windowBits = -15,
-                      TInflateRec* rec = nullptr) {
+                      TInflateRec* rec = nullptr, InflateVariant variant = InflateVariant::Deflate) {
     TInflateRec local;
     TInflateRec& r = rec ? *rec : local;
     Decoded d;
-    d.code = InflateInit(&r, windowBits, kInflateRecordCheck);
+    d.code = InflateInit(&r, windowBits, kInflateRecordCheck, variant);
     if (d.code != kInflateOk) return d;
     static const uint8_t kNothing = 0;
     r.NextIn = &kNothing;
@@ -141,8 +139,17 @@ inline Decoded Decode(const Bytes& input, size_t inChunk, size_t outChunk, int w
     return d;
 }
 
+inline Decoded Decode(InflateVariant variant, const Bytes& input, size_t inChunk, size_t outChunk,
+                      int windowBits = -15) {
+    return Decode(input, inChunk, outChunk, windowBits, nullptr, variant);
+}
+
 inline Decoded DecodeWhole(const Bytes& input, int windowBits = -15) {
     return Decode(input, std::max<size_t>(input.size(), 1), 1 << 20, windowBits);
+}
+
+inline Decoded DecodeWhole(InflateVariant variant, const Bytes& input, int windowBits = -15) {
+    return Decode(input, std::max<size_t>(input.size(), 1), 1 << 20, windowBits, nullptr, variant);
 }
 
 // Writes bits least significant first, as Deflate stores them.

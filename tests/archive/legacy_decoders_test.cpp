@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/decoders/legacy_decoder.h"
+#include "archive/codec/legacy_decoder.h"
 #include "legacy_streams.h"
 
 namespace {
@@ -47,7 +47,7 @@ TEST(Unshrink, DecodesTheCornersOfTheCodeTable) {
         SCOPED_TRACE(c.what);
         const Decoded d = Decode(1, ShrinkCodes(c.codes), c.expected.size());
         EXPECT_EQ(d.bytes, c.expected);
-        EXPECT_EQ(d.result.code, 0);
+        EXPECT_EQ(d.result.fault, LegacyFault::None);
     }
 }
 
@@ -65,7 +65,7 @@ TEST(Unshrink, WiderCodesUpToThirteenBits) {
     out.Put(1, width);
     const Decoded refused = Decode(1, out.Bytes(), 100);
     EXPECT_EQ(refused.bytes, "abab");
-    EXPECT_EQ(refused.result.code, 25116);
+    EXPECT_EQ(refused.result.fault, LegacyFault::BadBlock);
     EXPECT_TRUE(refused.result.raised);
 }
 
@@ -74,24 +74,24 @@ TEST(Unshrink, RefusesBadCodes) {
         const char* what;
         std::string packed;
         std::string before;  // decoded before the error
-        int32_t code;
+        LegacyFault fault;
     };
     const std::vector<Case> cases = {
-        {"no first code", "", "", 25116},
-        {"a first code that is no literal", ShrinkCodes({300}), "", 25116},
-        {"control code 256 then 3", ShrinkCodes({kA, 256, 3}), "a", 25116},
-        {"control code 256 at the end", ShrinkCodes({kA, kB, 256}), "ab", 25116},
+        {"no first code", "", "", LegacyFault::BadBlock},
+        {"a first code that is no literal", ShrinkCodes({300}), "", LegacyFault::BadBlock},
+        {"control code 256 then 3", ShrinkCodes({kA, 256, 3}), "a", LegacyFault::BadBlock},
+        {"control code 256 at the end", ShrinkCodes({kA, kB, 256}), "ab", LegacyFault::BadBlock},
         // 257 is freed by the clear while it is still the previous code; the
         // string after the clear takes 257 and points at itself.
-        {"a string deeper than the stack", ShrinkCodes({kA, kB, 257, 256, 2, kC, 257}), "ababc", 25299},
+        {"a string deeper than the stack", ShrinkCodes({kA, kB, 257, 256, 2, kC, 257}), "ababc", LegacyFault::StackOverflow},
         // 258 is built on 300, a code never defined.
-        {"a string built on a free code", ShrinkCodes({kA, 300, kB, 258}), "aaab", 25116},
+        {"a string built on a free code", ShrinkCodes({kA, 300, kB, 258}), "aaab", LegacyFault::BadBlock},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const Decoded d = Decode(1, c.packed, 100);
         EXPECT_EQ(d.bytes, c.before);
-        EXPECT_EQ(d.result.code, c.code);
+        EXPECT_EQ(d.result.fault, c.fault);
         EXPECT_TRUE(d.result.raised);
     }
 }
@@ -117,7 +117,7 @@ TEST(Unreduce, ExpandsRuns) {
         SCOPED_TRACE(c.what);
         const Decoded d = Decode(static_cast<uint32_t>(c.method), ReduceBytes(c.bytes), c.expected.size());
         EXPECT_EQ(d.bytes, c.expected);
-        EXPECT_EQ(d.result.code, 0);
+        EXPECT_EQ(d.result.fault, LegacyFault::None);
     }
 }
 
@@ -153,7 +153,7 @@ TEST(Unreduce, RefusesSetsItCannotHold) {
 
     for (const std::string& packed : {tooLong.Bytes(), outside.Bytes()}) {
         const Decoded d = Decode(5, packed, 10);
-        EXPECT_EQ(d.result.code, 25116);
+        EXPECT_EQ(d.result.fault, LegacyFault::BadBlock);
         EXPECT_TRUE(d.result.raised);
         EXPECT_EQ(d.bytes, "");
     }
@@ -170,7 +170,7 @@ TEST(Explode, EveryVariantRoundTrips) {
         SCOPED_TRACE(flags);
         const std::string packed = legacy_test::Implode(data, flags);
         const Decoded d = Decode(6, packed, data.size(), flags);
-        EXPECT_EQ(d.result.code, 0);
+        EXPECT_EQ(d.result.fault, LegacyFault::None);
         EXPECT_TRUE(d.bytes == data);
         // Read with the other window, the far matches land elsewhere.
         if (flags & 2) {
@@ -194,7 +194,7 @@ TEST(Explode, DecodesHandMadeMatches) {
     const Decoded d = Decode(6, out.Bytes(), 79);
     EXPECT_EQ(d.bytes.substr(0, 76), std::string(76, 'x'));
     EXPECT_EQ(d.bytes.substr(76), std::string(3, '\0'));
-    EXPECT_EQ(d.result.code, 0);
+    EXPECT_EQ(d.result.fault, LegacyFault::None);
 }
 
 TEST(Explode, RefusesBadTrees) {
@@ -217,7 +217,7 @@ TEST(Explode, RefusesBadTrees) {
         legacy_test::PutTree(out, {{16, 6}, {16, 6}, {16, 6}, {16, 6}});
         out.Put(1, 1), out.Put('x', 8);
         const Decoded d = Decode(6, out.Bytes(), 1);
-        EXPECT_EQ(d.result.code, 25293);
+        EXPECT_EQ(d.result.fault, LegacyFault::AmbiguousTree);
         EXPECT_EQ(d.result.raised, c.raised);
         EXPECT_EQ(d.bytes, "");
     }
@@ -233,7 +233,7 @@ TEST(Explode, RaisesForACodeTheTreeLacks) {
     out.Put(0, 16);
     const Decoded d = Decode(6, out.Bytes(), 10);
     EXPECT_EQ(d.bytes, "x");
-    EXPECT_EQ(d.result.code, 25293);
+    EXPECT_EQ(d.result.fault, LegacyFault::AmbiguousTree);
     EXPECT_TRUE(d.result.raised);
 }
 
@@ -242,7 +242,7 @@ TEST(LegacyDecoder, RefusesOtherMethods) {
     for (uint32_t method : {0u, 7u, 8u, 12u, 0xFFFFu}) {
         SCOPED_TRACE(method);
         const Decoded d = Decode(method, std::string(64, '\xA5'), 100);
-        EXPECT_EQ(d.result.code, 25326);
+        EXPECT_EQ(d.result.fault, LegacyFault::UnsupportedMethod);
         EXPECT_FALSE(d.result.raised);
         EXPECT_EQ(d.bytes, "");
     }

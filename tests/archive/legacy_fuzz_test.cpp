@@ -9,17 +9,18 @@
 #include <string>
 #include <vector>
 
-#include "archive/decoders/legacy_decoder.h"
+#include "archive/codec/legacy_decoder.h"
 #include "legacy_fixture_streams.h"
 #include "legacy_streams.h"
 
 namespace {
 
 bool KnownResult(const LegacyResult& result) {
-    switch (result.code) {
-        case 0: return !result.raised;
-        case 25116: case 25299: return result.raised;
-        case 25293: return true;
+    switch (result.fault) {
+        case LegacyFault::None: return !result.raised;
+        case LegacyFault::BadBlock:
+        case LegacyFault::StackOverflow: return result.raised;
+        case LegacyFault::AmbiguousTree: return true;
         default: return false;
     }
 }
@@ -50,7 +51,7 @@ void ExpectSound(uint32_t method, uint16_t flags, const std::string& packed, uin
     const LegacyResult result = DecodeLegacyBuffer(
         method, flags, reinterpret_cast<const uint8_t*>(packed.data()), packed.size(), declared, out);
     ASSERT_LE(out.size(), declared);
-    ASSERT_TRUE(KnownResult(result)) << result.code;
+    ASSERT_TRUE(KnownResult(result)) << static_cast<int>(result.fault);
 }
 
 TEST(LegacyFuzz, MutatedStreams) {

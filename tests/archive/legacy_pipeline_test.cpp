@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/decoders/legacy_decoder.h"
-#include "archive/frame/unzip.h"
+#include "archive/codec/legacy_decoder.h"
+#include "archive/unzip.h"
 #include "extract_test_support.h"
 #include "legacy_fixture_streams.h"
 #include "legacy_streams.h"
@@ -157,7 +157,7 @@ TEST(LegacyLimit, NoDecoderPutsMoreThanDeclared) {
                 DecodeLegacyBuffer(static_cast<uint32_t>(stream.method), stream.flags,
                                    reinterpret_cast<const uint8_t*>(stream.packed.data()), stream.packed.size(),
                                    declared, out);
-            EXPECT_EQ(result.code, 0);
+            EXPECT_EQ(result.fault, LegacyFault::None);
             EXPECT_TRUE(std::string(out.begin(), out.end()) == fixture.plain.substr(0, declared));
         }
     }

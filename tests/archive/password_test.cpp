@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "archive/frame/error_codes.h"
+#include "archive/format/error_codes.h"
 #include "archive/refused_passwords.h"
-#include "archive/streams/file_stream32.h"
-#include "archive/frame/zip_cipher.h"
+#include "archive/reader/file_stream32.h"
+#include "archive/format/zip_cipher.h"
 #include "frame_test_support.h"
 #include "testable_unzip.h"
 #include "tool_made_fixtures.h"
@@ -115,7 +115,7 @@ TEST_F(CheckPasswordTest, HandlerRightOnTheSecondAttempt) {
     EXPECT_EQ(calls_, 2u);
     EXPECT_EQ(offered_, (std::vector<std::string>{"wrong", ""}));  // the last tried, then cleared
     ASSERT_EQ(reports_.size(), 1u);
-    EXPECT_EQ(reports_[0].code, 26517);
+    EXPECT_EQ(reports_[0].code, ErrorCode::InvalidPassword);
     EXPECT_EQ(reports_[0].fileName, "/out/a.txt");
     EXPECT_EQ(unzip_.Passwords(), (TStringList{"s3cret", "wrong"}));
     EXPECT_EQ(DecipheredData(first_), plainA_);
@@ -134,7 +134,7 @@ TEST_F(CheckPasswordTest, WithoutAHandlerOneReportNamesTheEvent) {
     unzip_.SetPasswords({"wrong"});
     EXPECT_FALSE(unzip_.CheckPassword(*stream_));
     ASSERT_EQ(reports_.size(), 1u);
-    EXPECT_EQ(reports_[0].code, 25270);
+    EXPECT_EQ(reports_[0].code, ErrorCode::EventNotAssigned);
     EXPECT_EQ(reports_[0].fileName, "/out/a.txt");
     EXPECT_EQ(reports_[0].extendedMsg, "OnGetPassword");
 }
@@ -144,7 +144,7 @@ TEST_F(CheckPasswordTest, TryAgainFalseEndsWithoutTestingTheAnswer) {
     EXPECT_FALSE(unzip_.CheckPassword(*stream_));
     EXPECT_EQ(calls_, 1u);
     ASSERT_EQ(reports_.size(), 1u);
-    EXPECT_EQ(reports_[0].code, 26517);
+    EXPECT_EQ(reports_[0].code, ErrorCode::InvalidPassword);
     EXPECT_TRUE(unzip_.Passwords().empty());
 }
 
@@ -153,7 +153,7 @@ TEST_F(CheckPasswordTest, EmptyAnswersFailEveryAttempt) {
     EXPECT_FALSE(unzip_.CheckPassword(*stream_));
     EXPECT_EQ(calls_, 3u);
     ASSERT_EQ(reports_.size(), 3u);
-    for (const Report& r : reports_) EXPECT_EQ(r.code, 26517);
+    for (const Report& r : reports_) EXPECT_EQ(r.code, ErrorCode::InvalidPassword);
 }
 
 TEST_F(CheckPasswordTest, CancelInTheHandlerStopsTheAttempts) {
@@ -165,7 +165,7 @@ TEST_F(CheckPasswordTest, CancelInTheHandlerStopsTheAttempts) {
     EXPECT_FALSE(unzip_.CheckPassword(*stream_));
     EXPECT_EQ(calls_, 1u);
     ASSERT_EQ(reports_.size(), 1u);
-    EXPECT_EQ(reports_[0].code, 25443);
+    EXPECT_EQ(reports_[0].code, ErrorCode::UserCanceled);
 }
 
 TEST_F(CheckPasswordTest, LongPasswordsAreUsedWhole) {

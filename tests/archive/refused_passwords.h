@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/streams/file_stream32.h"
+#include "archive/reader/file_stream32.h"
 #include "archive/testable_unzip.h"
 
 inline bool PasswordsRefusedByEveryEntry(const std::string& zipPath, const std::vector<std::string>& passwords) {

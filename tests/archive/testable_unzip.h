@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <string>
 
-#include "archive/frame/unzip.h"
+#include "archive/unzip.h"
 
 class TestableUnZip : public TUnZip {
 public:

@@ -1,11 +1,12 @@
-#include "archive/volumes/disk_manager.h"
-#include "archive/volumes/disk_spann_obj.h"
-#include "archive/streams/file_stream32.h"
-#include "archive/frame/unzip.h"
+#include "archive/reader/disk_manager.h"
+#include "archive/reader/disk_spann_obj.h"
+#include "archive/reader/file_stream32.h"
+#include "archive/unzip.h"
 
 #include "archive/detection_test_files.h"
 #include "archive/tool_made_fixtures.h"
 #include "archive/volumes_fake_drive.h"
+#include "archive/format/error_codes.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
 
@@ -106,7 +107,7 @@ TEST_F(Volumes, AHandlerNamingAMissingFileIsAskedAgain) {
     EXPECT_FALSE(unzip.NextVolume(1, 3, archive));
     EXPECT_FALSE(archive);
     EXPECT_TRUE(unzip.IsCancelled());
-    EXPECT_EQ(reports, (std::vector<Report>{{folder / "missing.z09", "", "2", 25443}}));
+    EXPECT_EQ(reports, (std::vector<Report>{{folder / "missing.z09", "", "2", ErrorCode::UserCanceled}}));
 }
 
 TEST_F(Volumes, WithoutAnOnNextVolumeHandlerTheRunIsCancelledWithTwoReports) {
@@ -118,9 +119,9 @@ TEST_F(Volumes, WithoutAnOnNextVolumeHandlerTheRunIsCancelledWithTwoReports) {
     EXPECT_FALSE(unzip.NextVolume(0, 3, archive));
     EXPECT_TRUE(unzip.IsCancelled());
     ASSERT_EQ(reports.size(), 2u);
-    EXPECT_EQ(reports[0].code, 25443);
+    EXPECT_EQ(reports[0].code, ErrorCode::UserCanceled);
     EXPECT_EQ(reports[0].fileName, folder / "data.zip");
-    EXPECT_EQ(reports[1], (Report{folder / "data.zip", "OnNextVolume", "1", 25443}));
+    EXPECT_EQ(reports[1], (Report{folder / "data.zip", "OnNextVolume", "1", ErrorCode::UserCanceled}));
 }
 
 // The last part of a split archive may begin with a local header of its own;
@@ -217,9 +218,9 @@ TEST(DiskManager, EveryFailureOfTheQueryIsReported) {
 
     drive.ready = false;
     EXPECT_FALSE(query(nullptr, nullptr));
-    EXPECT_EQ(codes, std::vector<int32_t>{25170});
+    EXPECT_EQ(codes, std::vector<int32_t>{ErrorCode::NotAccessible});
     EXPECT_FALSE(query(giveUp, nullptr));
-    EXPECT_EQ(codes, std::vector<int32_t>{25443});
+    EXPECT_EQ(codes, std::vector<int32_t>{ErrorCode::UserCanceled});
     int asked = 0;
     TDrivePrompt insertDisk = [&](TObject*, const std::string& where, bool& cancel) {
         EXPECT_EQ(where, "/media/disk/");
@@ -232,9 +233,9 @@ TEST(DiskManager, EveryFailureOfTheQueryIsReported) {
 
     drive.writeProtected = true;
     EXPECT_FALSE(query(nullptr, nullptr));
-    EXPECT_EQ(codes, std::vector<int32_t>{25171});
+    EXPECT_EQ(codes, std::vector<int32_t>{ErrorCode::WriteProtected});
     EXPECT_FALSE(query(nullptr, giveUp));
-    EXPECT_EQ(codes, std::vector<int32_t>{25443});
+    EXPECT_EQ(codes, std::vector<int32_t>{ErrorCode::UserCanceled});
     TDrivePrompt unprotect = [&](TObject*, const std::string&, bool& cancel) {
         drive.writeProtected = false;
         cancel = false;
@@ -244,7 +245,7 @@ TEST(DiskManager, EveryFailureOfTheQueryIsReported) {
     // Unreadable volume: the not-accessible prompt (Cancel without one).
     drive.readable = false;
     EXPECT_FALSE(query(nullptr, nullptr));
-    EXPECT_EQ(codes, std::vector<int32_t>{25170});
+    EXPECT_EQ(codes, std::vector<int32_t>{ErrorCode::NotAccessible});
     std::string shown;
     platform::SetDriveNotAccessiblePrompt([&](const std::string& text) {
         shown = text;
@@ -257,7 +258,7 @@ TEST(DiskManager, EveryFailureOfTheQueryIsReported) {
 
     drive.type = platform::DriveType::NoRootDirectory;
     EXPECT_FALSE(query(nullptr, nullptr));
-    EXPECT_EQ(codes, std::vector<int32_t>{25170});
+    EXPECT_EQ(codes, std::vector<int32_t>{ErrorCode::NotAccessible});
 }
 
 // A spanned set: every disk holds a file of the same name, labelled
@@ -339,7 +340,7 @@ TEST_F(SpannedDisks, WithoutOnGetZipLastDiskNothingIsListed) {
     unzip.SetArchiveFile(archive);
     ASSERT_EQ(unzip.ArcType(), atZipDS);
     EXPECT_TRUE(unzip.ListEntries().empty());
-    EXPECT_EQ(reports, (std::vector<Report>{{archive, "OnGetZipLastDisk", "0", 25270}}));
+    EXPECT_EQ(reports, (std::vector<Report>{{archive, "OnGetZipLastDisk", "0", ErrorCode::EventNotAssigned}}));
     EXPECT_TRUE(unzip.IsCancelled());
 
     // The other disk events are required in their turn as well.
@@ -351,8 +352,8 @@ TEST_F(SpannedDisks, WithoutOnGetZipLastDiskNothingIsListed) {
     unzip.DiskSpannObj().SetStage(2);
     unzip.CancelFlag() = false;
     EXPECT_FALSE(unzip.DiskSpannObj().GetDisk(stream));
-    EXPECT_EQ(reports, (std::vector<Report>{{archive, "OnGetZipFirstDisk", "1", 25270},
-                                            {archive, "OnGetZipNextDisk", "2", 25270}}));
+    EXPECT_EQ(reports, (std::vector<Report>{{archive, "OnGetZipFirstDisk", "1", ErrorCode::EventNotAssigned},
+                                            {archive, "OnGetZipNextDisk", "2", ErrorCode::EventNotAssigned}}));
 }
 
 TEST_F(SpannedDisks, ADriveThatIsNotReadyIsReportedByTheDiskCheck) {
@@ -361,7 +362,7 @@ TEST_F(SpannedDisks, ADriveThatIsNotReadyIsReportedByTheDiskCheck) {
     drive.ready = false;
     unzip.DiskSpannObj().SetStage(1);
     EXPECT_FALSE(unzip.DiskSpannObj().CheckDisk(-1));
-    EXPECT_EQ(reports, (std::vector<Report>{{folder / "drive/", "0", "0", 25170}}));
+    EXPECT_EQ(reports, (std::vector<Report>{{folder / "drive/", "0", "0", ErrorCode::NotAccessible}}));
 
     // The component's own prompt may bring the drive back.
     unzip.OnDriveNotReady = [&](TObject* sender, const std::string& where, bool& cancel) {
@@ -377,7 +378,7 @@ TEST_F(SpannedDisks, ADriveThatIsNotReadyIsReportedByTheDiskCheck) {
     // No file on the disk at all.
     std::filesystem::remove(archive);
     EXPECT_FALSE(unzip.DiskSpannObj().CheckDisk(-1));
-    EXPECT_EQ(reports, (std::vector<Report>{{archive, "", "0", 25235}}));
+    EXPECT_EQ(reports, (std::vector<Report>{{archive, "", "0", ErrorCode::OpenError}}));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "archive/frame/zip_cipher.h"
+#include "archive/format/zip_cipher.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

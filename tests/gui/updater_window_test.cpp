@@ -21,7 +21,7 @@
 #include "app/gui/glyph_button.h"
 #include "app/gui/percentage_gauge.h"
 #include "app/update_controller.h"
-#include "archive/frame/unzip.h"
+#include "archive/unzip.h"
 #include "platform/message_pump.h"
 #include "support/temp_folder.h"
 #include "support/updater_window_layout.h"

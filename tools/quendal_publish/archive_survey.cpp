@@ -2,9 +2,9 @@
 
 #include <map>
 
-#include "archive/frame/archive_types.h"
-#include "archive/frame/error_codes.h"
-#include "archive/frame/unzip.h"
+#include "archive/format/archive_types.h"
+#include "archive/format/error_codes.h"
+#include "archive/unzip.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
 #include "platform/folder_listing.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/frame/path_names.h"
+#include "archive/format/path_names.h"
 #include "platform/file.h"
 #include "platform/file_system.h"
 #include "release/manifest_json.h"

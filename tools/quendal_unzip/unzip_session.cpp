@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <utility>
 
-#include "archive/frame/dos_date_time.h"
-#include "archive/frame/error_codes.h"
-#include "archive/frame/path_names.h"
+#include "archive/format/dos_date_time.h"
+#include "archive/format/error_codes.h"
+#include "archive/format/path_names.h"
 #include "platform/file_system.h"
 #include "platform/safe_path.h"
 #include "platform/temp_files.h"

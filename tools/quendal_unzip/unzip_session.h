@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "archive/frame/unzip.h"
+#include "archive/unzip.h"
 #include "unzip_options.h"
 
 // One invocation of quendal-unzip: sets up the component from the options,

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/update_controller.h"
-#include "archive/frame/unzip.h"
+#include "archive/unzip.h"
 #include "app/archive_server.h"
 #include "download/download_component.h"
 #include "app/fake_updater_view.h"

@@ -9,9 +9,10 @@
 #include <iterator>
 #include <string>
 
-#include "archive/frame/unzip.h"
+#include "archive/unzip.h"
 #include "archive/extract_test_support.h"
 #include "archive/frame_test_support.h"
+#include "archive/format/error_codes.h"
 #include "platform/file_attributes.h"
 #include "support/temp_folder.h"
 
@@ -65,7 +66,7 @@ TEST_F(WindowsEntryNames, PartsOfDotsAndSpacesAreRefusedAsClimbing) {
         codes.push_back(code);
     };
     Extract({{"a/.. /.. /up1.txt", "x"}, {"a/.../up2.txt", "x"}, {"ok.txt", "ok"}});
-    EXPECT_EQ(std::count(codes.begin(), codes.end(), 25245), 2);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), ErrorCode::InvalidFileName), 2);
     EXPECT_EQ(frame_test::ReadFile(dir_ + "out\\ok.txt"), "ok");
     for (const char* up : {"up1.txt", "up2.txt", "out\\up1.txt", "out\\up2.txt"}) EXPECT_FALSE(fs::exists(dir_ + up)) << up;
 }
@@ -91,7 +92,7 @@ TEST_F(WindowsEntryNames, ReadOnlyAttributeRefusesTheOverwrite) {
     };
     unzip_.SetOverwriteMode(omOverwrite);
     Extract({{"a.txt", "new"}, {"b.txt", "bb"}});
-    EXPECT_EQ(codes, std::vector<int32_t>{25235});
+    EXPECT_EQ(codes, std::vector<int32_t>{ErrorCode::OpenError});
     EXPECT_EQ(verdicts, (std::vector<std::string>{"a.txt fail", "b.txt pass"}));
     EXPECT_EQ(frame_test::ReadFile(dir_ + "out\\a.txt"), "old");
     EXPECT_EQ(frame_test::ReadFile(dir_ + "out\\b.txt"), "bb");

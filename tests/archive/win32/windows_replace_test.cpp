@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "archive/extract_test_support.h"
-#include "archive/frame/unzip.h"
+#include "archive/unzip.h"
 #include "archive/frame_test_support.h"
 #include "platform/file_attributes.h"
 #include "platform/file_handle.h"
