@@ -405,6 +405,8 @@ bool TUpdateController::ExtractIntoStage(TUpdateTransaction& transaction, TInsta
         return false;
     }
     extractionEnded_ = false;
+    gaugesBehind_ = false;
+    gaugeDisplay_.Restart();
     stageFolder_ = transaction.Folder().Stage();
     unzip_.ExtractFiles();
     stageFolder_.clear();
@@ -479,14 +481,29 @@ void TUpdateController::UnZip1End(TObject* /*sender*/, const std::string& fileNa
     if (!crcPass && entryFailure_.step.empty()) entryFailure_ = {"crc", RelativeTo(stageFolder_, fileName), 0};
 }
 
+// The extractor reports every block and pumps the messages itself; painting
+// both gauges as often would cost more than the extraction, so they follow
+// at most once an interval, and always at the archive's end.
 void TUpdateController::UnZip1Progress(TObject* /*sender*/, uint8_t progressByFile, uint8_t progressByArchive) {
-    view_.SetPosition(TUpdaterControl::Gauge1, progressByFile);
-    view_.SetPosition(TUpdaterControl::Gauge2, progressByArchive);
+    filePercent_ = progressByFile;
+    archivePercent_ = progressByArchive;
+    gaugesBehind_ = true;
+    if (!gaugeDisplay_.Due(progressByArchive >= 100)) return;
+    ShowGauges();
     platform::ProcessMessages();
 }
 
+void TUpdateController::ShowGauges() {
+    gaugesBehind_ = false;
+    view_.SetPosition(TUpdaterControl::Gauge1, filePercent_);
+    view_.SetPosition(TUpdaterControl::Gauge2, archivePercent_);
+}
+
 // The run has ended; the program starts once the swap put it in place.
-void TUpdateController::UnZip1Deactivate(TObject* /*sender*/) { extractionEnded_ = true; }
+void TUpdateController::UnZip1Deactivate(TObject* /*sender*/) {
+    extractionEnded_ = true;
+    if (gaugesBehind_) ShowGauges();
+}
 
 void TUpdateController::FinishInstall() {
     view_.SetCaption(TUpdaterControl::labUnzip, kExtractedText);

@@ -46,7 +46,17 @@ public:
     void SetRetryPolicy(TRetryPolicy policy) { retry_ = TDownloadRetry(policy); }
     // The shortest time between two progress displays of an item (its last
     // bytes are always shown); 0 shows every progress event.
-    void SetProgressInterval(std::chrono::milliseconds interval) { progressDisplay_.SetInterval(interval); }
+    // The same holds for the two extraction gauges, whose final state is
+    // always shown.
+    void SetProgressInterval(std::chrono::milliseconds interval) {
+        progressDisplay_.SetInterval(interval);
+        gaugeDisplay_.SetInterval(interval);
+    }
+    // The clock both intervals are measured on; tests set their own.
+    void SetProgressClock(const TProgressThrottle::Clock& clock) {
+        progressDisplay_.SetClock(clock);
+        gaugeDisplay_.SetClock(clock);
+    }
 
     // Window notifications.
     void FormCreate();
@@ -121,6 +131,7 @@ private:
     void ShowNoSpace(TUpdaterControl label, const std::string& fileName);
     void FinishInstall();
     void ShowProgress(const TDownLoadItem& item, int64_t bytes);
+    void ShowGauges();
     bool ScheduleRetry(const TDownLoadItem& item, int64_t bytesArrived);
     bool WaitForRetry(std::chrono::milliseconds delay);
     void ShowDownloadFailed(const std::string& fileName, const std::string& text);
@@ -156,6 +167,11 @@ private:
     TDownloadRetry retry_;
     TProgressThrottle progressDisplay_;
     int64_t bytesShown_ = 0;  // the byte count the window shows for the current item
+    TProgressThrottle gaugeDisplay_;
+    // The extractor's latest percentages, and whether the gauges show them.
+    uint8_t filePercent_ = 0;
+    uint8_t archivePercent_ = 0;
+    bool gaugesBehind_ = false;
     // The furthest byte each URL's file reached in this run: an attempt made
     // progress only when it got beyond it.
     std::map<std::string, int64_t> furthest_;

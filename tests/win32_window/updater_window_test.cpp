@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "app/update_controller.h"
+#include "app/win32/zip_writer.h"
 #include "app/win32/glyph_button.h"
 #include "app/win32/percentage_gauge.h"
 #include "support/loopback_http_server.h"
@@ -416,6 +417,52 @@ TEST_F(Win32UpdaterWindow, PicturesOfDownloadUnpackingAndFailure) {
         EXPECT_FALSE(fs::exists(folder_ / "Quendal.zip"));
         Picture("win32-updater-download-failed.png");
     }
+}
+
+// A large update through the window: the gauges follow the extraction, the
+// screen pictured twice while it runs shows them further on, and both end at
+// 100 % with the files in place.
+TEST_F(Win32UpdaterWindow, ALargeUpdateMovesBothGaugesToTheirEnd) {
+    const fs::path source = folder_.path() / "source";
+    fs::create_directories(source / "data");
+    {
+        // One entry of 64 MB that packs small, and a few small ones after it.
+        std::string block(4096, '\0');
+        for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>((i * 7919 + i / 13) & 0xFF);
+        std::ofstream big(source / "data" / "big.bin", std::ios::binary);
+        for (int i = 0; i < 64 * 256; ++i) big << block;
+        for (int i = 0; i < 3; ++i) std::ofstream(source / "data" / ("note" + std::to_string(i) + ".txt")) << "notes";
+    }
+    const std::string archive = zip_writer::ZipFolder(source, folder_.path() / "served.zip");
+    fs::remove_all(source);
+    fs::remove(folder_.path() / "served.zip");
+    LoopbackHttpServer server;
+    server.Otherwise(SendExactly("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(archive.size()) +
+                                 "\r\nContent-Type: application/zip\r\n\r\n" + archive));
+    TfrmUpdater window(server.Url("/HTTP/Quendown/Quendal.zip").substr(7), Folder());
+    // Pictured once the whole-archive gauge shows some progress, and again
+    // once it shows more; the extraction waits in the pump meanwhile.
+    std::vector<std::pair<int, int>> pictured;  // both gauges' percentages
+    platform::SetMessagePump([&] {
+        platform::PumpSystemMessages();
+        const int whole = window.Gauge2->PercentDone();
+        if (pictured.size() < 2 && ::IsWindowVisible(window.labUnzip) && whole > 0 && whole < 100 &&
+            (pictured.empty() || whole > pictured.back().second)) {
+            pictured.emplace_back(window.Gauge1->PercentDone(), whole);
+            Picture("win32-updater-extracting-" + std::to_string(pictured.size()) + ".png");
+        }
+    });
+
+    window.Show();
+
+    platform::SetMessagePump(platform::PumpSystemMessages);
+    ASSERT_EQ(pictured.size(), 2u) << "the gauges did not move during the extraction";
+    EXPECT_LT(pictured[0].second, pictured[1].second);
+    EXPECT_EQ(window.Gauge1->PercentDone(), 100);
+    EXPECT_EQ(window.Gauge2->PercentDone(), 100);
+    EXPECT_EQ(Text(window.labUnzip), "압축을 풀었습니다. 설치를 진행합니다.");
+    EXPECT_EQ(fs::file_size(folder_.path() / "data" / "big.bin"), 64u * 1024 * 1024);
+    EXPECT_FALSE(fs::exists(folder_.path() / "Quendal.zip"));
 }
 
 }  // namespace
