@@ -18,6 +18,10 @@ if(WIN32 AND TARGET quendal_win32_window)
   set_tests_properties(win32_display_stop PROPERTIES FIXTURES_CLEANUP win32_display)
   gtest_discover_tests(win32_window_tests DISCOVERY_TIMEOUT 60 PROPERTIES
     TIMEOUT 300 FIXTURES_REQUIRED win32_display RESOURCE_LOCK win32_display RUN_SERIAL TRUE)
+  # The window at 144 and 192 DPI, in a private prefix of its own.
+  add_test(NAME win32_window_dpi COMMAND ${CMAKE_CURRENT_LIST_DIR}/dpi_test.sh ${PROJECT_BINARY_DIR})
+  set_tests_properties(win32_window_dpi PROPERTIES
+    TIMEOUT 300 FIXTURES_REQUIRED win32_display RESOURCE_LOCK win32_display RUN_SERIAL TRUE)
 endif()
 if(WIN32 AND TARGET quendal-updater)
   # The updater program end to end, built for the tests' loopback port,
