@@ -127,7 +127,7 @@ std::wstring WindowText(HWND window) {
 bool ApplicationTerminationRequested() { return terminationRequested; }
 
 TfrmUpdater::TfrmUpdater(const std::string& updateUrl, const std::string& programFolder,
-                         const std::string& publicKeyPem, TRetryPolicy retryPolicy)
+                         const std::string& publicKeyPem, TRetryPolicy retryPolicy, bool elevatedRun)
     : download_(std::make_unique<TWinHTTPDownload>()), unzip_(std::make_unique<TUnZip>()) {
     CreateControls();
     // The window's stored settings differ from the component's defaults here.
@@ -136,6 +136,7 @@ TfrmUpdater::TfrmUpdater(const std::string& updateUrl, const std::string& progra
     controller_ =
         std::make_unique<TUpdateController>(*this, *download_, *unzip_, updateUrl, programFolder, publicKeyPem);
     controller_->SetRetryPolicy(retryPolicy);
+    controller_->SetElevatedRun(elevatedRun);
     controller_->FormCreate();
 }
 

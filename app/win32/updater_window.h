@@ -23,8 +23,9 @@ class TfrmUpdater : public TUpdaterView {
 public:
     // Creating the window runs the controller's creation step; Show delivers
     // the first resize, which starts the update run.
+    // `elevatedRun`: started with administrator rights by an earlier run.
     TfrmUpdater(const std::string& updateUrl, const std::string& programFolder, const std::string& publicKeyPem = {},
-                TRetryPolicy retryPolicy = TRetryPolicy::None());
+                TRetryPolicy retryPolicy = TRetryPolicy::None(), bool elevatedRun = false);
     ~TfrmUpdater() override;
     TfrmUpdater(const TfrmUpdater&) = delete;
     TfrmUpdater& operator=(const TfrmUpdater&) = delete;
