@@ -13,7 +13,9 @@
 #include <string>
 #include <thread>
 
+#include "app/process_helpers.h"
 #include "app/update_controller.h"
+#include "app/waiting_program.h"
 #include "app/win32/zip_writer.h"
 #include "app/win32/glyph_button.h"
 #include "app/win32/percentage_gauge.h"
@@ -417,6 +419,29 @@ TEST_F(Win32UpdaterWindow, PicturesOfDownloadUnpackingAndFailure) {
         EXPECT_FALSE(fs::exists(folder_ / "Quendal.zip"));
         Picture("win32-updater-download-failed.png");
     }
+}
+
+// A program folder the updater cannot write (read_only_folder_test.sh makes
+// one and passes it on): the run that has administrator rights already says
+// so, leaves the companion running and fetches nothing.
+TEST_F(Win32UpdaterWindow, AFolderItCannotWriteIsLeftAloneWithTheCompanionRunning) {
+    const char* readOnly = std::getenv("QUENDAL_TEST_READ_ONLY_FOLDER");
+    if (!readOnly) GTEST_SKIP() << "run by read_only_folder_test.sh, which makes the folder";
+    ASSERT_TRUE(waiting_program::Start(Folder() + TUpdateController::kCompanionProcess));
+    ASSERT_TRUE(waiting_program::WaitFor([] { return IsProcessRunning(TUpdateController::kCompanionProcess); }));
+    {
+        TfrmUpdater window(kUnreachableUrl, std::string(readOnly) + "\\", {}, TRetryPolicy::None(), true);
+        window.Show();
+        EXPECT_EQ(Text(window.labDown), "프로그램 폴더에 쓸 수 없습니다. 관리자 권한으로 다시 실행하세요.");
+        EXPECT_FALSE(::IsWindowEnabled(window.btnCancel->Window()));
+        EXPECT_FALSE(::IsWindowEnabled(window.btnRedown->Window()));
+        EXPECT_TRUE(::IsWindowEnabled(window.btnClose->Window()));
+        EXPECT_EQ(window.QueueRowCount(), 0) << "a download was started";
+        EXPECT_TRUE(IsProcessRunning(TUpdateController::kCompanionProcess)) << "the companion was stopped";
+        Picture("win32-updater-folder-not-writable.png");
+    }
+    KillProcessByName(TUpdateController::kCompanionProcess);
+    EXPECT_TRUE(waiting_program::WaitFor([] { return !IsProcessRunning(TUpdateController::kCompanionProcess); }));
 }
 
 // The DPI the window is expected at: the screen's as the prefix sets it
