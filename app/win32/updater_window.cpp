@@ -178,8 +178,8 @@ void TfrmUpdater::CreateControls() {
     ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     ::SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TfrmUpdater::WindowProc));
 
-    // Every control is made where the layout puts it at 96 DPI; ApplyDpi
-    // then scales the lot to the window's screen.
+    // Each control's bounds at 96 DPI are recorded as it is made; ApplyDpi
+    // then places the lot, scaled to the window's screen.
     Bevel1 = Laid(Child(L"STATIC", L"", WS_VISIBLE | SS_SUNKEN, window_), {227, 0, 2, 339});
     Panel2 = Laid(Panel(window_, nullptr), {0, 0, 227, 339});
     Image1 = Laid(Panel(Panel2, banner_), {0, 0, 227, 339});
