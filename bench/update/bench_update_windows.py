@@ -7,11 +7,11 @@ and a few small files, serves it on 127.0.0.1:PORT and then, several times
 in turn:
   - runs the Windows quendal-updater (built for that port) in a fresh program
     folder on the X display in DISPLAY, from start to exit; its extraction
-    phase runs from the archive's last downloaded byte to the archive's
-    deletion, which follows the extraction, the swap and the start of the new
-    Quendal.exe, less the fixed pauses between them (500 + 500 ms). (The
-    exit is left out: without a window manager, Wine waits 2 s for one to
-    withdraw the window.)
+    phase runs from the archive's last downloaded byte to the end of the
+    install, when the staging folder is gone: the extraction into it, the
+    swap and the clean-up. (What follows is left out: the fixed pauses, the
+    start of the new Quendal.exe, and the exit, for which Wine without a
+    window manager waits 2 s for one to withdraw the window.)
   - extracts the same archive with quendal-unzip.exe, less the time Wine
     takes to start and end a program (quendal-unzip.exe listing a one-entry
     archive).
@@ -31,7 +31,6 @@ import time
 
 BIG_ENTRY_BYTES = 300 * 1000 * 1000
 SMALL_FILES = 5
-FIXED_PAUSES = 1.0  # seconds the updater sleeps on purpose
 TARGET_RATIO = 1.2
 URL_PATH = "/HTTP/Quendown/Quendal.zip"
 
@@ -87,7 +86,7 @@ def timed(command, cwd):
 
 def run_updater(wine_run, updater, program, archive_size):
     """Wall time from start to exit, and the moments the archive was whole
-    and deleted."""
+    and the install ended."""
     fresh_folder(program)
     shutil.copy(updater, os.path.join(program, "quendal-updater.exe"))
     with open(os.path.join(program, "Quendal.exe"), "w") as out:
@@ -97,15 +96,19 @@ def run_updater(wine_run, updater, program, archive_size):
     start = time.monotonic()
     process = subprocess.Popen([wine_run, "quendal-updater.exe"], cwd=program, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
-    downloaded = deleted = None
+    stage = os.path.join(program, ".quendal-update", "stage")
+    downloaded = installed = None
+    stage_seen = False
     while process.poll() is None:
         try:
-            size = os.path.getsize(archive)
-            if downloaded is None and size == archive_size:
+            if downloaded is None and os.path.getsize(archive) == archive_size:
                 downloaded = time.monotonic() - start
         except OSError:
-            if downloaded is not None and deleted is None:
-                deleted = time.monotonic() - start
+            pass
+        if os.path.isdir(stage):
+            stage_seen = True
+        elif stage_seen and installed is None:
+            installed = time.monotonic() - start
         if time.monotonic() - start > 900:
             process.kill()
             sys.exit("the updater did not end within 15 minutes")
@@ -117,9 +120,9 @@ def run_updater(wine_run, updater, program, archive_size):
                  % (process.returncode, elapsed, sorted(os.listdir(program))))
     if os.path.getsize(big) != BIG_ENTRY_BYTES:
         sys.exit("the updater extracted %d bytes of the large entry" % os.path.getsize(big))
-    if downloaded is None or deleted is None:
-        sys.exit("the archive was whole or deleted too briefly to be seen")
-    return elapsed, downloaded, deleted
+    if downloaded is None or installed is None:
+        sys.exit("the whole archive or the staging folder was there too briefly to be seen")
+    return elapsed, downloaded, installed
 
 
 def main():
@@ -145,14 +148,14 @@ def main():
     updater_phase, unzip_phase, wholes = [], [], []
     try:
         for run in range(runs + 1):  # the first of each warms Wine up and is not counted
-            elapsed, downloaded, deleted = run_updater(wine_run, updater, os.path.join(work, "program"), size)
+            elapsed, downloaded, installed = run_updater(wine_run, updater, os.path.join(work, "program"), size)
             fresh_folder(extract_to)
             start_and_end = timed([wine_run, unzip, "-l", "tiny.zip"], work)
             extraction = timed([wine_run, unzip, "-qo", "-d", "extracted", "Quendal.zip"], work)
             if run == 0:
                 continue
             wholes.append(elapsed)
-            updater_phase.append(deleted - downloaded - FIXED_PAUSES)
+            updater_phase.append(installed - downloaded)
             unzip_phase.append(extraction - start_and_end)
             print("run %d: updater %.2f s whole, %.2f s extracting; quendal-unzip.exe %.2f s less %.2f s of Wine"
                   % (run, elapsed, updater_phase[-1], extraction, start_and_end))
