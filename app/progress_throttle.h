@@ -18,6 +18,7 @@ public:
         : interval_(interval), clock_(std::move(clock)) {}
 
     void SetInterval(std::chrono::milliseconds interval) { interval_ = interval; }
+    void SetClock(Clock clock) { clock_ = std::move(clock); }
     // A new item: its first event is shown.
     void Restart() { shown_.reset(); }
     // Whether this event is to be shown; `last` marks an item's last bytes.

@@ -110,6 +110,10 @@ void TUpdateController::AtEdge(Action action) {
 
 void TUpdateController::FormCreate() {
     AtEdge([this] {
+        if (!ProgramFolderUsable()) {
+            view_.SetWindowCaption(kWindowCaption);
+            return;
+        }
         // A run killed in the middle of a swap is undone (or finished) before
         // anything else looks at the program folder.
         TUpdateTransaction(*installFiles_, programFolder_).Recover();
@@ -117,6 +121,30 @@ void TUpdateController::FormCreate() {
         if (IsProcessRunning(kCompanionProcess)) KillProcessByName(kCompanionProcess);
         view_.SetWindowCaption(kWindowCaption);
     });
+}
+
+// A folder the updater cannot write (one that needs administrator rights)
+// would fail the update after the companion was stopped: it is found out
+// first, and the companion keeps running. A missing folder has its own text
+// once the archive is there.
+bool TUpdateController::ProgramFolderUsable() {
+    if (!platform::DirectoryExists(programFolder_)) return true;
+    switch (CheckProgramFolder(*folderAccess_, programFolder_, elevatedRun_)) {
+        case TFolderCheck::Writable: return true;
+        case TFolderCheck::RestartedElevated:
+            folderRefused_ = true;
+            view_.RequestTermination();
+            return false;
+        case TFolderCheck::NotWritable: break;
+    }
+    folderRefused_ = true;
+    view_.SetCaption(TUpdaterControl::labDown, kFolderNotWritableText);
+    view_.Repaint(TUpdaterControl::labDown);
+    view_.SetVisible(TUpdaterControl::lblBytes, false);
+    view_.SetEnabled(TUpdaterControl::btnCancel, false);
+    view_.SetEnabled(TUpdaterControl::btnRedown, false);
+    view_.SetEnabled(TUpdaterControl::btnClose, true);
+    return false;
 }
 
 void TUpdateController::FormResize() {
@@ -405,6 +433,8 @@ bool TUpdateController::ExtractIntoStage(TUpdateTransaction& transaction, TInsta
         return false;
     }
     extractionEnded_ = false;
+    gaugesBehind_ = false;
+    gaugeDisplay_.Restart();
     stageFolder_ = transaction.Folder().Stage();
     unzip_.ExtractFiles();
     stageFolder_.clear();
@@ -479,14 +509,29 @@ void TUpdateController::UnZip1End(TObject* /*sender*/, const std::string& fileNa
     if (!crcPass && entryFailure_.step.empty()) entryFailure_ = {"crc", RelativeTo(stageFolder_, fileName), 0};
 }
 
+// The extractor reports every block and pumps the messages itself; painting
+// both gauges as often would cost more than the extraction, so they follow
+// at most once an interval, and always at the archive's end.
 void TUpdateController::UnZip1Progress(TObject* /*sender*/, uint8_t progressByFile, uint8_t progressByArchive) {
-    view_.SetPosition(TUpdaterControl::Gauge1, progressByFile);
-    view_.SetPosition(TUpdaterControl::Gauge2, progressByArchive);
+    filePercent_ = progressByFile;
+    archivePercent_ = progressByArchive;
+    gaugesBehind_ = true;
+    if (!gaugeDisplay_.Due(progressByArchive >= 100)) return;
+    ShowGauges();
     platform::ProcessMessages();
 }
 
+void TUpdateController::ShowGauges() {
+    gaugesBehind_ = false;
+    view_.SetPosition(TUpdaterControl::Gauge1, filePercent_);
+    view_.SetPosition(TUpdaterControl::Gauge2, archivePercent_);
+}
+
 // The run has ended; the program starts once the swap put it in place.
-void TUpdateController::UnZip1Deactivate(TObject* /*sender*/) { extractionEnded_ = true; }
+void TUpdateController::UnZip1Deactivate(TObject* /*sender*/) {
+    extractionEnded_ = true;
+    if (gaugesBehind_) ShowGauges();
+}
 
 void TUpdateController::FinishInstall() {
     view_.SetCaption(TUpdaterControl::labUnzip, kExtractedText);
@@ -501,6 +546,7 @@ void TUpdateController::FinishInstall() {
 // The start step when called without a sender (resize, restart), the end
 // step when the component's run ends.
 void TUpdateController::StartStep() {
+    if (folderRefused_) return;
     if (cancelled_) {
         WriteIniValue("Vkr", "Update", "Work", "False");
         view_.SetCaption(TUpdaterControl::labDown, kCancelledRunEndedText);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/download_retry.h"
+#include "app/program_folder_access.h"
 #include "app/progress_throttle.h"
 #include "app/updater_view.h"
 #include "install/install_file_system.h"
@@ -46,7 +47,17 @@ public:
     void SetRetryPolicy(TRetryPolicy policy) { retry_ = TDownloadRetry(policy); }
     // The shortest time between two progress displays of an item (its last
     // bytes are always shown); 0 shows every progress event.
-    void SetProgressInterval(std::chrono::milliseconds interval) { progressDisplay_.SetInterval(interval); }
+    // The same holds for the two extraction gauges, whose final state is
+    // always shown.
+    void SetProgressInterval(std::chrono::milliseconds interval) {
+        progressDisplay_.SetInterval(interval);
+        gaugeDisplay_.SetInterval(interval);
+    }
+    // The clock both intervals are measured on; tests set their own.
+    void SetProgressClock(const TProgressThrottle::Clock& clock) {
+        progressDisplay_.SetClock(clock);
+        gaugeDisplay_.SetClock(clock);
+    }
 
     // Window notifications.
     void FormCreate();
@@ -74,6 +85,11 @@ public:
 
     // The file operations of the install; tests put faults in them.
     void SetInstallFileSystem(TInstallFileSystem& files) { installFiles_ = &files; }
+    // The program folder's checks before anything is stopped; tests put a
+    // fake in place. Both are set before FormCreate.
+    void SetFolderAccess(TFolderAccess& access) { folderAccess_ = &access; }
+    // This run was started with administrator rights already: it is not restarted again.
+    void SetElevatedRun(bool elevatedRun) { elevatedRun_ = elevatedRun; }
 
     bool Started() const { return started_; }
     bool Cancelled() const { return cancelled_; }
@@ -104,6 +120,8 @@ public:
     static constexpr const char* kNoSpaceText = "을 설치할 공간이 부족합니다.";
     // Followed by the path of a file another program holds.
     static constexpr const char* kFileInUseText = "다음 파일을 사용 중인 프로그램을 닫은 뒤 다시 시도하세요:\n";
+    static constexpr const char* kFolderNotWritableText =
+        "프로그램 폴더에 쓸 수 없습니다. 관리자 권한으로 다시 실행하세요.";
 
 private:
     template <typename Action>
@@ -121,10 +139,13 @@ private:
     void ShowNoSpace(TUpdaterControl label, const std::string& fileName);
     void FinishInstall();
     void ShowProgress(const TDownLoadItem& item, int64_t bytes);
+    void ShowGauges();
     bool ScheduleRetry(const TDownLoadItem& item, int64_t bytesArrived);
     bool WaitForRetry(std::chrono::milliseconds delay);
     void ShowDownloadFailed(const std::string& fileName, const std::string& text);
     void ShowExtractionFailed(const std::string& fileName);
+    // False when the run must not go on: the program folder cannot be written.
+    bool ProgramFolderUsable();
     void RejectSignature(const std::string& fileName);
     bool IsSignatureItem(const TDownLoadItem& item) const;
     bool Signed() const { return !publicKeyPem_.empty(); }
@@ -154,8 +175,18 @@ private:
     // Set at the signature item's end of this run when it arrived whole.
     bool signatureArrivedWhole_ = false;
     TDownloadRetry retry_;
+    TFolderAccess defaultFolderAccess_;
+    TFolderAccess* folderAccess_ = &defaultFolderAccess_;
+    bool elevatedRun_ = false;
+    // Set when the program folder cannot be written: nothing is started.
+    bool folderRefused_ = false;
     TProgressThrottle progressDisplay_;
     int64_t bytesShown_ = 0;  // the byte count the window shows for the current item
+    TProgressThrottle gaugeDisplay_;
+    // The extractor's latest percentages, and whether the gauges show them.
+    uint8_t filePercent_ = 0;
+    uint8_t archivePercent_ = 0;
+    bool gaugesBehind_ = false;
     // The furthest byte each URL's file reached in this run: an attempt made
     // progress only when it got beyond it.
     std::map<std::string, int64_t> furthest_;

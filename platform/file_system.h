@@ -22,6 +22,11 @@ bool DirectoryExists(const std::string& path);
 bool CreateDir(const std::string& path);
 bool RemoveFile(const std::string& path);
 
+// Whether files can be made in `folder`: a file is made there and removed at
+// once. False for a folder that is missing, read-only, on a read-only volume,
+// or that needs rights the process lacks.
+bool FolderWritable(const std::string& folder);
+
 // The process's current directory, ending in the path separator; empty when
 // it cannot be read.
 std::string CurrentDirectory();

@@ -2,8 +2,9 @@
 # The Windows programs' demo (scripts/demo.sh --windows): builds the Windows
 # programs (build-win/) and the Linux update server (build/), and runs
 # quendal-updater.exe under Wine on a virtual X display against the server
-# at 127.0.0.1:280, twice: once against a server that hangs up half way
-# (the program stays as it was), once for the whole update. Everything lands
+# at 127.0.0.1:280, three times: against a server that hangs up half way
+# (the program stays as it was), for the whole update, and once more on a
+# 144-DPI screen until the download is under way. Everything lands
 # under the Windows build folder:
 #   demo/                          the program folder: quendal-updater.exe, an
 #                                  old Quendal.exe and a running stand-in QuendalM.exe
@@ -11,6 +12,9 @@
 #   demo-win32-download-failed.png the window after the server hung up
 #   demo-win32-downloading.png     the window during the download
 #   demo-win32-extracting.png      the window during the extraction
+#   demo-win32-144dpi.png          the window on a 150 % screen (144 DPI) during
+#                                  the download, run in a private Wine prefix
+#                                  of that DPI
 # It fails when any step of the update is missing. Port 280 needs root (or
 # the right to bind low ports).
 set -euo pipefail
@@ -49,9 +53,14 @@ rm "$archive_dir/data/video.bin"
 size=$(stat -c %s "$archive_dir/Quendal.zip")
 
 pids=()
+dpi_prefix=
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     wineserver -k 2>/dev/null || true  # this build's own prefix only
+    if [ -n "$dpi_prefix" ]; then
+        WINEPREFIX=$dpi_prefix wineserver -k 2>/dev/null || true
+        rm -rf "$dpi_prefix"
+    fi
 }
 trap cleanup EXIT
 alive() {
@@ -118,7 +127,8 @@ run --rate 1500000
 await 900 arrived_some || fail "the download did not start"
 import -window root "$build_win/demo-win32-downloading.png"
 await 900 arrived_all || fail "the download did not end"
-sleep 1  # the extraction starts as the last byte arrives
+# The extraction starts as the last byte arrives and takes about a second.
+await 100 test -e "$demo/.quendal-update/stage/data/video.bin" || fail "the extraction did not start"
 import -window root "$build_win/demo-win32-extracting.png"
 await 1800 eval '! alive "$updater"' || fail "the updater did not exit"
 status=0
@@ -133,4 +143,18 @@ for f in Quendal.exe readme.txt data/assets.bin; do
 done
 cmp -s <(head -c "$video_size" /dev/zero) "$demo/data/video.bin" || fail "data/video.bin is wrong"
 echo "   every file of the update is in place; the archive is gone"
+echo "== 3. the window on a 144-DPI screen"
+# A prefix of its own: the build's registry with LogPixels at 144, its drive.
+wineserver -k 2>/dev/null || true
+dpi_prefix=$(mktemp -d /tmp/quendal-demo-dpi.XXXXXX)
+cp "$WINEPREFIX"/*.reg "$WINEPREFIX"/.update-timestamp "$dpi_prefix"/
+cp -a "$WINEPREFIX/dosdevices" "$dpi_prefix"/
+ln -s "$WINEPREFIX/drive_c" "$dpi_prefix/drive_c"
+sed -i 's/^"LogPixels"=dword:[0-9a-f]*/"LogPixels"=dword:00000090/' "$dpi_prefix/user.reg" "$dpi_prefix/system.reg"
+export WINEPREFIX=$dpi_prefix
+run --rate 500000
+await 900 arrived_some || fail "the download did not start"
+import -window root "$build_win/demo-win32-144dpi.png"
+echo "   pictured at 144 DPI during the download"
+kill "$updater" "$server" 2>/dev/null || true
 echo "== screenshots: $(ls "$build_win"/demo-win32-*.png | tr '\n' ' ')"

@@ -1,5 +1,7 @@
 #include "app/win32/glyph_button.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -24,6 +26,45 @@ uint32_t Premultiplied(uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
     return (a << 24) | ((r * a / 255) << 16) | ((g * a / 255) << 8) | (b * a / 255);
 }
 
+// Bilinear resampling of premultiplied pixels (premultiplied, so that
+// transparent neighbours lend no colour to the edges); at the same size the
+// pixels are copied unchanged.
+void Resample(const std::vector<uint32_t>& from, SIZE fromSize, uint32_t* to, SIZE toSize) {
+    if (fromSize.cx == toSize.cx && fromSize.cy == toSize.cy) {
+        std::copy(from.begin(), from.end(), to);
+        return;
+    }
+    // Source coordinate of a target pixel's centre, clamped to the source's pixel centres.
+    auto source = [](int target, int fromLength, int toLength) {
+        const double x = (target + 0.5) * fromLength / toLength - 0.5;
+        return std::clamp(x, 0.0, static_cast<double>(fromLength - 1));
+    };
+    for (int y = 0; y < toSize.cy; ++y) {
+        const double sy = source(y, fromSize.cy, toSize.cy);
+        const int y0 = static_cast<int>(sy);
+        const int y1 = std::min(y0 + 1, static_cast<int>(fromSize.cy) - 1);
+        const double fy = sy - y0;
+        for (int x = 0; x < toSize.cx; ++x) {
+            const double sx = source(x, fromSize.cx, toSize.cx);
+            const int x0 = static_cast<int>(sx);
+            const int x1 = std::min(x0 + 1, static_cast<int>(fromSize.cx) - 1);
+            const double fx = sx - x0;
+            const uint32_t corners[4] = {from[static_cast<size_t>(y0) * fromSize.cx + x0],
+                                         from[static_cast<size_t>(y0) * fromSize.cx + x1],
+                                         from[static_cast<size_t>(y1) * fromSize.cx + x0],
+                                         from[static_cast<size_t>(y1) * fromSize.cx + x1]};
+            const double weights[4] = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
+            uint32_t pixel = 0;
+            for (int shift = 0; shift < 32; shift += 8) {
+                double channel = 0;
+                for (int i = 0; i < 4; ++i) channel += weights[i] * ((corners[i] >> shift) & 0xFF);
+                pixel |= static_cast<uint32_t>(std::lround(channel)) << shift;
+            }
+            to[static_cast<size_t>(y) * toSize.cx + x] = pixel;
+        }
+    }
+}
+
 }  // namespace
 
 TGlyphButton::TGlyphButton(HWND parent, int id, const std::wstring& caption, int glyphResource, int left, int top,
@@ -38,7 +79,6 @@ TGlyphButton::TGlyphButton(HWND parent, int id, const std::wstring& caption, int
     if (!source || !::GetObjectW(source, sizeof section, &section)) return;
     const int w = section.dsBm.bmWidth;
     const int h = section.dsBm.bmHeight;
-    glyphSize_ = {w, h};
     glyphBits_ = section.dsBm.bmBitsPixel;
 
     // Both depths end up as premultiplied 32-bit pixels: the 24-bit glyph's
@@ -58,25 +98,41 @@ TGlyphButton::TGlyphButton(HWND parent, int id, const std::wstring& caption, int
 
     const bool hasAlpha = glyphBits_ == 32;
     const uint32_t transparent = argb[static_cast<size_t>(h - 1) * w] & 0xFFFFFF;
-    uint32_t* colour = nullptr;
-    uint32_t* grey = nullptr;
-    glyph_ = CreatePixels(w, h, &colour);
-    greyGlyph_ = CreatePixels(w, h, &grey);
-    if (!colour || !grey) return;
+    artworkSize_ = {w, h};
+    colour_.resize(argb.size());
+    grey_.resize(argb.size());
     for (size_t i = 0; i < argb.size(); ++i) {
         const uint32_t p = argb[i];
         const uint32_t r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
         const uint32_t a = hasAlpha ? p >> 24 : ((p & 0xFFFFFF) == transparent ? 0 : 255);
-        colour[i] = Premultiplied(r, g, b, a);
+        colour_[i] = Premultiplied(r, g, b, a);
         // Disabled: the luminance lifted towards white, at half strength.
         const uint32_t luminance = 128 + (r * 30 + g * 59 + b * 11) / 200;
-        grey[i] = Premultiplied(luminance, luminance, luminance, a / 2);
+        grey_[i] = Premultiplied(luminance, luminance, luminance, a / 2);
     }
+    SetDpi(USER_DEFAULT_SCREEN_DPI);
 }
 
-TGlyphButton::~TGlyphButton() {
+TGlyphButton::~TGlyphButton() { FreeGlyphs(); }
+
+void TGlyphButton::FreeGlyphs() {
     if (glyph_) ::DeleteObject(glyph_);
     if (greyGlyph_) ::DeleteObject(greyGlyph_);
+    glyph_ = greyGlyph_ = nullptr;
+}
+
+void TGlyphButton::SetDpi(int dpi) {
+    FreeGlyphs();
+    if (colour_.empty()) return;
+    glyphSize_ = {::MulDiv(artworkSize_.cx, dpi, USER_DEFAULT_SCREEN_DPI),
+                  ::MulDiv(artworkSize_.cy, dpi, USER_DEFAULT_SCREEN_DPI)};
+    uint32_t* colour = nullptr;
+    uint32_t* grey = nullptr;
+    glyph_ = CreatePixels(glyphSize_.cx, glyphSize_.cy, &colour);
+    greyGlyph_ = CreatePixels(glyphSize_.cx, glyphSize_.cy, &grey);
+    if (!colour || !grey) return FreeGlyphs();
+    Resample(colour_, artworkSize_, colour, glyphSize_);
+    Resample(grey_, artworkSize_, grey, glyphSize_);
 }
 
 void TGlyphButton::Draw(const DRAWITEMSTRUCT& item) const {

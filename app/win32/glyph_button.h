@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // A push button drawn by its owner: the system's push-button face, the glyph
 // centred above the caption with no gap, both greyed while disabled.
@@ -17,14 +19,22 @@ public:
     TGlyphButton& operator=(const TGlyphButton&) = delete;
 
     HWND Window() const { return window_; }
+    // The glyph as drawn: the artwork's size at 96 DPI, scaled with the DPI.
     SIZE GlyphSize() const { return glyphSize_; }
     int GlyphBitsPerPixel() const { return glyphBits_; }
+    // Scales the glyph smoothly for a screen of `dpi` dots per inch.
+    void SetDpi(int dpi);
     // The parent hands over its WM_DRAWITEM for this button.
     void Draw(const DRAWITEMSTRUCT& item) const;
 
 private:
+    void FreeGlyphs();
+
     HWND window_;
-    HBITMAP glyph_ = nullptr;     // premultiplied 32-bit, for AlphaBlend
+    // The artwork's premultiplied pixels, top-down, in colour and greyed.
+    std::vector<uint32_t> colour_, grey_;
+    SIZE artworkSize_{};
+    HBITMAP glyph_ = nullptr;     // premultiplied 32-bit at the screen's size, for AlphaBlend
     HBITMAP greyGlyph_ = nullptr;
     SIZE glyphSize_{};
     int glyphBits_ = 0;

@@ -51,13 +51,16 @@ void TGauge::SetFont(HFONT font) {
 TGauge* TGauge::Of(HWND window) { return reinterpret_cast<TGauge*>(::GetWindowLongPtrW(window, GWLP_USERDATA)); }
 
 void TGauge::SetMaxValue(int value) {
+    const int shown = PercentDone();
     maxValue_ = value;
-    if (window_) ::InvalidateRect(window_, nullptr, FALSE);
+    if (window_ && PercentDone() != shown) ::InvalidateRect(window_, nullptr, FALSE);
 }
 
+// Only a change of the percentage changes the picture.
 void TGauge::SetProgress(int value) {
+    const int shown = PercentDone();
     progress_ = value;
-    if (window_) ::InvalidateRect(window_, nullptr, FALSE);
+    if (window_ && PercentDone() != shown) ::InvalidateRect(window_, nullptr, FALSE);
 }
 
 int TGauge::PercentDone() const {

@@ -59,6 +59,36 @@ HFONT CreatePixelFont(std::initializer_list<const wchar_t*> faces, int pixelHeig
                          CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, chosen);
 }
 
+// The per-monitor DPI functions came with Windows 10; before it, the
+// system's DPI serves for every window.
+template <typename Function>
+Function User32Function(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
+}
+
+int SystemDpi() {
+    if (auto getDpiForSystem = User32Function<UINT(WINAPI*)()>("GetDpiForSystem"))
+        return static_cast<int>(getDpiForSystem());
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSX);
+    ::ReleaseDC(nullptr, screen);
+    return dpi;
+}
+
+int WindowDpi(HWND window) {
+    if (auto getDpiForWindow = User32Function<UINT(WINAPI*)(HWND)>("GetDpiForWindow"))
+        if (const UINT dpi = getDpiForWindow(window)) return static_cast<int>(dpi);
+    return SystemDpi();
+}
+
+void AdjustFrameForDpi(RECT& frame, DWORD style, DWORD exStyle, int dpi) {
+    if (auto adjust = User32Function<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi"))
+        adjust(&frame, style, FALSE, exStyle, static_cast<UINT>(dpi));
+    else
+        ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+}
+
 void RegisterClasses() {
     static const bool registered = [] {
         WNDCLASSEXW windowClass{};
@@ -80,10 +110,8 @@ void RegisterClasses() {
     (void)registered;
 }
 
-HWND Child(const wchar_t* windowClass, const wchar_t* text, DWORD style, HWND parent, int left, int top, int width,
-           int height) {
-    return ::CreateWindowExW(0, windowClass, text, WS_CHILD | style, left, top, width, height, parent, nullptr,
-                             Instance(), nullptr);
+HWND Child(const wchar_t* windowClass, const wchar_t* text, DWORD style, HWND parent) {
+    return ::CreateWindowExW(0, windowClass, text, WS_CHILD | style, 0, 0, 0, 0, parent, nullptr, Instance(), nullptr);
 }
 
 void SetFont(HWND control, HFONT font) { ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE); }
@@ -99,7 +127,7 @@ std::wstring WindowText(HWND window) {
 bool ApplicationTerminationRequested() { return terminationRequested; }
 
 TfrmUpdater::TfrmUpdater(const std::string& updateUrl, const std::string& programFolder,
-                         const std::string& publicKeyPem, TRetryPolicy retryPolicy)
+                         const std::string& publicKeyPem, TRetryPolicy retryPolicy, bool elevatedRun)
     : download_(std::make_unique<TWinHTTPDownload>()), unzip_(std::make_unique<TUnZip>()) {
     CreateControls();
     // The window's stored settings differ from the component's defaults here.
@@ -108,6 +136,7 @@ TfrmUpdater::TfrmUpdater(const std::string& updateUrl, const std::string& progra
     controller_ =
         std::make_unique<TUpdateController>(*this, *download_, *unzip_, updateUrl, programFolder, publicKeyPem);
     controller_->SetRetryPolicy(retryPolicy);
+    controller_->SetElevatedRun(elevatedRun);
     controller_->FormCreate();
 }
 
@@ -119,9 +148,9 @@ TfrmUpdater::~TfrmUpdater() {
     ::DeleteObject(whiteBrush_);
 }
 
-HWND TfrmUpdater::Panel(HWND parent, int left, int top, int width, int height, HBITMAP picture) {
-    HWND panel = ::CreateWindowExW(WS_EX_CONTROLPARENT, kPanelClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, left,
-                                   top, width, height, parent, nullptr, Instance(), nullptr);
+HWND TfrmUpdater::Panel(HWND parent, HBITMAP picture) {
+    HWND panel = ::CreateWindowExW(WS_EX_CONTROLPARENT, kPanelClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0,
+                                   0, 0, parent, nullptr, Instance(), nullptr);
     ::SetPropW(panel, L"picture", picture);
     ::SetWindowLongPtrW(panel, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     ::SetWindowLongPtrW(panel, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TfrmUpdater::WindowProc));
@@ -130,14 +159,14 @@ HWND TfrmUpdater::Panel(HWND parent, int left, int top, int width, int height, H
 
 void TfrmUpdater::CreateControls() {
     RegisterClasses();
-    windowFont_ = CreatePixelFont({L"맑은 고딕", L"NanumGothic", L"NanumBarunGothic"}, 13);
-    bytesFont_ = CreatePixelFont({L"MS Sans Serif"}, 11);
     banner_ = static_cast<HBITMAP>(::LoadImageW(Instance(), MAKEINTRESOURCEW(IDB_BANNER), IMAGE_BITMAP, 0, 0, 0));
     whiteBrush_ = ::CreateSolidBrush(RGB(255, 255, 255));
 
-    // Centred on the work area, with the client area at its design size.
-    RECT frame{0, 0, kClientWidth, kClientHeight};
-    ::AdjustWindowRectEx(&frame, kWindowStyle, FALSE, WS_EX_CONTROLPARENT);
+    // Centred on the work area, with the client area at its design size
+    // scaled to the screen's DPI.
+    dpi_ = SystemDpi();
+    RECT frame{0, 0, Scaled(kClientWidth), Scaled(kClientHeight)};
+    AdjustFrameForDpi(frame, kWindowStyle, WS_EX_CONTROLPARENT, dpi_);
     RECT work;
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     const int width = frame.right - frame.left;
@@ -148,68 +177,100 @@ void TfrmUpdater::CreateControls() {
                                 Instance(), nullptr);
     ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     ::SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TfrmUpdater::WindowProc));
-    SetFont(window_, windowFont_);
 
-    Bevel1 = Child(L"STATIC", L"", WS_VISIBLE | SS_SUNKEN, window_, 227, 0, 2, 339);
-    Panel2 = Panel(window_, 0, 0, 227, 339, nullptr);
-    Image1 = Panel(Panel2, 0, 0, 227, 339, banner_);
-    pnlRight = Panel(window_, 229, 0, 428, 339, nullptr);
+    // Each control's bounds at 96 DPI are recorded as it is made; ApplyDpi
+    // then places the lot, scaled to the window's screen.
+    Bevel1 = Laid(Child(L"STATIC", L"", WS_VISIBLE | SS_SUNKEN, window_), {227, 0, 2, 339});
+    Panel2 = Laid(Panel(window_, nullptr), {0, 0, 227, 339});
+    Image1 = Laid(Panel(Panel2, banner_), {0, 0, 227, 339});
+    pnlRight = Laid(Panel(window_, nullptr), {229, 0, 428, 339});
 
-    labDown = Child(L"STATIC", Widen(TUpdateController::kDownloadingText).c_str(), WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
-                    pnlRight, 14, 19, 0, 17);
-    SetFont(labDown, windowFont_);
-    FitLabel(labDown);
-    lblBytes = Child(L"STATIC", L"", WS_VISIBLE | SS_RIGHT | SS_NOPREFIX, pnlRight, 398, 76, 0, 13);
-    SetFont(lblBytes, bytesFont_);
-    lbNum = Child(L"STATIC", L"", SS_LEFT, pnlRight, 15, -1, 5, 17);
-    SetFont(lbNum, windowFont_);
-    Bevel2 = Child(L"STATIC", L"", WS_VISIBLE | SS_SUNKEN, pnlRight, 12, 257, 352, 2);
+    labDown = Laid(Child(L"STATIC", Widen(TUpdateController::kDownloadingText).c_str(),
+                         WS_VISIBLE | SS_LEFT | SS_NOPREFIX, pnlRight),
+                   {14, 19, 0, 17});
+    lblBytes = Laid(Child(L"STATIC", L"", WS_VISIBLE | SS_RIGHT | SS_NOPREFIX, pnlRight), {398, 76, 0, 13});
+    lbNum = Laid(Child(L"STATIC", L"", SS_LEFT, pnlRight), {15, -1, 5, 17});
+    Bevel2 = Laid(Child(L"STATIC", L"", WS_VISIBLE | SS_SUNKEN, pnlRight), {12, 257, 352, 2});
 
-    DownList = Child(WC_LISTVIEWW, L"", WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_SINGLESEL, pnlRight, 96, 136, 297,
-                     97);
-    SetFont(DownList, windowFont_);
-    struct Column {
-        const wchar_t* caption;
-        int width;
-    };
-    // The first column takes what the fixed ones leave of the list's width.
-    RECT listClient;
-    ::GetClientRect(DownList, &listClient);
-    const Column columns[] = {{L"다운받을 URL", listClient.right - (80 + 70 + 90 + 20)},
-                              {L"파일크기", 80},
-                              {L"MINE 타입", 70},
-                              {L"다운로드 완료", 90},
-                              {L"", 20}};
+    DownList = Laid(Child(WC_LISTVIEWW, L"", WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_SINGLESEL, pnlRight),
+                    {96, 136, 297, 97});
+    const wchar_t* const captions[] = {L"다운받을 URL", L"파일크기", L"MINE 타입", L"다운로드 완료", L""};
     for (int i = 0; i < 5; ++i) {
         LVCOLUMNW column{};
-        column.mask = LVCF_TEXT | LVCF_WIDTH;
-        column.pszText = const_cast<wchar_t*>(columns[i].caption);
-        column.cx = columns[i].width;
+        column.mask = LVCF_TEXT;
+        column.pszText = const_cast<wchar_t*>(captions[i]);
         ListView_InsertColumn(DownList, i, &column);
     }
 
-    pBar = Child(PROGRESS_CLASSW, L"", WS_VISIBLE | PBS_SMOOTH, pnlRight, 13, 43, 385, 17);
+    pBar = Laid(Child(PROGRESS_CLASSW, L"", WS_VISIBLE | PBS_SMOOTH, pnlRight), {13, 43, 385, 17});
     ::SendMessageW(pBar, PBM_SETRANGE32, 0, 100);
     ::SendMessageW(pBar, PBM_SETPOS, 0, 0);
 
-    labUnzip = Child(L"BUTTON", L"업데이트할 파일을 풀고 있습니다", BS_GROUPBOX | WS_CLIPSIBLINGS, pnlRight, 13, 96,
-                     388, 122);
-    SetFont(labUnzip, windowFont_);
+    labUnzip = Laid(Child(L"BUTTON", L"업데이트할 파일을 풀고 있습니다", BS_GROUPBOX | WS_CLIPSIBLINGS, pnlRight),
+                    {13, 96, 388, 122});
     // The container's sunken edge just outside each gauge.
-    for (int top : {30, 81}) Child(L"STATIC", L"", WS_VISIBLE | SS_SUNKEN, labUnzip, 17, top - 1, 354, 19);
-    Gauge1 = std::make_unique<TGauge>(labUnzip, 18, 30, 352, 17, kBlue);
-    Gauge2 = std::make_unique<TGauge>(labUnzip, 18, 81, 352, 17, kBlue);
-    for (const auto& gauge : {Gauge1.get(), Gauge2.get()}) SetFont(gauge->Window(), windowFont_);
-    lbState = Child(L"STATIC", L"전체 진행상태", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, labUnzip, 18, 58, 0, 17);
-    SetFont(lbState, windowFont_);
-    FitLabel(lbState);
+    const int gaugeTops[] = {30, 81};
+    for (int i = 0; i < 2; ++i)
+        Laid(Child(L"STATIC", L"", WS_VISIBLE | SS_SUNKEN, labUnzip), {17, gaugeTops[i] - 1, 354, 19});
+    Gauge1 = std::make_unique<TGauge>(labUnzip, 0, 0, 0, 0, kBlue);
+    Gauge2 = std::make_unique<TGauge>(labUnzip, 0, 0, 0, 0, kBlue);
+    Laid(Gauge1->Window(), {18, gaugeTops[0], 352, 17});
+    Laid(Gauge2->Window(), {18, gaugeTops[1], 352, 17});
+    lbState = Laid(Child(L"STATIC", L"전체 진행상태", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, labUnzip), {18, 58, 0, 17});
 
-    btnCancel = std::make_unique<TGlyphButton>(pnlRight, kCancelId, L"취소", IDB_CANCEL, 176, 275, 73, 45);
-    btnRedown = std::make_unique<TGlyphButton>(pnlRight, kRedownId, L"재시작", IDB_RESTART, 256, 275, 73, 45);
-    btnClose = std::make_unique<TGlyphButton>(pnlRight, kCloseId, L"종료", IDB_CLOSE, 336, 275, 73, 45);
-    for (const auto& button : {btnCancel.get(), btnRedown.get(), btnClose.get()})
-        SetFont(button->Window(), windowFont_);
+    btnCancel = std::make_unique<TGlyphButton>(pnlRight, kCancelId, L"취소", IDB_CANCEL, 0, 0, 0, 0);
+    btnRedown = std::make_unique<TGlyphButton>(pnlRight, kRedownId, L"재시작", IDB_RESTART, 0, 0, 0, 0);
+    btnClose = std::make_unique<TGlyphButton>(pnlRight, kCloseId, L"종료", IDB_CLOSE, 0, 0, 0, 0);
+    Laid(btnCancel->Window(), {176, 275, 73, 45});
+    Laid(btnRedown->Window(), {256, 275, 73, 45});
+    Laid(btnClose->Window(), {336, 275, 73, 45});
     ::EnableWindow(btnRedown->Window(), FALSE);
+
+    ApplyDpi(WindowDpi(window_));
+}
+
+HWND TfrmUpdater::Laid(HWND control, const TControlBounds& design) {
+    design_[control] = design;
+    return control;
+}
+
+int TfrmUpdater::Scaled(int length) const { return ::MulDiv(length, dpi_, USER_DEFAULT_SCREEN_DPI); }
+
+void TfrmUpdater::Place(HWND control) {
+    const TControlBounds& design = design_.at(control);
+    ::SetWindowPos(control, nullptr, Scaled(design.left), Scaled(design.top), Scaled(design.width),
+                   Scaled(design.height), SWP_NOZORDER | SWP_NOACTIVATE);
+    if (control == labDown || control == lblBytes || control == lbState) FitLabel(control);
+}
+
+// Fonts, bounds, glyphs and the list's columns for a screen of `dpi`; the
+// layout stays the design's at 96 DPI.
+void TfrmUpdater::ApplyDpi(int dpi) {
+    dpi_ = dpi;
+    const HFONT oldFonts[] = {windowFont_, bytesFont_};
+    windowFont_ = CreatePixelFont({L"맑은 고딕", L"NanumGothic", L"NanumBarunGothic"}, Scaled(13));
+    bytesFont_ = CreatePixelFont({L"MS Sans Serif"}, Scaled(11));
+    SetFont(window_, windowFont_);
+    for (HWND control : {labDown, lbNum, DownList, labUnzip, Gauge1->Window(), Gauge2->Window(), lbState,
+                         btnCancel->Window(), btnRedown->Window(), btnClose->Window()})
+        SetFont(control, windowFont_);
+    SetFont(lblBytes, bytesFont_);
+    for (HFONT font : oldFonts) ::DeleteObject(font);
+
+    for (const auto& [control, design] : design_) Place(control);
+    for (const auto& button : {btnCancel.get(), btnRedown.get(), btnClose.get()}) button->SetDpi(dpi);
+
+    // The first column takes what the fixed ones leave of the list's width.
+    const int fixedWidths[] = {80, 70, 90, 20};
+    RECT listClient;
+    ::GetClientRect(DownList, &listClient);
+    int rest = listClient.right;
+    for (int i = 0; i < 4; ++i) {
+        ListView_SetColumnWidth(DownList, i + 1, Scaled(fixedWidths[i]));
+        rest -= Scaled(fixedWidths[i]);
+    }
+    ListView_SetColumnWidth(DownList, 0, rest);
+    ::InvalidateRect(window_, nullptr, TRUE);
 }
 
 void TfrmUpdater::Show() {
@@ -288,6 +349,17 @@ LRESULT TfrmUpdater::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lPa
                     case kRedownId: controller_->btnRedownClick(); return 0;
                     case kCloseId: controller_->btnCloseClick(); return 0;
                 }
+            }
+            break;
+        case WM_DPICHANGED:
+            if (window == window_) {
+                // Moved to a screen of another DPI: everything scales, and the
+                // window takes the place the system suggests.
+                ApplyDpi(HIWORD(wParam));
+                const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+                ::SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+                return 0;
             }
             break;
         case WM_SIZE:
@@ -382,17 +454,20 @@ void TfrmUpdater::SetPosition(TUpdaterControl control, int position) {
         Gauge2->SetProgress(position);
 }
 
+// The controller works in the layout's 96-DPI units, whatever the screen.
 TControlBounds TfrmUpdater::Bounds(TUpdaterControl control) const {
     HWND target = Control(control);
     RECT r;
     ::GetWindowRect(target, &r);
     ::MapWindowPoints(nullptr, ::GetParent(target), reinterpret_cast<POINT*>(&r), 2);
-    return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+    const auto unscaled = [this](int length) { return ::MulDiv(length, USER_DEFAULT_SCREEN_DPI, dpi_); };
+    return {unscaled(r.left), unscaled(r.top), unscaled(r.right - r.left), unscaled(r.bottom - r.top)};
 }
 
 void TfrmUpdater::SetBounds(TUpdaterControl control, const TControlBounds& bounds) {
-    ::SetWindowPos(Control(control), nullptr, bounds.left, bounds.top, bounds.width, bounds.height,
-                   SWP_NOZORDER | SWP_NOACTIVATE);
+    HWND target = Control(control);
+    design_[target] = bounds;
+    Place(target);
 }
 
 void* TfrmUpdater::AddQueueRow(const std::string& caption) {

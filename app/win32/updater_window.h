@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,14 +23,17 @@ class TfrmUpdater : public TUpdaterView {
 public:
     // Creating the window runs the controller's creation step; Show delivers
     // the first resize, which starts the update run.
+    // `elevatedRun`: started with administrator rights by an earlier run.
     TfrmUpdater(const std::string& updateUrl, const std::string& programFolder, const std::string& publicKeyPem = {},
-                TRetryPolicy retryPolicy = TRetryPolicy::None());
+                TRetryPolicy retryPolicy = TRetryPolicy::None(), bool elevatedRun = false);
     ~TfrmUpdater() override;
     TfrmUpdater(const TfrmUpdater&) = delete;
     TfrmUpdater& operator=(const TfrmUpdater&) = delete;
 
     void Show();
     HWND Window() const { return window_; }
+    // The dots per inch the window is laid out for.
+    int Dpi() const { return dpi_; }
 
     // TUpdaterView
     void SetWindowCaption(const std::string& text) override;
@@ -66,7 +70,13 @@ private:
     LRESULT Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     void CreateControls();
-    HWND Panel(HWND parent, int left, int top, int width, int height, HBITMAP picture);
+    HWND Panel(HWND parent, HBITMAP picture);
+    // Records where the layout puts a control at 96 DPI.
+    HWND Laid(HWND control, const TControlBounds& design);
+    int Scaled(int length) const;
+    // Moves a control to its layout bounds at the window's DPI.
+    void Place(HWND control);
+    void ApplyDpi(int dpi);
     HWND Control(TUpdaterControl control) const;
     // Labels are as wide as their text; the bytes label keeps its right edge.
     void FitLabel(HWND label);
@@ -76,6 +86,9 @@ private:
     std::unique_ptr<TUnZip> unzip_;
     std::unique_ptr<TUpdateController> controller_;
     HWND window_ = nullptr;
+    int dpi_ = USER_DEFAULT_SCREEN_DPI;
+    // Every control's bounds at 96 DPI, as laid out or as the controller set them.
+    std::map<HWND, TControlBounds> design_;
     HFONT windowFont_ = nullptr;
     HFONT bytesFont_ = nullptr;
     HBITMAP banner_ = nullptr;

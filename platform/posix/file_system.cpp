@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 
 namespace platform {
 
@@ -20,6 +21,17 @@ bool DirectoryExists(const std::string& path) {
 bool CreateDir(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool FolderWritable(const std::string& folder) {
+    std::string probe = folder;
+    if (!probe.empty() && probe.back() != kPathSeparator) probe += kPathSeparator;
+    probe += ".quendal-write-check-XXXXXX";
+    const int fd = ::mkstemp(probe.data());
+    if (fd < 0) return false;
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return true;
+}
 
 std::string CurrentDirectory() {
     char buffer[PATH_MAX];

@@ -30,4 +30,6 @@ bool ShellOpen(const std::string& path) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+bool RestartElevated(const std::string& /*arguments*/) { return false; }
+
 }  // namespace platform

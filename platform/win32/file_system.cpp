@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -27,6 +28,18 @@ bool DirectoryExists(const std::string& path) {
 bool CreateDir(const std::string& path) { return ::CreateDirectoryW(Widen(path).c_str(), nullptr) != 0; }
 
 bool RemoveFile(const std::string& path) { return ::DeleteFileW(Widen(path).c_str()) != 0; }
+
+bool FolderWritable(const std::string& folder) {
+    std::wstring probe = Widen(folder);
+    if (!probe.empty() && probe.back() != L'\\' && probe.back() != L'/') probe += L'\\';
+    probe += L".quendal-write-check-" + std::to_wstring(::GetCurrentProcessId());
+    // Removed as the handle closes, whatever happens in between.
+    HANDLE file = ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(file);
+    return true;
+}
 
 std::string CurrentDirectory() {
     const DWORD length = ::GetCurrentDirectoryW(0, nullptr);

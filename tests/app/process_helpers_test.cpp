@@ -5,6 +5,7 @@
 #include "platform/shell.h"
 #include "support/temp_folder.h"
 #include "support/windows_skip.h"
+#include "waiting_program.h"
 
 #include <gtest/gtest.h>
 
@@ -19,30 +20,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-template <typename Predicate>
-bool WaitFor(Predicate done) {
-    for (int i = 0; i < 200 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    return done();
-}
-
 int CountNamed(const std::string& name) {
     int count = 0;
     for (const auto& p : platform::SnapshotProcesses()) count += p.exeName == name;
     return count;
 }
 
-// Starts a copy of a program that only waits, under the given file name:
-// sleep here, a stand-in built for the test on Windows, started the way the
-// updater starts programs.
-void StartWaitingProgram(const std::string& path) {
-#ifdef _WIN32
-    if (!fs::exists(path)) fs::copy_file(QUENDAL_M_STANDIN, path);
-    ASSERT_TRUE(platform::ShellOpen(path));
-#else
-    if (!fs::exists(path)) fs::copy_file("/bin/sleep", path);
-    ASSERT_EQ(std::system(("'" + path + "' 60 &").c_str()), 0);
-#endif
-}
+using waiting_program::WaitFor;
+
+void StartWaitingProgram(const std::string& path) { ASSERT_TRUE(waiting_program::Start(path)); }
 
 class CompanionProcess : public testing::Test {
 protected:

@@ -573,6 +573,38 @@ TEST(ProgressThrottle, ShowsOneEventPerIntervalAndAlwaysTheLast) {
     EXPECT_EQ(shown, (std::vector<int>{0, 40, 80, 95, -95}));
 }
 
+// The extractor reports every block: the gauges follow about 30 times a
+// second, always show the archive's end, and catch up when the run ends.
+TEST(UpdateControllerGauges, FollowTheExtractionAtMostOnceAnIntervalAndAlwaysAtTheEnd) {
+    TFakeUpdaterView view;
+    TWinHTTPDownload download;
+    TUnZip unzip;
+    TUpdateController controller(view, download, unzip, "127.0.0.1:1/Quendal.zip", "/nonexistent/");
+    auto now = std::chrono::steady_clock::time_point();
+    controller.SetProgressClock([&] { return now; });
+    struct Event {
+        int ms;
+        uint8_t file, archive;
+        int gauge1, gauge2;  // what the gauges show after it
+    };
+    const Event events[] = {
+        {0, 10, 5, 10, 5},     {10, 20, 6, 10, 5},   {32, 30, 7, 10, 5},  {40, 40, 8, 40, 8},
+        {41, 100, 99, 40, 8},  {42, 100, 100, 100, 100},  // the archive's end is shown at once
+    };
+    for (const Event& e : events) {
+        now = std::chrono::steady_clock::time_point(std::chrono::milliseconds(e.ms));
+        controller.UnZip1Progress(nullptr, e.file, e.archive);
+        EXPECT_EQ(view[C::Gauge1].position, e.gauge1) << e.ms;
+        EXPECT_EQ(view[C::Gauge2].position, e.gauge2) << e.ms;
+    }
+    // A run that ends without a last event at 100 % still shows where it ended.
+    now += std::chrono::milliseconds(5);
+    controller.UnZip1Progress(nullptr, 55, 60);
+    controller.UnZip1Deactivate(nullptr);
+    EXPECT_EQ(view[C::Gauge1].position, 55);
+    EXPECT_EQ(view[C::Gauge2].position, 60);
+}
+
 TEST(DownloadRetry, DelaysDoubleWithJitterAndHonourRetryAfter) {
     TDownloadRetry retry(TRetryPolicy::Standard());
     for (int n = 1; n <= 5; ++n) {

@@ -18,6 +18,18 @@ if(WIN32 AND TARGET quendal_win32_window)
   set_tests_properties(win32_display_stop PROPERTIES FIXTURES_CLEANUP win32_display)
   gtest_discover_tests(win32_window_tests DISCOVERY_TIMEOUT 60 PROPERTIES
     TIMEOUT 300 FIXTURES_REQUIRED win32_display RESOURCE_LOCK win32_display RUN_SERIAL TRUE)
+  target_compile_definitions(win32_window_tests PRIVATE
+    QUENDAL_M_STANDIN=L"${host_root}$<TARGET_FILE:quendal_m_standin>")
+  add_dependencies(win32_window_tests quendal_m_standin)
+  # The window over a program folder it cannot write; it starts the companion.
+  add_test(NAME win32_window_read_only_folder
+           COMMAND ${CMAKE_CURRENT_LIST_DIR}/read_only_folder_test.sh ${PROJECT_BINARY_DIR})
+  set_tests_properties(win32_window_read_only_folder PROPERTIES SKIP_RETURN_CODE 77
+    TIMEOUT 300 FIXTURES_REQUIRED win32_display RESOURCE_LOCK "quendal_updater_env;win32_display" RUN_SERIAL TRUE)
+  # The window at 144 and 192 DPI, in a private prefix of its own.
+  add_test(NAME win32_window_dpi COMMAND ${CMAKE_CURRENT_LIST_DIR}/dpi_test.sh ${PROJECT_BINARY_DIR})
+  set_tests_properties(win32_window_dpi PROPERTIES
+    TIMEOUT 300 FIXTURES_REQUIRED win32_display RESOURCE_LOCK win32_display RUN_SERIAL TRUE)
 endif()
 if(WIN32 AND TARGET quendal-updater)
   # The updater program end to end, built for the tests' loopback port,

@@ -13,7 +13,10 @@
 #include <string>
 #include <thread>
 
+#include "app/process_helpers.h"
 #include "app/update_controller.h"
+#include "app/waiting_program.h"
+#include "app/win32/zip_writer.h"
 #include "app/win32/glyph_button.h"
 #include "app/win32/percentage_gauge.h"
 #include "support/loopback_http_server.h"
@@ -416,6 +419,192 @@ TEST_F(Win32UpdaterWindow, PicturesOfDownloadUnpackingAndFailure) {
         EXPECT_FALSE(fs::exists(folder_ / "Quendal.zip"));
         Picture("win32-updater-download-failed.png");
     }
+}
+
+// A program folder the updater cannot write (read_only_folder_test.sh makes
+// one and passes it on): the run that has administrator rights already says
+// so, leaves the companion running and fetches nothing.
+TEST_F(Win32UpdaterWindow, AFolderItCannotWriteIsLeftAloneWithTheCompanionRunning) {
+    const char* readOnly = std::getenv("QUENDAL_TEST_READ_ONLY_FOLDER");
+    if (!readOnly) GTEST_SKIP() << "run by read_only_folder_test.sh, which makes the folder";
+    ASSERT_TRUE(waiting_program::Start(Folder() + TUpdateController::kCompanionProcess));
+    ASSERT_TRUE(waiting_program::WaitFor([] { return IsProcessRunning(TUpdateController::kCompanionProcess); }));
+    {
+        TfrmUpdater window(kUnreachableUrl, std::string(readOnly) + "\\", {}, TRetryPolicy::None(), true);
+        window.Show();
+        EXPECT_EQ(Text(window.labDown), "프로그램 폴더에 쓸 수 없습니다. 관리자 권한으로 다시 실행하세요.");
+        EXPECT_FALSE(::IsWindowEnabled(window.btnCancel->Window()));
+        EXPECT_FALSE(::IsWindowEnabled(window.btnRedown->Window()));
+        EXPECT_TRUE(::IsWindowEnabled(window.btnClose->Window()));
+        EXPECT_EQ(window.QueueRowCount(), 0) << "a download was started";
+        EXPECT_TRUE(IsProcessRunning(TUpdateController::kCompanionProcess)) << "the companion was stopped";
+        Picture("win32-updater-folder-not-writable.png");
+    }
+    KillProcessByName(TUpdateController::kCompanionProcess);
+    EXPECT_TRUE(waiting_program::WaitFor([] { return !IsProcessRunning(TUpdateController::kCompanionProcess); }));
+}
+
+// The DPI the window is expected at: the screen's as the prefix sets it
+// (dpi_test.sh runs these tests at 144 and 192), 96 by default.
+int ExpectedDpi() {
+    const char* dpi = std::getenv("QUENDAL_TEST_DPI");
+    return dpi ? std::atoi(dpi) : USER_DEFAULT_SCREEN_DPI;
+}
+
+struct TTextExtent {
+    int width;
+    int height;
+};
+TTextExtent Extent(HWND window, const std::string& text) {
+    const std::wstring wide = Widen(text);
+    HDC dc = ::GetDC(window);
+    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(window, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    ::GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(window, dc);
+    return {extent.cx, extent.cy};
+}
+
+// Every control where the layout puts it, scaled by dpi/96 to within a pixel,
+// the fonts and glyphs scaled alike, and every text inside its control.
+void ExpectScaledLayout(TfrmUpdater& window, const std::map<std::string, HWND>& controls, int dpi) {
+    const auto Near = [dpi](int actual, int design) {
+        return std::abs(actual * USER_DEFAULT_SCREEN_DPI - design * dpi) <= dpi;
+    };
+    EXPECT_EQ(window.Dpi(), dpi);
+    RECT client;
+    ::GetClientRect(window.Window(), &client);
+    EXPECT_TRUE(Near(client.right, kClientWidth)) << client.right;
+    EXPECT_TRUE(Near(client.bottom, kClientHeight)) << client.bottom;
+    EXPECT_TRUE(Near(-FontOf(window.Window()).lfHeight, kWindowFontPixels));
+    for (const TExpectedControl& expected : kControls) {
+        SCOPED_TRACE(expected.name);
+        HWND control = controls.at(expected.name);
+        const TControlBounds actual = BoundsInParent(control);
+        const std::string caption = expected.caption ? Text(control) : "";
+        const TTextExtent text = Extent(control, caption);
+        EXPECT_TRUE(Near(actual.top, expected.bounds.top)) << actual.top;
+        EXPECT_TRUE(Near(actual.height, expected.bounds.height)) << actual.height;
+        switch (expected.width) {
+            case TWidth::Fixed:
+                EXPECT_TRUE(Near(actual.left, expected.bounds.left)) << actual.left;
+                EXPECT_TRUE(Near(actual.width, expected.bounds.width)) << actual.width;
+                break;
+            case TWidth::FitsText:
+                EXPECT_TRUE(Near(actual.left, expected.bounds.left)) << actual.left;
+                EXPECT_EQ(actual.width, text.width);
+                break;
+            case TWidth::FitsTextRightEdge:
+                EXPECT_TRUE(Near(actual.left + actual.width, expected.bounds.left)) << actual.left + actual.width;
+                EXPECT_EQ(actual.width, text.width);
+                break;
+        }
+        if (expected.font) {
+            EXPECT_TRUE(Near(-FontOf(control).lfHeight, expected.fontPixels)) << FontOf(control).lfHeight;
+            EXPECT_LE(text.width, actual.width) << "the caption is clipped";
+            EXPECT_LE(text.height, actual.height) << "the caption is clipped";
+        }
+    }
+    for (TGauge* gauge : {window.Gauge1.get(), window.Gauge2.get()}) {
+        const TTextExtent text = Extent(gauge->Window(), "100%");
+        const TControlBounds bounds = BoundsInParent(gauge->Window());
+        EXPECT_LE(text.width, bounds.width - 2);
+        EXPECT_LE(text.height, bounds.height - 2) << "the percentage is clipped";
+    }
+    for (TGlyphButton* button : {window.btnCancel.get(), window.btnRedown.get(), window.btnClose.get()}) {
+        SCOPED_TRACE(Text(button->Window()));
+        EXPECT_EQ(button->GlyphSize().cx, ::MulDiv(16, dpi, USER_DEFAULT_SCREEN_DPI));
+        const TTextExtent text = Extent(button->Window(), Text(button->Window()));
+        const TControlBounds bounds = BoundsInParent(button->Window());
+        EXPECT_LE(button->GlyphSize().cy + text.height, bounds.height) << "glyph and caption do not fit";
+        EXPECT_LE(text.width, bounds.width);
+    }
+}
+
+// At the screen's DPI and after a move to a screen of another, pictured in
+// the unpacking state at each.
+TEST_F(Win32UpdaterWindow, LayoutFontsAndGlyphsScaleWithTheDpi) {
+    const int dpi = ExpectedDpi();
+    TfrmUpdater window(kUnreachableUrl, Folder());
+    {
+        SCOPED_TRACE("at " + std::to_string(dpi) + " DPI");
+        ExpectScaledLayout(window, Controls(window), dpi);
+    }
+    window.Show();
+    TUpdaterView& view = window;
+    view.SetVisible(TUpdaterControl::labUnzip, true);
+    view.SetPosition(TUpdaterControl::Gauge1, 67);
+    view.SetPosition(TUpdaterControl::Gauge2, 42);
+    view.Repaint(TUpdaterControl::labUnzip);
+    Picture("win32-updater-" + std::to_string(dpi) + "dpi.png");
+    // The layout rule of every resize holds in the layout's units.
+    EXPECT_EQ(view.Bounds(TUpdaterControl::Bevel2), (TControlBounds{0, 257, 428, 2}));
+
+    // Moved to a screen of another DPI: the system suggests the new frame.
+    const int moved = dpi == 144 ? 192 : 144;
+    RECT frame;
+    ::GetWindowRect(window.Window(), &frame);
+    RECT client{0, 0, ::MulDiv(kClientWidth, moved, 96), ::MulDiv(kClientHeight, moved, 96)};
+    ::AdjustWindowRectEx(&client, ::GetWindowLongW(window.Window(), GWL_STYLE), FALSE,
+                         ::GetWindowLongW(window.Window(), GWL_EXSTYLE));
+    RECT suggested{frame.left, frame.top, frame.left + client.right - client.left,
+                   frame.top + client.bottom - client.top};
+    ::SendMessageW(window.Window(), WM_DPICHANGED, MAKEWPARAM(moved, moved), reinterpret_cast<LPARAM>(&suggested));
+    {
+        SCOPED_TRACE("moved to " + std::to_string(moved) + " DPI");
+        // The separator keeps the place the last resize gave it.
+        auto expected = Controls(window);
+        EXPECT_EQ(view.Bounds(TUpdaterControl::Bevel2), (TControlBounds{0, 257, 428, 2}));
+        view.SetBounds(TUpdaterControl::Bevel2, {12, 257, 352, 2});
+        ExpectScaledLayout(window, expected, moved);
+    }
+}
+
+// A large update through the window: the gauges follow the extraction, the
+// screen pictured twice while it runs shows them further on, and both end at
+// 100 % with the files in place.
+TEST_F(Win32UpdaterWindow, ALargeUpdateMovesBothGaugesToTheirEnd) {
+    const fs::path source = folder_.path() / "source";
+    fs::create_directories(source / "data");
+    {
+        // One entry of 64 MB that packs small, and a few small ones after it.
+        std::string block(4096, '\0');
+        for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>((i * 7919 + i / 13) & 0xFF);
+        std::ofstream big(source / "data" / "big.bin", std::ios::binary);
+        for (int i = 0; i < 64 * 256; ++i) big << block;
+        for (int i = 0; i < 3; ++i) std::ofstream(source / "data" / ("note" + std::to_string(i) + ".txt")) << "notes";
+    }
+    const std::string archive = zip_writer::ZipFolder(source, folder_.path() / "served.zip");
+    fs::remove_all(source);
+    fs::remove(folder_.path() / "served.zip");
+    LoopbackHttpServer server;
+    server.Otherwise(SendExactly("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(archive.size()) +
+                                 "\r\nContent-Type: application/zip\r\n\r\n" + archive));
+    TfrmUpdater window(server.Url("/HTTP/Quendown/Quendal.zip").substr(7), Folder());
+    // Pictured once the whole-archive gauge shows some progress, and again
+    // once it shows more; the extraction waits in the pump meanwhile.
+    std::vector<std::pair<int, int>> pictured;  // both gauges' percentages
+    platform::SetMessagePump([&] {
+        platform::PumpSystemMessages();
+        const int whole = window.Gauge2->PercentDone();
+        if (pictured.size() < 2 && ::IsWindowVisible(window.labUnzip) && whole > 0 && whole < 100 &&
+            (pictured.empty() || whole > pictured.back().second)) {
+            pictured.emplace_back(window.Gauge1->PercentDone(), whole);
+            Picture("win32-updater-extracting-" + std::to_string(pictured.size()) + ".png");
+        }
+    });
+
+    window.Show();
+
+    platform::SetMessagePump(platform::PumpSystemMessages);
+    ASSERT_EQ(pictured.size(), 2u) << "the gauges did not move during the extraction";
+    EXPECT_LT(pictured[0].second, pictured[1].second);
+    EXPECT_EQ(window.Gauge1->PercentDone(), 100);
+    EXPECT_EQ(window.Gauge2->PercentDone(), 100);
+    EXPECT_EQ(Text(window.labUnzip), "압축을 풀었습니다. 설치를 진행합니다.");
+    EXPECT_EQ(fs::file_size(folder_.path() / "data" / "big.bin"), 64u * 1024 * 1024);
+    EXPECT_FALSE(fs::exists(folder_.path() / "Quendal.zip"));
 }
 
 }  // namespace

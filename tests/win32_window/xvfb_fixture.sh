@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The display of the native window tests.
-#   xvfb_fixture.sh start DIR BUILD   starts Xvfb on a free display (its number
+#   xvfb_fixture.sh start DIR BUILD   starts Xvfb (a screen large enough for
+#       the window at 192 DPI) on a free display (its number
 #       in DIR/display) and a watcher that, while a test's request file
 #       BUILD/screenshot-request exists, pictures the whole screen into
 #       BUILD/<name in the file> with ImageMagick and removes the request.
@@ -21,7 +22,7 @@ start)
     stop
     mkdir -p "$dir"
     exec 3> "$dir/display"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp > /dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp > /dev/null 2>&1 &
     echo $! > "$dir/xvfb.pid"
     for _ in $(seq 100); do [ -s "$dir/display" ] && break; sleep 0.1; done
     exec 3>&-
