@@ -4,7 +4,7 @@
 
 #include <initializer_list>
 
-#include "app/update_controller.h"
+#include "app/core/update_controller.h"
 #include "archive/unzip.h"
 #include "app/win32/glyph_button.h"
 #include "app/win32/percentage_gauge.h"

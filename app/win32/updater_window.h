@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/download_retry.h"
-#include "app/updater_view.h"
+#include "app/core/download_retry.h"
+#include "app/core/updater_view.h"
 
 class TGauge;
 class TGlyphButton;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/update_controller.h"
+#include "app/core/update_controller.h"
 #include "archive/unzip.h"
 #include "archive_server.h"
 #include "download/download_component.h"

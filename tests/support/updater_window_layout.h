@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/updater_view.h"
+#include "app/core/updater_view.h"
 
 // The updater window's controls as they stand at start, for the tests of
 // both windows (Qt and native) to compare their controls with.

@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "app/process_helpers.h"
-#include "app/update_controller.h"
+#include "app/core/process_helpers.h"
+#include "app/core/update_controller.h"
 #include "app/waiting_program.h"
 #include "app/win32/zip_writer.h"
 #include "app/win32/glyph_button.h"

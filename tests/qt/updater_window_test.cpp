@@ -1,4 +1,4 @@
-#include "app/gui/updater_window.h"
+#include "app/qt/updater_window.h"
 
 #include <gtest/gtest.h>
 
@@ -16,11 +16,11 @@
 
 #include "../app/archive_server.h"
 #include "../app/program_folder_files.h"
-#include "app/gui/application_termination.h"
-#include "app/gui/auto_size_label.h"
-#include "app/gui/glyph_button.h"
-#include "app/gui/percentage_gauge.h"
-#include "app/update_controller.h"
+#include "app/qt/application_termination.h"
+#include "app/qt/auto_size_label.h"
+#include "app/qt/glyph_button.h"
+#include "app/qt/percentage_gauge.h"
+#include "app/core/update_controller.h"
 #include "archive/unzip.h"
 #include "platform/message_pump.h"
 #include "support/temp_folder.h"

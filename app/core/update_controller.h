@@ -6,10 +6,10 @@
 #include <optional>
 #include <string>
 
-#include "app/download_retry.h"
-#include "app/program_folder_access.h"
-#include "app/progress_throttle.h"
-#include "app/updater_view.h"
+#include "app/core/download_retry.h"
+#include "app/core/program_folder_access.h"
+#include "app/core/progress_throttle.h"
+#include "app/core/updater_view.h"
 #include "install/install_file_system.h"
 #include "install/update_transaction.h"
 #include "platform/signature_verifier.h"

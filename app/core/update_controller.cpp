@@ -1,12 +1,12 @@
-#include "app/update_controller.h"
+#include "app/core/update_controller.h"
 
 #include <algorithm>
 #include <exception>
 #include <string>
 #include <utility>
 
-#include "app/kbytes_format.h"
-#include "app/process_helpers.h"
+#include "app/core/kbytes_format.h"
+#include "app/core/process_helpers.h"
 #include "archive/unzip.h"
 #include "download/download_component.h"
 #include "download/download_item.h"
