@@ -138,6 +138,7 @@ private:
     void LogEarlyEnd(const std::string& result, int64_t bytesReceived);
     void ShowNoSpace(TUpdaterControl label, const std::string& fileName);
     void FinishInstall();
+    void RequestStop();
     void ShowProgress(const TDownLoadItem& item, int64_t bytes);
     void ShowGauges();
     bool ScheduleRetry(const TDownLoadItem& item, int64_t bytesArrived);
@@ -160,6 +161,7 @@ private:
     bool started_ = false;
     bool cancelled_ = false;
     bool runActive_ = false;
+    bool extracting_ = false;  // the extractor's ExtractFiles is on the stack
     // The byte count of the item's latest progress event in this run: only
     // an item that arrived whole is extracted.
     int64_t itemBytesArrived_ = 0;
