@@ -137,8 +137,8 @@ on_display_tampered() {
     alive "$server" || { echo "demo: the update server did not start" >&2; return 1; }
     "$demo/quendal-updater" &
     updater=$!
-    await 300 test -f "$demo/Quendal.zip.sig" || { echo "demo: the signature was not fetched" >&2; return 1; }
-    await 300 eval '[ ! -f "$archive" ] && [ ! -f "$demo/Quendal.zip.sig" ]' ||
+    await 300 test -f "$archive" || { echo "demo: the archive was not fetched" >&2; return 1; }
+    await 300 eval '[ ! -f "$archive" ] && [ ! -f "$demo/Quendal.zip.manifest" ]' ||
         { echo "demo: the refused downloads were not deleted" >&2; return 1; }
     sleep 1  # let the window paint
     "$grab" "$build/demo-signature-refused.png"
@@ -171,7 +171,7 @@ launcher=()
 command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$root" -B "$build/demo-signed-build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" \
     -DQUENDAL_BUILD_TESTS=OFF -DQUENDAL_BUILD_BENCH=OFF -DQUENDAL_UPDATE_PUBLIC_KEY_FILE="$key/public.pem"
-cmake --build "$build/demo-signed-build" --target quendal-updater
+cmake --build "$build/demo-signed-build" --target quendal-updater quendal-publish
 
 echo "== preparing the program folder $demo"
 rm -rf "$demo" "$source" "$build"/demo-*.png "$build/demo-old-Quendal.exe"
@@ -195,8 +195,10 @@ head -c $((3 * 1024 * 1024)) /dev/urandom > "$source/data/assets.bin"
 head -c "$video_size" /dev/zero > "$source/data/video.bin"
 (cd "$source" && zip -q -r Quendal.zip Quendal.exe readme.txt data)
 rm "$source/data/video.bin"
-# Signed as a publisher signs; the update server serves the .sig beside it.
-openssl dgst -sha256 -sign "$key/private.pem" -out "$source/Quendal.zip.sig" "$source/Quendal.zip"
+# Published as a publisher publishes; the update server serves the manifest
+# and its signature beside the archive.
+"$build/demo-signed-build/tools/quendal_publish/quendal-publish" --key "$key/private.pem" --version 1.1 \
+    "$source/Quendal.zip"
 if [ "$tampered" = yes ]; then
     # One byte changed after signing: the same size, another program.
     python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(-1000, 2); b = f.read(1); f.seek(-1000, 2); f.write(bytes([b[0] ^ 0x20]))' \
