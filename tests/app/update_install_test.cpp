@@ -117,7 +117,11 @@ TEST_F(UpdateInstallTest, AnUpdateThatDoesNotComeOutWholeChangesNothing) {
             WriteFile(work / "update" / kUpdateFolder / "journal", "quendal-update-journal 1\nF ../x\nend\n");
         std::string archive = MakeUpdate(work.path());
         ASSERT_FALSE(archive.empty()) << "zip failed";
-        if (name == "one byte of one entry flipped") archive[archive.size() / 2] ^= 0x01;  // inside table.bin
+        // Inside table.bin's data, which is noise and so stored: the CRC tells.
+        // (The archive's middle lies in another entry on Windows, whose
+        // stand-in program differs from build to build, and a flip in
+        // deflated data may read as damaged data instead.)
+        if (name == "one byte of one entry flipped") archive[archive.find("table.bin") + 1000] ^= 0x01;
         if (name == "a folder where a new file goes") {
             fs::remove(program_ / "readme.txt");
             fs::create_directories(program_ / "readme.txt" / "notes");

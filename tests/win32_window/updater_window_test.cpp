@@ -338,9 +338,11 @@ TEST_F(Win32UpdaterWindow, ShowingStartsTheRunAndEveryResizeLaysOutTheSeparator)
     window.Show();
 
     EXPECT_TRUE(window.Controller().Started());
-    ASSERT_EQ(window.QueueRowCount(), 1);
-    EXPECT_EQ(window.QueueRowCaption(0), kUnreachableUrl);
-    EXPECT_NE(window.QueueRow(0), nullptr);
+    // The release manifest first, then the archive.
+    ASSERT_EQ(window.QueueRowCount(), 2);
+    EXPECT_EQ(window.QueueRowCaption(0), std::string(kUnreachableUrl) + ".manifest");
+    EXPECT_EQ(window.QueueRowCaption(1), kUnreachableUrl);
+    EXPECT_NE(window.QueueRow(1), nullptr);
     EXPECT_EQ(BoundsInParent(window.Bevel2), (TControlBounds{0, 257, 428, 2}));
 
     // Minimising and restoring are resizes too.
@@ -349,7 +351,7 @@ TEST_F(Win32UpdaterWindow, ShowingStartsTheRunAndEveryResizeLaysOutTheSeparator)
         ::ShowWindow(window.Window(), command);
         EXPECT_EQ(BoundsInParent(window.Bevel2), (TControlBounds{0, 257, 428, 2})) << command;
     }
-    EXPECT_EQ(window.QueueRowCount(), 1);
+    EXPECT_EQ(window.QueueRowCount(), 2);
 }
 
 TEST_F(Win32UpdaterWindow, DisabledButtonIgnoresClicksAndTheCloseBoxEndsTheProgram) {
