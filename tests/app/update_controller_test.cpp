@@ -16,6 +16,7 @@
 #include "archive_server.h"
 #include "download/download_component.h"
 #include "fake_updater_view.h"
+#include "manifest_maker.h"
 #include "platform/file_system.h"
 #include "program_folder_files.h"
 #include "support/loopback_http_server.h"
@@ -459,6 +460,23 @@ TEST_F(RetryControllerTest, RetriesContinueThePartialArchiveUntilItIsWhole) {
     // However few progress events the window is shown, it shows the end.
     EXPECT_EQ(view_->Captions(C::lblBytes).back(), "1,024 / 1,024 KBytes");
     EXPECT_EQ((*view_)[C::pBar].position, kMiB);
+}
+
+// The manifest's bound holds across attempts: each continues the partial
+// archive, and the whole one has the manifest's length and hash.
+TEST_F(RetryControllerTest, RetriesContinueAnArchiveBoundByItsManifest) {
+    TResumableFileServer file(server_, kPath, body_, Serving([](auto& o) { o.dropEvery = 300000; }));
+    const std::string manifest = ManifestOf(body_, folder_.path(), "1.0");
+    server_.Get(std::string(kPath) + ".manifest",
+                [&](HttpExchange& exchange) { exchange.Respond(200, "application/json", manifest); });
+    TUpdateController& controller = Controller(Fast());
+
+    controller.FormResize();
+
+    EXPECT_EQ(arrived_, body_);
+    EXPECT_EQ(file.Ranges(), (std::vector<std::string>{"", "bytes=300000-", "bytes=600000-", "bytes=900000-"}));
+    EXPECT_EQ(file.BodyBytesSent(), kMiB);
+    EXPECT_EQ(view_->Captions(C::labDown).back(), kDownloaded);
 }
 
 // Only what the network may mend is retried, and a 407 has its own text.

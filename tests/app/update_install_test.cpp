@@ -526,17 +526,19 @@ TEST_F(SignedUpdateTest, WhatDoesNotHoldChangesNothing) {
         std::string signature;
         std::string labDown;
         int archiveRequests;
+        bool archiveRead;  // its bytes counted in the window
     };
     const Case cases[] = {
-        {"manifest signed by another key", archive_, manifest, SignatureOf(manifest, intruder), refused, 0},
-        {"manifest changed after signing", archive_, manifest + " ", signature, refused, 0},
-        {"no signature of the manifest", archive_, manifest, "", refused, 0},
-        {"another product", archive_, otherProduct, SignatureOf(otherProduct, *newKey_), refused, 0},
+        {"manifest signed by another key", archive_, manifest, SignatureOf(manifest, intruder), refused, 0, false},
+        {"manifest changed after signing", archive_, manifest + " ", signature, refused, 0, false},
+        {"no signature of the manifest", archive_, manifest, "", refused, 0, false},
+        {"another product", archive_, otherProduct, SignatureOf(otherProduct, *newKey_), refused, 0, false},
         {"expired an hour and a minute ago", archive_, expired, SignatureOf(expired, *newKey_),
-         "업데이트 정보의 유효 기간이 지났습니다.", 0},
-        {"archive one bit off its hash", tampered, manifest, signature, archiveRefused, 1},
-        {"archive one byte longer", archive_ + "x", manifest, signature, archiveRefused, 1},
-        {"archive one byte shorter", archive_.substr(1), manifest, signature, archiveRefused, 1},
+         "업데이트 정보의 유효 기간이 지났습니다.", 0, false},
+        {"archive one bit off its hash", tampered, manifest, signature, archiveRefused, 1, true},
+        // Another length is refused before a byte of the body is read.
+        {"archive one byte longer", archive_ + "x", manifest, signature, archiveRefused, 1, false},
+        {"archive one byte shorter", archive_.substr(1), manifest, signature, archiveRefused, 1, false},
     };
     const auto before = Contents(program_.path());
     for (const Case& c : cases) {
@@ -551,6 +553,7 @@ TEST_F(SignedUpdateTest, WhatDoesNotHoldChangesNothing) {
         EXPECT_TRUE(view_.Captions(C::labUnzip).empty());
         EXPECT_EQ(Buttons(), (std::vector<bool>{false, true, true}));
         EXPECT_FALSE(view_[C::lblBytes].visible);
+        EXPECT_EQ(!view_.Captions(C::lblBytes).empty(), c.archiveRead);
         EXPECT_FALSE(fs::exists(program_ / kUpdateFolder / "state.ini"));
     }
     {
