@@ -195,6 +195,9 @@ void TUpdateController::WinHTTPDownloadItemGetHeader(TObject* /*sender*/, TDownL
         if (item->StatusCode() / 100 != 2 ||
             item->FileSize() > static_cast<int32_t>(platform::TSignatureVerifier::kMaxSignatureSize))
             item->SetFileSize(0);
+    } else if (manifest_ && item->StatusCode() / 100 != 2) {
+        // An error answer: retried or failed by its status, as without a manifest.
+        item->SetFileSize(0);
     } else if (manifest_ && static_cast<uint64_t>(item->FileSize()) != manifest_->archive.length) {
         archiveOffManifest_ = true;
         item->SetFileSize(0);

@@ -462,10 +462,14 @@ TEST_F(RetryControllerTest, RetriesContinueThePartialArchiveUntilItIsWhole) {
     EXPECT_EQ((*view_)[C::pBar].position, kMiB);
 }
 
-// The manifest's bound holds across attempts: each continues the partial
-// archive, and the whole one has the manifest's length and hash.
+// The manifest's bound holds across attempts: an error page is retried, not
+// taken for an archive of the wrong length; each attempt continues the
+// partial archive, and the whole one has the manifest's length and hash.
 TEST_F(RetryControllerTest, RetriesContinueAnArchiveBoundByItsManifest) {
-    TResumableFileServer file(server_, kPath, body_, Serving([](auto& o) { o.dropEvery = 300000; }));
+    TResumableFileServer file(server_, kPath, body_, Serving([](auto& o) {
+                                  o.statusFirst = {503};
+                                  o.dropEvery = 300000;
+                              }));
     const std::string manifest = ManifestOf(body_, folder_.path(), "1.0");
     server_.Get(std::string(kPath) + ".manifest",
                 [&](HttpExchange& exchange) { exchange.Respond(200, "application/json", manifest); });
@@ -474,7 +478,7 @@ TEST_F(RetryControllerTest, RetriesContinueAnArchiveBoundByItsManifest) {
     controller.FormResize();
 
     EXPECT_EQ(arrived_, body_);
-    EXPECT_EQ(file.Ranges(), (std::vector<std::string>{"", "bytes=300000-", "bytes=600000-", "bytes=900000-"}));
+    EXPECT_EQ(file.Ranges(), (std::vector<std::string>{"", "", "bytes=300000-", "bytes=600000-", "bytes=900000-"}));
     EXPECT_EQ(file.BodyBytesSent(), kMiB);
     EXPECT_EQ(view_->Captions(C::labDown).back(), kDownloaded);
 }
