@@ -326,13 +326,16 @@ void TUpdateController::ManifestSignatureEnded(bool arrivedWhole) {
 // A manifest taken (signed, or offered without keys) decides whether the
 // archive is fetched: not when it is another product's or expired, not when
 // it would take the program back below a release it had, and not when it is
-// the release installed already.
+// the release installed already. Without keys, what does not read as a
+// manifest at all (a host's page answering any address with 200) is no
+// manifest: the archive goes alone, as from a server without one.
 void TUpdateController::DecideByManifest() {
     const std::string path = programFolder_ + ArchiveFileName() + kManifestSuffix;
     const std::optional<std::string> bytes = installFiles_->ReadFile(path, release::kMaxManifestBytes);
     RemoveManifestFiles();
     std::optional<release::ReleaseManifest> manifest;
     if (bytes) manifest = release::ReadManifest(*bytes).manifest;
+    if (!manifest && !Signed()) return LogEarlyEnd("no manifest read", 0, "manifest");
     if (!manifest || manifest->product != kProduct || manifest->archive.name != ArchiveFileName())
         return RefuseManifest(kManifestRefusedText, "manifest refused");
     const int64_t now =

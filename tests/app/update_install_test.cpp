@@ -375,7 +375,8 @@ TEST_F(UpdateInstallTest, WhatCannotBeInstalledLeavesTheProgramAsItWas) {
 }
 
 // Without keys a manifest the server offers is taken as it is: its version
-// and its archive's length and hash hold as they do when signed.
+// and its archive's length and hash hold as they do when signed. What does
+// not read as a manifest (a host's page for any address) is none.
 TEST_F(UpdateInstallTest, AnUnsignedManifestIsTakenForItsVersionAndHash) {
     InstallOldProgram(program_.path());
     const std::string archive = MakeUpdate(work_.path());
@@ -384,6 +385,8 @@ TEST_F(UpdateInstallTest, AnUnsignedManifestIsTakenForItsVersionAndHash) {
     tampered[tampered.size() / 2] ^= 0x20;
     WriteFile(program_ / kUpdateFolder / "state.ini", "[Release]\nVersion=1.0\nHighestVersion=1.0\n");
     const auto before = Contents(program_.path());
+    // Made first, so that its port is none of the cases' servers'.
+    TArchiveServer pageServer(archive, 0, TServing::Whole, TServedFile{"<html>Not here</html>"});
     struct Case {
         const char* name;
         std::string manifest;
@@ -392,7 +395,8 @@ TEST_F(UpdateInstallTest, AnUnsignedManifestIsTakenForItsVersionAndHash) {
         int archiveRequests;
     };
     const Case cases[] = {
-        {"garbled manifest", "{\"product\": \"Quendal\"", archive, "업데이트 정보를 확인할 수 없습니다.", 0},
+        {"another product", ManifestOf(archive, work_.path(), "1.1", std::chrono::hours(1), "Other"), archive,
+         "업데이트 정보를 확인할 수 없습니다.", 0},
         {"archive off its hash", ManifestOf(archive, work_.path(), "1.1"), tampered,
          "Quendal.zip의 서명을 확인할 수 없습니다.", 1},
         {"the release installed", ManifestOf(archive, work_.path(), "1.0.0"), archive, "이미 최신 버전입니다.", 0},
@@ -406,11 +410,21 @@ TEST_F(UpdateInstallTest, AnUnsignedManifestIsTakenForItsVersionAndHash) {
 
         EXPECT_EQ(view_.Captions(C::labDown), std::vector<std::string>{c.labDown});
         EXPECT_EQ(server.ArchiveRequests(), c.archiveRequests);
-        fs::remove(StartRecord(program_.path()));
+        if (c.labDown == "이미 최신 버전입니다.") {
+            EXPECT_EQ(AwaitStartRecord(program_.path()), "Quendal 1.0\n" + fs::current_path().string() + "\n");
+            fs::remove(StartRecord(program_.path()));
+        }
         EXPECT_EQ(Contents(program_.path()), before);
     }
     // Only the release already installed starts the program.
     EXPECT_EQ(view_.terminationRequests, 1);
+
+    view_.log.clear();
+    view_.rows.clear();
+    Controller(pageServer.UpdateUrl()).FormResize();
+    EXPECT_EQ(view_.Captions(C::labDown), std::vector<std::string>{"Quendal.zip을 다운받았습니다."});
+    EXPECT_EQ(AwaitStartRecord(program_.path()), "Quendal 1.1\n" + fs::current_path().string() + "\n");
+    EXPECT_EQ(ReadAll(program_ / kUpdateFolder / "state.ini"), "[Release]\nHighestVersion=1.0\n");
 }
 
 // With publisher's keys: a signed manifest decides what is fetched and what
