@@ -377,7 +377,7 @@ TEST_F(Win32UpdaterWindow, PicturesOfDownloadUnpackingAndFailure) {
                                 "\r\nContent-Type: application/zip\r\n\r\n";
     {
         LoopbackHttpServer server;
-        server.Otherwise(SendExactly(headers + half + half));
+        server.Get("/HTTP/Quendown/Quendal.zip", SendExactly(headers + half + half));  // no manifest beside it
         TfrmUpdater window(server.Url("/HTTP/Quendown/Quendal.zip").substr(7), Folder());
         // Halfway through, the download waits while the screen is pictured.
         bool pictured = false;
@@ -410,7 +410,7 @@ TEST_F(Win32UpdaterWindow, PicturesOfDownloadUnpackingAndFailure) {
     {
         // The server closes after half the body: the download fails.
         LoopbackHttpServer server;
-        server.Otherwise(SendExactly(headers + half));
+        server.Get("/HTTP/Quendown/Quendal.zip", SendExactly(headers + half));  // no manifest beside it
         TfrmUpdater window(server.Url("/HTTP/Quendown/Quendal.zip").substr(7), Folder());
         window.Show();
         EXPECT_TRUE(Text(window.lblBytes).starts_with("512 / 1,024")) << Text(window.lblBytes);
