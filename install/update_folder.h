@@ -18,4 +18,5 @@ struct TUpdateFolder {
     std::string Backup() const { return Root() + "backup" + platform::kPathSeparator; }
     std::string Journal() const { return Root() + "journal"; }
     std::string Log() const { return Root() + "update.log"; }
+    std::string State() const { return Root() + "state.ini"; }
 };

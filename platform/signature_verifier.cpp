@@ -4,6 +4,31 @@
 
 namespace platform {
 
+bool TSignatureVerifier::Verifies(const std::string& filePath, const std::string& signaturePath) const {
+    const auto signature = ReadSignature(signaturePath);
+    if (!signature) return false;
+    const std::vector<std::string> keys = PublicKeyBlocks(publicKeysPem_);
+    if (keys.empty()) return false;
+    const std::optional<Sha256Digest> digest = Sha256OfFile(filePath);
+    if (!digest) return false;
+    for (const std::string& key : keys)
+        if (VerifiesDigest(key, *digest, *signature)) return true;
+    return false;
+}
+
+std::vector<std::string> TSignatureVerifier::PublicKeyBlocks(const std::string& pem) {
+    static const std::string kBegin = "-----BEGIN PUBLIC KEY-----";
+    static const std::string kEnd = "-----END PUBLIC KEY-----";
+    std::vector<std::string> blocks;
+    for (size_t begin = pem.find(kBegin); begin != std::string::npos; begin = pem.find(kBegin, begin)) {
+        const size_t end = pem.find(kEnd, begin + kBegin.size());
+        if (end == std::string::npos) break;
+        blocks.push_back(pem.substr(begin, end + kEnd.size() - begin) + "\n");
+        begin = end + kEnd.size();
+    }
+    return blocks;
+}
+
 std::optional<std::vector<unsigned char>> TSignatureVerifier::ReadSignature(const std::string& path) {
     File file;
     if (!file.Open(path, File::Mode::Read)) return std::nullopt;
@@ -19,19 +44,6 @@ std::optional<std::vector<unsigned char>> TSignatureVerifier::ReadSignature(cons
     if (got == 0 || got > kMaxSignatureSize) return std::nullopt;
     bytes.resize(got);
     return bytes;
-}
-
-bool TSignatureVerifier::ReadInPieces(const std::string& path,
-                                      const std::function<bool(const unsigned char*, size_t)>& take) {
-    File file;
-    if (!file.Open(path, File::Mode::Read)) return false;
-    std::vector<unsigned char> chunk(64 * 1024);
-    for (;;) {
-        const int64_t read = file.Read(chunk.data(), chunk.size());
-        if (read < 0) return false;
-        if (read == 0) return true;
-        if (!take(chunk.data(), static_cast<size_t>(read))) return false;
-    }
 }
 
 }  // namespace platform

@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds, and runs the whole update
-# against a local update server at 127.0.0.1:280, twice:
+# The main job: installs what is missing, builds, publishes a sample release
+# with quendal-publish and runs the whole update against a local update
+# server at 127.0.0.1:280, four times:
 #   1. a server that hangs up half way: the updater says the download failed,
 #      deletes what arrived and leaves the installed program alone;
 #   2. a good server (slowed down so that the download can be watched): the
 #      updater stops QuendalM.exe, downloads, extracts over the program
-#      folder, deletes the archive, starts the new Quendal.exe and exits.
+#      folder, deletes the archive, starts the new Quendal.exe and exits;
+#   3. the same release again: the updater fetches no archive, says it is up
+#      to date and starts Quendal.exe;
+#   4. an older release (1.0) with a good signature, replayed: refused before
+#      its archive is fetched, the program untouched.
 # The updater is built with a demo publisher key (made here with openssl, kept
-# only in the build folder) and every archive is signed with it.
+# only in the build folder) and every release is published with it.
 #   --tampered   serves the signed archive changed after signing: the updater
 #                refuses it, deletes both downloads and leaves the program
 #                alone (demo-signature-refused.png)
@@ -18,6 +23,8 @@
 #   demo-download-failed.png     the window after the failed download
 #   demo-downloading.png         the window during the download
 #   demo-extracting.png          the window during the extraction
+#   demo-up-to-date.png          the window of the run that found the release installed
+#   demo-downgrade-refused.png   the window after the older release was refused
 # Without a display the updater runs on a virtual X server (xvfb-run).
 # Port 280 needs root (or the right to bind low ports).
 set -euo pipefail
@@ -63,8 +70,9 @@ on_display() {
         done
     }
     trap 'stop "$updater" "$server" "$companion"' EXIT
-    serve() {
-        "$server_bin" "$@" "$source/Quendal.zip" 127.0.0.1 280 > /dev/null &
+    served=$source/Quendal.zip  # with its manifest and signature beside it
+    serve() {  # each request of the archive is a line of the log
+        "$server_bin" "$@" "$served" 127.0.0.1 280 > "$build/demo-server.log" &
         server=$!
         sleep 0.5
         alive "$server" || { echo "demo: the update server did not start" >&2; return 1; }
@@ -118,6 +126,51 @@ on_display() {
     done
     cmp -s <(head -c "$video_size" /dev/zero) "$demo/data/video.bin" || { echo "demo: data/video.bin is wrong" >&2; return 1; }
     echo "   every file of the update is in place; the archive is gone"
+    grep -qx "Version=1.1" "$demo/.quendal-update/state.ini" || { echo "demo: release 1.1 was not recorded" >&2; return 1; }
+    echo "   .quendal-update/state.ini records release 1.1"
+    stop "$server"
+    server=""
+    local installed
+    installed=$(cd "$demo" && find . -path ./.quendal-update -prune -o -type f ! -name quendal-started.txt -print0 | sort -z | xargs -0 sha256sum)
+
+    echo "== 3. the same release again"
+    rm -f "$demo/quendal-started.txt"
+    serve
+    "$demo/quendal-updater" &
+    updater=$!
+    # The window shows its word for half a second before the program starts:
+    # the last picture taken while the updater still ran shows it.
+    for _ in $(seq 100); do
+        alive "$updater" || break
+        "$grab" "$build/demo-grab.png"
+        ! alive "$updater" || mv "$build/demo-grab.png" "$build/demo-up-to-date.png"
+    done
+    rm -f "$build/demo-grab.png"
+    ! alive "$updater" || { echo "demo: the updater did not exit" >&2; return 1; }
+    status=0
+    wait "$updater" || status=$?
+    updater=""
+    [ "$status" = 0 ] || { echo "demo: the updater exited with status $status" >&2; return 1; }
+    await 100 test -f "$demo/quendal-started.txt" || { echo "demo: Quendal.exe was not started" >&2; return 1; }
+    ! grep -q "archive requested" "$build/demo-server.log" || { echo "demo: the archive was fetched" >&2; return 1; }
+    echo "   no archive fetched; $(cat "$demo/quendal-started.txt"); the updater exited with status 0"
+    stop "$server"
+    server=""
+
+    echo "== 4. release 1.0 replayed with its good signature"
+    rm -f "$demo/quendal-started.txt"
+    served=$build/demo-archive-1.0/Quendal.zip
+    serve
+    "$demo/quendal-updater" &
+    updater=$!
+    sleep 3  # the refusal comes before any archive; let the window paint
+    "$grab" "$build/demo-downgrade-refused.png"
+    alive "$updater" || { echo "demo: the updater should wait for the user" >&2; return 1; }
+    ! grep -q "archive requested" "$build/demo-server.log" || { echo "demo: the archive was fetched" >&2; return 1; }
+    [ ! -f "$demo/quendal-started.txt" ] || { echo "demo: Quendal.exe was started" >&2; return 1; }
+    [ "$(cd "$demo" && find . -path ./.quendal-update -prune -o -type f ! -name quendal-started.txt -print0 | sort -z | xargs -0 sha256sum)" = "$installed" ] ||
+        { echo "demo: the program was touched" >&2; return 1; }
+    echo "   refused before its archive was fetched; the installed program is untouched"
 }
 
 # The same run with the Windows programs under Wine.
@@ -131,21 +184,21 @@ on_display_tampered() {
     server="" updater=""
     trap '[ -z "$updater" ] || kill "$updater" 2>/dev/null; [ -z "$server" ] || kill "$server" 2>/dev/null; wait' EXIT
     echo "== a signed archive changed after signing"
-    "$server_bin" "$source/Quendal.zip" 127.0.0.1 280 > /dev/null &
+    "$server_bin" "$source/Quendal.zip" 127.0.0.1 280 > "$build/demo-server.log" &
     server=$!
     sleep 0.5
     alive "$server" || { echo "demo: the update server did not start" >&2; return 1; }
     "$demo/quendal-updater" &
     updater=$!
-    await 300 test -f "$demo/Quendal.zip.sig" || { echo "demo: the signature was not fetched" >&2; return 1; }
-    await 300 eval '[ ! -f "$archive" ] && [ ! -f "$demo/Quendal.zip.sig" ]' ||
+    await 300 grep -q "archive requested" "$build/demo-server.log" || { echo "demo: the archive was not fetched" >&2; return 1; }
+    await 300 eval '[ ! -f "$archive" ] && [ ! -f "$demo/Quendal.zip.manifest" ]' ||
         { echo "demo: the refused downloads were not deleted" >&2; return 1; }
     sleep 1  # let the window paint
     "$grab" "$build/demo-signature-refused.png"
     alive "$updater" || { echo "demo: the updater should wait for the user" >&2; return 1; }
     [ ! -f "$demo/quendal-started.txt" ] || { echo "demo: Quendal.exe was started" >&2; return 1; }
     cmp -s "$demo/Quendal.exe" "$build/demo-old-Quendal.exe" || { echo "demo: the program was touched" >&2; return 1; }
-    echo "   the signature was refused; both downloads are gone; the installed program is untouched"
+    echo "   the archive was refused; the download is gone; the installed program is untouched"
 }
 
 case "${1:-}" in
@@ -171,10 +224,10 @@ launcher=()
 command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$root" -B "$build/demo-signed-build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" \
     -DQUENDAL_BUILD_TESTS=OFF -DQUENDAL_BUILD_BENCH=OFF -DQUENDAL_UPDATE_PUBLIC_KEY_FILE="$key/public.pem"
-cmake --build "$build/demo-signed-build" --target quendal-updater
+cmake --build "$build/demo-signed-build" --target quendal-updater quendal-publish
 
 echo "== preparing the program folder $demo"
-rm -rf "$demo" "$source" "$build"/demo-*.png "$build/demo-old-Quendal.exe"
+rm -rf "$demo" "$source" "$build/demo-archive-1.0" "$build"/demo-*.png "$build/demo-old-Quendal.exe"
 mkdir -p "$demo" "$source/data"
 cp "$build/demo-signed-build/app/qt/quendal-updater" "$demo/"
 stand_in() {  # a tiny Quendal.exe that says which version it is
@@ -195,8 +248,15 @@ head -c $((3 * 1024 * 1024)) /dev/urandom > "$source/data/assets.bin"
 head -c "$video_size" /dev/zero > "$source/data/video.bin"
 (cd "$source" && zip -q -r Quendal.zip Quendal.exe readme.txt data)
 rm "$source/data/video.bin"
-# Signed as a publisher signs; the update server serves the .sig beside it.
-openssl dgst -sha256 -sign "$key/private.pem" -out "$source/Quendal.zip.sig" "$source/Quendal.zip"
+# Published as a publisher publishes; the update server serves the manifest
+# and its signature beside the archive.
+"$build/demo-signed-build/tools/quendal_publish/quendal-publish" --key "$key/private.pem" --version 1.1 \
+    "$source/Quendal.zip"
+# An older release, published as 1.0 with the same key, for a replay.
+mkdir -p "$build/demo-archive-1.0"
+cp "$source/Quendal.zip" "$build/demo-archive-1.0/"
+"$build/demo-signed-build/tools/quendal_publish/quendal-publish" --key "$key/private.pem" --version 1.0 \
+    "$build/demo-archive-1.0/Quendal.zip"
 if [ "$tampered" = yes ]; then
     # One byte changed after signing: the same size, another program.
     python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(-1000, 2); b = f.read(1); f.seek(-1000, 2); f.write(bytes([b[0] ^ 0x20]))' \
@@ -214,9 +274,10 @@ if [ -n "${DISPLAY:-}" ]; then
 else
     xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$mode"
 fi
-rm -rf "$build/demo-old-Quendal.exe" "$XDG_RUNTIME_DIR"
+rm -rf "$build/demo-old-Quendal.exe" "$build/demo-server.log" "$XDG_RUNTIME_DIR"
 if [ "$tampered" = yes ]; then
     echo "== screenshot: $build/demo-signature-refused.png"
 else
     echo "== screenshots: $build/demo-download-failed.png $build/demo-downloading.png $build/demo-extracting.png"
+    echo "                $build/demo-up-to-date.png $build/demo-downgrade-refused.png"
 fi

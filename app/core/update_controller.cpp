@@ -11,12 +11,16 @@
 #include "download/download_component.h"
 #include "download/download_item.h"
 #include "download/resume_state.h"
+#include "install/installed_release_file.h"
 #include "install/update_folder.h"
 #include "platform/ascii.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/message_pump.h"
 #include "platform/shell.h"
+#include "platform/sha256.h"
+#include "platform/signature_verifier.h"
+#include "release/manifest_json.h"
 
 namespace {
 
@@ -60,13 +64,13 @@ std::string RelativeTo(const std::string& folder, const std::string& path) {
 }  // namespace
 
 TUpdateController::TUpdateController(TUpdaterView& view, TWinHTTPDownload& download, TUnZip& unzip,
-                                     std::string updateUrl, std::string programFolder, std::string publicKeyPem)
+                                     std::string updateUrl, std::string programFolder, std::string publicKeysPem)
     : view_(view),
       download_(download),
       unzip_(unzip),
       updateUrl_(std::move(updateUrl)),
       programFolder_(std::move(programFolder)),
-      publicKeyPem_(std::move(publicKeyPem)) {
+      publicKeysPem_(std::move(publicKeysPem)) {
     // A broken download keeps what arrived for the next attempt.
     download_.SetResumePartialFiles(true);
     download_.OnDownloadEnd = [this](TObject* sender) { WinHTTPDownloadDownloadEnd(sender); };
@@ -214,18 +218,32 @@ void TUpdateController::RequestStop() {
 void TUpdateController::WinHTTPDownloadDownloadEnd(TObject* /*sender*/) { StartStep(); }
 
 void TUpdateController::WinHTTPDownloadItemGetHeader(TObject* /*sender*/, TDownLoadItem* item) {
-    // A signature larger than any signature (an error page, or a server
-    // filling the disk) is not stored at all: the item ends without a file
-    // and the archive's signature check fails.
-    if (IsSignatureItem(*item) && item->FileSize() > static_cast<int32_t>(platform::TSignatureVerifier::kMaxSignatureSize))
+    // What cannot be the file asked for (an error page, a manifest or a
+    // signature larger than any, a server filling the disk, an archive of
+    // another length than its manifest's) is not stored at all: the item
+    // ends without a file.
+    if (IsManifestItem(*item)) {
+        if (item->StatusCode() / 100 != 2 || static_cast<uint64_t>(item->FileSize()) > release::kMaxManifestBytes)
+            item->SetFileSize(0);
+    } else if (IsManifestSignatureItem(*item)) {
+        if (item->StatusCode() / 100 != 2 ||
+            item->FileSize() > static_cast<int32_t>(platform::TSignatureVerifier::kMaxSignatureSize))
+            item->SetFileSize(0);
+    } else if (manifest_ && item->StatusCode() / 100 != 2) {
+        // An error answer: retried or failed by its status, as without a manifest.
         item->SetFileSize(0);
+    } else if (manifest_ && static_cast<uint64_t>(item->FileSize()) != manifest_->archive.length) {
+        archiveOffManifest_ = true;
+        item->SetFileSize(0);
+    }
 }
 
 void TUpdateController::WinHTTPDownloadItemDownloadBegin(TObject* /*sender*/, TDownLoadItem* item) {
     itemBytesArrived_ = 0;
     bytesShown_ = item->ResumedFrom();
     progressDisplay_.Restart();
-    if (!started_) return;
+    // The manifest and its signature are a moment's work: the window shows the archive only.
+    if (!started_ || !IsArchiveItem(*item)) return;
     view_.SetVisible(TUpdaterControl::labUnzip, false);
     view_.SetMaximum(TUpdaterControl::pBar, item->FileSize());
     // A continued file counts from the bytes it already holds.
@@ -235,8 +253,7 @@ void TUpdateController::WinHTTPDownloadItemDownloadBegin(TObject* /*sender*/, TD
     view_.SetVisible(TUpdaterControl::lblBytes, true);
     // An archive the volume cannot hold is not fetched at all.
     // A continued file already holds its first bytes.
-    if (!IsSignatureItem(*item) &&
-        !HasSpaceFor(static_cast<uint64_t>(item->FileSize() - item->ResumedFrom()) + kSpaceMarginBytes)) {
+    if (!HasSpaceFor(static_cast<uint64_t>(item->FileSize() - item->ResumedFrom()) + kSpaceMarginBytes)) {
         spaceShort_ = true;
         download_.Stop();
         ShowNoSpace(TUpdaterControl::labDown, item->FileName());
@@ -252,7 +269,7 @@ void TUpdateController::WinHTTPDownloadItemDownloadProgress(TObject* /*sender*/,
         return;
     }
     if (!started_) return;
-    if (progressDisplay_.Due(currentBytes >= item->FileSize())) ShowProgress(*item, currentBytes);
+    if (IsArchiveItem(*item) && progressDisplay_.Due(currentBytes >= item->FileSize())) ShowProgress(*item, currentBytes);
     // Pumped for every chunk all the same: Cancel and Close act at once.
     platform::ProcessMessages();
 }
@@ -267,11 +284,11 @@ void TUpdateController::ShowProgress(const TDownLoadItem& item, int64_t bytes) {
 void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDownLoadItem* item) {
     if (!started_ || cancelled_) return;
     // An item that ended short still shows where it ended.
-    if (itemBytesArrived_ > 0 && itemBytesArrived_ != bytesShown_) ShowProgress(*item, itemBytesArrived_);
+    if (IsArchiveItem(*item) && itemBytesArrived_ > 0 && itemBytesArrived_ != bytesShown_)
+        ShowProgress(*item, itemBytesArrived_);
     const std::string fileName = item->FileName();
     if (spaceShort_) {
         platform::RemoveFile(programFolder_ + fileName);
-        if (Signed()) platform::RemoveFile(programFolder_ + fileName + kSignatureSuffix);
         LogEarlyEnd("no space", 0);
         return;
     }
@@ -283,30 +300,149 @@ void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDow
     // A refused certificate and a proxy asking for credentials are no
     // passing trouble, and say so.
     if (item->CertificateRefused() || item->StatusCode() == 407) {
-        if (Signed()) platform::RemoveFile(programFolder_ + fileName + kSignatureSuffix);
+        download_.Stop();
+        RemoveManifestFiles();
         LogEarlyEnd(item->CertificateRefused() ? "certificate refused" : "proxy authentication required", bytesArrived);
         ShowDownloadFailed(fileName, item->CertificateRefused() ? kCertificateRefusedText : kProxyAuthenticationText);
         return;
     }
-    if (ScheduleRetry(*item, bytesArrived)) return;
-    if (IsSignatureItem(*item)) {
-        signatureArrivedWhole_ = arrivedWhole;
+    // An archive of another length than its manifest's is no passing trouble either.
+    if (IsArchiveItem(*item) && archiveOffManifest_) {
+        LogEarlyEnd("archive off its manifest", bytesArrived);
+        RejectSignature(fileName);
         return;
     }
-    if (!arrivedWhole) {
-        if (Signed()) platform::RemoveFile(programFolder_ + fileName + kSignatureSuffix);
+    if (ScheduleRetry(*item, bytesArrived)) return;
+    // The network failed the manifest or its signature after every retry:
+    // the run ends as a failed download of the archive does.
+    if (!IsArchiveItem(*item) && !arrivedWhole && TDownloadRetry::IsTransient(*item, bytesArrived)) {
+        download_.Stop();
+        RemoveManifestFiles();
+        LogEarlyEnd("download failed", bytesArrived, "manifest");
+        ShowDownloadFailed(ArchiveFileName(), ArchiveFileName() + kDownloadFailedText);
+    } else if (IsManifestItem(*item)) {
+        ManifestEnded(*item, arrivedWhole);
+    } else if (IsManifestSignatureItem(*item)) {
+        ManifestSignatureEnded(arrivedWhole);
+    } else if (!arrivedWhole) {
         LogEarlyEnd("download failed", bytesArrived);
         ShowDownloadFailed(fileName, fileName + kDownloadFailedText);
-    } else if (Signed() && !(signatureArrivedWhole_ &&
-                             platform::TSignatureVerifier(publicKeyPem_)
-                                 .Verifies(programFolder_ + fileName, programFolder_ + fileName + kSignatureSuffix))) {
-        LogEarlyEnd("signature refused", bytesArrived);
+    } else if (manifest_ && !ArchiveMatchesManifest(fileName)) {
+        LogEarlyEnd("archive off its manifest", bytesArrived);
         RejectSignature(fileName);
     } else {
-        if (Signed()) platform::RemoveFile(programFolder_ + fileName + kSignatureSuffix);
         ExtractArchive(fileName, item->FileSize());
     }
     platform::ProcessMessages();
+}
+
+// The manifest has arrived, or the server has none: it answers 404, or
+// refuses it with another 4xx (some hosts answer 403 for a missing file).
+// That is an update without a manifest, unless the build has keys: then the
+// manifest is what makes the archive trusted at all.
+void TUpdateController::ManifestEnded(const TDownLoadItem& item, bool arrivedWhole) {
+    manifestArrivedWhole_ = arrivedWhole;
+    const bool absent = item.StatusCode() / 100 == 4;
+    if (!Signed() && absent) return RemoveManifestFiles();
+    if (!arrivedWhole) return RefuseManifest(kManifestRefusedText, "manifest refused");
+    // With keys, the decision waits for the signature.
+    if (!Signed()) DecideByManifest();
+}
+
+void TUpdateController::ManifestSignatureEnded(bool arrivedWhole) {
+    if (!arrivedWhole || !manifestArrivedWhole_) return RefuseManifest(kManifestRefusedText, "manifest refused");
+    const std::string manifest = programFolder_ + ArchiveFileName() + kManifestSuffix;
+    if (!platform::TSignatureVerifier(publicKeysPem_).Verifies(manifest, manifest + kSignatureSuffix))
+        return RefuseManifest(kManifestRefusedText, "manifest refused");
+    DecideByManifest();
+}
+
+// A manifest taken (signed, or offered without keys) decides whether the
+// archive is fetched: not when it is another product's or expired, not when
+// it would take the program back below a release it had, and not when it is
+// the release installed already. Without keys, what does not read as a
+// manifest at all (a host's page answering any address with 200) is no
+// manifest: the archive goes alone, as from a server without one.
+void TUpdateController::DecideByManifest() {
+    const std::string path = programFolder_ + ArchiveFileName() + kManifestSuffix;
+    const std::optional<std::string> bytes = installFiles_->ReadFile(path, release::kMaxManifestBytes);
+    RemoveManifestFiles();
+    std::optional<release::ReleaseManifest> manifest;
+    if (bytes) manifest = release::ReadManifest(*bytes).manifest;
+    if (!manifest && !Signed()) return LogEarlyEnd("no manifest read", 0, "manifest");
+    if (!manifest || manifest->product != kProduct || manifest->archive.name != ArchiveFileName())
+        return RefuseManifest(kManifestRefusedText, "manifest refused");
+    const int64_t now =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    if (now > manifest->expires.UnixSeconds() + kClockToleranceSeconds)
+        return RefuseManifest(kManifestExpiredText, "manifest expired");
+    const release::InstalledRelease installed =
+        LoadInstalledRelease(*installFiles_, TUpdateFolder{programFolder_});
+    if (installed.highest && manifest->version < *installed.highest)
+        return RefuseManifest(kOlderReleaseText, "older release");
+    if (installed.version && manifest->version == *installed.version) return ShowAlreadyInstalled();
+    manifest_ = std::move(manifest);
+}
+
+// Nothing more is fetched; the user may try again later, or close.
+void TUpdateController::RefuseManifest(const std::string& text, const std::string& result) {
+    download_.Stop();
+    RemoveManifestFiles();
+    LogEarlyEnd(result, 0, "manifest");
+    ShowRunRefused(text);
+}
+
+// The release offered is the one in place: the program starts as after an
+// update, without a byte of the archive fetched.
+void TUpdateController::ShowAlreadyInstalled() {
+    download_.Stop();
+    LogEarlyEnd("up to date", 0, "");
+    view_.SetEnabled(TUpdaterControl::btnCancel, false);
+    view_.SetCaption(TUpdaterControl::labDown, kUpToDateText);
+    view_.Repaint(TUpdaterControl::labDown);
+    platform::Sleep(kBeforeLaunchPauseMs);
+    const std::string program = programFolder_ + kProgram;
+    if (!platform::FileExists(program)) return;
+    platform::ShellOpen(program);
+    view_.RequestTermination();
+}
+
+bool TUpdateController::ArchiveMatchesManifest(const std::string& fileName) const {
+    const std::optional<platform::Sha256Digest> digest = platform::Sha256OfFile(programFolder_ + fileName);
+    return digest && *digest == manifest_->archive.sha256;
+}
+
+// Once the install has committed: a record written before could name a
+// release that a crash then rolled back.
+void TUpdateController::RecordInstalledRelease() {
+    const TUpdateFolder folder{programFolder_};
+    std::optional<release::ReleaseVersion> version;
+    if (manifest_) version = manifest_->version;
+    SaveInstalledRelease(*installFiles_, folder, LoadInstalledRelease(*installFiles_, folder).After(version));
+}
+
+void TUpdateController::RemoveManifestFiles() {
+    const std::string manifest = programFolder_ + ArchiveFileName() + kManifestSuffix;
+    for (const std::string& file : {manifest, manifest + kSignatureSuffix}) {
+        platform::RemoveFile(file);
+        platform::RemoveFile(TResumeState::SideFileName(file));
+    }
+}
+
+std::string TUpdateController::ArchiveFileName() const {
+    TDownLoadItem item;
+    item.SetURL(updateUrl_);
+    return item.FileName();
+}
+
+bool TUpdateController::IsManifestItem(const TDownLoadItem& item) { return item.URL().ends_with(kManifestSuffix); }
+
+bool TUpdateController::IsManifestSignatureItem(const TDownLoadItem& item) {
+    return item.URL().ends_with(std::string(kManifestSuffix) + kSignatureSuffix);
+}
+
+bool TUpdateController::IsArchiveItem(const TDownLoadItem& item) {
+    return !IsManifestItem(item) && !IsManifestSignatureItem(item);
 }
 
 // A failure the network may mend is tried again after a wait, unless the
@@ -345,16 +481,18 @@ bool TUpdateController::WaitForRetry(std::chrono::milliseconds delay) {
     return true;
 }
 
-bool TUpdateController::IsSignatureItem(const TDownLoadItem& item) const {
-    return Signed() && item.URL().ends_with(kSignatureSuffix);
+// An archive that is not the one its manifest describes could be anyone's
+// program: none of it may reach the program folder, nor stay on the disk
+// (nor be continued by a later attempt).
+void TUpdateController::RejectSignature(const std::string& fileName) {
+    const std::string archive = programFolder_ + fileName;
+    platform::RemoveFile(archive);
+    platform::RemoveFile(TResumeState::SideFileName(archive));
+    ShowRunRefused(fileName + kSignatureRejectedText);
 }
 
-// An archive that fails its publisher's signature could be anyone's program:
-// none of it may reach the program folder, nor stay on the disk.
-void TUpdateController::RejectSignature(const std::string& fileName) {
-    platform::RemoveFile(programFolder_ + fileName);
-    platform::RemoveFile(programFolder_ + fileName + kSignatureSuffix);
-    view_.SetCaption(TUpdaterControl::labDown, fileName + kSignatureRejectedText);
+void TUpdateController::ShowRunRefused(const std::string& text) {
+    view_.SetCaption(TUpdaterControl::labDown, text);
     view_.Repaint(TUpdaterControl::labDown);
     view_.SetVisible(TUpdaterControl::lblBytes, false);
     view_.SetEnabled(TUpdaterControl::btnCancel, false);
@@ -362,10 +500,10 @@ void TUpdateController::RejectSignature(const std::string& fileName) {
     view_.SetEnabled(TUpdaterControl::btnClose, true);
 }
 
-void TUpdateController::LogEarlyEnd(const std::string& result, int64_t bytesReceived) {
+void TUpdateController::LogEarlyEnd(const std::string& result, int64_t bytesReceived, const std::string& step) {
     TUpdateTransaction transaction(*installFiles_, programFolder_);
     transaction.SetRun(updateUrl_, bytesReceived);
-    transaction.Log(result, {"download", "", 0});
+    transaction.Log(result, {step, "", 0});
 }
 
 void TUpdateController::ExtractArchive(const std::string& fileName, int64_t bytesReceived) {
@@ -403,7 +541,10 @@ void TUpdateController::ExtractArchive(const std::string& fileName, int64_t byte
             return view_.AskRetry(std::string(kFileInUseText) + path);
         });
         installed = result == TUpdateTransaction::Result::Installed;
-        if (installed) FinishInstall();
+        if (installed) {
+            RecordInstalledRelease();
+            FinishInstall();
+        }
     } else if (failure.step == "space") {
         transaction.Abandon(failure);
         ShowNoSpace(TUpdaterControl::labUnzip, fileName);
@@ -563,8 +704,9 @@ void TUpdateController::StartStep() {
         platform::Sleep(kCancelledRunPauseMs);
     }
     if (cancelled_ || started_) return;
-    // The signature comes first, so the archive's end can check it at once.
-    if (Signed()) view_.AddQueueRow(updateUrl_ + kSignatureSuffix);
+    // The manifest comes first: it decides whether the archive is fetched.
+    view_.AddQueueRow(updateUrl_ + kManifestSuffix);
+    if (Signed()) view_.AddQueueRow(updateUrl_ + kManifestSuffix + kSignatureSuffix);
     view_.AddQueueRow(updateUrl_);
     started_ = true;
     if (view_.QueueRowCount() > 0) StartDownload();
@@ -592,7 +734,9 @@ void TUpdateController::StartDownload() {
     TFlagScope running(runActive_);
     for (;;) {
         itemBytesArrived_ = 0;
-        signatureArrivedWhole_ = false;
+        manifestArrivedWhole_ = false;
+        manifest_.reset();
+        archiveOffManifest_ = false;
         retryDelay_.reset();
         download_.Start();
         if (!retryDelay_ || cancelled_) return;

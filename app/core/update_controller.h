@@ -12,7 +12,7 @@
 #include "app/core/updater_view.h"
 #include "install/install_file_system.h"
 #include "install/update_transaction.h"
-#include "platform/signature_verifier.h"
+#include "release/release_manifest.h"
 
 class TObject;
 class TDownLoadItem;
@@ -34,11 +34,15 @@ public:
     // `updateUrl` is queued as given (no scheme: the download item adds it);
     // `programFolder` ends in the path separator, receives the download and
     // the extracted files, and holds the program started at the end.
-    // With a publisher's key (PEM), the archive's signature is fetched from
-    // beside it (the URL plus ".sig") and must verify before anything is
-    // extracted; without one, only the archive is fetched.
+    // The release manifest is fetched first from beside the archive (the URL
+    // plus ".manifest"): it decides whether the archive is fetched at all and
+    // what it must be (its length and SHA-256). With publisher's keys (one or
+    // more PEM blocks) the manifest's signature (".manifest.sig") must verify
+    // with one of them, and a run without a manifest installs nothing;
+    // without keys a manifest the server offers is taken as it is, and a
+    // server without one gets the archive alone.
     TUpdateController(TUpdaterView& view, TWinHTTPDownload& download, TUnZip& unzip, std::string updateUrl,
-                      std::string programFolder, std::string publicKeyPem = {});
+                      std::string programFolder, std::string publicKeysPem = {});
     TUpdateController(const TUpdateController&) = delete;
     TUpdateController& operator=(const TUpdateController&) = delete;
 
@@ -112,7 +116,17 @@ public:
     static constexpr const char* kExtractingText = "의 압축을 풀고 있는 중입니다....";
     static constexpr const char* kExtractFailedText = "의 압축을 풀 수 없습니다.";
     static constexpr const char* kSignatureRejectedText = "의 서명을 확인할 수 없습니다.";
+    // What the manifest may say instead of letting the archive be fetched.
+    static constexpr const char* kManifestRefusedText = "업데이트 정보를 확인할 수 없습니다.";
+    static constexpr const char* kManifestExpiredText = "업데이트 정보의 유효 기간이 지났습니다.";
+    static constexpr const char* kOlderReleaseText = "설치된 버전보다 오래된 업데이트입니다.";
+    static constexpr const char* kUpToDateText = "이미 최신 버전입니다.";
+    static constexpr const char* kProduct = "Quendal";
+    static constexpr const char* kManifestSuffix = ".manifest";
     static constexpr const char* kSignatureSuffix = ".sig";
+    // A manifest that expired this long ago is still taken: the user's clock
+    // may be somewhat off.
+    static constexpr int64_t kClockToleranceSeconds = 3600;
     // Follows the program folder.
     static constexpr const char* kNoProgramFolderText = " 폴더가 존재하지 않아서 압축을 풀 수 없습니다....";
     static constexpr const char* kExtractedText = "압축을 풀었습니다. 설치를 진행합니다.";
@@ -135,7 +149,7 @@ private:
     bool ExtractIntoStage(TUpdateTransaction& transaction, TInstallFailure& failure);
     bool HasSpaceFor(uint64_t bytes) const;
     // Logs a run that ended before anything was extracted.
-    void LogEarlyEnd(const std::string& result, int64_t bytesReceived);
+    void LogEarlyEnd(const std::string& result, int64_t bytesReceived, const std::string& step = "download");
     void ShowNoSpace(TUpdaterControl label, const std::string& fileName);
     void FinishInstall();
     void RequestStop();
@@ -148,8 +162,22 @@ private:
     // False when the run must not go on: the program folder cannot be written.
     bool ProgramFolderUsable();
     void RejectSignature(const std::string& fileName);
-    bool IsSignatureItem(const TDownLoadItem& item) const;
-    bool Signed() const { return !publicKeyPem_.empty(); }
+    // The manifest's items end; false when the run stops there.
+    void ManifestEnded(const TDownLoadItem& item, bool arrivedWhole);
+    void ManifestSignatureEnded(bool arrivedWhole);
+    void DecideByManifest();
+    void RefuseManifest(const std::string& text, const std::string& result);
+    void ShowAlreadyInstalled();
+    bool ArchiveMatchesManifest(const std::string& fileName) const;
+    void RecordInstalledRelease();
+    void RemoveManifestFiles();
+    void ShowRunRefused(const std::string& text);
+    static bool IsManifestItem(const TDownLoadItem& item);
+    static bool IsManifestSignatureItem(const TDownLoadItem& item);
+    static bool IsArchiveItem(const TDownLoadItem& item);
+    // The archive's file name, derived as the download item derives it.
+    std::string ArchiveFileName() const;
+    bool Signed() const { return !publicKeysPem_.empty(); }
     std::string KBytes(int64_t bytes) const;
 
     TUpdaterView& view_;
@@ -157,7 +185,7 @@ private:
     TUnZip& unzip_;
     const std::string updateUrl_;
     const std::string programFolder_;
-    const std::string publicKeyPem_;
+    const std::string publicKeysPem_;
     bool started_ = false;
     bool cancelled_ = false;
     bool runActive_ = false;
@@ -174,8 +202,14 @@ private:
     std::string stageFolder_;  // of the running extraction
     TInstallFileSystem defaultInstallFiles_;
     TInstallFileSystem* installFiles_ = &defaultInstallFiles_;
-    // Set at the signature item's end of this run when it arrived whole.
-    bool signatureArrivedWhole_ = false;
+    // Set at the manifest item's end of this run when it arrived whole.
+    bool manifestArrivedWhole_ = false;
+    // The manifest this attempt goes by, once it was taken: the archive must
+    // be what it says.
+    std::optional<release::ReleaseManifest> manifest_;
+    // Set when the server announced an archive of another length than the
+    // manifest's: none of it is read.
+    bool archiveOffManifest_ = false;
     TDownloadRetry retry_;
     TFolderAccess defaultFolderAccess_;
     TFolderAccess* folderAccess_ = &defaultFolderAccess_;

@@ -16,7 +16,7 @@ struct TOpenSslDeleter {
 };
 using TKey = std::unique_ptr<EVP_PKEY, TOpenSslDeleter<EVP_PKEY_free>>;
 using TBio = std::unique_ptr<BIO, TOpenSslDeleter<BIO_free>>;
-using TDigestContext = std::unique_ptr<EVP_MD_CTX, TOpenSslDeleter<EVP_MD_CTX_free>>;
+using TKeyContext = std::unique_ptr<EVP_PKEY_CTX, TOpenSslDeleter<EVP_PKEY_CTX_free>>;
 
 // Only a P-256 key is accepted, so a build with another kind of key cannot
 // silently verify a weaker signature scheme.
@@ -34,18 +34,14 @@ TKey LoadP256Key(const std::string& pem) {
 
 }  // namespace
 
-bool TSignatureVerifier::Verifies(const std::string& filePath, const std::string& signaturePath) const {
-    const TKey key = LoadP256Key(publicKeyPem_);
+bool TSignatureVerifier::VerifiesDigest(const std::string& publicKeyPem, const Sha256Digest& digest,
+                                        const std::vector<unsigned char>& signature) {
+    const TKey key = LoadP256Key(publicKeyPem);
     if (!key) return false;
-    const auto signature = ReadSignature(signaturePath);
-    if (!signature) return false;
-    TDigestContext context(EVP_MD_CTX_new());
-    if (!context || EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1) return false;
-    const bool hashed = ReadInPieces(filePath, [&](const unsigned char* bytes, size_t count) {
-        return EVP_DigestVerifyUpdate(context.get(), bytes, count) == 1;
-    });
-    if (!hashed) return false;
-    return EVP_DigestVerifyFinal(context.get(), signature->data(), signature->size()) == 1;
+    const TKeyContext context(EVP_PKEY_CTX_new(key.get(), nullptr));
+    return context && EVP_PKEY_verify_init(context.get()) == 1 &&
+           EVP_PKEY_CTX_set_signature_md(context.get(), EVP_sha256()) == 1 &&
+           EVP_PKEY_verify(context.get(), signature.data(), signature.size(), digest.data(), digest.size()) == 1;
 }
 
 }  // namespace platform

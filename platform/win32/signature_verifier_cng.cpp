@@ -6,6 +6,8 @@
 #include <wincrypt.h>
 // clang-format on
 
+#include "platform/win32/cng_algorithm.h"
+
 #include <array>
 #include <memory>
 #include <optional>
@@ -18,20 +20,6 @@ constexpr size_t kCoordinateSize = 32;  // P-256
 
 struct TLocalFree {
     void operator()(void* memory) const { LocalFree(memory); }
-};
-
-class TAlgorithm {
-public:
-    explicit TAlgorithm(LPCWSTR id) { ok_ = BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle_, id, nullptr, 0)); }
-    ~TAlgorithm() { if (ok_) BCryptCloseAlgorithmProvider(handle_, 0); }
-    TAlgorithm(const TAlgorithm&) = delete;
-    TAlgorithm& operator=(const TAlgorithm&) = delete;
-    bool Ok() const { return ok_; }
-    BCRYPT_ALG_HANDLE Handle() const { return handle_; }
-
-private:
-    BCRYPT_ALG_HANDLE handle_ = nullptr;
-    bool ok_ = false;
 };
 
 struct TKeyDestroy {
@@ -70,7 +58,7 @@ TKey ImportP256Key(const std::string& pem) {
     header->cbKey = kCoordinateSize;
     memcpy(blob.data() + sizeof(BCRYPT_ECCKEY_BLOB), point.pbData + 1, 2 * kCoordinateSize);
 
-    TAlgorithm ecdsa(BCRYPT_ECDSA_P256_ALGORITHM);
+    TCngAlgorithm ecdsa(BCRYPT_ECDSA_P256_ALGORITHM);
     BCRYPT_KEY_HANDLE key = nullptr;
     if (!ecdsa.Ok() || !BCRYPT_SUCCESS(BCryptImportKeyPair(ecdsa.Handle(), nullptr, BCRYPT_ECCPUBLIC_BLOB, &key,
                                                            blob.data(), static_cast<ULONG>(blob.size()), 0)))
@@ -111,45 +99,17 @@ std::optional<std::array<BYTE, 2 * kCoordinateSize>> RawSignature(const std::vec
     return raw;
 }
 
-// A SHA-256 digest built from pieces.
-class TSha256 {
-public:
-    TSha256() : algorithm_(BCRYPT_SHA256_ALGORITHM) {
-        BCRYPT_HASH_HANDLE hash = nullptr;
-        if (algorithm_.Ok() && BCRYPT_SUCCESS(BCryptCreateHash(algorithm_.Handle(), &hash, nullptr, 0, nullptr, 0, 0)))
-            hash_.reset(hash);
-    }
-    bool Add(const unsigned char* bytes, size_t count) {
-        return hash_ && BCRYPT_SUCCESS(BCryptHashData(hash_.get(), const_cast<PUCHAR>(bytes), static_cast<ULONG>(count), 0));
-    }
-    std::optional<std::array<BYTE, 32>> Finish() {
-        std::array<BYTE, 32> digest{};
-        if (!hash_ || !BCRYPT_SUCCESS(BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0)))
-            return std::nullopt;
-        return digest;
-    }
-
-private:
-    TAlgorithm algorithm_;
-    std::unique_ptr<void, decltype(&BCryptDestroyHash)> hash_{nullptr, &BCryptDestroyHash};
-};
-
 }  // namespace
 
-bool TSignatureVerifier::Verifies(const std::string& filePath, const std::string& signaturePath) const {
-    const TKey key = ImportP256Key(publicKeyPem_);
+bool TSignatureVerifier::VerifiesDigest(const std::string& publicKeyPem, const Sha256Digest& digest,
+                                        const std::vector<unsigned char>& signature) {
+    const TKey key = ImportP256Key(publicKeyPem);
     if (!key) return false;
-    const auto der = ReadSignature(signaturePath);
-    if (!der) return false;
-    auto raw = RawSignature(*der);
+    auto raw = RawSignature(signature);
     if (!raw) return false;
-    TSha256 sha256;
-    if (!ReadInPieces(filePath, [&](const unsigned char* bytes, size_t count) { return sha256.Add(bytes, count); }))
-        return false;
-    auto digest = sha256.Finish();
-    if (!digest) return false;
-    return BCRYPT_SUCCESS(BCryptVerifySignature(key.get(), nullptr, digest->data(), static_cast<ULONG>(digest->size()),
-                                                raw->data(), static_cast<ULONG>(raw->size()), 0));
+    return BCRYPT_SUCCESS(BCryptVerifySignature(key.get(), nullptr, const_cast<PUCHAR>(digest.data()),
+                                                static_cast<ULONG>(digest.size()), raw->data(),
+                                                static_cast<ULONG>(raw->size()), 0));
 }
 
 }  // namespace platform

@@ -24,31 +24,40 @@ struct TServedFile {
 };
 
 // A loopback HTTP server that serves one body at the updater's archive path
-// (and, if given, a signature beside it), handing it out in small pieces so
-// that the transfer runs through many reads.
+// (and, if given, a release manifest and its signature beside it), handing
+// it out in small pieces so that the transfer runs through many reads.
+// Anything else is answered with an empty 404.
 class TArchiveServer {
 public:
     // Port 0 takes any free port.
     explicit TArchiveServer(std::string body, int port = 0, TServing serving = TServing::Whole,
-                            std::optional<TServedFile> signature = std::nullopt)
-        : archive_{std::move(body), serving}, signature_(std::move(signature)), server_(port) {
-        ServeAt("/HTTP/Quendown/Quendal.zip", archive_);
-        if (signature_) ServeAt("/HTTP/Quendown/Quendal.zip.sig", *signature_);
+                            std::optional<TServedFile> manifest = std::nullopt,
+                            std::optional<TServedFile> manifestSignature = std::nullopt)
+        : archive_{std::move(body), serving},
+          manifest_(std::move(manifest)),
+          manifestSignature_(std::move(manifestSignature)),
+          server_(port) {
+        ServeAt("/HTTP/Quendown/Quendal.zip", archive_, &archiveRequests_);
+        if (manifest_) ServeAt("/HTTP/Quendown/Quendal.zip.manifest", *manifest_, nullptr);
+        if (manifestSignature_) ServeAt("/HTTP/Quendown/Quendal.zip.manifest.sig", *manifestSignature_, nullptr);
     }
 
     // The archive's address the way the updater queues it: without a scheme.
     std::string UpdateUrl() const { return "127.0.0.1:" + std::to_string(server_.Port()) + "/HTTP/Quendown/Quendal.zip"; }
     bool Listening() const { return server_.Listening(); }
+    // Requests of every file served, and of the archive alone.
     int Requests() const { return requests_; }
+    int ArchiveRequests() const { return archiveRequests_; }
     const std::string& Body() const { return archive_.body; }
 
     static constexpr const char* kNotFoundPage =
         "<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1></body></html>\n";
 
 private:
-    void ServeAt(const std::string& path, const TServedFile& file) {
-        server_.Get(path, [this, &file](HttpExchange& exchange) {
+    void ServeAt(const std::string& path, const TServedFile& file, std::atomic<int>* count) {
+        server_.Get(path, [this, &file, count](HttpExchange& exchange) {
             ++requests_;
+            if (count) ++*count;
             if (file.serving == TServing::NotFound) {
                 exchange.Respond(404, "text/html", kNotFoundPage);
                 return;
@@ -69,7 +78,9 @@ private:
     static constexpr size_t kPiece = 1000;
 
     const TServedFile archive_;
-    const std::optional<TServedFile> signature_;
+    const std::optional<TServedFile> manifest_;
+    const std::optional<TServedFile> manifestSignature_;
     std::atomic<int> requests_{0};
+    std::atomic<int> archiveRequests_{0};
     LoopbackHttpServer server_;  // last: its threads stop before the bodies they send go away
 };

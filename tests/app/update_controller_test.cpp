@@ -16,6 +16,7 @@
 #include "archive_server.h"
 #include "download/download_component.h"
 #include "fake_updater_view.h"
+#include "manifest_maker.h"
 #include "platform/file_system.h"
 #include "program_folder_files.h"
 #include "support/loopback_http_server.h"
@@ -98,16 +99,19 @@ protected:
     std::string arrived_;  // the archive as it stood when the item ended
 };
 
-TEST_F(UpdateControllerTest, FirstResizeQueuesOneRowAndDownloadsTheArchive) {
+// The manifest is asked for first; a server without one (404) gets the
+// archive alone, shown as ever.
+TEST_F(UpdateControllerTest, FirstResizeQueuesTheManifestAndTheArchiveAndDownloadsThem) {
     TUpdateController& controller = Controller();
     EXPECT_EQ(view_.windowCaption, "Quendal Design 설치하기");
     EXPECT_FALSE(controller.Started());
 
     controller.FormResize();
 
-    EXPECT_EQ(view_.rows, std::vector<std::string>{server_.UpdateUrl()});
-    ASSERT_EQ(download_.DownLoadItems().Count(), 1);
-    EXPECT_EQ(download_.DownLoadItems().Items(0)->URL(), "http://" + server_.UpdateUrl());
+    EXPECT_EQ(view_.rows, (std::vector<std::string>{server_.UpdateUrl() + ".manifest", server_.UpdateUrl()}));
+    ASSERT_EQ(download_.DownLoadItems().Count(), 2);
+    EXPECT_EQ(download_.DownLoadItems().Items(0)->URL(), "http://" + server_.UpdateUrl() + ".manifest");
+    EXPECT_EQ(download_.DownLoadItems().Items(1)->URL(), "http://" + server_.UpdateUrl());
     EXPECT_EQ(arrived_, server_.Body());
     EXPECT_TRUE(controller.Started());
     EXPECT_FALSE(controller.RunActive());
@@ -126,7 +130,7 @@ TEST_F(UpdateControllerTest, FirstResizeQueuesOneRowAndDownloadsTheArchive) {
     view_.controls[C::Bevel2].bounds = {12, 257, 352, 2};
     controller.FormResize();
     controller.FormResize();
-    EXPECT_EQ(view_.rows.size(), 1u);
+    EXPECT_EQ(view_.rows.size(), 2u);
     EXPECT_EQ(server_.Requests(), 1);
     EXPECT_EQ(view_[C::Bevel2].bounds, (TControlBounds{0, 257, 428, 2}));
     EXPECT_TRUE(view_.errors.empty());
@@ -138,12 +142,12 @@ TEST_F(UpdateControllerTest, ResizeDuringTheDownloadKeepsTheRunGoing) {
     // outlive the resize.
     AtProgressEvent(20, [&] {
         controller.FormResize();
-        EXPECT_EQ(download_.DownLoadItems().Count(), 1);
+        EXPECT_EQ(download_.DownLoadItems().Count(), 2);
     });
 
     controller.FormResize();
 
-    EXPECT_EQ(view_.rows.size(), 1u);
+    EXPECT_EQ(view_.rows.size(), 2u);
     EXPECT_EQ(server_.Requests(), 1);
     EXPECT_EQ(arrived_, server_.Body());
     EXPECT_EQ(view_.Captions(C::lblBytes).back(), "1,024 / 1,024 KBytes");
@@ -206,9 +210,9 @@ TEST_F(UpdateControllerTest, CancelRestartAndCloseLeaveTheFlagWhenACancelledRunE
         EXPECT_EQ(view_.Captions(C::labDown),
                   (std::vector<std::string>{"설치 파일을 다운받고 있습니다", "Quendal.zip을 다운받았습니다."}));
         EXPECT_EQ(arrived_, server_.Body());
-        EXPECT_EQ(server_.Requests(), 2);  // the URL is queued twice but fetched once
-        EXPECT_EQ(view_.rows.size(), 2u);
-        EXPECT_EQ(download_.DownLoadItems().Count(), 1);
+        EXPECT_EQ(server_.Requests(), 2);  // the URLs are queued twice but fetched once
+        EXPECT_EQ(view_.rows.size(), 4u);
+        EXPECT_EQ(download_.DownLoadItems().Count(), 2);
         EXPECT_FALSE(fs::exists(flag));
     }
     {
@@ -335,22 +339,44 @@ TEST_F(UpdateControllerServerTest, CancelStopsAStalledTransferAtOnce) {
     EXPECT_FALSE(controller.RunActive());
 }
 
-TEST_F(UpdateControllerServerTest, AnOversizedSignatureIsNeverWritten) {
-    const TArchiveServer server(Pattern(kMiB), 0, TServing::Whole, TServedFile{Pattern(100 * 1024)});
-    TUpdateController& controller = Controller(server, "-----BEGIN PUBLIC KEY-----\n-----END PUBLIC KEY-----\n");
-    const fs::path signature = folder_ / "Quendal.zip.sig";
-    std::vector<bool> signatureOnDisk;  // at each item's end
-    auto itemEnd = download_.OnItemDownloadEnd;
-    download_.OnItemDownloadEnd = [&](TObject* sender, TDownLoadItem* item) {
-        signatureOnDisk.push_back(fs::exists(signature));
-        itemEnd(sender, item);
+// A manifest or signature larger than any (an error page, or a server
+// filling the disk) is refused unread: nothing of it reaches the disk and
+// the archive is never asked for.
+TEST_F(UpdateControllerServerTest, AnOversizedManifestOrSignatureIsNeverWritten) {
+    struct Case {
+        const char* name;
+        std::string manifest;
+        std::string signature;
+        const char* file;
     };
+    const Case cases[] = {
+        {"manifest over 16 MiB", Pattern(16 * kMiB + 1), Pattern(70), "Quendal.zip.manifest"},
+        {"signature of 100 KiB", Pattern(1000), Pattern(100 * 1024), "Quendal.zip.manifest.sig"},
+    };
+    // Each case's server stays until the end, so that no two share a port.
+    std::vector<std::unique_ptr<TArchiveServer>> servers;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TArchiveServer& server = *servers.emplace_back(std::make_unique<TArchiveServer>(
+            Pattern(kMiB), 0, TServing::Whole, TServedFile{c.manifest}, TServedFile{c.signature}));
+        TUpdateController& controller = Controller(server, "-----BEGIN PUBLIC KEY-----\n-----END PUBLIC KEY-----\n");
+        const fs::path oversized = folder_ / c.file;
+        std::vector<bool> onDisk;  // at each item's end
+        auto itemEnd = download_.OnItemDownloadEnd;
+        download_.OnItemDownloadEnd = [&](TObject* sender, TDownLoadItem* item) {
+            onDisk.push_back(fs::exists(oversized));
+            itemEnd(sender, item);
+        };
 
-    controller.FormResize();
+        controller.FormResize();
 
-    EXPECT_EQ(signatureOnDisk, (std::vector<bool>{false, false}));
-    EXPECT_EQ(view_[C::labDown].caption, "Quendal.zip의 서명을 확인할 수 없습니다.");
-    EXPECT_FALSE(fs::exists(folder_ / "Quendal.zip"));
+        EXPECT_EQ(onDisk, std::vector<bool>(onDisk.size(), false));
+        EXPECT_EQ(view_[C::labDown].caption, "업데이트 정보를 확인할 수 없습니다.");
+        EXPECT_EQ(server.ArchiveRequests(), 0);
+        EXPECT_TRUE(fs::is_empty(folder_.path()) ||
+                    (fs::exists(folder_ / ".quendal-update") && std::distance(fs::directory_iterator(folder_.path()),
+                                                                              fs::directory_iterator()) == 1));
+    }
 }
 
 // A download on a bad network: the archive served by a server that drops
@@ -434,6 +460,27 @@ TEST_F(RetryControllerTest, RetriesContinueThePartialArchiveUntilItIsWhole) {
     // However few progress events the window is shown, it shows the end.
     EXPECT_EQ(view_->Captions(C::lblBytes).back(), "1,024 / 1,024 KBytes");
     EXPECT_EQ((*view_)[C::pBar].position, kMiB);
+}
+
+// The manifest's bound holds across attempts: an error page is retried, not
+// taken for an archive of the wrong length; each attempt continues the
+// partial archive, and the whole one has the manifest's length and hash.
+TEST_F(RetryControllerTest, RetriesContinueAnArchiveBoundByItsManifest) {
+    TResumableFileServer file(server_, kPath, body_, Serving([](auto& o) {
+                                  o.statusFirst = {503};
+                                  o.dropEvery = 300000;
+                              }));
+    const std::string manifest = ManifestOf(body_, folder_.path(), "1.0");
+    server_.Get(std::string(kPath) + ".manifest",
+                [&](HttpExchange& exchange) { exchange.Respond(200, "application/json", manifest); });
+    TUpdateController& controller = Controller(Fast());
+
+    controller.FormResize();
+
+    EXPECT_EQ(arrived_, body_);
+    EXPECT_EQ(file.Ranges(), (std::vector<std::string>{"", "", "bytes=300000-", "bytes=600000-", "bytes=900000-"}));
+    EXPECT_EQ(file.BodyBytesSent(), kMiB);
+    EXPECT_EQ(view_->Captions(C::labDown).back(), kDownloaded);
 }
 
 // Only what the network may mend is retried, and a 407 has its own text.

@@ -17,6 +17,7 @@
 #include "download/download_component.h"
 #include "fake_updater_view.h"
 #include "install/faulty_file_system.h"
+#include "manifest_maker.h"
 #include "program_folder_files.h"
 #include "support/openssl_signer.h"
 #include "support/temp_folder.h"
@@ -410,80 +411,190 @@ TEST_F(UpdateInstallTest, WhatCannotBeInstalledLeavesTheProgramAsItWas) {
     }
 }
 
-// With a publisher's key: the signature beside the archive decides.
-class SignedUpdateTest : public UpdateInstallTest {
-protected:
-    void SetUp() override {
-        SKIP_ON_WINDOWS("keys and signatures are made with the openssl tool, which Wine cannot start");
-        publisher_.emplace(work_.path());
-        InstallOldProgram(program_.path());
-        archive_ = MakeUpdate(work_.path());
-        publisher_->Sign(work_ / "Quendal.zip", work_ / "Quendal.zip.sig");
-        signature_ = ReadAll(work_ / "Quendal.zip.sig");
-    }
-
-    std::optional<TOpenSslSigner> publisher_;
-    std::string archive_;
-    std::string signature_;
-};
-
-TEST_F(SignedUpdateTest, AVerifiedArchiveIsInstalledAndTheSignatureFetchedFirst) {
-    const auto expected = Updated(Contents(program_.path()), work_.path());
-    TArchiveServer server(archive_, 0, TServing::Whole, TServedFile{signature_});
-    std::vector<std::string> itemUrls;
-    TUpdateController& controller = Controller(server.UpdateUrl(), publisher_->PublicKeyPem());
-    auto itemBegin = download_.OnItemDownloadBegin;
-    download_.OnItemDownloadBegin = [&](TObject* sender, TDownLoadItem* item) {
-        itemUrls.push_back(item->URL());
-        itemBegin(sender, item);
-    };
-
-    controller.FormResize();
-
-    EXPECT_EQ(itemUrls, (std::vector<std::string>{"http://" + server.UpdateUrl() + ".sig", "http://" + server.UpdateUrl()}));
-    EXPECT_EQ(AwaitStartRecord(program_.path()), "Quendal 1.1\n" + fs::current_path().string() + "\n");
-    fs::remove(StartRecord(program_.path()));
-    EXPECT_EQ(Contents(program_.path()), expected);  // neither the archive nor its signature stays
-    EXPECT_EQ(view_[C::labUnzip].caption, "압축을 풀었습니다. 설치를 진행합니다.");
-    EXPECT_EQ(view_.terminationRequests, 1);
-    EXPECT_TRUE(view_.errors.empty());
-}
-
-// Nothing of an archive that fails its signature reaches the program folder,
-// and both downloads are deleted; the user may try again or close.
-TEST_F(SignedUpdateTest, AnArchiveThatFailsItsSignatureChangesNothing) {
-    std::string tampered = archive_;
-    tampered[tampered.size() / 2] ^= 0x20;  // same size, one bit off
-    const std::string intruderSignature = [&] {
-        TOpenSslSigner intruder(work_.path(), "intruder");
-        intruder.Sign(work_ / "Quendal.zip", work_ / "intruder.sig");
-        return ReadAll(work_ / "intruder.sig");
-    }();
+// Without keys a manifest the server offers is taken as it is: its version
+// and its archive's length and hash hold as they do when signed. What does
+// not read as a manifest (a host's page for any address) is none.
+TEST_F(UpdateInstallTest, AnUnsignedManifestIsTakenForItsVersionAndHash) {
+    InstallOldProgram(program_.path());
+    const std::string archive = MakeUpdate(work_.path());
+    ASSERT_FALSE(archive.empty()) << "zip failed";
+    std::string tampered = archive;
+    tampered[tampered.size() / 2] ^= 0x20;
+    WriteFile(program_ / kUpdateFolder / "state.ini", "[Release]\nVersion=1.0\nHighestVersion=1.0\n");
+    const auto before = Contents(program_.path());
+    // Made first, so that its port is none of the cases' servers'.
+    TArchiveServer pageServer(archive, 0, TServing::Whole, TServedFile{"<html>Not here</html>"});
     struct Case {
         const char* name;
+        std::string manifest;
         std::string archive;
-        std::optional<TServedFile> signature;
         std::string labDown;
+        int archiveRequests;
     };
-    const std::string refused = "Quendal.zip의 서명을 확인할 수 없습니다.";
     const Case cases[] = {
-        {"tampered archive of the same size", tampered, TServedFile{signature_}, refused},
-        {"signed by another key", archive_, TServedFile{intruderSignature}, refused},
-        {"signature answered by a 404 page", archive_, TServedFile{signature_, TServing::NotFound}, refused},
-        {"no signature on the server", archive_, std::nullopt, refused},
-        {"server closes the signature early", archive_, TServedFile{signature_, TServing::CloseEarly}, refused},
-        {"archive cut short", archive_, TServedFile{signature_}, "Quendal.zip을 다운받지 못했습니다."},
+        {"another product", ManifestOf(archive, work_.path(), "1.1", std::chrono::hours(1), "Other"), archive,
+         "업데이트 정보를 확인할 수 없습니다.", 0},
+        {"archive off its hash", ManifestOf(archive, work_.path(), "1.1"), tampered,
+         "Quendal.zip의 서명을 확인할 수 없습니다.", 1},
+        {"the release installed", ManifestOf(archive, work_.path(), "1.0.0"), archive, "이미 최신 버전입니다.", 0},
     };
-    const auto before = Contents(program_.path());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         view_.log.clear();
         view_.rows.clear();
-        const bool cutShort = c.labDown != refused;
-        TArchiveServer server(c.archive, 0, cutShort ? TServing::CloseEarly : TServing::Whole, c.signature);
-        TUpdateController& controller = Controller(server.UpdateUrl(), publisher_->PublicKeyPem());
+        TArchiveServer server(c.archive, 0, TServing::Whole, TServedFile{c.manifest});
+        Controller(server.UpdateUrl()).FormResize();
 
-        controller.FormResize();
+        EXPECT_EQ(view_.Captions(C::labDown), std::vector<std::string>{c.labDown});
+        EXPECT_EQ(server.ArchiveRequests(), c.archiveRequests);
+        if (c.labDown == "이미 최신 버전입니다.") {
+            EXPECT_EQ(AwaitStartRecord(program_.path()), "Quendal 1.0\n" + fs::current_path().string() + "\n");
+            fs::remove(StartRecord(program_.path()));
+        }
+        EXPECT_EQ(Contents(program_.path()), before);
+    }
+    // Only the release already installed starts the program.
+    EXPECT_EQ(view_.terminationRequests, 1);
+
+    view_.log.clear();
+    view_.rows.clear();
+    Controller(pageServer.UpdateUrl()).FormResize();
+    EXPECT_EQ(view_.Captions(C::labDown), std::vector<std::string>{"Quendal.zip을 다운받았습니다."});
+    EXPECT_EQ(AwaitStartRecord(program_.path()), "Quendal 1.1\n" + fs::current_path().string() + "\n");
+    EXPECT_EQ(ReadAll(program_ / kUpdateFolder / "state.ini"), "[Release]\nHighestVersion=1.0\n");
+}
+
+// With publisher's keys: a signed manifest decides what is fetched and what
+// the archive must be, and the installed release is recorded.
+class SignedUpdateTest : public UpdateInstallTest {
+protected:
+    void SetUp() override {
+        SKIP_ON_WINDOWS("keys and signatures are made with the openssl tool, which Wine cannot start");
+        oldKey_.emplace(work_.path(), "old");
+        newKey_.emplace(work_.path(), "new");
+        // An updater of a key rotation: it knows the old key and the new one.
+        keys_ = oldKey_->PublicKeyPem() + newKey_->PublicKeyPem();
+        InstallOldProgram(program_.path());
+        archive_ = MakeUpdate(work_.path());
+        ASSERT_FALSE(archive_.empty()) << "zip failed";
+    }
+
+    std::string SignatureOf(const std::string& bytes, const TOpenSslSigner& key) {
+        WriteFile(work_ / "to-sign", bytes);
+        key.Sign(work_ / "to-sign", work_ / "to-sign.sig");
+        return ReadAll(work_ / "to-sign.sig");
+    }
+
+    // One run against a server of the archive, the manifest and its
+    // signature; the number of times the archive was asked for.
+    int Run(const std::string& archive, const std::string& manifest, const std::string& signature,
+            TServing archiveServing = TServing::Whole) {
+        view_.log.clear();
+        view_.rows.clear();
+        TArchiveServer server(archive, 0, archiveServing, TServedFile{manifest}, TServedFile{signature});
+        Controller(server.UpdateUrl(), keys_).FormResize();
+        return server.ArchiveRequests();
+    }
+
+    std::string State() { return ReadAll(program_ / kUpdateFolder / "state.ini"); }
+
+    std::optional<TOpenSslSigner> oldKey_;
+    std::optional<TOpenSslSigner> newKey_;
+    std::string keys_;
+    std::string archive_;
+};
+
+// A first install records its release; a later one installs over it; a
+// replayed older release, or the same one again, fetches no archive.
+TEST_F(SignedUpdateTest, ReleasesGoOnlyForward) {
+    const std::string manifest1 = ManifestOf(archive_, work_.path(), "1.0.0");
+    const std::string signature1 = SignatureOf(manifest1, *oldKey_);
+    const auto updated1 = Updated(Contents(program_.path()), work_.path());
+    {
+        SCOPED_TRACE("first install, signed with the old key");
+        EXPECT_EQ(Run(archive_, manifest1, signature1), 1);
+        EXPECT_EQ(AwaitStartRecord(program_.path()), "Quendal 1.1\n" + fs::current_path().string() + "\n");
+        fs::remove(StartRecord(program_.path()));
+        EXPECT_EQ(Contents(program_.path()), updated1);  // no archive, manifest or signature stays
+        EXPECT_EQ(State(), "[Release]\nVersion=1.0.0\nHighestVersion=1.0.0\n");
+        EXPECT_EQ(view_.Captions(C::labDown), std::vector<std::string>{"Quendal.zip을 다운받았습니다."});
+    }
+    // 2.0.0 brings one more file, is signed with the new key and expired half
+    // an hour ago: within the clock's tolerance.
+    WriteFile(work_ / "update" / "new-in-2.txt", "2.0\n");
+    const std::string archive2 = ZipOf(work_ / "update", work_ / "Quendal-2.zip");
+    const std::string manifest2 = ManifestOf(archive2, work_.path(), "2.0", -std::chrono::minutes(30));
+    const std::string signature2 = SignatureOf(manifest2, *newKey_);
+    auto updated2 = updated1;
+    updated2["new-in-2.txt"] = {"2.0\n", fs::perms(0644), false};
+    {
+        SCOPED_TRACE("2.0 signed with the new key");
+        EXPECT_EQ(Run(archive2, manifest2, signature2), 1);
+        EXPECT_FALSE(AwaitStartRecord(program_.path()).empty());
+        fs::remove(StartRecord(program_.path()));
+        EXPECT_EQ(Contents(program_.path()), updated2);
+        EXPECT_EQ(State(), "[Release]\nVersion=2.0\nHighestVersion=2.0\n");
+    }
+    {
+        SCOPED_TRACE("1.0.0 replayed with its good signature");
+        EXPECT_EQ(Run(archive_, manifest1, signature1), 0);
+        EXPECT_EQ(view_.Captions(C::labDown), std::vector<std::string>{"설치된 버전보다 오래된 업데이트입니다."});
+        EXPECT_EQ(Buttons(), (std::vector<bool>{false, true, true}));
+        EXPECT_EQ(Contents(program_.path()), updated2);
+        EXPECT_EQ(State(), "[Release]\nVersion=2.0\nHighestVersion=2.0\n");
+    }
+    const int terminations = view_.terminationRequests;
+    {
+        SCOPED_TRACE("2.0.0 again: the release installed");
+        EXPECT_EQ(Run(archive2, ManifestOf(archive2, work_.path(), "2.0.0"),
+                      SignatureOf(ManifestOf(archive2, work_.path(), "2.0.0"), *newKey_)),
+                  0);
+        EXPECT_EQ(view_.Captions(C::labDown), std::vector<std::string>{"이미 최신 버전입니다."});
+        EXPECT_EQ(AwaitStartRecord(program_.path()), "Quendal 1.1\n" + fs::current_path().string() + "\n");
+        fs::remove(StartRecord(program_.path()));
+        EXPECT_EQ(view_.terminationRequests, terminations + 1);
+        EXPECT_EQ(Contents(program_.path()), updated2);
+    }
+    EXPECT_TRUE(view_.errors.empty());
+}
+
+// Nothing of a release whose manifest or archive does not hold reaches the
+// program folder, nor stays on the disk; the user may try again or close.
+TEST_F(SignedUpdateTest, WhatDoesNotHoldChangesNothing) {
+    const std::string manifest = ManifestOf(archive_, work_.path(), "1.1");
+    const std::string signature = SignatureOf(manifest, *newKey_);
+    std::string tampered = archive_;
+    tampered[tampered.size() / 2] ^= 0x20;  // same size, one bit off
+    const TOpenSslSigner intruder(work_.path(), "intruder");
+    const std::string expired = ManifestOf(archive_, work_.path(), "1.1", -std::chrono::minutes(61));
+    const std::string otherProduct = ManifestOf(archive_, work_.path(), "1.1", std::chrono::hours(1), "Other");
+    const std::string refused = "업데이트 정보를 확인할 수 없습니다.";
+    const std::string archiveRefused = "Quendal.zip의 서명을 확인할 수 없습니다.";
+    struct Case {
+        const char* name;
+        std::string archive;
+        std::string manifest;
+        std::string signature;
+        std::string labDown;
+        int archiveRequests;
+        bool archiveRead;  // its bytes counted in the window
+    };
+    const Case cases[] = {
+        {"manifest signed by another key", archive_, manifest, SignatureOf(manifest, intruder), refused, 0, false},
+        {"manifest changed after signing", archive_, manifest + " ", signature, refused, 0, false},
+        {"no signature of the manifest", archive_, manifest, "", refused, 0, false},
+        {"another product", archive_, otherProduct, SignatureOf(otherProduct, *newKey_), refused, 0, false},
+        {"expired an hour and a minute ago", archive_, expired, SignatureOf(expired, *newKey_),
+         "업데이트 정보의 유효 기간이 지났습니다.", 0, false},
+        {"archive one bit off its hash", tampered, manifest, signature, archiveRefused, 1, true},
+        // Another length is refused before a byte of the body is read.
+        {"archive one byte longer", archive_ + "x", manifest, signature, archiveRefused, 1, false},
+        {"archive one byte shorter", archive_.substr(1), manifest, signature, archiveRefused, 1, false},
+    };
+    const auto before = Contents(program_.path());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Run(c.archive, c.manifest, c.signature), c.archiveRequests);
 
         EXPECT_EQ(Contents(program_.path()), before);
         EXPECT_EQ(view_.Captions(C::labDown), std::vector<std::string>{c.labDown});
@@ -493,10 +604,14 @@ TEST_F(SignedUpdateTest, AnArchiveThatFailsItsSignatureChangesNothing) {
         EXPECT_TRUE(view_.Captions(C::labUnzip).empty());
         EXPECT_EQ(Buttons(), (std::vector<bool>{false, true, true}));
         EXPECT_FALSE(view_[C::lblBytes].visible);
-
-        controller.btnRedownClick();
+        EXPECT_EQ(!view_.Captions(C::lblBytes).empty(), c.archiveRead);
+        EXPECT_FALSE(fs::exists(program_ / kUpdateFolder / "state.ini"));
+    }
+    {
+        SCOPED_TRACE("archive cut short");
+        EXPECT_EQ(Run(archive_, manifest, signature, TServing::CloseEarly), 1);
+        EXPECT_EQ(view_.Captions(C::labDown), std::vector<std::string>{"Quendal.zip을 다운받지 못했습니다."});
         EXPECT_EQ(Contents(program_.path()), before);
-        EXPECT_EQ(view_.Captions(C::labDown).back(), c.labDown);
     }
     EXPECT_EQ(view_.terminationRequests, 0);
     EXPECT_TRUE(view_.errors.empty());

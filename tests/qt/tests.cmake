@@ -32,9 +32,21 @@ if(TARGET quendal_qt)
     execute_process(COMMAND "${OPENSSL_PROGRAM}" ec -in "${test_key}-private.pem" -pubout -out "${test_key}-public.pem"
                     COMMAND_ERROR_IS_FATAL ANY ERROR_QUIET)
   endif()
-  quendal_updater_executable(quendal-updater-test-key "${quendal_test_update_url}" "${test_key}-public.pem")
+  # A second pair, as after a key rotation: the updater knows both keys.
+  set(second_key "${PROJECT_BINARY_DIR}/test-update-key-2")
+  if(NOT EXISTS "${second_key}-public.pem")
+    execute_process(COMMAND "${OPENSSL_PROGRAM}" ecparam -name prime256v1 -genkey -noout -out "${second_key}-private.pem"
+                    COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(COMMAND "${OPENSSL_PROGRAM}" ec -in "${second_key}-private.pem" -pubout -out "${second_key}-public.pem"
+                    COMMAND_ERROR_IS_FATAL ANY ERROR_QUIET)
+  endif()
+  file(READ "${test_key}-public.pem" first_public)
+  file(READ "${second_key}-public.pem" second_public)
+  file(WRITE "${PROJECT_BINARY_DIR}/test-update-keys.pem" "${first_public}${second_public}")
+  quendal_updater_executable(quendal-updater-test-key "${quendal_test_update_url}" "${PROJECT_BINARY_DIR}/test-update-keys.pem")
   target_compile_definitions(qt_tests PRIVATE
     QUENDAL_SIGNED_UPDATER_BINARY="$<TARGET_FILE:quendal-updater-test-key>"
-    QUENDAL_TEST_PRIVATE_KEY="${test_key}-private.pem")
+    QUENDAL_TEST_PRIVATE_KEY="${test_key}-private.pem"
+    QUENDAL_TEST_SECOND_PRIVATE_KEY="${second_key}-private.pem")
   add_dependencies(qt_tests quendal-updater-test-key)
 endif()

@@ -183,8 +183,10 @@ TEST_F(UpdaterWindowTest, ShowingStartsTheRunAndEveryResizeLaysOutTheSeparator) 
     window.show();
 
     EXPECT_TRUE(window.Controller().Started());
-    EXPECT_EQ(window.DownList->topLevelItemCount(), 1);
-    EXPECT_EQ(window.DownList->topLevelItem(0)->text(0), QString::fromLatin1(kUnreachableUrl));
+    // The release manifest first, then the archive.
+    ASSERT_EQ(window.DownList->topLevelItemCount(), 2);
+    EXPECT_EQ(window.DownList->topLevelItem(0)->text(0), QString::fromLatin1(kUnreachableUrl) + ".manifest");
+    EXPECT_EQ(window.DownList->topLevelItem(1)->text(0), QString::fromLatin1(kUnreachableUrl));
     EXPECT_EQ(window.Bevel2->geometry(), QRect(0, 257, 428, 2));
     // Until a run turns it off, the extractor would ask before overwriting.
     EXPECT_TRUE(window.UnZip1().ConfirmOverwrites());
@@ -196,7 +198,7 @@ TEST_F(UpdaterWindowTest, ShowingStartsTheRunAndEveryResizeLaysOutTheSeparator) 
         (window.*change)();
         EXPECT_EQ(window.Bevel2->geometry(), QRect(0, 257, 428, 2));
     }
-    EXPECT_EQ(window.DownList->topLevelItemCount(), 1);
+    EXPECT_EQ(window.DownList->topLevelItemCount(), 2);
 }
 
 TEST_F(UpdaterWindowTest, ClosingWithAllButtonsDisabledStillRunsClose) {

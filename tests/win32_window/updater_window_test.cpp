@@ -339,9 +339,11 @@ TEST_F(Win32UpdaterWindow, ShowingStartsTheRunAndEveryResizeLaysOutTheSeparator)
     window.Show();
 
     EXPECT_TRUE(window.Controller().Started());
-    ASSERT_EQ(window.QueueRowCount(), 1);
-    EXPECT_EQ(window.QueueRowCaption(0), kUnreachableUrl);
-    EXPECT_NE(window.QueueRow(0), nullptr);
+    // The release manifest first, then the archive.
+    ASSERT_EQ(window.QueueRowCount(), 2);
+    EXPECT_EQ(window.QueueRowCaption(0), std::string(kUnreachableUrl) + ".manifest");
+    EXPECT_EQ(window.QueueRowCaption(1), kUnreachableUrl);
+    EXPECT_NE(window.QueueRow(1), nullptr);
     EXPECT_EQ(BoundsInParent(window.Bevel2), (TControlBounds{0, 257, 428, 2}));
 
     // Minimising and restoring are resizes too.
@@ -350,7 +352,7 @@ TEST_F(Win32UpdaterWindow, ShowingStartsTheRunAndEveryResizeLaysOutTheSeparator)
         ::ShowWindow(window.Window(), command);
         EXPECT_EQ(BoundsInParent(window.Bevel2), (TControlBounds{0, 257, 428, 2})) << command;
     }
-    EXPECT_EQ(window.QueueRowCount(), 1);
+    EXPECT_EQ(window.QueueRowCount(), 2);
 }
 
 TEST_F(Win32UpdaterWindow, DisabledButtonIgnoresClicksAndTheCloseBoxEndsTheProgram) {
@@ -376,7 +378,7 @@ TEST_F(Win32UpdaterWindow, PicturesOfDownloadUnpackingAndFailure) {
                                 "\r\nContent-Type: application/zip\r\n\r\n";
     {
         LoopbackHttpServer server;
-        server.Otherwise(SendExactly(headers + half + half));
+        server.Get("/HTTP/Quendown/Quendal.zip", SendExactly(headers + half + half));  // no manifest beside it
         TfrmUpdater window(server.Url("/HTTP/Quendown/Quendal.zip").substr(7), Folder());
         // Halfway through, the download waits while the screen is pictured.
         bool pictured = false;
@@ -409,7 +411,7 @@ TEST_F(Win32UpdaterWindow, PicturesOfDownloadUnpackingAndFailure) {
     {
         // The server closes after half the body: the download fails.
         LoopbackHttpServer server;
-        server.Otherwise(SendExactly(headers + half));
+        server.Get("/HTTP/Quendown/Quendal.zip", SendExactly(headers + half));  // no manifest beside it
         TfrmUpdater window(server.Url("/HTTP/Quendown/Quendal.zip").substr(7), Folder());
         window.Show();
         EXPECT_TRUE(Text(window.lblBytes).starts_with("512 / 1,024")) << Text(window.lblBytes);

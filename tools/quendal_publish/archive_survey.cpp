@@ -10,7 +10,7 @@
 #include "platform/folder_listing.h"
 #include "platform/temp_files.h"
 #include "tools/quendal_publish/local_entry_extent.h"
-#include "tools/quendal_publish/sha256_digest.h"
+#include "platform/sha256.h"
 
 namespace {
 
@@ -111,7 +111,7 @@ std::optional<std::vector<release::ManifestEntry>> SurveyArchive(const std::stri
             error = entry.Name + " was not extracted";
             return std::nullopt;
         }
-        const std::optional<release::Sha256Digest> digest = Sha256OfFile(file->second);
+        const std::optional<release::Sha256Digest> digest = platform::Sha256OfFile(file->second);
         const std::optional<uint64_t> length = LocalEntryLength(archive, entry.Record.LocalPosition, entry.PackedSize);
         if (!digest || !length) {
             error = entry.Name + (digest ? ": its local header or data lies outside the archive" : ": cannot hash it");

@@ -12,7 +12,7 @@
 #include "tools/quendal_publish/archive_survey.h"
 #include "tools/quendal_publish/manifest_signer.h"
 #include "tools/quendal_publish/publish_options.h"
-#include "tools/quendal_publish/sha256_digest.h"
+#include "platform/sha256.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
 
     const auto entries = SurveyArchive(path, error);
     if (!entries) return Fail(path + " cannot be published: " + error);
-    const std::optional<release::Sha256Digest> archiveDigest = Sha256OfFile(path);
+    const std::optional<release::Sha256Digest> archiveDigest = platform::Sha256OfFile(path);
     platform::File archive;
     if (!archiveDigest || !archive.Open(path, platform::File::Mode::Read)) return Fail("cannot read " + path);
 

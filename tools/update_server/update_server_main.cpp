@@ -3,8 +3,11 @@
 // Serves FILE at /HTTP/Quendown/Quendal.zip with its Content-Length, on
 // ADDRESS (default 127.0.0.1) and PORT (default 280), until it is stopped.
 // The file is opened again for every request, so it can be replaced meanwhile.
-// FILE.sig, when it exists, is served whole beside it (at Quendal.zip.sig) for
-// updaters built with a publisher's key; otherwise that path answers 404.
+// FILE.manifest and FILE.manifest.sig, the release manifest and its
+// signature, are served whole beside it (at Quendal.zip.manifest and
+// Quendal.zip.manifest.sig) when they exist; otherwise those paths answer 404.
+// Each request of the archive prints a line "archive requested", so that a
+// caller can tell whether the updater fetched it.
 //
 // For trying the updater against a poor server:
 //   --rate N       sends at most N bytes a second
@@ -128,6 +131,8 @@ int main(int argc, char* argv[]) {
         setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
     server.Get(kArchivePath, [&options](const httplib::Request&, httplib::Response& response) {
+        std::printf("archive requested\n");
+        std::fflush(stdout);
         if (options.notFound) {
             response.status = 404;
             response.set_content(kNotFoundPage, "text/html");
@@ -147,16 +152,19 @@ int main(int argc, char* argv[]) {
                                       });
     });
 
-    server.Get(std::string(kArchivePath) + ".sig", [&options](const httplib::Request&, httplib::Response& response) {
-        std::ifstream file(options.file + ".sig", std::ios::binary);
-        if (!file) {
-            response.status = 404;
-            response.set_content(kNotFoundPage, "text/html");
-            return;
-        }
-        response.set_content(std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()),
-                             "application/octet-stream");
-    });
+    for (const std::string suffix : {".manifest", ".manifest.sig"}) {
+        server.Get(std::string(kArchivePath) + suffix, [&options, suffix](const httplib::Request&,
+                                                                           httplib::Response& response) {
+            std::ifstream file(options.file + suffix, std::ios::binary);
+            if (!file) {
+                response.status = 404;
+                response.set_content(kNotFoundPage, "text/html");
+                return;
+            }
+            response.set_content(std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()),
+                                 "application/octet-stream");
+        });
+    }
 
     if (!server.bind_to_port(options.address, options.port)) {
         std::fprintf(stderr, "quendal-update-server: cannot listen on %s:%d\n", options.address.c_str(),

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+using Sha256Digest = std::array<uint8_t, 32>;
+
+// The SHA-256 of a whole file, read in pieces (an archive may be far larger
+// than memory allows) through the platform's own crypto: OpenSSL's libcrypto,
+// or CNG on Windows. Nothing when the file cannot be read.
+std::optional<Sha256Digest> Sha256OfFile(const std::string& path);
+
+}  // namespace platform
