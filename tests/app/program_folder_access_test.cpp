@@ -11,7 +11,7 @@
 
 #include "app/process_helpers.h"
 #include "app/update_controller.h"
-#include "archive/frame/unzip.h"
+#include "archive/unzip.h"
 #include "download/download_component.h"
 #include "fake_updater_view.h"
 #include "platform/file_system.h"
