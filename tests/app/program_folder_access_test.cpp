@@ -93,7 +93,7 @@ TEST_F(ProgramFolderAccessTest, AFolderItCannotWriteGetsOneElevatedRunOrTheMessa
         else
             EXPECT_TRUE(IsProcessRunning(TUpdateController::kCompanionProcess)) << "the companion was stopped";
         EXPECT_EQ(controller.Started(), c.writable);
-        EXPECT_EQ(!view.rows.empty(), c.writable) << "the run was queued";
+        EXPECT_EQ(view.rows.empty(), !c.writable) << "the queue of what to fetch";
         if (c.refused) {
             EXPECT_EQ(view[C::labDown].caption, "프로그램 폴더에 쓸 수 없습니다. 관리자 권한으로 다시 실행하세요.");
             EXPECT_FALSE(view[C::btnCancel].enabled);
