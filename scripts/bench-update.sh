@@ -17,6 +17,6 @@ cmake --build "$build" --target quendal-updater quendal-update-server quendal-un
 
 work="$build/bench-update-work"
 trap 'rm -rf "$work"' EXIT
-python3 "$root/bench/update/bench_update.py" "$build/app/gui/quendal-updater" \
+python3 "$root/bench/update/bench_update.py" "$build/app/qt/quendal-updater" \
     "$build/tools/update_server/quendal-update-server" "$build/tools/quendal_unzip/quendal-unzip" \
     "$build/bench/update/install_bench" "$work" "$runs"

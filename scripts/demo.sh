@@ -33,7 +33,7 @@ build=${QUENDAL_BUILD_DIR:-$root/build}
 demo=$build/demo
 source=$build/demo-archive
 server_bin=$build/tools/update_server/quendal-update-server
-grab=$build/app/gui/quendal-screen-grab
+grab=$build/app/qt/quendal-screen-grab
 video_size=$((500 * 1000 * 1000))
 
 # Whether a process still runs (an ended child stays a zombie until waited for).
@@ -229,7 +229,7 @@ cmake --build "$build/demo-signed-build" --target quendal-updater quendal-publis
 echo "== preparing the program folder $demo"
 rm -rf "$demo" "$source" "$build/demo-archive-1.0" "$build"/demo-*.png "$build/demo-old-Quendal.exe"
 mkdir -p "$demo" "$source/data"
-cp "$build/demo-signed-build/app/gui/quendal-updater" "$demo/"
+cp "$build/demo-signed-build/app/qt/quendal-updater" "$demo/"
 stand_in() {  # a tiny Quendal.exe that says which version it is
     printf '#!/bin/sh\necho "Quendal %s started in $(pwd)" > "$(dirname "$0")/quendal-started.txt"\n' "$1" > "$2"
     chmod +x "$2"

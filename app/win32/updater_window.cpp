@@ -3,8 +3,10 @@
 #include <commctrl.h>
 
 #include <initializer_list>
+#include <iterator>
 
-#include "app/update_controller.h"
+#include "app/core/update_controller.h"
+#include "app/core/updater_window_layout.h"
 #include "archive/unzip.h"
 #include "app/win32/glyph_button.h"
 #include "app/win32/percentage_gauge.h"
@@ -16,8 +18,8 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"TfrmUpdater";
 constexpr wchar_t kPanelClass[] = L"QuendalPanel";
-constexpr int kClientWidth = 657;
-constexpr int kClientHeight = 339;
+using updater_layout::kClientHeight;
+using updater_layout::kClientWidth;
 constexpr COLORREF kBlue = RGB(0, 0, 255);
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 enum : int { kCancelId = 1, kRedownId, kCloseId };
@@ -46,17 +48,18 @@ bool FontInstalled(const wchar_t* face) {
     return found;
 }
 
-// The first of the faces that is installed: where the Korean face is missing,
-// an installed Korean face stands in, so the Hangul glyphs still show.
-HFONT CreatePixelFont(std::initializer_list<const wchar_t*> faces, int pixelHeight) {
-    const wchar_t* chosen = *faces.begin();
-    for (const wchar_t* face : faces)
-        if (FontInstalled(face)) {
-            chosen = face;
-            break;
-        }
+// The face, or where it is missing the first installed Korean face standing
+// in, so the Hangul glyphs still show.
+HFONT CreatePixelFont(const char* face, int pixelHeight) {
+    std::wstring chosen = Widen(face);
+    if (!FontInstalled(chosen.c_str()))
+        for (const char* standIn : updater_layout::kKoreanStandIns)
+            if (FontInstalled(Widen(standIn).c_str())) {
+                chosen = Widen(standIn);
+                break;
+            }
     return ::CreateFontW(-pixelHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                         CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, chosen);
+                         CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, chosen.c_str());
 }
 
 // The per-monitor DPI functions came with Windows 10; before it, the
@@ -158,6 +161,7 @@ HWND TfrmUpdater::Panel(HWND parent, HBITMAP picture) {
 }
 
 void TfrmUpdater::CreateControls() {
+    using updater_layout::Control;
     RegisterClasses();
     banner_ = static_cast<HBITMAP>(::LoadImageW(Instance(), MAKEINTRESOURCEW(IDB_BANNER), IMAGE_BITMAP, 0, 0, 0));
     whiteBrush_ = ::CreateSolidBrush(RGB(255, 255, 255));
@@ -171,7 +175,7 @@ void TfrmUpdater::CreateControls() {
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
-    window_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, Widen(TUpdateController::kWindowCaption).c_str(),
+    window_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, Widen(updater_layout::kWindowCaption).c_str(),
                                 kWindowStyle, work.left + (work.right - work.left - width) / 2,
                                 work.top + (work.bottom - work.top - height) / 2, width, height, nullptr, nullptr,
                                 Instance(), nullptr);
@@ -180,51 +184,44 @@ void TfrmUpdater::CreateControls() {
 
     // Each control's bounds at 96 DPI are recorded as it is made; ApplyDpi
     // then places the lot, scaled to the window's screen.
-    Bevel1 = Laid(Child(L"STATIC", L"", WS_VISIBLE | SS_SUNKEN, window_), {227, 0, 2, 339});
-    Panel2 = Laid(Panel(window_, nullptr), {0, 0, 227, 339});
-    Image1 = Laid(Panel(Panel2, banner_), {0, 0, 227, 339});
-    pnlRight = Laid(Panel(window_, nullptr), {229, 0, 428, 339});
+    Bevel1 = Made(L"STATIC", SS_SUNKEN, Control("Bevel1"), window_);
+    Panel2 = Laid(Panel(window_, nullptr), Control("Panel2").bounds);
+    Image1 = Laid(Panel(Panel2, banner_), Control("Image1").bounds);
+    pnlRight = Laid(Panel(window_, nullptr), Control("pnlRight").bounds);
 
-    labDown = Laid(Child(L"STATIC", Widen(TUpdateController::kDownloadingText).c_str(),
-                         WS_VISIBLE | SS_LEFT | SS_NOPREFIX, pnlRight),
-                   {14, 19, 0, 17});
-    lblBytes = Laid(Child(L"STATIC", L"", WS_VISIBLE | SS_RIGHT | SS_NOPREFIX, pnlRight), {398, 76, 0, 13});
-    lbNum = Laid(Child(L"STATIC", L"", SS_LEFT, pnlRight), {15, -1, 5, 17});
-    Bevel2 = Laid(Child(L"STATIC", L"", WS_VISIBLE | SS_SUNKEN, pnlRight), {12, 257, 352, 2});
+    labDown = Made(L"STATIC", SS_LEFT | SS_NOPREFIX, Control("labDown"), pnlRight);
+    lblBytes = Made(L"STATIC", SS_RIGHT | SS_NOPREFIX, Control("lblBytes"), pnlRight);
+    lbNum = Made(L"STATIC", SS_LEFT, Control("lbNum"), pnlRight);
+    Bevel2 = Made(L"STATIC", SS_SUNKEN, Control("Bevel2"), pnlRight);
 
-    DownList = Laid(Child(WC_LISTVIEWW, L"", WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_SINGLESEL, pnlRight),
-                    {96, 136, 297, 97});
-    const wchar_t* const captions[] = {L"다운받을 URL", L"파일크기", L"MINE 타입", L"다운로드 완료", L""};
-    for (int i = 0; i < 5; ++i) {
+    DownList = Made(WC_LISTVIEWW, WS_TABSTOP | WS_BORDER | LVS_REPORT | LVS_SINGLESEL, Control("DownList"), pnlRight);
+    int columnIndex = 0;
+    for (const updater_layout::TColumnLayout& layout : updater_layout::kQueueColumns) {
+        std::wstring caption = Widen(layout.caption);
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT;
-        column.pszText = const_cast<wchar_t*>(captions[i]);
-        ListView_InsertColumn(DownList, i, &column);
+        column.pszText = caption.data();
+        ListView_InsertColumn(DownList, columnIndex++, &column);
     }
 
-    pBar = Laid(Child(PROGRESS_CLASSW, L"", WS_VISIBLE | PBS_SMOOTH, pnlRight), {13, 43, 385, 17});
+    pBar = Made(PROGRESS_CLASSW, PBS_SMOOTH, Control("pBar"), pnlRight);
     ::SendMessageW(pBar, PBM_SETRANGE32, 0, 100);
     ::SendMessageW(pBar, PBM_SETPOS, 0, 0);
 
-    labUnzip = Laid(Child(L"BUTTON", L"업데이트할 파일을 풀고 있습니다", BS_GROUPBOX | WS_CLIPSIBLINGS, pnlRight),
-                    {13, 96, 388, 122});
+    labUnzip = Made(L"BUTTON", BS_GROUPBOX | WS_CLIPSIBLINGS, Control("labUnzip"), pnlRight);
     // The container's sunken edge just outside each gauge.
-    const int gaugeTops[] = {30, 81};
-    for (int i = 0; i < 2; ++i)
-        Laid(Child(L"STATIC", L"", WS_VISIBLE | SS_SUNKEN, labUnzip), {17, gaugeTops[i] - 1, 354, 19});
+    for (const TControlBounds& gauge : {Control("Gauge1").bounds, Control("Gauge2").bounds})
+        Laid(Child(L"STATIC", L"", WS_VISIBLE | SS_SUNKEN, labUnzip),
+             {gauge.left - 1, gauge.top - 1, gauge.width + 2, gauge.height + 2});
     Gauge1 = std::make_unique<TGauge>(labUnzip, 0, 0, 0, 0, kBlue);
     Gauge2 = std::make_unique<TGauge>(labUnzip, 0, 0, 0, 0, kBlue);
-    Laid(Gauge1->Window(), {18, gaugeTops[0], 352, 17});
-    Laid(Gauge2->Window(), {18, gaugeTops[1], 352, 17});
-    lbState = Laid(Child(L"STATIC", L"전체 진행상태", WS_VISIBLE | SS_LEFT | SS_NOPREFIX, labUnzip), {18, 58, 0, 17});
+    Laid(Gauge1->Window(), Control("Gauge1").bounds);
+    Laid(Gauge2->Window(), Control("Gauge2").bounds);
+    lbState = Made(L"STATIC", SS_LEFT | SS_NOPREFIX, Control("lbState"), labUnzip);
 
-    btnCancel = std::make_unique<TGlyphButton>(pnlRight, kCancelId, L"취소", IDB_CANCEL, 0, 0, 0, 0);
-    btnRedown = std::make_unique<TGlyphButton>(pnlRight, kRedownId, L"재시작", IDB_RESTART, 0, 0, 0, 0);
-    btnClose = std::make_unique<TGlyphButton>(pnlRight, kCloseId, L"종료", IDB_CLOSE, 0, 0, 0, 0);
-    Laid(btnCancel->Window(), {176, 275, 73, 45});
-    Laid(btnRedown->Window(), {256, 275, 73, 45});
-    Laid(btnClose->Window(), {336, 275, 73, 45});
-    ::EnableWindow(btnRedown->Window(), FALSE);
+    btnCancel = Button(kCancelId, IDB_CANCEL, Control("btnCancel"));
+    btnRedown = Button(kRedownId, IDB_RESTART, Control("btnRedown"));
+    btnClose = Button(kCloseId, IDB_CLOSE, Control("btnClose"));
 
     ApplyDpi(WindowDpi(window_));
 }
@@ -232,6 +229,21 @@ void TfrmUpdater::CreateControls() {
 HWND TfrmUpdater::Laid(HWND control, const TControlBounds& design) {
     design_[control] = design;
     return control;
+}
+
+// A child control as the layout has it at start: caption, shown, enabled.
+HWND TfrmUpdater::Made(const wchar_t* windowClass, DWORD style, const updater_layout::TControlLayout& layout,
+                       HWND parent) {
+    const std::wstring caption = layout.caption ? Widen(layout.caption) : std::wstring();
+    style |= (layout.visible ? WS_VISIBLE : 0) | (layout.enabled ? 0 : WS_DISABLED);
+    return Laid(Child(windowClass, caption.c_str(), style, parent), layout.bounds);
+}
+
+std::unique_ptr<TGlyphButton> TfrmUpdater::Button(int id, int glyph, const updater_layout::TControlLayout& layout) {
+    auto button = std::make_unique<TGlyphButton>(pnlRight, id, Widen(layout.caption).c_str(), glyph, 0, 0, 0, 0);
+    Laid(button->Window(), layout.bounds);
+    if (!layout.enabled) ::EnableWindow(button->Window(), FALSE);
+    return button;
 }
 
 int TfrmUpdater::Scaled(int length) const { return ::MulDiv(length, dpi_, USER_DEFAULT_SCREEN_DPI); }
@@ -246,10 +258,11 @@ void TfrmUpdater::Place(HWND control) {
 // Fonts, bounds, glyphs and the list's columns for a screen of `dpi`; the
 // layout stays the design's at 96 DPI.
 void TfrmUpdater::ApplyDpi(int dpi) {
+    using updater_layout::Control;
     dpi_ = dpi;
     const HFONT oldFonts[] = {windowFont_, bytesFont_};
-    windowFont_ = CreatePixelFont({L"맑은 고딕", L"NanumGothic", L"NanumBarunGothic"}, Scaled(13));
-    bytesFont_ = CreatePixelFont({L"MS Sans Serif"}, Scaled(11));
+    windowFont_ = CreatePixelFont(updater_layout::kWindowFont, Scaled(updater_layout::kWindowFontPixels));
+    bytesFont_ = CreatePixelFont(Control("lblBytes").font, Scaled(Control("lblBytes").fontPixels));
     SetFont(window_, windowFont_);
     for (HWND control : {labDown, lbNum, DownList, labUnzip, Gauge1->Window(), Gauge2->Window(), lbState,
                          btnCancel->Window(), btnRedown->Window(), btnClose->Window()})
@@ -260,16 +273,20 @@ void TfrmUpdater::ApplyDpi(int dpi) {
     for (const auto& [control, design] : design_) Place(control);
     for (const auto& button : {btnCancel.get(), btnRedown.get(), btnClose.get()}) button->SetDpi(dpi);
 
-    // The first column takes what the fixed ones leave of the list's width.
-    const int fixedWidths[] = {80, 70, 90, 20};
+    // A column of no width takes what the others leave of the list's width.
     RECT listClient;
     ::GetClientRect(DownList, &listClient);
     int rest = listClient.right;
-    for (int i = 0; i < 4; ++i) {
-        ListView_SetColumnWidth(DownList, i + 1, Scaled(fixedWidths[i]));
-        rest -= Scaled(fixedWidths[i]);
+    int stretched = -1;
+    for (int i = 0; i < static_cast<int>(std::size(updater_layout::kQueueColumns)); ++i) {
+        if (const int width = updater_layout::kQueueColumns[i].width) {
+            ListView_SetColumnWidth(DownList, i, Scaled(width));
+            rest -= Scaled(width);
+        } else {
+            stretched = i;
+        }
     }
-    ListView_SetColumnWidth(DownList, 0, rest);
+    if (stretched >= 0) ListView_SetColumnWidth(DownList, stretched, rest);
     ::InvalidateRect(window_, nullptr, TRUE);
 }
 

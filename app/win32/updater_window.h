@@ -7,14 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "app/download_retry.h"
-#include "app/updater_view.h"
+#include "app/core/download_retry.h"
+#include "app/core/updater_view.h"
 
 class TGauge;
 class TGlyphButton;
 class TUpdateController;
 class TWinHTTPDownload;
 class TUnZip;
+namespace updater_layout {
+struct TControlLayout;
+}
 
 // The updater's one window, made of native controls. It lays out the
 // controls, hosts the download component and hands every notification to
@@ -73,6 +76,8 @@ private:
     HWND Panel(HWND parent, HBITMAP picture);
     // Records where the layout puts a control at 96 DPI.
     HWND Laid(HWND control, const TControlBounds& design);
+    HWND Made(const wchar_t* windowClass, DWORD style, const updater_layout::TControlLayout& layout, HWND parent);
+    std::unique_ptr<TGlyphButton> Button(int id, int glyph, const updater_layout::TControlLayout& layout);
     int Scaled(int length) const;
     // Moves a control to its layout bounds at the window's DPI.
     void Place(HWND control);

@@ -2,10 +2,10 @@
 
 #include <string_view>
 
-#include "app/gui/update_public_key.h"
-#include "app/gui/update_url.h"
-#include "app/program_folder_access.h"
-#include "app/progress_throttle.h"
+#include "app/core/update_public_key.h"
+#include "app/core/update_url.h"
+#include "app/core/program_folder_access.h"
+#include "app/core/progress_throttle.h"
 #include "app/win32/updater_window.h"
 #include "platform/drive_info.h"
 #include "platform/file_system.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/updater_view.h"
+#include "app/core/updater_view.h"
 #include "platform/message_pump.h"
 
 // A window stand-in that keeps the state the controller gave each control and

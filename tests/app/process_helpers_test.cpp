@@ -1,4 +1,4 @@
-#include "app/process_helpers.h"
+#include "app/core/process_helpers.h"
 
 #include "platform/file_system.h"
 #include "platform/process_list.h"

@@ -1,7 +1,7 @@
 // The program folder checked before the companion is stopped: a folder the
 // updater cannot write gets one elevated run, and otherwise a plain message,
 // with the companion still running and nothing downloaded.
-#include "app/program_folder_access.h"
+#include "app/core/program_folder_access.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/process_helpers.h"
-#include "app/update_controller.h"
+#include "app/core/process_helpers.h"
+#include "app/core/update_controller.h"
 #include "archive/unzip.h"
 #include "download/download_component.h"
 #include "fake_updater_view.h"

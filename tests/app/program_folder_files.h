@@ -6,7 +6,7 @@
 // contents to compare before and after a run.
 
 #ifdef _WIN32
-#include "app/process_helpers.h"
+#include "app/core/process_helpers.h"
 #include "win32/zip_writer.h"
 #endif
 

@@ -1,4 +1,4 @@
-#include "app/update_controller.h"
+#include "app/core/update_controller.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <random>
 #include <string>
 
-#include "app/kbytes_format.h"
+#include "app/core/kbytes_format.h"
 #include "archive/unzip.h"
 #include "archive_server.h"
 #include "download/download_component.h"

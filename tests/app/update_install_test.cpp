@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/update_controller.h"
+#include "app/core/update_controller.h"
 #include "archive/unzip.h"
 #include "archive_server.h"
 #include "download/download_component.h"
@@ -89,6 +89,41 @@ TEST_F(UpdateInstallTest, ACompleteRunReplacesTheProgramAndStartsTheNewOne) {
     EXPECT_EQ(view_[C::Gauge2].position, 100);
     EXPECT_FALSE(view_[C::lblBytes].visible);
     EXPECT_TRUE(view_[C::labUnzip].visible);
+    EXPECT_TRUE(view_.errors.empty());
+}
+
+// Closing the window stops whichever component is running, the extraction
+// too: the stage is abandoned, the program stays as it was, nothing starts.
+TEST_F(UpdateInstallTest, ClosingDuringTheExtractionStopsItAndChangesNothing) {
+    InstallOldProgram(program_.path());
+    const std::string archive = MakeUpdate(work_.path());
+    ASSERT_FALSE(archive.empty()) << "zip failed";
+    TArchiveServer server(archive);
+    const auto before = Contents(program_.path());
+
+    TUpdateController& controller = Controller(server.UpdateUrl());
+    int begins = 0;
+    auto begin = unzip_.OnBegin;
+    unzip_.OnBegin = [&](TObject* sender, const std::string& name, int32_t count, bool& extract) {
+        begin(sender, name, count, extract);
+        ++begins;
+    };
+    bool closed = false;
+    view_.onPump = [&] {
+        if (begins == 0 || closed) return;
+        controller.FormCloseQuery(closed);
+    };
+
+    controller.FormResize();
+
+    ASSERT_TRUE(closed);
+    EXPECT_LT(begins, 5) << "the extraction ran to its end";
+    EXPECT_EQ(Contents(program_.path()), before);
+    EXPECT_FALSE(fs::exists(program_ / "Quendal.zip"));
+    const std::string log = ReadAll(program_ / kUpdateFolder / "update.log");
+    EXPECT_NE(log.find(" result=failed step=extract"), std::string::npos) << log;
+    EXPECT_FALSE(fs::exists(StartRecord(program_.path())));
+    EXPECT_EQ(view_.terminationRequests, 1);
     EXPECT_TRUE(view_.errors.empty());
 }
 

@@ -10,7 +10,7 @@ endif()
 
 # The real updater killed during an update, on Linux (the Windows program's
 # whole update runs in tests/win32_window): the program built for the tests'
-# loopback port (tests/gui), which this server takes.
+# loopback port (tests/qt), which this server takes.
 if(NOT WIN32 AND TARGET quendal-updater-test)
   add_executable(install_program_tests install/program/updater_kill_test.cpp)
   target_link_libraries(install_program_tests PRIVATE GTest::gtest GTest::gtest_main Threads::Threads)

@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "app/process_helpers.h"
-#include "app/update_controller.h"
+#include "app/core/process_helpers.h"
+#include "app/core/update_controller.h"
 #include "app/waiting_program.h"
 #include "app/win32/zip_writer.h"
 #include "app/win32/glyph_button.h"
@@ -23,7 +23,7 @@
 #include "platform/message_pump.h"
 #include "platform/win32/wide_text.h"
 #include "support/temp_folder.h"
-#include "support/updater_window_layout.h"
+#include "app/core/updater_window_layout.h"
 
 namespace fs = std::filesystem;
 using platform::Narrow;
@@ -35,8 +35,6 @@ namespace {
 constexpr COLORREF kBlue = RGB(0, 0, 255);
 // Nothing listens on port 1, so a run there ends at once without an item.
 constexpr const char* kUnreachableUrl = "127.0.0.1:1/HTTP/Quendown/Quendal.zip";
-// Korean faces that stand in where the window's own face is not installed.
-const wchar_t* const kKoreanStandIns[] = {L"NanumGothic", L"NanumBarunGothic"};
 
 std::string Text(HWND window) {
     wchar_t text[512];
@@ -79,7 +77,7 @@ void ExpectFace(HWND window, const char* face) {
     if (actual == Widen(face)) return;
     EXPECT_FALSE(FaceInstalled(Widen(face).c_str())) << face << " is installed but not used";
     bool standIn = false;
-    for (const wchar_t* candidate : kKoreanStandIns) standIn |= actual == candidate;
+    for (const char* candidate : kKoreanStandIns) standIn |= actual == Widen(candidate);
     EXPECT_TRUE(standIn) << Narrow(actual);
 }
 
@@ -190,7 +188,7 @@ TEST_F(Win32UpdaterWindow, LayoutTextFontAndStateOfEveryControl) {
     ::DeleteObject(icon.hbmMask);
 
     const auto controls = Controls(window);
-    for (const TExpectedControl& expected : kControls) {
+    for (const TControlLayout& expected : kControls) {
         SCOPED_TRACE(expected.name);
         HWND control = controls.at(expected.name);
         EXPECT_EQ(::GetParent(control), controls.at(expected.parent));
@@ -236,7 +234,7 @@ TEST_F(Win32UpdaterWindow, LayoutTextFontAndStateOfEveryControl) {
     RECT listClient;
     ::GetClientRect(window.DownList, &listClient);
     int fixedWidths = 0;
-    for (const TExpectedColumn& column : kQueueColumns) fixedWidths += column.width;
+    for (const TColumnLayout& column : kQueueColumns) fixedWidths += column.width;
     for (int i = 0; i < 5; ++i) {
         wchar_t caption[64] = {};
         LVCOLUMNW column{};
@@ -480,7 +478,7 @@ void ExpectScaledLayout(TfrmUpdater& window, const std::map<std::string, HWND>& 
     EXPECT_TRUE(Near(client.right, kClientWidth)) << client.right;
     EXPECT_TRUE(Near(client.bottom, kClientHeight)) << client.bottom;
     EXPECT_TRUE(Near(-FontOf(window.Window()).lfHeight, kWindowFontPixels));
-    for (const TExpectedControl& expected : kControls) {
+    for (const TControlLayout& expected : kControls) {
         SCOPED_TRACE(expected.name);
         HWND control = controls.at(expected.name);
         const TControlBounds actual = BoundsInParent(control);

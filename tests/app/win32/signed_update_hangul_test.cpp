@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/update_controller.h"
+#include "app/core/update_controller.h"
 #include "archive/unzip.h"
 #include "app/archive_server.h"
 #include "download/download_component.h"

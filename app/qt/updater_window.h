@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "app/download_retry.h"
-#include "app/updater_view.h"
+#include "app/core/download_retry.h"
+#include "app/core/updater_view.h"
 
 class QFrame;
 class QGroupBox;

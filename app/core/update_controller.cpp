@@ -1,12 +1,12 @@
-#include "app/update_controller.h"
+#include "app/core/update_controller.h"
 
 #include <algorithm>
 #include <exception>
 #include <string>
 #include <utility>
 
-#include "app/kbytes_format.h"
-#include "app/process_helpers.h"
+#include "app/core/kbytes_format.h"
+#include "app/core/process_helpers.h"
 #include "archive/unzip.h"
 #include "download/download_component.h"
 #include "download/download_item.h"
@@ -175,9 +175,7 @@ void TUpdateController::btnCancelClick() {
         view_.SetCaption(TUpdaterControl::labDown, kCancelPressedText);
         view_.Repaint(TUpdaterControl::labDown);
         view_.SetVisible(TUpdaterControl::labUnzip, false);
-        cancelled_ = true;
-        // At once, not at the next progress event: a stalled server sends none.
-        download_.Stop();
+        RequestStop();
         view_.SetEnabled(TUpdaterControl::btnCancel, false);
         view_.SetEnabled(TUpdaterControl::btnRedown, true);
     });
@@ -203,10 +201,18 @@ void TUpdateController::btnRedownClick() {
 
 void TUpdateController::btnCloseClick() {
     AtEdge([this] {
-        cancelled_ = true;
-        download_.Stop();
+        RequestStop();
         view_.RequestTermination();
     });
+}
+
+// Cancel and Close stop the run at once, not at the next progress event (a
+// stalled server sends none), whichever component is running: the download,
+// or the extraction inside its end event, whose stage is then abandoned.
+void TUpdateController::RequestStop() {
+    cancelled_ = true;
+    download_.Stop();
+    if (extracting_) unzip_.SetCancel(true);
 }
 
 void TUpdateController::WinHTTPDownloadDownloadEnd(TObject* /*sender*/) { StartStep(); }
@@ -259,7 +265,7 @@ void TUpdateController::WinHTTPDownloadItemDownloadProgress(TObject* /*sender*/,
                                                             int currentBytes, int /*totalBytes*/) {
     itemBytesArrived_ = currentBytes;
     if (cancelled_) {
-        download_.Stop();
+        RequestStop();
         return;
     }
     if (!started_) return;
@@ -577,7 +583,10 @@ bool TUpdateController::ExtractIntoStage(TUpdateTransaction& transaction, TInsta
     gaugesBehind_ = false;
     gaugeDisplay_.Restart();
     stageFolder_ = transaction.Folder().Stage();
-    unzip_.ExtractFiles();
+    {
+        TFlagScope extracting(extracting_);
+        unzip_.ExtractFiles();
+    }
     stageFolder_.clear();
     if (!entryFailure_.step.empty()) {
         failure = entryFailure_;

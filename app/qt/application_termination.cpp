@@ -1,4 +1,4 @@
-#include "app/gui/application_termination.h"
+#include "app/qt/application_termination.h"
 
 #include <QCoreApplication>
 

@@ -6,10 +6,10 @@
 #include <optional>
 #include <string>
 
-#include "app/download_retry.h"
-#include "app/program_folder_access.h"
-#include "app/progress_throttle.h"
-#include "app/updater_view.h"
+#include "app/core/download_retry.h"
+#include "app/core/program_folder_access.h"
+#include "app/core/progress_throttle.h"
+#include "app/core/updater_view.h"
 #include "install/install_file_system.h"
 #include "install/update_transaction.h"
 #include "release/release_manifest.h"
@@ -152,6 +152,7 @@ private:
     void LogEarlyEnd(const std::string& result, int64_t bytesReceived, const std::string& step = "download");
     void ShowNoSpace(TUpdaterControl label, const std::string& fileName);
     void FinishInstall();
+    void RequestStop();
     void ShowProgress(const TDownLoadItem& item, int64_t bytes);
     void ShowGauges();
     bool ScheduleRetry(const TDownLoadItem& item, int64_t bytesArrived);
@@ -188,6 +189,7 @@ private:
     bool started_ = false;
     bool cancelled_ = false;
     bool runActive_ = false;
+    bool extracting_ = false;  // the extractor's ExtractFiles is on the stack
     // The byte count of the item's latest progress event in this run: only
     // an item that arrived whole is extracted.
     int64_t itemBytesArrived_ = 0;

@@ -1,4 +1,4 @@
-#include "app/gui/updater_window.h"
+#include "app/qt/updater_window.h"
 
 #include <gtest/gtest.h>
 
@@ -16,15 +16,15 @@
 
 #include "../app/archive_server.h"
 #include "../app/program_folder_files.h"
-#include "app/gui/application_termination.h"
-#include "app/gui/auto_size_label.h"
-#include "app/gui/glyph_button.h"
-#include "app/gui/percentage_gauge.h"
-#include "app/update_controller.h"
+#include "app/qt/application_termination.h"
+#include "app/qt/auto_size_label.h"
+#include "app/qt/glyph_button.h"
+#include "app/qt/percentage_gauge.h"
+#include "app/core/update_controller.h"
 #include "archive/unzip.h"
 #include "platform/message_pump.h"
 #include "support/temp_folder.h"
-#include "support/updater_window_layout.h"
+#include "app/core/updater_window_layout.h"
 
 namespace fs = std::filesystem;
 
@@ -83,7 +83,7 @@ TEST_F(UpdaterWindowTest, LayoutAndInitialStateOfEveryControl) {
     EXPECT_TRUE(window.windowIcon().availableSizes().contains(QSize(48, 48)));
     EXPECT_EQ(window.backgroundRole(), QPalette::Button);
 
-    // Every control against the table the native window's test uses too.
+    // Every control against the table both windows are built from.
     const std::map<std::string, QWidget*> widgets = {
         {"window", &window},           {"Bevel1", window.Bevel1},       {"Panel2", window.Panel2},
         {"Image1", window.Image1},     {"pnlRight", window.pnlRight},   {"labDown", window.labDown},
@@ -91,7 +91,7 @@ TEST_F(UpdaterWindowTest, LayoutAndInitialStateOfEveryControl) {
         {"DownList", window.DownList}, {"pBar", window.pBar},           {"labUnzip", window.labUnzip},
         {"Gauge1", window.Gauge1},     {"Gauge2", window.Gauge2},       {"lbState", window.lbState},
         {"btnCancel", window.btnCancel}, {"btnRedown", window.btnRedown}, {"btnClose", window.btnClose}};
-    for (const updater_layout::TExpectedControl& c : updater_layout::kControls) {
+    for (const updater_layout::TControlLayout& c : updater_layout::kControls) {
         SCOPED_TRACE(c.name);
         QWidget* widget = widgets.at(c.name);
         EXPECT_EQ(widget->parentWidget(), widgets.at(c.parent));
@@ -128,7 +128,7 @@ TEST_F(UpdaterWindowTest, LayoutAndInitialStateOfEveryControl) {
 
     ASSERT_EQ(window.DownList->columnCount(), 5);
     for (int column = 0; column < 5; ++column) {
-        const updater_layout::TExpectedColumn& expected = updater_layout::kQueueColumns[column];
+        const updater_layout::TColumnLayout& expected = updater_layout::kQueueColumns[column];
         EXPECT_EQ(window.DownList->headerItem()->text(column), QString::fromUtf8(expected.caption)) << column;
         if (expected.width) {
             EXPECT_EQ(window.DownList->columnWidth(column), expected.width) << column;

@@ -1,4 +1,4 @@
-#include "app/program_folder_access.h"
+#include "app/core/program_folder_access.h"
 
 #include "platform/file_system.h"
 #include "platform/shell.h"

@@ -1,4 +1,4 @@
-#include "app/download_retry.h"
+#include "app/core/download_retry.h"
 
 #include <algorithm>
 

@@ -4,10 +4,10 @@
 #include <chrono>
 #include <memory>
 
-#include "app/gui/application_termination.h"
-#include "app/gui/update_public_key.h"
-#include "app/gui/update_url.h"
-#include "app/gui/updater_window.h"
+#include "app/qt/application_termination.h"
+#include "app/core/update_public_key.h"
+#include "app/core/update_url.h"
+#include "app/qt/updater_window.h"
 #include "platform/file_system.h"
 #include "platform/message_pump.h"
 

@@ -1,21 +1,21 @@
 # The window's tests run the real Qt widgets on the offscreen platform; two of
 # them run the updater program, built for the tests' loopback port, against
 # the update server.
-if(TARGET quendal_gui)
+if(TARGET quendal_qt)
   quendal_updater_executable(quendal-updater-test "${quendal_test_update_url}" "")
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(CPP_HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
-  file(GLOB gui_test_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/*.cpp")
-  add_executable(gui_tests ${gui_test_sources})
-  target_link_libraries(gui_tests PRIVATE quendal_gui GTest::gtest GTest::gmock PkgConfig::CPP_HTTPLIB Threads::Threads)
-  target_include_directories(gui_tests PRIVATE "${CMAKE_CURRENT_LIST_DIR}/..")
-  target_compile_definitions(gui_tests PRIVATE
+  file(GLOB qt_test_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/*.cpp")
+  add_executable(qt_tests ${qt_test_sources})
+  target_link_libraries(qt_tests PRIVATE quendal_qt GTest::gtest GTest::gmock PkgConfig::CPP_HTTPLIB Threads::Threads)
+  target_include_directories(qt_tests PRIVATE "${CMAKE_CURRENT_LIST_DIR}/..")
+  target_compile_definitions(qt_tests PRIVATE
     QUENDAL_BUILD_DIR="${PROJECT_BINARY_DIR}"
     QUENDAL_UPDATER_BINARY="$<TARGET_FILE:quendal-updater-test>"
     QUENDAL_UPDATE_SERVER_BINARY="$<TARGET_FILE:quendal-update-server>"
     QUENDAL_TEST_UPDATE_PORT="${QUENDAL_TEST_UPDATE_PORT}")
-  add_dependencies(gui_tests quendal-updater-test quendal-update-server)
-  gtest_discover_tests(gui_tests DISCOVERY_TIMEOUT 60 PROPERTIES
+  add_dependencies(qt_tests quendal-updater-test quendal-update-server)
+  gtest_discover_tests(qt_tests DISCOVERY_TIMEOUT 60 PROPERTIES
     TIMEOUT 300
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
     RESOURCE_LOCK quendal_updater_env)
@@ -23,7 +23,7 @@ endif()
 
 # The program once more, with a test key compiled in: the signed whole update
 # end to end. The key pair is made in the build folder, never in the sources.
-if(TARGET quendal_gui)
+if(TARGET quendal_qt)
   find_program(OPENSSL_PROGRAM openssl REQUIRED)
   set(test_key "${PROJECT_BINARY_DIR}/test-update-key")
   if(NOT EXISTS "${test_key}-public.pem")
@@ -44,9 +44,9 @@ if(TARGET quendal_gui)
   file(READ "${second_key}-public.pem" second_public)
   file(WRITE "${PROJECT_BINARY_DIR}/test-update-keys.pem" "${first_public}${second_public}")
   quendal_updater_executable(quendal-updater-test-key "${quendal_test_update_url}" "${PROJECT_BINARY_DIR}/test-update-keys.pem")
-  target_compile_definitions(gui_tests PRIVATE
+  target_compile_definitions(qt_tests PRIVATE
     QUENDAL_SIGNED_UPDATER_BINARY="$<TARGET_FILE:quendal-updater-test-key>"
     QUENDAL_TEST_PRIVATE_KEY="${test_key}-private.pem"
     QUENDAL_TEST_SECOND_PRIVATE_KEY="${second_key}-private.pem")
-  add_dependencies(gui_tests quendal-updater-test-key)
+  add_dependencies(qt_tests quendal-updater-test-key)
 endif()

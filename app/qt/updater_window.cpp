@@ -1,4 +1,4 @@
-#include "app/gui/updater_window.h"
+#include "app/qt/updater_window.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -12,11 +12,12 @@
 #include <QTreeWidget>
 #include <QWindowStateChangeEvent>
 
-#include "app/gui/application_termination.h"
-#include "app/gui/auto_size_label.h"
-#include "app/gui/glyph_button.h"
-#include "app/gui/percentage_gauge.h"
-#include "app/update_controller.h"
+#include "app/qt/application_termination.h"
+#include "app/qt/auto_size_label.h"
+#include "app/qt/glyph_button.h"
+#include "app/qt/percentage_gauge.h"
+#include "app/core/update_controller.h"
+#include "app/core/updater_window_layout.h"
 #include "archive/unzip.h"
 #include "download/download_component.h"
 
@@ -25,14 +26,14 @@ static void RegisterImages() { Q_INIT_RESOURCE(images); }
 
 namespace {
 
-constexpr int kClientWidth = 657;
-constexpr int kClientHeight = 339;
 const QColor kBlue(0, 0, 255);
 
 // Where the Korean face is missing, an installed Korean face stands in.
-QFont Font(const QString& family, int pixelSize) {
+QFont Font(const char* family, int pixelSize) {
+    QStringList families{QString::fromUtf8(family)};
+    for (const char* standIn : updater_layout::kKoreanStandIns) families.append(QString::fromUtf8(standIn));
     QFont font;
-    font.setFamilies({family, QStringLiteral("NanumGothic"), QStringLiteral("NanumBarunGothic")});
+    font.setFamilies(families);
     font.setPixelSize(pixelSize);
     font.setWeight(QFont::Normal);
     return font;
@@ -46,24 +47,47 @@ void SetTextColor(QWidget* widget, const QColor& color) {
     widget->setPalette(palette);
 }
 
-QFrame* Bevel(QFrame::Shape shape, const QRect& bounds, QWidget* parent) {
+// A control placed, shown and enabled as the layout has it at start.
+template <typename Widget>
+Widget* Laid(Widget* widget, const updater_layout::TControlLayout& layout) {
+    widget->setGeometry(layout.bounds.left, layout.bounds.top, layout.bounds.width, layout.bounds.height);
+    if (!layout.visible) widget->hide();
+    if (!layout.enabled) widget->setEnabled(false);
+    return widget;
+}
+
+QFrame* Bevel(QFrame::Shape shape, QWidget* parent) {
     auto* bevel = new QFrame(parent);
     bevel->setFrameShape(shape);
     bevel->setFrameShadow(QFrame::Sunken);
-    bevel->setGeometry(bounds);
     return bevel;
 }
 
+// A label whose width follows its caption.
+TAutoSizeLabel* Label(const updater_layout::TControlLayout& layout, QWidget* parent) {
+    const bool rightEdge = layout.width == updater_layout::TWidth::FitsTextRightEdge;
+    auto* label = new TAutoSizeLabel(QString::fromUtf8(layout.caption), rightEdge ? Qt::AlignRight : Qt::AlignLeft,
+                                     parent);
+    label->setFont(Font(layout.font, layout.fontPixels));
+    if (layout.blue) SetTextColor(label, kBlue);
+    label->Place(layout.bounds.left, layout.bounds.top, layout.bounds.height);
+    if (!layout.visible) label->hide();
+    return label;
+}
+
 // A gauge with the sunken edge its container draws just outside it.
-TGauge* Gauge(const QRect& bounds, QWidget* parent) {
+TGauge* Gauge(const updater_layout::TControlLayout& layout, QWidget* parent) {
     auto* edge = new QFrame(parent);
     edge->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     edge->setLineWidth(1);
-    edge->setGeometry(bounds.adjusted(-1, -1, 1, 1));
-    auto* gauge = new TGauge(parent);
-    gauge->setGeometry(bounds);
+    auto* gauge = Laid(new TGauge(parent), layout);
+    edge->setGeometry(gauge->geometry().adjusted(-1, -1, 1, 1));
     gauge->SetForeColor(kBlue);
     return gauge;
+}
+
+TGlyphButton* Button(const updater_layout::TControlLayout& layout, const QString& glyph, QWidget* parent) {
+    return Laid(new TGlyphButton(QString::fromUtf8(layout.caption), glyph, parent), layout);
 }
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
@@ -93,83 +117,65 @@ TfrmUpdater::TfrmUpdater(const std::string& updateUrl, const std::string& progra
 TfrmUpdater::~TfrmUpdater() = default;
 
 void TfrmUpdater::CreateControls() {
-    setWindowTitle(QString::fromUtf8(TUpdateController::kWindowCaption));
+    using updater_layout::Control;
+    setWindowTitle(QString::fromUtf8(updater_layout::kWindowCaption));
     setWindowIcon(QIcon(QStringLiteral(":/images/icon.png")));
-    setFixedSize(kClientWidth, kClientHeight);
+    setFixedSize(updater_layout::kClientWidth, updater_layout::kClientHeight);
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
-    setFont(Font(QStringLiteral("맑은 고딕"), 13));
+    setFont(Font(updater_layout::kWindowFont, updater_layout::kWindowFontPixels));
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
-    Bevel1 = Bevel(QFrame::VLine, QRect(227, 0, 2, 339), this);
+    Bevel1 = Laid(Bevel(QFrame::VLine, this), Control("Bevel1"));
 
-    Panel2 = new QWidget(this);
-    Panel2->setGeometry(0, 0, 227, 339);
+    Panel2 = Laid(new QWidget(this), Control("Panel2"));
     Panel2->setAutoFillBackground(true);
     QPalette white = Panel2->palette();
     white.setColor(QPalette::Window, Qt::white);
     Panel2->setPalette(white);
 
-    Image1 = new QLabel(Panel2);
-    Image1->setGeometry(0, 0, 227, 339);
+    Image1 = Laid(new QLabel(Panel2), Control("Image1"));
     Image1->setScaledContents(true);
     Image1->setPixmap(QPixmap(QStringLiteral(":/images/banner.png")));
 
-    pnlRight = new QWidget(this);
-    pnlRight->setGeometry(229, 0, 428, 339);
+    pnlRight = Laid(new QWidget(this), Control("pnlRight"));
 
-    labDown = new TAutoSizeLabel(QString::fromUtf8(TUpdateController::kDownloadingText), Qt::AlignLeft, pnlRight);
-    labDown->setFont(Font(QStringLiteral("맑은 고딕"), 13));
-    SetTextColor(labDown, kBlue);
-    labDown->Place(14, 19, 17);
+    labDown = Label(Control("labDown"), pnlRight);
+    lblBytes = Label(Control("lblBytes"), pnlRight);
+    lbNum = Laid(new QLabel(pnlRight), Control("lbNum"));
+    Bevel2 = Laid(Bevel(QFrame::HLine, pnlRight), Control("Bevel2"));
 
-    lblBytes = new TAutoSizeLabel(QString(), Qt::AlignRight, pnlRight);
-    lblBytes->setFont(Font(QStringLiteral("MS Sans Serif"), 11));
-    SetTextColor(lblBytes, kBlue);
-    lblBytes->Place(398, 76, 13);
-
-    lbNum = new QLabel(pnlRight);
-    lbNum->setGeometry(15, -1, 5, 17);
-    lbNum->hide();
-
-    Bevel2 = Bevel(QFrame::HLine, QRect(12, 257, 352, 2), pnlRight);
-
-    DownList = new QTreeWidget(pnlRight);
-    DownList->setGeometry(96, 136, 297, 97);
+    DownList = Laid(new QTreeWidget(pnlRight), Control("DownList"));
     DownList->setRootIsDecorated(false);
     DownList->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    DownList->setHeaderLabels({QStringLiteral("다운받을 URL"), QStringLiteral("파일크기"), QStringLiteral("MINE 타입"),
-                               QStringLiteral("다운로드 완료"), QString()});
+    QStringList captions;
+    for (const updater_layout::TColumnLayout& column : updater_layout::kQueueColumns)
+        captions.append(QString::fromUtf8(column.caption));
+    DownList->setHeaderLabels(captions);
     DownList->header()->setStretchLastSection(false);
-    DownList->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    DownList->setColumnWidth(1, 80);
-    DownList->setColumnWidth(2, 70);
-    DownList->setColumnWidth(3, 90);
-    DownList->setColumnWidth(4, 20);
-    DownList->hide();
+    for (int i = 0; i < captions.size(); ++i) {
+        // A column of no width takes what the others leave.
+        if (const int width = updater_layout::kQueueColumns[i].width)
+            DownList->setColumnWidth(i, width);
+        else
+            DownList->header()->setSectionResizeMode(i, QHeaderView::Stretch);
+    }
 
-    pBar = new QProgressBar(pnlRight);
-    pBar->setGeometry(13, 43, 385, 17);
+    pBar = Laid(new QProgressBar(pnlRight), Control("pBar"));
     pBar->setRange(0, 100);
     pBar->setValue(0);
     pBar->setTextVisible(false);
 
-    labUnzip = new QGroupBox(QStringLiteral("업데이트할 파일을 풀고 있습니다"), pnlRight);
-    labUnzip->setGeometry(13, 96, 388, 122);
-    Gauge1 = Gauge(QRect(18, 30, 352, 17), labUnzip);
-    Gauge2 = Gauge(QRect(18, 81, 352, 17), labUnzip);
-    lbState = new TAutoSizeLabel(QStringLiteral("전체 진행상태"), Qt::AlignLeft, labUnzip);
-    lbState->Place(18, 58, 17);
-    labUnzip->hide();
+    labUnzip = new QGroupBox(QString::fromUtf8(Control("labUnzip").caption), pnlRight);
+    Laid(labUnzip, Control("labUnzip"));
+    Gauge1 = Gauge(Control("Gauge1"), labUnzip);
+    Gauge2 = Gauge(Control("Gauge2"), labUnzip);
+    lbState = Label(Control("lbState"), labUnzip);
 
-    btnCancel = new TGlyphButton(QStringLiteral("취소"), QStringLiteral(":/images/cancel.png"), pnlRight);
-    btnCancel->setGeometry(176, 275, 73, 45);
-    btnRedown = new TGlyphButton(QStringLiteral("재시작"), QStringLiteral(":/images/restart.png"), pnlRight);
-    btnRedown->setGeometry(256, 275, 73, 45);
-    btnRedown->setEnabled(false);
-    btnClose = new TGlyphButton(QStringLiteral("종료"), QStringLiteral(":/images/close.png"), pnlRight);
-    btnClose->setGeometry(336, 275, 73, 45);
+    btnCancel = Button(Control("btnCancel"), QStringLiteral(":/images/cancel.png"), pnlRight);
+    btnRedown = Button(Control("btnRedown"), QStringLiteral(":/images/restart.png"), pnlRight);
+    btnClose = Button(Control("btnClose"), QStringLiteral(":/images/close.png"), pnlRight);
 
     // The progress bar and the group box take no focus; of the rest, tab
     // order is the list, then the buttons left to right.

@@ -1,4 +1,4 @@
-#include "app/kbytes_format.h"
+#include "app/core/kbytes_format.h"
 
 std::string FormatKBytes(int64_t bytes, const std::string& separator) {
     // Halves round away from zero, so a negative count mirrors a positive one.

@@ -1,4 +1,4 @@
-#include "app/gui/percentage_gauge.h"
+#include "app/qt/percentage_gauge.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/gui/auto_size_label.h"
+#include "app/qt/auto_size_label.h"
 
 TAutoSizeLabel::TAutoSizeLabel(const QString& text, Qt::Alignment alignment, QWidget* parent)
     : QLabel(parent) {

@@ -1,4 +1,4 @@
-#include "app/gui/glyph_button.h"
+#include "app/qt/glyph_button.h"
 
 #include <QBitmap>
 #include <QImage>
