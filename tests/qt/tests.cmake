@@ -22,27 +22,24 @@ if(TARGET quendal_qt)
 endif()
 
 # The program once more, with a test key compiled in: the signed whole update
-# end to end. The key pair is made in the build folder, never in the sources.
+# end to end. The key pairs are made in the build folder, never in the sources.
 if(TARGET quendal_qt)
   find_program(OPENSSL_PROGRAM openssl REQUIRED)
+  # Two pairs, as after a key rotation: the updater knows both keys.
   set(test_key "${PROJECT_BINARY_DIR}/test-update-key")
-  if(NOT EXISTS "${test_key}-public.pem")
-    execute_process(COMMAND "${OPENSSL_PROGRAM}" ecparam -name prime256v1 -genkey -noout -out "${test_key}-private.pem"
-                    COMMAND_ERROR_IS_FATAL ANY)
-    execute_process(COMMAND "${OPENSSL_PROGRAM}" ec -in "${test_key}-private.pem" -pubout -out "${test_key}-public.pem"
-                    COMMAND_ERROR_IS_FATAL ANY ERROR_QUIET)
-  endif()
-  # A second pair, as after a key rotation: the updater knows both keys.
   set(second_key "${PROJECT_BINARY_DIR}/test-update-key-2")
-  if(NOT EXISTS "${second_key}-public.pem")
-    execute_process(COMMAND "${OPENSSL_PROGRAM}" ecparam -name prime256v1 -genkey -noout -out "${second_key}-private.pem"
-                    COMMAND_ERROR_IS_FATAL ANY)
-    execute_process(COMMAND "${OPENSSL_PROGRAM}" ec -in "${second_key}-private.pem" -pubout -out "${second_key}-public.pem"
-                    COMMAND_ERROR_IS_FATAL ANY ERROR_QUIET)
-  endif()
-  file(READ "${test_key}-public.pem" first_public)
-  file(READ "${second_key}-public.pem" second_public)
-  file(WRITE "${PROJECT_BINARY_DIR}/test-update-keys.pem" "${first_public}${second_public}")
+  set(public_keys "")
+  foreach(key IN ITEMS "${test_key}" "${second_key}")
+    if(NOT EXISTS "${key}-public.pem")
+      execute_process(COMMAND "${OPENSSL_PROGRAM}" ecparam -name prime256v1 -genkey -noout -out "${key}-private.pem"
+                      COMMAND_ERROR_IS_FATAL ANY)
+      execute_process(COMMAND "${OPENSSL_PROGRAM}" ec -in "${key}-private.pem" -pubout -out "${key}-public.pem"
+                      COMMAND_ERROR_IS_FATAL ANY ERROR_QUIET)
+    endif()
+    file(READ "${key}-public.pem" public_key)
+    string(APPEND public_keys "${public_key}")
+  endforeach()
+  file(WRITE "${PROJECT_BINARY_DIR}/test-update-keys.pem" "${public_keys}")
   quendal_updater_executable(quendal-updater-test-key "${quendal_test_update_url}" "${PROJECT_BINARY_DIR}/test-update-keys.pem")
   target_compile_definitions(qt_tests PRIVATE
     QUENDAL_SIGNED_UPDATER_BINARY="$<TARGET_FILE:quendal-updater-test-key>"
