@@ -398,13 +398,7 @@ void TUpdateController::ShowAlreadyInstalled() {
     download_.Stop();
     LogEarlyEnd("up to date", 0, "");
     view_.SetEnabled(TUpdaterControl::btnCancel, false);
-    view_.SetCaption(TUpdaterControl::labDown, kUpToDateText);
-    view_.Repaint(TUpdaterControl::labDown);
-    platform::Sleep(kBeforeLaunchPauseMs);
-    const std::string program = programFolder_ + kProgram;
-    if (!platform::FileExists(program)) return;
-    platform::ShellOpen(program);
-    view_.RequestTermination();
+    SayThenStartProgram(TUpdaterControl::labDown, kUpToDateText);
 }
 
 bool TUpdateController::ArchiveMatchesManifest(const std::string& fileName) const {
@@ -683,9 +677,13 @@ void TUpdateController::UnZip1Deactivate(TObject* /*sender*/) {
     if (gaugesBehind_) ShowGauges();
 }
 
-void TUpdateController::FinishInstall() {
-    view_.SetCaption(TUpdaterControl::labUnzip, kExtractedText);
-    view_.Repaint(TUpdaterControl::labUnzip);
+void TUpdateController::FinishInstall() { SayThenStartProgram(TUpdaterControl::labUnzip, kExtractedText); }
+
+// The text stays in view for the pause before the program starts and the
+// updater ends.
+void TUpdateController::SayThenStartProgram(TUpdaterControl label, const char* text) {
+    view_.SetCaption(label, text);
+    view_.Repaint(label);
     platform::Sleep(kBeforeLaunchPauseMs);
     const std::string program = programFolder_ + kProgram;
     if (!platform::FileExists(program)) return;

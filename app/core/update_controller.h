@@ -152,6 +152,7 @@ private:
     void LogEarlyEnd(const std::string& result, int64_t bytesReceived, const std::string& step = "download");
     void ShowNoSpace(TUpdaterControl label, const std::string& fileName);
     void FinishInstall();
+    void SayThenStartProgram(TUpdaterControl label, const char* text);
     void RequestStop();
     void ShowProgress(const TDownLoadItem& item, int64_t bytes);
     void ShowGauges();
