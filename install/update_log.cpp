@@ -26,6 +26,8 @@ std::string TUpdateLog::Line(const TUpdateRunRecord& record) {
     if (!record.step.empty()) line += " step=" + OneLine(record.step);
     if (!record.entry.empty()) line += " entry=" + OneLine(record.entry);
     if (record.errorCode != 0) line += " code=" + std::to_string(record.errorCode);
+    // Last, as its reason may hold spaces.
+    if (!record.fetch.empty()) line += " fetch=" + OneLine(record.fetch);
     return line + '\n';
 }
 

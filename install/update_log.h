@@ -15,6 +15,9 @@ struct TUpdateRunRecord {
     std::string step;
     std::string entry;
     int64_t errorCode = 0;
+    // How the release was fetched and why: the whole archive, or only the
+    // entries that changed. Empty when nothing was to be fetched.
+    std::string fetch;
 };
 
 class TUpdateLog {

@@ -18,14 +18,15 @@ std::string ParentOf(const std::string& relative) {
 TUpdateTransaction::TUpdateTransaction(TInstallFileSystem& files, std::string programFolder)
     : files_(files), folder_{std::move(programFolder)}, log_(files, folder_.Log()) {}
 
-void TUpdateTransaction::SetRun(std::string url, int64_t bytesReceived) {
+void TUpdateTransaction::SetRun(std::string url, int64_t bytesReceived, std::string fetch) {
     url_ = std::move(url);
     bytesReceived_ = bytesReceived;
+    fetch_ = std::move(fetch);
 }
 
 void TUpdateTransaction::Log(const std::string& result, const TInstallFailure& failure) {
     if (!files_.FolderExists(folder_.Root()) && !files_.CreateFolder(folder_.Root())) return;
-    log_.Append({url_, bytesReceived_, result, failure.step, failure.entry, failure.code});
+    log_.Append({url_, bytesReceived_, result, failure.step, failure.entry, failure.code, fetch_});
 }
 
 bool TUpdateTransaction::Fail(std::string step, std::string entry, bool withCode) {

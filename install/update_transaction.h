@@ -34,7 +34,7 @@ public:
 
     const TUpdateFolder& Folder() const { return folder_; }
     // What the log records of this run besides the outcome.
-    void SetRun(std::string url, int64_t bytesReceived);
+    void SetRun(std::string url, int64_t bytesReceived, std::string fetch = {});
     // Appends the run's outcome to the update log; runs that end before the
     // install (a failed download) are logged through here too.
     void Log(const std::string& result, const TInstallFailure& failure);
@@ -85,4 +85,5 @@ private:
     TUpdateLog log_;
     std::string url_;
     int64_t bytesReceived_ = 0;
+    std::string fetch_;
 };

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds, publishes a sample release
 # with quendal-publish and runs the whole update against a local update
-# server at 127.0.0.1:280, four times:
+# server at 127.0.0.1:280, five times:
 #   1. a server that hangs up half way: the updater says the download failed,
 #      deletes what arrived and leaves the installed program alone;
 #   2. a good server (slowed down so that the download can be watched): the
@@ -10,7 +10,10 @@
 #   3. the same release again: the updater fetches no archive, says it is up
 #      to date and starts Quendal.exe;
 #   4. an older release (1.0) with a good signature, replayed: refused before
-#      its archive is fetched, the program untouched.
+#      its archive is fetched, the program untouched;
+#   5. the next release (1.2), where only the program and its notes changed:
+#      the updater fetches just those two entries by range and prints the
+#      bytes the server sent against the archive's size.
 # The updater is built with a demo publisher key (made here with openssl, kept
 # only in the build folder) and every release is published with it.
 #   --tampered   serves the signed archive changed after signing: the updater
@@ -171,6 +174,31 @@ on_display() {
     [ "$(cd "$demo" && find . -path ./.quendal-update -prune -o -type f ! -name quendal-started.txt -print0 | sort -z | xargs -0 sha256sum)" = "$installed" ] ||
         { echo "demo: the program was touched" >&2; return 1; }
     echo "   refused before its archive was fetched; the installed program is untouched"
+    stop "$updater" "$server"
+    updater="" server=""
+
+    echo "== 5. release 1.2, where two files changed"
+    served=$build/demo-archive-1.2/Quendal.zip
+    serve
+    "$demo/quendal-updater" &
+    updater=$!
+    await 1200 eval '! alive "$updater"' || { echo "demo: the updater did not exit" >&2; return 1; }
+    status=0
+    wait "$updater" || status=$?
+    updater=""
+    [ "$status" = 0 ] || { echo "demo: the updater exited with status $status" >&2; return 1; }
+    await 100 test -f "$demo/quendal-started.txt" || { echo "demo: Quendal.exe was not started" >&2; return 1; }
+    stop "$server"
+    server=""
+    grep -q "Quendal 1.2" "$demo/quendal-started.txt" || { echo "demo: Quendal 1.2 was not started" >&2; return 1; }
+    echo "   $(cat "$demo/quendal-started.txt")"
+    cmp -s "$build/demo-archive-1.2/readme.txt" "$demo/readme.txt" || { echo "demo: readme.txt was not replaced" >&2; return 1; }
+    tail -n 1 "$demo/.quendal-update/update.log" | grep -q "fetch=entries" ||
+        { echo "demo: the update was not fetched by its changed entries" >&2; return 1; }
+    local sent
+    sent=$(awk '$1 == "sent" {total += $4} END {print total + 0}' "$build/demo-server.log")
+    echo "   fetched by range: $sent bytes (manifest included) of an archive of $(size_of "$served") bytes"
+    echo "   update.log: $(tail -n 1 "$demo/.quendal-update/update.log" | grep -o 'fetch=.*')"
 }
 
 # The same run with the Windows programs under Wine.
@@ -227,7 +255,8 @@ cmake -S "$root" -B "$build/demo-signed-build" -G Ninja -DCMAKE_BUILD_TYPE=RelWi
 cmake --build "$build/demo-signed-build" --target quendal-updater quendal-publish
 
 echo "== preparing the program folder $demo"
-rm -rf "$demo" "$source" "$build/demo-archive-1.0" "$build"/demo-*.png "$build/demo-old-Quendal.exe"
+rm -rf "$demo" "$source" "$build/demo-archive-1.0" "$build/demo-archive-1.2" "$build"/demo-*.png \
+    "$build/demo-old-Quendal.exe"
 mkdir -p "$demo" "$source/data"
 cp "$build/demo-signed-build/app/qt/quendal-updater" "$demo/"
 stand_in() {  # a tiny Quendal.exe that says which version it is
@@ -257,6 +286,15 @@ mkdir -p "$build/demo-archive-1.0"
 cp "$source/Quendal.zip" "$build/demo-archive-1.0/"
 "$build/demo-signed-build/tools/quendal_publish/quendal-publish" --key "$key/private.pem" --version 1.0 \
     "$build/demo-archive-1.0/Quendal.zip"
+# The next release, 1.2: a new program and new notes, everything else as in 1.1.
+next=$build/demo-archive-1.2
+mkdir -p "$next"
+cp "$source/Quendal.zip" "$next/"
+stand_in 1.2 "$next/Quendal.exe"
+echo "Quendal 1.2 update notes" > "$next/readme.txt"
+(cd "$next" && zip -q Quendal.zip Quendal.exe readme.txt && rm Quendal.exe)
+"$build/demo-signed-build/tools/quendal_publish/quendal-publish" --key "$key/private.pem" --version 1.2 \
+    "$next/Quendal.zip"
 if [ "$tampered" = yes ]; then
     # One byte changed after signing: the same size, another program.
     python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(-1000, 2); b = f.read(1); f.seek(-1000, 2); f.write(bytes([b[0] ^ 0x20]))' \

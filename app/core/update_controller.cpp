@@ -232,6 +232,9 @@ void TUpdateController::WinHTTPDownloadItemGetHeader(TObject* /*sender*/, TDownL
     } else if (manifest_ && item->StatusCode() / 100 != 2) {
         // An error answer: retried or failed by its status, as without a manifest.
         item->SetFileSize(0);
+    } else if (item->ByteRange()) {
+        // Bytes of another archive than the manifest's are not stored.
+        if (!differential_ || !differential_->AnsweredAsAsked(*item)) item->SetFileSize(0);
     } else if (manifest_ && static_cast<uint64_t>(item->FileSize()) != manifest_->archive.length) {
         archiveOffManifest_ = true;
         item->SetFileSize(0);
@@ -244,16 +247,21 @@ void TUpdateController::WinHTTPDownloadItemDownloadBegin(TObject* /*sender*/, TD
     progressDisplay_.Restart();
     // The manifest and its signature are a moment's work: the window shows the archive only.
     if (!started_ || !IsArchiveItem(*item)) return;
+    // The ranges of the changed entries count as one file.
+    if (item->ByteRange() && item->Index() > 0) {
+        bytesShown_ = rangesArrived_;
+        return;
+    }
+    const int64_t total = FetchTotal(*item);
     view_.SetVisible(TUpdaterControl::labUnzip, false);
-    view_.SetMaximum(TUpdaterControl::pBar, item->FileSize());
+    view_.SetMaximum(TUpdaterControl::pBar, static_cast<int>(total));
     // A continued file counts from the bytes it already holds.
     view_.SetPosition(TUpdaterControl::pBar, item->ResumedFrom());
-    view_.SetCaption(TUpdaterControl::lblBytes,
-                     KBytes(item->ResumedFrom()) + " / " + KBytes(item->FileSize()) + " KBytes");
+    view_.SetCaption(TUpdaterControl::lblBytes, KBytes(item->ResumedFrom()) + " / " + KBytes(total) + " KBytes");
     view_.SetVisible(TUpdaterControl::lblBytes, true);
     // An archive the volume cannot hold is not fetched at all.
     // A continued file already holds its first bytes.
-    if (!HasSpaceFor(static_cast<uint64_t>(item->FileSize() - item->ResumedFrom()) + kSpaceMarginBytes)) {
+    if (!HasSpaceFor(static_cast<uint64_t>(total - item->ResumedFrom()) + kSpaceMarginBytes)) {
         spaceShort_ = true;
         download_.Stop();
         ShowNoSpace(TUpdaterControl::labDown, item->FileName());
@@ -269,26 +277,35 @@ void TUpdateController::WinHTTPDownloadItemDownloadProgress(TObject* /*sender*/,
         return;
     }
     if (!started_) return;
-    if (IsArchiveItem(*item) && progressDisplay_.Due(currentBytes >= item->FileSize())) ShowProgress(*item, currentBytes);
+    if (IsArchiveItem(*item)) {
+        const int64_t fetched = rangesArrived_ + currentBytes;
+        const int64_t total = FetchTotal(*item);
+        if (progressDisplay_.Due(fetched >= total)) ShowProgress(fetched, total);
+    }
     // Pumped for every chunk all the same: Cancel and Close act at once.
     platform::ProcessMessages();
 }
 
-void TUpdateController::ShowProgress(const TDownLoadItem& item, int64_t bytes) {
+void TUpdateController::ShowProgress(int64_t bytes, int64_t total) {
     bytesShown_ = bytes;
     view_.SetEnabled(TUpdaterControl::btnCancel, true);
     view_.SetPosition(TUpdaterControl::pBar, static_cast<int>(bytes));
-    view_.SetCaption(TUpdaterControl::lblBytes, KBytes(bytes) + " / " + KBytes(item.FileSize()) + " KBytes");
+    view_.SetCaption(TUpdaterControl::lblBytes, KBytes(bytes) + " / " + KBytes(total) + " KBytes");
+}
+
+int64_t TUpdateController::FetchTotal(const TDownLoadItem& item) const {
+    return item.ByteRange() && differential_ ? static_cast<int64_t>(differential_->BytesToFetch()) : item.FileSize();
 }
 
 void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDownLoadItem* item) {
     if (!started_ || cancelled_) return;
     // An item that ended short still shows where it ended.
-    if (IsArchiveItem(*item) && itemBytesArrived_ > 0 && itemBytesArrived_ != bytesShown_)
-        ShowProgress(*item, itemBytesArrived_);
-    const std::string fileName = item->FileName();
+    if (IsArchiveItem(*item) && itemBytesArrived_ > 0 && rangesArrived_ + itemBytesArrived_ != bytesShown_)
+        ShowProgress(rangesArrived_ + itemBytesArrived_, FetchTotal(*item));
+    // The window names the archive, whichever way it is fetched.
+    const std::string fileName = item->ByteRange() ? ArchiveFileName() : item->FileName();
     if (spaceShort_) {
-        platform::RemoveFile(programFolder_ + fileName);
+        platform::RemoveFile(item->FullFileName());
         LogEarlyEnd("no space", 0);
         return;
     }
@@ -312,6 +329,10 @@ void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDow
         RejectSignature(fileName);
         return;
     }
+    // The server ignored the range, or answered with bytes of another file.
+    if (item->ByteRange() && (item->RangeRefused() || (item->StatusCode() == 206 && item->FileSize() <= 0)))
+        return FetchWholeInstead(item->RangeRefused() ? "range answered with status " + std::to_string(item->StatusCode())
+                                                      : "range of another archive");
     if (ScheduleRetry(*item, bytesArrived)) return;
     // The network failed the manifest or its signature after every retry:
     // the run ends as a failed download of the archive does.
@@ -325,13 +346,16 @@ void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDow
     } else if (IsManifestSignatureItem(*item)) {
         ManifestSignatureEnded(arrivedWhole);
     } else if (!arrivedWhole) {
-        LogEarlyEnd("download failed", bytesArrived);
+        if (item->ByteRange()) platform::RemoveFile(item->FullFileName());
+        LogEarlyEnd("download failed", rangesArrived_ + bytesArrived);
         ShowDownloadFailed(fileName, fileName + kDownloadFailedText);
+    } else if (item->ByteRange()) {
+        RangeEnded(*item);
     } else if (manifest_ && !ArchiveMatchesManifest(fileName)) {
         LogEarlyEnd("archive off its manifest", bytesArrived);
         RejectSignature(fileName);
     } else {
-        ExtractArchive(fileName, item->FileSize());
+        ExtractArchive(programFolder_ + fileName, fileName, item->FileSize());
     }
     platform::ProcessMessages();
 }
@@ -382,6 +406,49 @@ void TUpdateController::DecideByManifest() {
         return RefuseManifest(kOlderReleaseText, "older release");
     if (installed.version && manifest->version == *installed.version) return ShowAlreadyInstalled();
     manifest_ = std::move(manifest);
+    PlanFetch();
+}
+
+void TUpdateController::PlanFetch() {
+    differential_.emplace(*installFiles_, TUpdateFolder{programFolder_}, *manifest_);
+    if (!differential_->Fallback().empty()) {
+        fetchWay_ = "whole (" + differential_->Fallback() + ")";
+        differential_.reset();
+        return;
+    }
+    fetchWay_ = "entries (" + differential_->Summary() + ")";
+    // The archive queued after the manifest is not fetched.
+    download_.Stop();
+    if (differential_->NothingToFetch()) return InstallUnchangedRelease();
+    nextFetch_ = TNextFetch::Ranges;
+}
+
+// Set up for the next run of the download component, once this one has
+// stopped: the archive whole, with the manifest already taken.
+void TUpdateController::FetchWholeInstead(const std::string& reason) {
+    download_.Stop();
+    if (differential_) platform::RemoveFile(differential_->ArchivePath());
+    differential_.reset();
+    rangesArrived_ = 0;
+    fetchWay_ = "whole (" + reason + ")";
+    nextFetch_ = TNextFetch::Whole;
+}
+
+// Once the last range is in, its file becomes the archive of the changed
+// entries, unless its bytes are not the entries the manifest describes.
+void TUpdateController::RangeEnded(const TDownLoadItem& item) {
+    rangesArrived_ += item.FileSize();
+    if (item.Index() + 1 < item.Collection()->Count()) return;
+    if (const std::string error = differential_->CompleteArchive(); !error.empty())
+        return FetchWholeInstead("fetched entries: " + error);
+    ExtractArchive(differential_->ArchivePath(), ArchiveFileName(), rangesArrived_);
+}
+
+void TUpdateController::InstallUnchangedRelease() {
+    LogEarlyEnd("installed", 0, "");
+    RecordInstalledRelease();
+    view_.SetEnabled(TUpdaterControl::btnCancel, false);
+    FinishInstall();
 }
 
 // Nothing more is fetched; the user may try again later, or close.
@@ -446,7 +513,8 @@ bool TUpdateController::ScheduleRetry(const TDownLoadItem& item, int64_t bytesAr
     // Progress is file bytes beyond any attempt's before, not an error
     // page's, nor the same part of the file once more: a server that always
     // breaks at the same byte would otherwise be tried for ever.
-    int64_t& furthest = furthest_[item.URL()];
+    const std::string key = item.ByteRange() ? item.URL() + "#" + std::to_string(item.ByteRange()->first) : item.URL();
+    int64_t& furthest = furthest_[key];
     const bool madeProgress =
         item.StatusCode() / 100 == 2 && bytesArrived > std::max<int64_t>(item.ResumedFrom(), furthest);
     if (item.StatusCode() / 100 == 2) furthest = std::max(furthest, bytesArrived);
@@ -496,12 +564,12 @@ void TUpdateController::ShowRunRefused(const std::string& text) {
 
 void TUpdateController::LogEarlyEnd(const std::string& result, int64_t bytesReceived, const std::string& step) {
     TUpdateTransaction transaction(*installFiles_, programFolder_);
-    transaction.SetRun(updateUrl_, bytesReceived);
+    transaction.SetRun(updateUrl_, bytesReceived, fetchWay_);
     transaction.Log(result, {step, "", 0});
 }
 
-void TUpdateController::ExtractArchive(const std::string& fileName, int64_t bytesReceived) {
-    const std::string archive = programFolder_ + fileName;
+void TUpdateController::ExtractArchive(const std::string& archive, const std::string& fileName,
+                                       int64_t bytesReceived) {
     view_.SetEnabled(TUpdaterControl::btnCancel, false);
     view_.SetCaption(TUpdaterControl::labDown, fileName + kDownloadedText);
     view_.Repaint(TUpdaterControl::labDown);
@@ -513,7 +581,7 @@ void TUpdateController::ExtractArchive(const std::string& fileName, int64_t byte
     view_.Repaint(TUpdaterControl::labUnzip);
 
     TUpdateTransaction transaction(*installFiles_, programFolder_);
-    transaction.SetRun(updateUrl_, bytesReceived);
+    transaction.SetRun(updateUrl_, bytesReceived, fetchWay_);
     unzip_.SetArchiveFile(archive);
     unzip_.SetConfirmOverwrites(false);
     unzip_.SetOverwriteMode(omOverwrite);
@@ -537,6 +605,7 @@ void TUpdateController::ExtractArchive(const std::string& fileName, int64_t byte
         installed = result == TUpdateTransaction::Result::Installed;
         if (installed) {
             RecordInstalledRelease();
+            RememberInstalledEntries();
             FinishInstall();
         }
     } else if (failure.step == "space") {
@@ -590,7 +659,17 @@ bool TUpdateController::ExtractIntoStage(TUpdateTransaction& transaction, TInsta
         failure = {"extract", "", 0};
         return false;
     }
-    return true;
+    // Entries fetched by range were checked by nothing else.
+    return !differential_ || differential_->StageMatchesManifest(transaction.Folder().Stage(), failure);
+}
+
+// The digests of the entries just put in place, known from the manifest
+// they were checked against.
+void TUpdateController::RememberInstalledEntries() {
+    if (differential_)
+        differential_->RememberInstalled();
+    else if (manifest_)
+        RememberWholeInstall(*installFiles_, TUpdateFolder{programFolder_}, *manifest_);
 }
 
 bool TUpdateController::HasSpaceFor(uint64_t bytes) const {
@@ -696,6 +775,8 @@ void TUpdateController::SayThenStartProgram(TUpdaterControl label, const char* t
 void TUpdateController::StartStep() {
     if (folderRefused_) return;
     if (cancelled_) {
+        // Changed entries fetched so far are of no use to a later run.
+        platform::RemoveFile(TUpdateFolder{programFolder_}.FetchedEntries());
         WriteIniValue("Vkr", "Update", "Work", "False");
         view_.SetCaption(TUpdaterControl::labDown, kCancelledRunEndedText);
         view_.Repaint(TUpdaterControl::labDown);
@@ -713,6 +794,35 @@ void TUpdateController::StartStep() {
 void TUpdateController::StartDownload() {
     view_.SetVisible(TUpdaterControl::labUnzip, false);
     if (view_.QueueRowCount() == 0) return;
+    retry_.Reset();
+    furthest_.clear();
+    spaceShort_ = false;
+    TFlagScope running(runActive_);
+    for (;;) {
+        QueueRows();
+        itemBytesArrived_ = 0;
+        manifestArrivedWhole_ = false;
+        manifest_.reset();
+        archiveOffManifest_ = false;
+        differential_.reset();
+        fetchWay_ = "whole (no manifest)";
+        rangesArrived_ = 0;
+        retryDelay_.reset();
+        download_.Start();
+        // A run stopped to fetch the changed entries, or the whole archive
+        // after all, goes on with them.
+        while (nextFetch_ != TNextFetch::None && !retryDelay_ && !cancelled_) {
+            QueueNextFetch();
+            download_.Start();
+        }
+        nextFetch_ = TNextFetch::None;
+        if (!retryDelay_ || cancelled_) return;
+        // Cancelled or closed while waiting: the run ends as a cancelled one.
+        if (!WaitForRetry(*retryDelay_)) return StartStep();
+    }
+}
+
+void TUpdateController::QueueRows() {
     auto& items = download_.DownLoadItems();
     items.Clear();
     // A restart queues the same URL again; it is fetched once per run.
@@ -726,21 +836,20 @@ void TUpdateController::StartDownload() {
         item->Data = view_.QueueRow(row);
         item->SetLocalDir(programFolder_);
     }
-    retry_.Reset();
-    furthest_.clear();
-    spaceShort_ = false;
-    TFlagScope running(runActive_);
-    for (;;) {
-        itemBytesArrived_ = 0;
-        manifestArrivedWhole_ = false;
-        manifest_.reset();
-        archiveOffManifest_ = false;
-        retryDelay_.reset();
-        download_.Start();
-        if (!retryDelay_ || cancelled_) return;
-        // Cancelled or closed while waiting: the run ends as a cancelled one.
-        if (!WaitForRetry(*retryDelay_)) return StartStep();
-    }
+}
+
+void TUpdateController::QueueNextFetch() {
+    const TNextFetch next = std::exchange(nextFetch_, TNextFetch::None);
+    auto& items = download_.DownLoadItems();
+    void* archiveRow = nullptr;
+    for (int row = 0; row < view_.QueueRowCount(); ++row)
+        if (view_.QueueRowCaption(row) == updateUrl_) archiveRow = view_.QueueRow(row);
+    if (next == TNextFetch::Ranges) return differential_->QueueRanges(items, updateUrl_, archiveRow);
+    items.Clear();
+    TDownLoadItem* item = items.Add();
+    item->SetURL(updateUrl_);
+    item->Data = archiveRow;
+    item->SetLocalDir(programFolder_);
 }
 
 // A resize can arrive while the component is still using its current item, so

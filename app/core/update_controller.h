@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "app/core/differential_fetch.h"
 #include "app/core/download_retry.h"
 #include "app/core/program_folder_access.h"
 #include "app/core/progress_throttle.h"
@@ -143,18 +144,38 @@ private:
 
     void StartStep();
     void StartDownload();
+    // The manifest, its signature and the archive, as the queue lists them.
+    void QueueRows();
+    // What the manifest's items decided to fetch next, if not the archive
+    // already queued after them.
+    void QueueNextFetch();
+    // Decides how the release is fetched: by its changed entries when the
+    // manifest lists them and most of the archive is unchanged.
+    void PlanFetch();
+    // A range answer that is not what was asked, or bytes that are not the
+    // entries: the archive is fetched whole after all.
+    void FetchWholeInstead(const std::string& reason);
+    void RangeEnded(const TDownLoadItem& item);
+    // Every entry is in place already: the release is recorded, nothing fetched.
+    void InstallUnchangedRelease();
     void EmptyItemsUnlessRunning();
-    void ExtractArchive(const std::string& fileName, int64_t bytesReceived);
+    // Extracts `archive` into the stage and swaps its files in; `fileName`
+    // is the archive's name as the window shows it.
+    void ExtractArchive(const std::string& archive, const std::string& fileName, int64_t bytesReceived);
     // Extracts into the stage; the failure, if an entry did not come out whole.
     bool ExtractIntoStage(TUpdateTransaction& transaction, TInstallFailure& failure);
     bool HasSpaceFor(uint64_t bytes) const;
+    void RememberInstalledEntries();
     // Logs a run that ended before anything was extracted.
     void LogEarlyEnd(const std::string& result, int64_t bytesReceived, const std::string& step = "download");
     void ShowNoSpace(TUpdaterControl label, const std::string& fileName);
     void FinishInstall();
     void SayThenStartProgram(TUpdaterControl label, const char* text);
     void RequestStop();
-    void ShowProgress(const TDownLoadItem& item, int64_t bytes);
+    void ShowProgress(int64_t bytes, int64_t total);
+    // The bytes the window counts for this item: the archive's, or the
+    // ranges' of the changed entries added up.
+    int64_t FetchTotal(const TDownLoadItem& item) const;
     void ShowGauges();
     bool ScheduleRetry(const TDownLoadItem& item, int64_t bytesArrived);
     bool WaitForRetry(std::chrono::milliseconds delay);
@@ -211,6 +232,15 @@ private:
     // Set when the server announced an archive of another length than the
     // manifest's: none of it is read.
     bool archiveOffManifest_ = false;
+    // The changed entries this attempt fetches by range, once planned.
+    std::optional<TDifferentialFetch> differential_;
+    // How this attempt fetches the release and why, for the log.
+    std::string fetchWay_;
+    enum class TNextFetch { None, Ranges, Whole };
+    // Set inside a run that was stopped to fetch something else next.
+    TNextFetch nextFetch_ = TNextFetch::None;
+    // The bytes of the ranges that arrived before the current one.
+    int64_t rangesArrived_ = 0;
     TDownloadRetry retry_;
     TFolderAccess defaultFolderAccess_;
     TFolderAccess* folderAccess_ = &defaultFolderAccess_;

@@ -17,7 +17,14 @@ release of every file: install_bench (the archive extracted into the stage
 and swapped in under the journal) against quendal-unzip extracting the same
 archive in place, each on a fresh copy of the old program.
 
-usage: bench_update.py UPDATER UPDATE_SERVER QUENDAL_UNZIP INSTALL_BENCH WORK_FOLDER [RUNS]
+Last, the differential update: the next release, where 10 files (about 5 MB)
+changed, published with quendal-publish and served at 100 Mbit/s; the updater
+over a program folder holding the first release (no hash cache yet, so it
+reads every installed file) against curl fetching the whole archive at the
+same rate. Prints the bytes the server sent (manifest included) against the
+archive's size, and the two times.
+
+usage: bench_update.py UPDATER UPDATE_SERVER QUENDAL_UNZIP INSTALL_BENCH QUENDAL_PUBLISH WORK_FOLDER [RUNS]
 """
 
 import os
@@ -37,6 +44,11 @@ TARGET_DOWNLOAD_RATIO = 1.2
 TARGET_INSTALL_RATIO = 1.15
 TARGET_PEAK_MB = 40
 STAND_IN = "#!/bin/sh\nexit 0\n"
+RATE = 100 * 1000 * 1000 // 8  # 100 Mbit/s in bytes a second
+CHANGED_FILES = 10
+CHANGED_BYTES = 500 * 1000  # each
+TARGET_WIRE_SHARE = 0.05
+TARGET_DIFFERENTIAL_RATIO = 0.2
 
 
 def make_update(source, archive):
@@ -177,11 +189,96 @@ def bench_install(install_bench, unzip, archive, work, runs):
     return tuple(statistics.median(times[name]) for name in ("install", "in place", "empty folder"))
 
 
+def next_release(source, work):
+    """The release after the one in `source`: CHANGED_FILES of its files
+    rewritten, zipped into work/next/Quendal.zip."""
+    following = os.path.join(work, "next-source")
+    shutil.rmtree(following, ignore_errors=True)
+    shutil.copytree(source, following, symlinks=True)
+    for index in range(0, FILES, FILES // CHANGED_FILES):
+        path = os.path.join(following, "data", "d%02d" % (index % 40), "s%d" % (index % 3), "f%04d.bin" % index)
+        with open(path, "wb") as out:
+            out.write(os.urandom(CHANGED_BYTES))
+    served = os.path.join(work, "next", "Quendal.zip")
+    fresh_folder(os.path.dirname(served))
+    subprocess.run(["zip", "-q", "-r", served, "."], cwd=following, check=True)
+    shutil.rmtree(following, ignore_errors=True)
+    return served
+
+
+def sent_bytes(server_output):
+    """The body bytes the update server reports sending, of every file."""
+    total = 0
+    for line in server_output.splitlines():
+        words = line.split()
+        if len(words) == 4 and words[0] == "sent":
+            total += int(words[3])
+    return total
+
+
+def serving(server_program, served):
+    """The update server at RATE, once it listens."""
+    server = subprocess.Popen([server_program, "--rate", str(RATE), served, "127.0.0.1", "280"],
+                              stdout=subprocess.PIPE, text=True)
+    if not server.stdout.readline():
+        sys.exit("the update server did not start (port 280 taken?)")
+    return server
+
+
+def bench_differential(updater, server_program, unzip, publish_program, archive, source, work, runs):
+    """Median seconds of the differential update and of curl fetching the
+    whole archive, both at RATE, and the most bytes the server sent for one
+    update, with the archive's size."""
+    key = os.path.join(work, "bench-key.pem")
+    subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", key], check=True)
+    served = next_release(source, work)
+    subprocess.run([publish_program, "--key", key, "--version", "2.0.0", served], check=True,
+                   stdout=subprocess.DEVNULL)
+    installed = os.path.join(work, "first-release")
+    fresh_folder(installed)
+    subprocess.run([unzip, "-q", "-o", "-d", installed, archive], check=True)
+    program = os.path.join(work, "program")
+    times = {"differential": [], "curl": []}
+    wire = []
+    for round_number in range(runs):
+        shutil.rmtree(program, ignore_errors=True)
+        shutil.copytree(installed, program, symlinks=True)
+        shutil.copy(updater, os.path.join(program, "quendal-updater"))
+        server = serving(server_program, served)
+        try:
+            environment = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+            seconds, _ = timed([os.path.join(program, "quendal-updater")], env=environment,
+                               stderr=subprocess.DEVNULL)
+            times["differential"].append(seconds - FIXED_PAUSES)
+        finally:
+            server.terminate()
+            output, _ = server.communicate()
+        wire.append(sent_bytes(output))
+        with open(os.path.join(program, ".quendal-update", "update.log")) as update_log:
+            last = update_log.read().splitlines()[-1]
+            if "result=installed" not in last or "fetch=entries" not in last:
+                sys.exit("the updater made no differential update: " + last)
+        fresh_folder(os.path.join(work, "peer"))
+        server = serving(server_program, served)
+        try:
+            seconds, _ = timed(["curl", "-s", "-f", "-o", os.path.join(work, "peer", "Quendal.zip"), URL])
+            times["curl"].append(seconds)
+        finally:
+            server.terminate()
+            server.communicate()
+        print("differential round %d: updater %.2f s (less pauses), %d bytes sent; curl, whole archive, %.2f s"
+              % (round_number + 1, times["differential"][-1], wire[-1], times["curl"][-1]), flush=True)
+    shutil.rmtree(program, ignore_errors=True)
+    shutil.rmtree(installed, ignore_errors=True)
+    return (statistics.median(times["differential"]), statistics.median(times["curl"]), max(wire),
+            os.path.getsize(served))
+
+
 def main():
-    if len(sys.argv) not in (6, 7):
+    if len(sys.argv) not in (7, 8):
         sys.exit(__doc__)
-    updater, server_program, unzip, install_bench, work = sys.argv[1:6]
-    runs = int(sys.argv[6]) if len(sys.argv) == 7 else 3
+    updater, server_program, unzip, install_bench, publish_program, work = sys.argv[1:7]
+    runs = int(sys.argv[7]) if len(sys.argv) == 8 else 3
     fresh_folder(work)
     source = os.path.join(work, "update")
     archive = os.path.join(work, "Quendal.zip")
@@ -221,6 +318,10 @@ def main():
     finally:
         server.terminate()
         server.wait()
+    try:
+        differential, whole_at_rate, wire, next_size = bench_differential(
+            updater, server_program, unzip, publish_program, archive, source, work, runs)
+    finally:
         shutil.rmtree(work, ignore_errors=True)
 
     median = {name: statistics.median(times) for name, times in results.items()}
@@ -251,6 +352,14 @@ def main():
     print("ratio install step / quendal-unzip in place: %.2f (target at most %.2f)"
           % (install / in_place, TARGET_INSTALL_RATIO))
     print("ratio install step / quendal-unzip into an empty folder: %.2f" % (install / empty_folder))
+    print()
+    print("differential update, %d files of %d changed (%.1f MB), at %d Mbit/s:"
+          % (CHANGED_FILES, FILES + 1, CHANGED_FILES * CHANGED_BYTES / 1e6, RATE * 8 // 1000000))
+    print("bytes on the wire: %d of an archive of %d, share %.3f (target at most %.2f)"
+          % (wire, next_size, wire / next_size, TARGET_WIRE_SHARE))
+    print("updater %.2f s (less pauses) against curl fetching the archive whole %.2f s: ratio %.3f "
+          "(target at most %.1f)" % (differential, whole_at_rate, differential / whole_at_rate,
+                                     TARGET_DIFFERENTIAL_RATIO))
 
 
 if __name__ == "__main__":

@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // How the server answers at the updater's archive path.
 enum class TServing {
@@ -48,6 +51,12 @@ public:
     // Requests of every file served, and of the archive alone.
     int Requests() const { return requests_; }
     int ArchiveRequests() const { return archiveRequests_; }
+    // The byte ranges asked of the archive ("first-last"), in order; a
+    // request of the whole archive is not listed.
+    std::vector<std::string> ArchiveRanges() const {
+        std::lock_guard lock(rangesMutex_);
+        return archiveRanges_;
+    }
     const std::string& Body() const { return archive_.body; }
 
     static constexpr const char* kNotFoundPage =
@@ -62,7 +71,30 @@ private:
                 exchange.Respond(404, "text/html", kNotFoundPage);
                 return;
             }
-            const std::string_view body = file.body;
+            std::string_view body = file.body;
+            // A single range "bytes=first-last" within the archive is
+            // answered as asked; anything else gets the whole file.
+            unsigned long long first = 0, last = 0;
+            char end = 0;
+            const std::optional<std::string> range = exchange.Request().Header("Range");
+            if (count && file.serving == TServing::Whole && range &&
+                std::sscanf(range->c_str(), "bytes=%llu-%llu%c", &first, &last, &end) == 2 && first <= last &&
+                last < body.size()) {
+                {
+                    std::lock_guard lock(rangesMutex_);
+                    archiveRanges_.push_back(std::to_string(first) + "-" + std::to_string(last));
+                }
+                const std::string_view part = body.substr(first, last - first + 1);
+                if (!exchange.Send(HttpHead(206, {{"Content-Length", std::to_string(part.size())},
+                                                  {"Content-Range", "bytes " + std::to_string(first) + "-" +
+                                                                        std::to_string(last) + "/" +
+                                                                        std::to_string(body.size())},
+                                                  {"Content-Type", "application/zip"}})))
+                    return;
+                for (size_t offset = 0; offset < part.size(); offset += kPiece)
+                    if (!exchange.Send(part.substr(offset, std::min(kPiece, part.size() - offset)))) return;
+                return;
+            }
             // Even a body smaller than one piece is cut at its half.
             const size_t sent = file.serving == TServing::Whole ? body.size() : body.size() / 2;
             if (!exchange.Send(HttpHead(200, {{"Content-Length", std::to_string(body.size())},
@@ -82,5 +114,7 @@ private:
     const std::optional<TServedFile> manifestSignature_;
     std::atomic<int> requests_{0};
     std::atomic<int> archiveRequests_{0};
+    mutable std::mutex rangesMutex_;
+    std::vector<std::string> archiveRanges_;
     LoopbackHttpServer server_;  // last: its threads stop before the bodies they send go away
 };

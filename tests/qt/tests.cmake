@@ -45,5 +45,6 @@ if(TARGET quendal_qt)
     QUENDAL_SIGNED_UPDATER_BINARY="$<TARGET_FILE:quendal-updater-test-key>"
     QUENDAL_TEST_PRIVATE_KEY="${test_key}-private.pem"
     QUENDAL_TEST_SECOND_PRIVATE_KEY="${second_key}-private.pem")
-  add_dependencies(qt_tests quendal-updater-test-key)
+  target_compile_definitions(qt_tests PRIVATE QUENDAL_PUBLISH_PROGRAM="$<TARGET_FILE:quendal-publish>")
+  add_dependencies(qt_tests quendal-updater-test-key quendal-publish)
 endif()

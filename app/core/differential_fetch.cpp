@@ -1,0 +1,89 @@
+#include "app/core/differential_fetch.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "download/download_item.h"
+#include "platform/file_system.h"
+#include "release/entry_name.h"
+#include "release/fetched_entries_archive.h"
+
+namespace {
+
+std::string Native(std::string name) {
+    std::replace(name.begin(), name.end(), '/', platform::kPathSeparator);
+    return name;
+}
+
+}  // namespace
+
+TDifferentialFetch::TDifferentialFetch(TInstallFileSystem& files, const TUpdateFolder& folder,
+                                       release::ReleaseManifest manifest)
+    : files_(files), folder_(folder), manifest_(std::move(manifest)), hashes_(files, folder) {
+    plan_ = release::PlanDifferentialUpdate(
+        manifest_, [this](const release::ManifestEntry& entry) { return IsUnchanged(entry); });
+}
+
+// Same size and same SHA-256. A file of another size is changed without
+// being read.
+bool TDifferentialFetch::IsUnchanged(const release::ManifestEntry& entry) {
+    const std::optional<platform::FileStamp> stamp = files_.Stamp(folder_.program + Native(entry.name));
+    if (!stamp || stamp->size != entry.size) return false;
+    const std::optional<platform::Sha256Digest> digest = hashes_.DigestOf(entry.name);
+    return digest && *digest == entry.sha256;
+}
+
+std::string TDifferentialFetch::Summary() const {
+    return std::to_string(plan_.entries.size()) + " of " + std::to_string(manifest_.entries.size()) + " entries, " +
+           std::to_string(plan_.bytesToFetch) + " of " + std::to_string(manifest_.archive.length) + " bytes";
+}
+
+void TDifferentialFetch::QueueRanges(TDownLoadItems& items, const std::string& url, void* data) {
+    items.Clear();
+    files_.RemoveFile(ArchivePath());
+    const std::string name = ArchivePath().substr(folder_.Root().size());
+    for (const release::TArchiveRange& range : plan_.ranges) {
+        TDownLoadItem* item = items.Add();
+        item->SetURL(url);
+        item->Data = data;
+        item->SetLocalDir(folder_.Root());
+        item->SetFileName(name);
+        item->SetByteRange(TByteRange{static_cast<int64_t>(range.first), static_cast<int64_t>(range.last)});
+    }
+}
+
+bool TDifferentialFetch::AnsweredAsAsked(const TDownLoadItem& item) const {
+    return !item.RangeRefused() && item.RangeTotal() == static_cast<int64_t>(manifest_.archive.length);
+}
+
+std::string TDifferentialFetch::CompleteArchive() {
+    return release::CompleteFetchedEntriesArchive(ArchivePath(), manifest_, plan_.entries);
+}
+
+bool TDifferentialFetch::StageMatchesManifest(const std::string& stage, TInstallFailure& failure) {
+    for (const release::TFetchedEntry& fetched : plan_.entries) {
+        const release::ManifestEntry& entry = manifest_.entries[fetched.entry];
+        const std::optional<platform::Sha256Digest> digest = files_.Sha256(stage + Native(entry.name));
+        if (!digest || *digest != entry.sha256) {
+            failure = {"sha256", entry.name, 0};
+            return false;
+        }
+    }
+    return true;
+}
+
+void TDifferentialFetch::RememberInstalled() {
+    for (const release::TFetchedEntry& fetched : plan_.entries) {
+        const release::ManifestEntry& entry = manifest_.entries[fetched.entry];
+        hashes_.Remember(entry.name, entry.sha256);
+    }
+    hashes_.Save();
+}
+
+void RememberWholeInstall(TInstallFileSystem& files, const TUpdateFolder& folder,
+                          const release::ReleaseManifest& manifest) {
+    TInstalledFileHashes hashes(files, folder);
+    for (const release::ManifestEntry& entry : manifest.entries)
+        if (release::IsPlainEntryName(entry.name)) hashes.Remember(entry.name, entry.sha256);
+    hashes.Save();
+}

@@ -1,0 +1,130 @@
+// An update fetched by its changed entries alone, through the real download
+// component (libcurl here, WinINet on Windows) and extractor with a
+// stand-in window: the first install takes the whole archive, the next one
+// only the ranges of the entries that changed, and the window counts the
+// bytes fetched.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "app/core/kbytes_format.h"
+#include "app/core/update_controller.h"
+#include "archive/unzip.h"
+#include "archive_server.h"
+#include "download/download_component.h"
+#include "fake_updater_view.h"
+#include "program_folder_files.h"
+#include "release/manifest_json.h"
+#include "support/temp_folder.h"
+#include "tools/quendal_publish/archive_survey.h"
+
+namespace fs = std::filesystem;
+using C = TUpdaterControl;
+using namespace program_folder;
+
+namespace {
+
+// The manifest quendal-publish would write for `archive`, unsigned.
+std::string ManifestWithEntries(const fs::path& archive, const std::string& version) {
+    std::string error;
+    auto entries = SurveyArchive(archive.string(), error);
+    EXPECT_TRUE(entries) << error;
+    const int64_t now =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return release::WriteManifest({"Quendal",
+                                   *release::ReleaseVersion::Parse(version),
+                                   release::UtcTime::FromUnixSeconds(now),
+                                   release::UtcTime::FromUnixSeconds(now + 86400),
+                                   {"Quendal.zip", fs::file_size(archive), *platform::Sha256OfFile(archive.string())},
+                                   entries.value_or(std::vector<release::ManifestEntry>{})});
+}
+
+std::string Native(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end()) + static_cast<char>(fs::path::preferred_separator);
+}
+
+class DifferentialInstallTest : public ::testing::Test {
+protected:
+    // Zips the source folder, serves it with its manifest and runs a fresh
+    // window's update against it; the server, for what it was asked.
+    std::unique_ptr<TArchiveServer> Run(const std::string& version) {
+        const fs::path archive = work_ / "Quendal.zip";
+        fs::remove(archive);
+        EXPECT_FALSE(ZipOf(work_ / "update", archive).empty()) << "zip failed";
+        auto server = std::make_unique<TArchiveServer>(ReadAll(archive), 0, TServing::Whole,
+                                                       TServedFile{ManifestWithEntries(archive, version)});
+        view_ = TFakeUpdaterView();
+        TWinHTTPDownload download;
+        TUnZip unzip;
+        TUpdateController controller(view_, download, unzip, server->UpdateUrl(), Native(program_.path()));
+        controller.FormCreate();
+        controller.FormResize();
+        EXPECT_TRUE(view_.errors.empty());
+        EXPECT_FALSE(AwaitStartRecord(program_.path()).empty()) << "the program did not start";
+        fs::remove(StartRecord(program_.path()));
+        return server;
+    }
+
+    std::string LastLogLine() const {
+        const std::string log = ReadAll(program_ / kUpdateFolder / "update.log");
+        const size_t start = log.rfind('\n', log.size() - 2);
+        return log.substr(start == std::string::npos ? 0 : start + 1);
+    }
+
+    const TempFolder program_{"quendal-differential-install"};
+    const TempFolder work_{"quendal-differential-install-work"};
+    TFakeUpdaterView view_;
+};
+
+TEST_F(DifferentialInstallTest, FetchesTheChangedEntriesByRangeAndCountsTheirBytes) {
+    const fs::path source = work_ / "update";
+    WriteFile(program_ / "settings.ini", "[kept]\nby=user\n");
+    WriteFile(source / "Quendal.exe", StandInProgram("1.0"), fs::perms(0755));
+    WriteFile(source / "data" / "big.bin", Noise(200 * 1024, 1));
+    WriteFile(source / KoreanSourceFile(), "first\n");
+    for (int i = 0; i < 30; ++i) WriteFile(source / "lib" / ("part" + std::to_string(i)), Noise(3000 + i, 10 + i));
+    {
+        SCOPED_TRACE("1.0.0: nothing in place yet, the archive comes whole");
+        const auto expected = Updated(Contents(program_.path()), work_.path());
+        const auto server = Run("1.0.0");
+        EXPECT_EQ(Contents(program_.path()), expected);
+        EXPECT_TRUE(server->ArchiveRanges().empty());
+        EXPECT_EQ(server->ArchiveRequests(), 1);
+        EXPECT_NE(LastLogLine().find("fetch=whole (changed entries are"), std::string::npos) << LastLogLine();
+    }
+
+    WriteFile(source / "Quendal.exe", StandInProgram("1.1"), fs::perms(0755));
+    WriteFile(source / KoreanSourceFile(), "second\n");
+    WriteFile(source / "lib" / "new.txt", "added\n");
+    WriteFile(source / "lib" / "part7", ReadAll(source / "lib" / "part7") + Noise(5000, 99));
+    {
+        SCOPED_TRACE("2.0.0: four entries by range");
+        const auto expected = Updated(Contents(program_.path()), work_.path());
+        const auto server = Run("2.0.0");
+        EXPECT_EQ(Contents(program_.path()), expected);
+        const std::vector<std::string> ranges = server->ArchiveRanges();
+        ASSERT_FALSE(ranges.empty());
+        EXPECT_EQ(server->ArchiveRequests(), static_cast<int>(ranges.size()));  // nothing asked whole
+        int64_t fetched = 0;
+        for (const std::string& range : ranges) {
+            const size_t dash = range.find('-');
+            fetched += std::stoll(range.substr(dash + 1)) - std::stoll(range.substr(0, dash)) + 1;
+        }
+        EXPECT_LT(fetched, 60 * 1024);  // the big unchanged file stays on the server
+        // The gauge and the counter count the bytes fetched, not the archive's.
+        EXPECT_EQ(view_[C::pBar].maximum, fetched);
+        EXPECT_EQ(view_[C::pBar].position, fetched);
+        const std::string kbytes = FormatKBytes(fetched, view_.ThousandsSeparator());
+        EXPECT_EQ(view_[C::lblBytes].caption, kbytes + " / " + kbytes + " KBytes");
+        EXPECT_EQ(view_.Captions(C::labDown), std::vector<std::string>{"Quendal.zip을 다운받았습니다."});
+        EXPECT_NE(LastLogLine().find("fetch=entries (4 of 33 entries"), std::string::npos) << LastLogLine();
+        EXPECT_FALSE(fs::exists(program_ / kUpdateFolder / "entries.zip"));
+    }
+}
+
+}  // namespace
