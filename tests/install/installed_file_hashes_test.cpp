@@ -173,30 +173,33 @@ TEST_F(InstalledFileHashesTest, NothingButARegularFileOfTheProgramFolderHasADige
     }
     // A planted cache claims each of them, with the stamp a file there would have.
     std::string cache = "quendal installed-file hashes 1\n";
+    enum class Only { None, Posix, Windows };
     struct Case {
         const char* what;
         std::string name;
-        bool posixOnly;
+        Only only;
     };
     const Case cases[] = {
-        {"a missing file", "missing.txt", false},
-        {"a folder", "folder", false},
-        {"a path below a file", "file.txt/x", false},
-        {"a climbing name", "sub/../file.txt", false},
-        {"a name out of the folder", "../file.txt", false},
-        {"an absolute name", "/file.txt", false},
-        {"an empty part", "sub//inner.txt", false},
-        {"the updater's own folder", ".quendal-update/hashes", false},
-        {"a link to a file", "link.txt", true},
-        {"a file in a linked folder", "linked/inner.txt", true},
-        {"a link to a device", "device", true},
+        {"a missing file", "missing.txt", Only::None},
+        {"a folder", "folder", Only::None},
+        {"a path below a file", "file.txt/x", Only::None},
+        {"a climbing name", "sub/../file.txt", Only::None},
+        {"a name out of the folder", "../file.txt", Only::None},
+        {"an absolute name", "/file.txt", Only::None},
+        {"an empty part", "sub//inner.txt", Only::None},
+        {"the updater's own folder", ".quendal-update/hashes", Only::None},
+        {"a link to a file", "link.txt", Only::Posix},
+        {"a file in a linked folder", "linked/inner.txt", Only::Posix},
+        {"a link to a device", "device", Only::Posix},
+        // A separator there, not a character of a name.
+        {"a backslash", "sub\\inner.txt", Only::Windows},
     };
     for (const Case& c : cases)
         cache += "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad 3 1700000000000000000 " + c.name + "\n";
     SetCacheText(cache);
     TInstalledFileHashes hashes(files_, Folder());
     for (const Case& c : cases) {
-        if (c.posixOnly && kWindowsBuild) continue;
+        if (c.only == (kWindowsBuild ? Only::Posix : Only::Windows)) continue;
         EXPECT_EQ(hashes.DigestOf(c.name), std::nullopt) << c.what;
         hashes.Remember(c.name, kAbc);
     }
