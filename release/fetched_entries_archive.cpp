@@ -61,12 +61,13 @@ std::string CheckEntry(platform::File& file, int64_t fileSize, const ManifestEnt
     if (header->HasDescriptor()) {
         const std::optional<DataDescriptor> descriptor =
             DescriptorEndingAt(file, static_cast<int64_t>(position), *header, expected.length);
-        if (!descriptor) return entry + "no data descriptor ends at the manifest's length";
+        if (!descriptor)
+            return entry + "no data descriptor ends at the manifest's length " + std::to_string(expected.length);
         crc32 = descriptor->crc32;
         packedSize = descriptor->packedSize;
     } else if (header->DataOffset() + packedSize != expected.length) {
         return entry + "its local header and data take " + std::to_string(header->DataOffset() + packedSize) +
-               " bytes, not the manifest's " + std::to_string(expected.length);
+               " bytes, not the manifest's length " + std::to_string(expected.length);
     }
     if (crc32 != expected.crc32) return entry + "its CRC-32 differs from the manifest's";
     if (position > kMax32 || packedSize > kMax32 || expected.size > kMax32)
