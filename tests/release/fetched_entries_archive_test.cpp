@@ -47,6 +47,7 @@ fs::path Fixture(const std::string& name) { return fs::path(QUENDAL_TEST_FIXTURE
 
 // The manifest's archive length and entries as the publisher computes them:
 // TUnZip's listing and each entry's local extent. Folders are not listed.
+// The names are as stored: the listing's own use Windows separators there.
 ReleaseManifest ManifestOf(const fs::path& archive) {
     ReleaseManifest manifest{"Quendal", *release::ReleaseVersion::Parse("1.0"), release::UtcTime::FromUnixSeconds(0),
                              release::UtcTime::FromUnixSeconds(0), {"Quendal.zip", fs::file_size(archive), {}}, {}};
@@ -56,10 +57,10 @@ ReleaseManifest ManifestOf(const fs::path& archive) {
     platform::File file;
     EXPECT_TRUE(file.Open(archive.string(), platform::File::Mode::Read));
     for (const TUnBaseHeader& entry : unzip.ListEntries()) {
-        if (entry.Name.ends_with('/')) continue;
+        if (entry.RawName.ends_with('/')) continue;
         const auto length = release::LocalEntryLength(file, entry.Record.LocalPosition, entry.PackedSize);
-        EXPECT_TRUE(length) << entry.Name;
-        manifest.entries.push_back({entry.Name, entry.UnpackedSize, entry.Crc32, {},
+        EXPECT_TRUE(length) << entry.RawName;
+        manifest.entries.push_back({entry.RawName, entry.UnpackedSize, entry.Crc32, {},
                                     static_cast<uint64_t>(entry.Record.LocalPosition), length.value_or(0)});
     }
     return manifest;
