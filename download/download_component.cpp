@@ -89,7 +89,7 @@ void TWinHTTPDownload::DownloadItem(THttpSession& session, TDownLoadItem& item) 
     }
     request.reset();
     if (!file.Close() && !failure) failure = std::make_exception_ptr(EInOutError(file.ErrorCode()));
-    if (resume_) RecordPartial(item, outcome, failure != nullptr);
+    if (resume_ && !item.ByteRange()) RecordPartial(item, outcome, failure != nullptr);
     if (OnItemDownloadEnd) OnItemDownloadEnd(this, &item);
     if (failure) std::rethrow_exception(failure);
 }
@@ -101,32 +101,15 @@ void TWinHTTPDownload::TransferItem(THttpSession& session, TDownLoadItem& item,
     item.SetCertificateRefused(false);
     item.SetRetryAfter({});
     item.SetResumedFrom(0);
+    item.SetRangeRefused(false);
+    item.SetRangeTotal(0);
+    // A copy: the event handlers below may change the item's range.
+    const std::optional<TDownLoadItem::TByteRange> range = item.ByteRange();
     int64_t held = 0;
-    if (const std::optional<TResumeState> partial = resume_ ? UsablePartial(item) : std::nullopt) {
-        request = session.OpenUrl(item.URL(), {"Range: bytes=" + std::to_string(partial->bytesHeld) + "-",
-                                               "If-Range: " + partial->Validator()});
-        if (!request) return ReportOpenFailure(session, item);
-        const int status = request->Status();
-        if (status == 206 && ContinuesPartial(*request, partial->bytesHeld)) {
-            held = partial->bytesHeld;
-        } else if (status == 206 || status == 416) {
-            // Not the rest of that file: the whole file once more.
-            request.reset();
-        } else if (status != 200) {
-            // An error answer: the partial file stays for a later attempt.
-            item.SetStatusCode(status);
-            item.SetRetryAfter(QueryHeader(*request, "Retry-After"));
-            return;
-        }
-    }
-    if (!request) {
-        request = session.OpenUrl(item.URL());
-        if (!request) return ReportOpenFailure(session, item);
-    }
+    if (!(range ? OpenRange(session, item, request) : OpenWhole(session, item, request, held))) return;
     const int status = request->Status();
-    item.SetStatusCode(status);
-    item.SetRetryAfter(QueryHeader(*request, "Retry-After"));
-    const int32_t length = ParseContentLength(QueryHeader(*request, "Content-Length"));
+    const int32_t length =
+        range ? static_cast<int32_t>(range->Length()) : ParseContentLength(QueryHeader(*request, "Content-Length"));
     item.SetFileSize(held > 0 ? static_cast<int32_t>(held + length) : length);
     if (item.FileSize() == 0) return;
     item.SetContentType(QueryHeader(*request, "Content-Type"));
@@ -140,7 +123,9 @@ void TWinHTTPDownload::TransferItem(THttpSession& session, TDownLoadItem& item,
 
     // One level only; if this fails, creating the file below reports it.
     if (!item.LocalDir().empty() && !platform::DirectoryExists(item.LocalDir())) platform::CreateDir(item.LocalDir());
-    const bool opened = held > 0 ? file.OpenAt(item.FullFileName(), held) : file.Create(item.FullFileName());
+    const bool opened = range      ? file.Append(item.FullFileName())
+                        : held > 0 ? file.OpenAt(item.FullFileName(), held)
+                                   : file.Create(item.FullFileName());
     if (!opened) throw EInOutError(file.ErrorCode());
     outcome.fileOpened = true;
     outcome.stored = held;
@@ -170,6 +155,77 @@ void TWinHTTPDownload::TransferItem(THttpSession& session, TDownLoadItem& item,
     Store(file, chunk, got);
     outcome.stored = stored += got;
     if (OnItemDownloadProgress) OnItemDownloadProgress(this, &item, static_cast<int32_t>(stored), item.FileSize());
+}
+
+// Opens an item without a range: the rest of a usable partial file (`held`
+// its bytes) or the whole file. False when there is nothing to store.
+bool TWinHTTPDownload::OpenWhole(THttpSession& session, TDownLoadItem& item, std::unique_ptr<THttpRequest>& request,
+                                 int64_t& held) {
+    if (const std::optional<TResumeState> partial = resume_ ? UsablePartial(item) : std::nullopt) {
+        request = session.OpenUrl(item.URL(), {"Range: bytes=" + std::to_string(partial->bytesHeld) + "-",
+                                               "If-Range: " + partial->Validator()});
+        if (!request) {
+            ReportOpenFailure(session, item);
+            return false;
+        }
+        const int status = request->Status();
+        if (status == 206 && ContinuesPartial(*request, partial->bytesHeld)) {
+            held = partial->bytesHeld;
+        } else if (status == 206 || status == 416) {
+            // Not the rest of that file: the whole file once more.
+            request.reset();
+        } else if (status != 200) {
+            // An error answer: the partial file stays for a later attempt.
+            item.SetStatusCode(status);
+            item.SetRetryAfter(QueryHeader(*request, "Retry-After"));
+            return false;
+        }
+    }
+    if (!request) {
+        request = session.OpenUrl(item.URL());
+        if (!request) {
+            ReportOpenFailure(session, item);
+            return false;
+        }
+    }
+    item.SetStatusCode(request->Status());
+    item.SetRetryAfter(QueryHeader(*request, "Retry-After"));
+    return true;
+}
+
+// Opens a ranged item. False when there is nothing to store: the range cannot
+// be asked for, the open failed, or the answer is an error or other bytes than
+// those asked for (RangeRefused).
+bool TWinHTTPDownload::OpenRange(THttpSession& session, TDownLoadItem& item, std::unique_ptr<THttpRequest>& request) {
+    const TDownLoadItem::TByteRange range = *item.ByteRange();
+    // FileSize and the progress events count in 32 bits: a longer range is
+    // the caller's to split, and is refused rather than counted wrong.
+    if (range.first < 0 || range.last < range.first || range.Length() > INT32_MAX) {
+        item.SetRangeRefused(true);
+        return false;
+    }
+    request = session.OpenUrl(item.URL(),
+                              {"Range: bytes=" + std::to_string(range.first) + "-" + std::to_string(range.last)});
+    if (!request) {
+        ReportOpenFailure(session, item);
+        return false;
+    }
+    const int status = request->Status();
+    item.SetStatusCode(status);
+    item.SetRetryAfter(QueryHeader(*request, "Retry-After"));
+    // An error page must never be appended to the file the ranges fill.
+    if (status >= 400) return false;
+    const std::optional<TContentRange> answered = TContentRange::Parse(QueryHeader(*request, "Content-Range"));
+    // A missing Content-Length (a chunked body) does not disagree; the body is read to the range's length.
+    const std::string length = QueryHeader(*request, "Content-Length");
+    const bool exact = status == 206 && answered && answered->first == range.first && answered->last == range.last &&
+                       (length.empty() || ParseContentLength(length) == range.Length());
+    if (!exact) {
+        item.SetRangeRefused(true);
+        return false;
+    }
+    item.SetRangeTotal(answered->total);
+    return true;
 }
 
 void TWinHTTPDownload::ReportOpenFailure(const THttpSession& session, TDownLoadItem& item) {

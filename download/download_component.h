@@ -23,7 +23,9 @@ using TOnItemGetHeader = std::function<void(TObject* sender, TDownLoadItem* item
 // Fetches every item of DownLoadItems over HTTP into its local file, one after
 // the other, synchronously: all events fire from inside Start on the caller's
 // thread. Problems are reported in ErrorMsg; only a local file that cannot be
-// created or written raises (EInOutError) out of Start.
+// created or written raises (EInOutError) out of Start. Items with a byte
+// range ask for those bytes only and append them to their file; consecutive
+// items share a connection the server keeps alive.
 class TWinHTTPDownload : public TObject {
 public:
     TWinHTTPDownload();
@@ -78,6 +80,8 @@ private:
     void DownloadItem(THttpSession& session, TDownLoadItem& item);
     void TransferItem(THttpSession& session, TDownLoadItem& item, std::unique_ptr<THttpRequest>& request,
                       TFileWriter& file, TTransferOutcome& outcome);
+    bool OpenWhole(THttpSession& session, TDownLoadItem& item, std::unique_ptr<THttpRequest>& request, int64_t& held);
+    bool OpenRange(THttpSession& session, TDownLoadItem& item, std::unique_ptr<THttpRequest>& request);
     std::optional<TResumeState> UsablePartial(const TDownLoadItem& item) const;
     void RecordPartial(const TDownLoadItem& item, const TTransferOutcome& outcome, bool failed) const;
     void ReportOpenFailure(const THttpSession& session, TDownLoadItem& item);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -60,6 +61,29 @@ public:
     int32_t ResumedFrom() const { return resumedFrom_; }
     void SetResumedFrom(int32_t value) { resumedFrom_ = value; }
 
+    // Bytes first..last of a file, both included.
+    struct TByteRange {
+        int64_t first = 0;
+        int64_t last = 0;
+        int64_t Length() const { return last - first + 1; }
+    };
+    // With a range, the item asks for those bytes only ("Range:
+    // bytes=first-last") and appends them to its file, created when missing,
+    // so that several items can fill one file in turn. Resuming never applies
+    // to it (no side file is read or written). Not a published property.
+    void SetByteRange(std::optional<TByteRange> range) { byteRange_ = range; }
+    const std::optional<TByteRange>& ByteRange() const { return byteRange_; }
+    // Set when the answer to a ranged request is not exactly the bytes asked
+    // for (a 200 that ignored Range, a 206 naming other bytes or none, or
+    // with a Content-Length that disagrees), and when the range itself
+    // cannot be asked for (see TWinHTTPDownload). Nothing was stored and the
+    // body was not read; StatusCode says which answer came (0: none).
+    bool RangeRefused() const { return rangeRefused_; }
+    void SetRangeRefused(bool value) { rangeRefused_ = value; }
+    // The whole file's size as a matching 206's Content-Range gave it; 0 otherwise.
+    int64_t RangeTotal() const { return rangeTotal_; }
+    void SetRangeTotal(int64_t value) { rangeTotal_ = value; }
+
     // Copies URL, LocalDir, FileSize and FileName as they stand from another
     // item; anything else raises EConvertError.
     void Assign(const TObject* source);
@@ -80,6 +104,9 @@ private:
     std::string retryAfter_;
     int32_t resumedFrom_ = 0;
     bool certificateRefused_ = false;
+    std::optional<TByteRange> byteRange_;
+    bool rangeRefused_ = false;
+    int64_t rangeTotal_ = 0;
 };
 
 // The owned, ordered list of items of a download component.

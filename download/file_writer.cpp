@@ -1,6 +1,7 @@
 #include "download/file_writer.h"
 
 #include "platform/errors.h"
+#include "platform/file_system.h"
 
 #include <cstring>
 #include <system_error>
@@ -19,6 +20,18 @@ bool TFileWriter::OpenAt(const std::string& path, int64_t size) {
     if (file_.Open(path, platform::File::Mode::ReadWrite) && file_.SetSize(size) &&
         file_.Seek(size, platform::File::Origin::Begin) == size)
         return true;
+    errorCode_ = platform::LastError();
+    file_.Close();
+    return false;
+}
+
+bool TFileWriter::Append(const std::string& path) {
+    used_ = 0;
+    // Only a missing file is created: one that exists but cannot be opened
+    // (no rights, a folder) must not be truncated by a second try.
+    const platform::File::Mode mode =
+        platform::FileExists(path) ? platform::File::Mode::ReadWrite : platform::File::Mode::CreateAlways;
+    if (file_.Open(path, mode) && file_.Seek(0, platform::File::Origin::End) >= 0) return true;
     errorCode_ = platform::LastError();
     file_.Close();
     return false;

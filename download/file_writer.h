@@ -21,6 +21,9 @@ public:
     // Opens an existing file to go on writing after its first `size` bytes
     // (anything past them is cut off). False with ErrorCode() set on failure.
     bool OpenAt(const std::string& path, int64_t size);
+    // Opens the file to write after its last byte, creating it when missing.
+    // False with ErrorCode() set on failure.
+    bool Append(const std::string& path);
     bool IsOpen() const { return file_.IsOpen(); }
     // False with ErrorCode() set when the file refused bytes.
     bool Write(const char* data, size_t count);

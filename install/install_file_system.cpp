@@ -81,6 +81,14 @@ bool TInstallFileSystem::EntryExists(const std::string& path) { return platform:
 
 bool TInstallFileSystem::FolderExists(const std::string& path) { return platform::DirectoryExists(path); }
 
+std::optional<platform::FileStamp> TInstallFileSystem::Stamp(const std::string& path) {
+    return platform::StampOf(path);
+}
+
+std::optional<platform::Sha256Digest> TInstallFileSystem::Sha256(const std::string& path) {
+    return platform::Sha256OfFile(path);
+}
+
 bool TInstallFileSystem::CanOpenForDeletion(const std::string& path) { return platform::CanOpenForDeletion(path); }
 
 bool TInstallFileSystem::SetHidden(const std::string& path) { return platform::SetHiddenAttribute(path); }
@@ -95,3 +103,14 @@ void TInstallFileSystem::Sleep(uint32_t milliseconds) {
 }
 
 int TInstallFileSystem::LastError() { return platform::LastError(); }
+
+bool TInstallFileSystem::ReplaceFileWhole(const std::string& folder, const std::string& path,
+                                          const std::string& bytes) {
+    const std::string fresh = path + ".new";
+    if (!FolderExists(folder) && !CreateFolder(folder)) return false;
+    if (!WriteFile(fresh, bytes) || !FlushFile(fresh) || !Move(fresh, path) || !FlushFolder(folder)) {
+        RemoveFile(fresh);
+        return false;
+    }
+    return true;
+}

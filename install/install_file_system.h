@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_times.h"
 #include "platform/folder_listing.h"
+#include "platform/sha256.h"
 
 // The file operations of an install, in one place so that a test can make any
 // of them fail (or stop the run where a crash would) without touching the
@@ -33,9 +35,17 @@ public:
     // Anything at the path, a link that leads nowhere included.
     virtual bool EntryExists(const std::string& path);
     virtual bool FolderExists(const std::string& path);
+    // Of a regular file only; a link is not followed.
+    virtual std::optional<platform::FileStamp> Stamp(const std::string& path);
+    virtual std::optional<platform::Sha256Digest> Sha256(const std::string& path);
     virtual bool CanOpenForDeletion(const std::string& path);
     virtual bool SetHidden(const std::string& path);
     virtual int64_t FreeSpace(const std::string& path);
     virtual void Sleep(uint32_t milliseconds);
     virtual int LastError();
+
+    // Puts `bytes` at `path` in `folder` (made when missing) so that a crash
+    // leaves the old file or the new one whole: a new file beside it, flushed,
+    // renamed over it, and the folder flushed.
+    bool ReplaceFileWhole(const std::string& folder, const std::string& path, const std::string& bytes);
 };

@@ -7,12 +7,5 @@ release::InstalledRelease LoadInstalledRelease(TInstallFileSystem& files, const 
 
 bool SaveInstalledRelease(TInstallFileSystem& files, const TUpdateFolder& folder,
                           const release::InstalledRelease& record) {
-    const std::string fresh = folder.State() + ".new";
-    if (!files.FolderExists(folder.Root()) && !files.CreateFolder(folder.Root())) return false;
-    if (!files.WriteFile(fresh, record.Text()) || !files.FlushFile(fresh) || !files.Move(fresh, folder.State()) ||
-        !files.FlushFolder(folder.Root())) {
-        files.RemoveFile(fresh);
-        return false;
-    }
-    return true;
+    return files.ReplaceFileWhole(folder.Root(), folder.State(), record.Text());
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <string>
 
 #include "platform/file_system.h"
@@ -19,4 +20,13 @@ struct TUpdateFolder {
     std::string Journal() const { return Root() + "journal"; }
     std::string Log() const { return Root() + "update.log"; }
     std::string State() const { return Root() + "state.ini"; }
+    std::string Hashes() const { return Root() + "hashes"; }
+    std::string FetchedEntries() const { return Root() + "entries.zip"; }
 };
+
+// A '/'-separated path below the program folder in the system's own form.
+inline std::string NativeRelativePath(const std::string& relative) {
+    std::string native = relative;
+    std::replace(native.begin(), native.end(), '/', platform::kPathSeparator);
+    return native;
+}

@@ -1,6 +1,5 @@
 #include "install/update_transaction.h"
 
-#include <algorithm>
 #include <set>
 #include <utility>
 
@@ -34,13 +33,9 @@ bool TUpdateTransaction::Fail(std::string step, std::string entry, bool withCode
     return false;
 }
 
-std::string TUpdateTransaction::Native(const std::string& relative) {
-    std::string native = relative;
-    std::replace(native.begin(), native.end(), '/', platform::kPathSeparator);
-    return native;
+std::string TUpdateTransaction::Target(const std::string& relative) const {
+    return folder_.program + NativeRelativePath(relative);
 }
-
-std::string TUpdateTransaction::Target(const std::string& relative) const { return folder_.program + Native(relative); }
 
 bool TUpdateTransaction::Exists(const std::string& path) { return files_.EntryExists(path); }
 
@@ -82,7 +77,7 @@ bool TUpdateTransaction::RemoveTree(const std::string& folder) {
 // Walks the stage below `relative`, noting the folders the swap makes and
 // the files it moves; false when the new tree cannot replace the old one.
 bool TUpdateTransaction::PlanFolder(const std::string& relative, Plan& plan) {
-    const std::string staged = folder_.Stage() + Native(relative);
+    const std::string staged = folder_.Stage() + NativeRelativePath(relative);
     const auto entries = files_.ListFolder(staged);
     if (!entries) return Fail("check", relative);
     for (const platform::FolderEntry& entry : *entries) {
@@ -163,8 +158,8 @@ TUpdateTransaction::Result TUpdateTransaction::Install(const TRetryQuestion& ask
 
 bool TUpdateTransaction::MakeParents(const std::string& root, const std::string& relative) {
     const std::string parent = ParentOf(relative);
-    if (parent.empty() || files_.FolderExists(root + Native(parent))) return true;
-    return MakeParents(root, parent) && files_.CreateFolder(root + Native(parent));
+    if (parent.empty() || files_.FolderExists(root + NativeRelativePath(parent))) return true;
+    return MakeParents(root, parent) && files_.CreateFolder(root + NativeRelativePath(parent));
 }
 
 bool TUpdateTransaction::Swap(const TInstallJournal& journal) {
@@ -174,9 +169,9 @@ bool TUpdateTransaction::Swap(const TInstallJournal& journal) {
         const std::string target = Target(file);
         if (Exists(target)) {
             if (!MakeParents(folder_.Backup(), file)) return Fail("swap", file);
-            if (!files_.Move(target, folder_.Backup() + Native(file))) return Fail("swap", file);
+            if (!files_.Move(target, folder_.Backup() + NativeRelativePath(file))) return Fail("swap", file);
         }
-        if (!files_.Move(folder_.Stage() + Native(file), target)) return Fail("swap", file);
+        if (!files_.Move(folder_.Stage() + NativeRelativePath(file), target)) return Fail("swap", file);
     }
     if (!FlushParents(journal.files)) return false;
     return true;
@@ -204,8 +199,8 @@ bool TUpdateTransaction::RollBack(const TInstallJournal& journal) {
             continue;
         }
         const std::string target = Target(*file);
-        const std::string staged = folder_.Stage() + Native(*file);
-        const std::string backup = folder_.Backup() + Native(*file);
+        const std::string staged = folder_.Stage() + NativeRelativePath(*file);
+        const std::string backup = folder_.Backup() + NativeRelativePath(*file);
         if (!Exists(staged) && Exists(target) &&
             !(MakeParents(folder_.Stage(), *file) && files_.Move(target, staged))) {
             whole = Fail("roll back", *file);

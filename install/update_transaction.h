@@ -77,7 +77,6 @@ private:
     bool Exists(const std::string& path);
     bool StaysInside(const std::string& relative);
     std::string Target(const std::string& relative) const;
-    static std::string Native(const std::string& relative);
 
     TInstallFileSystem& files_;
     const TUpdateFolder folder_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/local_time.h"
@@ -30,5 +31,21 @@ bool SetPathWriteTime(const std::string& path, const LocalDateTime& time);
 // The creation time of a file as local time (the last status change where
 // the file system keeps no birth time). False when it cannot be read.
 bool GetFileCreationTime(const std::string& path, LocalDateTime& time);
+
+// What tells whether a file changed without reading it: its size and
+// last-write time.
+struct FileStamp {
+    uint64_t size = 0;
+    int64_t writeTimeNs = 0;  // since 1970-01-01 00:00:00 UTC, at the file system's own resolution
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of a regular file; nothing for a folder, a symbolic link (a
+// reparse point on Windows), a device, or a path that cannot be looked at.
+// A link is never followed.
+std::optional<FileStamp> StampOf(const std::string& path);
+
+// The system clock, counted as FileStamp::writeTimeNs counts.
+int64_t CurrentFileTimeNs();
 
 }  // namespace platform

@@ -52,6 +52,19 @@ bool SetPathWriteTimeUtc(const std::string& path, const UtcFileTime& time) {
     return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
+std::optional<FileStamp> StampOf(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return FileStamp{static_cast<uint64_t>(st.st_size),
+                     static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+int64_t CurrentFileTimeNs() {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
 bool GetFileCreationTime(const std::string& path, LocalDateTime& time) {
     struct statx st {};
     if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_CTIME, &st) != 0) return false;

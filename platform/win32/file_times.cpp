@@ -26,6 +26,12 @@ FILETIME ToFileTime(const UtcFileTime& time) {
     return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
+// Nanoseconds since 1970 from file-time ticks.
+int64_t ToNanoseconds(const FILETIME& time) {
+    const int64_t ticks = static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+    return (ticks - 11644473600LL * 10000000) * 100;
+}
+
 // A folder needs backup semantics to be opened; a link is stamped itself.
 bool SetPathTime(const std::string& path, const FILETIME& time) {
     HANDLE handle = ::CreateFileW(Widen(path).c_str(), FILE_WRITE_ATTRIBUTES,
@@ -54,6 +60,22 @@ bool SetPathWriteTimeUtc(const std::string& path, const UtcFileTime& time) { ret
 bool SetPathWriteTime(const std::string& path, const LocalDateTime& time) {
     FILETIME universal;
     return ToFileTime(time, universal) && SetPathTime(path, universal);
+}
+
+std::optional<FileStamp> StampOf(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+    // Symbolic links and junctions are reparse points; devices report as such.
+    if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
+        return std::nullopt;
+    return FileStamp{(static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+                     ToNanoseconds(data.ftLastWriteTime)};
+}
+
+int64_t CurrentFileTimeNs() {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    return ToNanoseconds(now);
 }
 
 bool GetFileCreationTime(const std::string& path, LocalDateTime& time) {

@@ -1,4 +1,5 @@
 #include "download/download_component.h"
+#include "download/resume_state.h"
 #include "support/loopback_http_server.h"
 #include "support/resumable_file_server.h"
 #include "support/temp_folder.h"
@@ -14,6 +15,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -711,6 +714,168 @@ INSTANTIATE_TEST_SUITE_P(Statuses, ResumeErrorTest,
                                            ErrorStatusCase{"NotFound", 404},
                                            ErrorStatusCase{"ProxyAuthenticationRequired", 407}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+// Ranged items: bytes of a file appended to a local file that already holds
+// the bytes before them. What the server answers, and what must come of it.
+constexpr size_t kRangedFileSize = 5000;
+const TDownLoadItem::TByteRange kAskedRange{1000, 1599};
+const std::string kHeldBytes = "bytes held";
+
+std::string Slice(const TDownLoadItem::TByteRange& range) {
+    return Pattern(kRangedFileSize).substr(static_cast<size_t>(range.first), static_cast<size_t>(range.Length()));
+}
+
+HttpHeaders RangeHeaders(const std::string& contentRange, size_t length) {
+    return {{"Content-Length", std::to_string(length)}, {"Content-Range", contentRange}, {"ETag", "\"v1\""}};
+}
+
+struct RangeAnswerCase {
+    const char* name;
+    std::string answer;  // the whole answer on the wire
+    int status;
+    bool refused;
+    int64_t total;            // RangeTotal
+    std::string appended;     // after the bytes held
+    std::vector<std::string> events;  // between "begin" and "end"; both builds unless windowsEvents is set
+    std::vector<std::string> windowsEvents = {};
+    std::string retryAfter = "";
+};
+void PrintTo(const RangeAnswerCase& c, std::ostream* out) { *out << c.name; }
+
+class RangeAnswerTest : public DownloadTest, public ::testing::WithParamInterface<RangeAnswerCase> {};
+
+TEST_P(RangeAnswerTest, AppendsOnlyExactlyTheBytesAskedFor) {
+    const RangeAnswerCase& c = GetParam();
+    std::vector<std::string> ranges;
+    server_.Get("/Quendal.zip", [&](HttpExchange& exchange) {
+        ranges.push_back(exchange.Request().Header("Range").value_or(""));
+        exchange.Send(c.answer);
+    });
+    TDownLoadItem* item = AddItem("/Quendal.zip");
+    item->SetByteRange(kAskedRange);
+    std::ofstream(dir_ / "Quendal.zip", std::ios::binary) << kHeldBytes;
+    // A note of a partial file as a whole-file item would continue it: a
+    // ranged item neither reads nor rewrites it.
+    download_.SetResumePartialFiles(true);
+    const std::string sideFile = (dir_ / "Quendal.zip.resume").string();
+    ASSERT_TRUE((TResumeState{item->URL(), "\"v1\"", "", static_cast<int64_t>(kHeldBytes.size())}.Save(sideFile)));
+    const std::string note = ReadAll(sideFile);
+
+    download_.Start();
+
+    EXPECT_EQ(ranges, std::vector<std::string>{"bytes=1000-1599"});
+    EXPECT_EQ(item->StatusCode(), c.status);
+    EXPECT_EQ(item->RangeRefused(), c.refused);
+    EXPECT_EQ(item->RangeTotal(), c.total);
+    EXPECT_EQ(item->RetryAfter(), c.retryAfter);
+    EXPECT_EQ(item->ResumedFrom(), 0);
+    EXPECT_EQ(ReadAll(dir_ / "Quendal.zip"), kHeldBytes + c.appended);
+    EXPECT_EQ(ReadAll(sideFile), note);
+    EXPECT_EQ(events_, Run(kWindowsBuild && !c.windowsEvents.empty() ? c.windowsEvents : c.events));
+    EXPECT_EQ(download_.ErrorMsg(), "");
+}
+
+const std::vector<std::string> kNothingStored{"item end 0"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, RangeAnswerTest,
+    ::testing::Values(
+        RangeAnswerCase{"Matching",
+                        HttpHead(206, RangeHeaders("bytes 1000-1599/5000", 600)) + Slice(kAskedRange), 206, false, 5000,
+                        Slice(kAskedRange),
+                        {"header 0", "item begin 0", "progress 255", "progress 510", "progress 600", "item end 0"}},
+        RangeAnswerCase{"WholeFileIgnoringRange",
+                        HttpHead(200, {{"Content-Length", "5000"}}) + Pattern(kRangedFileSize), 200, true, 0, "",
+                        kNothingStored},
+        RangeAnswerCase{"OtherBytes",
+                        HttpHead(206, RangeHeaders("bytes 1001-1600/5000", 600)) + Slice({1001, 1600}), 206, true, 0,
+                        "", kNothingStored},
+        RangeAnswerCase{"NoContentRange",
+                        HttpHead(206, {{"Content-Length", "600"}}) + Slice(kAskedRange), 206, true, 0, "",
+                        kNothingStored},
+        RangeAnswerCase{"UnknownTotal",
+                        HttpHead(206, RangeHeaders("bytes 1000-1599/*", 600)) + Slice(kAskedRange), 206, true, 0, "",
+                        kNothingStored},
+        RangeAnswerCase{"ContentLengthDisagrees",
+                        HttpHead(206, RangeHeaders("bytes 1000-1599/5000", 601)) + Slice(kAskedRange) + "x", 206, true,
+                        0, "", kNothingStored},
+        RangeAnswerCase{"NotFound",
+                        HttpHead(404, {{"Content-Length", "9"}}) + "not found", 404, false, 0, "", kNothingStored},
+        RangeAnswerCase{"Unavailable",
+                        HttpHead(503, {{"Content-Length", "4"}, {"Retry-After", "7"}}) + "busy", 503, false, 0, "",
+                        kNothingStored, {}, "7"},
+        // As for any item: what arrived is kept, and the caller sees fewer bytes than FileSize.
+        RangeAnswerCase{"BodyEndingShort",
+                        HttpHead(206, RangeHeaders("bytes 1000-1599/5000", 600)) + Slice({1000, 1299}), 206, false,
+                        5000, Slice({1000, 1299}),
+                        {"header 0", "item begin 0", "progress 255", "progress 300", "item end 0"},
+                        {"header 0", "item begin 0", "progress 255", "progress 300", "progress 300", "item end 0"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Ranges a FileSize and the progress events could not count, or that are no
+// ranges at all, are refused before anything is asked or created.
+class UnaskableRangeTest : public DownloadTest, public ::testing::WithParamInterface<TDownLoadItem::TByteRange> {};
+
+TEST_P(UnaskableRangeTest, IsRefusedWithoutARequest) {
+    int requests = 0;
+    server_.Otherwise([&requests](HttpExchange& exchange) {
+        ++requests;
+        exchange.Respond(200, "text/plain", "x");
+    });
+    TDownLoadItem* item = AddItem("/Quendal.zip");
+    item->SetByteRange(GetParam());
+    download_.Start();
+    EXPECT_EQ(requests, 0);
+    EXPECT_TRUE(item->RangeRefused());
+    EXPECT_EQ(item->StatusCode(), 0);
+    EXPECT_TRUE(fs::is_empty(dir_));
+    EXPECT_EQ(events_, Run({"item end 0"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ranges, UnaskableRangeTest,
+                         ::testing::Values(TDownLoadItem::TByteRange{0, INT32_MAX},
+                                           TDownLoadItem::TByteRange{int64_t{1} << 40, (int64_t{1} << 41)},
+                                           TDownLoadItem::TByteRange{10, 9}, TDownLoadItem::TByteRange{-1, 10}));
+
+// A server that answers every single range of the file exactly.
+void ServeRanges(LoopbackHttpServer& server, const std::string& path, const std::string& file) {
+    server.Get(path, [file](HttpExchange& exchange) {
+        long long first = 0, last = 0;
+        const std::string range = exchange.Request().Header("Range").value_or("");
+        if (std::sscanf(range.c_str(), "bytes=%lld-%lld", &first, &last) != 2) {
+            exchange.Respond(200, "application/zip", file);
+            return;
+        }
+        exchange.Respond(206, "application/zip", file.substr(static_cast<size_t>(first), static_cast<size_t>(last - first + 1)),
+                         {{"Content-Range", "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
+                                                std::to_string(file.size())}});
+    });
+}
+
+TEST_F(DownloadTest, RangedItemsFillOneFileInTurnOverOneConnection) {
+    server_.SetKeepAlive(true);
+    ServeRanges(server_, "/Quendal.zip", Pattern(kRangedFileSize));
+    const std::vector<TDownLoadItem::TByteRange> ranges{{3000, 3999}, {0, 0}, {1, 254}, {4500, 4999}, {255, 1275}};
+    std::string expected;
+    for (const TDownLoadItem::TByteRange& range : ranges) {
+        AddItem("/Quendal.zip")->SetByteRange(range);
+        expected += Slice(range);
+    }
+    download_.Start();
+    EXPECT_EQ(ReadAll(dir_ / "Quendal.zip"), expected);
+    for (int i = 0; i < download_.DownLoadItems().Count(); ++i) {
+        const TDownLoadItem* item = download_.DownLoadItems().Items(i);
+        EXPECT_EQ(item->StatusCode(), 206) << i;
+        EXPECT_EQ(item->FileSize(), ranges[static_cast<size_t>(i)].Length()) << i;
+        EXPECT_EQ(item->RangeTotal(), static_cast<int64_t>(kRangedFileSize)) << i;
+    }
+    EXPECT_EQ(server_.AcceptedConnections(), 1);
+    EXPECT_EQ(download_.ErrorMsg(), "");
+}
 
 }  // namespace
 

@@ -22,7 +22,8 @@
 // An HTTP/1.1 server on a loopback port for tests, on Linux and on Windows.
 // Each connection is served from a thread of its own: the request head is
 // read, the handler registered for the request's path writes the answer
-// (any bytes, so also broken or endless ones) and the connection is closed.
+// (any bytes, so also broken or endless ones) and the connection is closed,
+// or, on a server set to keep connections alive, the next request is read.
 // Everything stops when the server goes away; a handler that holds its
 // answer back (Hold) is released then.
 
@@ -43,9 +44,9 @@ struct HttpRequest {
     }
 };
 
-// Status line, headers and the blank line; the server closes every
-// connection after one answer and says so.
-inline std::string HttpHead(int status, const HttpHeaders& headers) {
+// Status line, headers and the blank line; unless the connection is kept
+// alive, the server closes it after one answer and says so.
+inline std::string HttpHead(int status, const HttpHeaders& headers, bool keepAlive = false) {
     static const std::map<int, const char*> reasons{
         {200, "OK"}, {206, "Partial Content"}, {302, "Found"}, {404, "Not Found"},
         {407, "Proxy Authentication Required"}, {416, "Range Not Satisfiable"}, {503, "Service Unavailable"}};
@@ -53,7 +54,7 @@ inline std::string HttpHead(int status, const HttpHeaders& headers) {
     std::string head = "HTTP/1.1 " + std::to_string(status) + " " + (reason == reasons.end() ? "Status" : reason->second) +
                        "\r\n";
     for (const auto& [name, value] : headers) head += name + ": " + value + "\r\n";
-    return head + "Connection: close\r\n\r\n";
+    return head + (keepAlive ? "\r\n" : "Connection: close\r\n\r\n");
 }
 
 // A body in the chunked transfer coding, one chunk per part.
@@ -84,7 +85,7 @@ public:
     bool Respond(int status, std::string_view contentType, std::string_view body, HttpHeaders extra = {}) {
         extra.insert(extra.begin(),
                      {{"Content-Length", std::to_string(body.size())}, {"Content-Type", std::string(contentType)}});
-        return Send(HttpHead(status, extra)) && Send(body);
+        return Send(HttpHead(status, extra, KeepsAlive())) && Send(body);
     }
 
     bool Redirect(const std::string& location) {
@@ -93,6 +94,8 @@ public:
 
     // Waits until the server stops, or for at most `limit`.
     void Hold(std::chrono::milliseconds limit);
+
+    bool KeepsAlive() const;
 
 private:
     LoopbackHttpServer& server_;
@@ -132,6 +135,14 @@ public:
     // Answers every request that no path handler takes.
     void Otherwise(HttpHandler handler) { otherwise_ = std::move(handler); }
 
+    // Set before the first request: connections stay open for further
+    // requests, and Respond says nothing of closing. A handler's own bytes
+    // must then describe the body's end exactly.
+    void SetKeepAlive(bool value) { keepAlive_ = value; }
+    bool KeepsAlive() const { return keepAlive_; }
+    // How many connections were accepted so far.
+    int AcceptedConnections() const { return accepted_; }
+
     bool Listening() const { return listener_ != loopback_socket::kNone; }
     int Port() const { return port_; }
     std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
@@ -157,17 +168,20 @@ private:
         while (WaitReady(listener_, false, std::chrono::hours(24))) {
             const loopback_socket::Socket connection = loopback_socket::Accept(listener_);
             if (connection == loopback_socket::kNone) continue;
+            ++accepted_;
             connections_.emplace_back([this, connection] { Serve(connection); });
         }
     }
 
     void Serve(loopback_socket::Socket connection) {
-        if (std::optional<HttpRequest> request = ReadRequest(connection)) {
+        std::string received;  // bytes read past the request head: the next request's
+        while (std::optional<HttpRequest> request = ReadRequest(connection, received)) {
             HttpExchange exchange(*this, connection, std::move(*request));
             const auto handler = handlers_.find(PathOf(exchange.Request().target));
             if (handler != handlers_.end()) handler->second(exchange);
             else if (otherwise_) otherwise_(exchange);
             else exchange.Respond(404, "text/plain", "");
+            if (!keepAlive_) break;
         }
         // The client reads everything sent, then the end of the stream; a
         // socket closed with unread input would reset the connection instead.
@@ -179,17 +193,18 @@ private:
         loopback_socket::Close(connection);
     }
 
-    std::optional<HttpRequest> ReadRequest(loopback_socket::Socket connection) const {
-        std::string head;
+    std::optional<HttpRequest> ReadRequest(loopback_socket::Socket connection, std::string& received) const {
         char buffer[4096];
-        while (head.find("\r\n\r\n") == std::string::npos) {
-            if (head.size() > kMaxRequestHead || !WaitReady(connection, false, std::chrono::seconds(30)))
+        while (received.find("\r\n\r\n") == std::string::npos) {
+            if (received.size() > kMaxRequestHead || !WaitReady(connection, false, std::chrono::seconds(30)))
                 return std::nullopt;
             const long got = loopback_socket::Receive(connection, buffer, sizeof buffer);
             if (got <= 0) return std::nullopt;
-            head.append(buffer, static_cast<size_t>(got));
+            received.append(buffer, static_cast<size_t>(got));
         }
-        head.resize(head.find("\r\n\r\n") + 2);
+        const size_t headEnd = received.find("\r\n\r\n");
+        const std::string head = received.substr(0, headEnd + 2);
+        received.erase(0, headEnd + 4);
         HttpRequest request;
         size_t lineStart = 0;
         for (size_t lineEnd; (lineEnd = head.find("\r\n", lineStart)) != std::string::npos; lineStart = lineEnd + 2) {
@@ -217,6 +232,8 @@ private:
     int port_ = 0;
     std::map<std::string, HttpHandler> handlers_;
     HttpHandler otherwise_;
+    bool keepAlive_ = false;
+    std::atomic<int> accepted_{0};
     std::atomic<bool> stopping_{false};
     std::mutex mutex_;
     std::condition_variable released_;
@@ -237,6 +254,8 @@ inline bool HttpExchange::Send(std::string_view bytes) {
 }
 
 inline void HttpExchange::Hold(std::chrono::milliseconds limit) { server_.Hold(limit); }
+
+inline bool HttpExchange::KeepsAlive() const { return server_.KeepsAlive(); }
 
 // A handler that sends exactly these bytes, whatever was asked: for answers
 // a well-behaved server would never give.

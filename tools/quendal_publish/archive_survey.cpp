@@ -9,7 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/folder_listing.h"
 #include "platform/temp_files.h"
-#include "tools/quendal_publish/local_entry_extent.h"
+#include "release/local_entry_extent.h"
 #include "platform/sha256.h"
 
 namespace {
@@ -112,7 +112,8 @@ std::optional<std::vector<release::ManifestEntry>> SurveyArchive(const std::stri
             return std::nullopt;
         }
         const std::optional<release::Sha256Digest> digest = platform::Sha256OfFile(file->second);
-        const std::optional<uint64_t> length = LocalEntryLength(archive, entry.Record.LocalPosition, entry.PackedSize);
+        const std::optional<uint64_t> length =
+            release::LocalEntryLength(archive, entry.Record.LocalPosition, entry.PackedSize);
         if (!digest || !length) {
             error = entry.Name + (digest ? ": its local header or data lies outside the archive" : ": cannot hash it");
             return std::nullopt;

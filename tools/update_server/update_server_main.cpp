@@ -1,21 +1,40 @@
-// quendal-update-server [--rate BYTES_PER_SECOND] [--close-early | --not-found] FILE [ADDRESS [PORT]]
+// quendal-update-server [--rate BYTES_PER_SECOND] [--close-early | --not-found] [--no-ranges | --wrong-ranges]
+//                       FILE [ADDRESS [PORT]]
 //
 // Serves FILE at /HTTP/Quendown/Quendal.zip with its Content-Length, on
 // ADDRESS (default 127.0.0.1) and PORT (default 280), until it is stopped.
 // The file is opened again for every request, so it can be replaced meanwhile.
+// A single range of it ("Range: bytes=a-b", "bytes=a-" or "bytes=-n") is
+// answered with 206, its Content-Range and exactly those bytes; a range
+// starting past the end with 416; several ranges, or a range header this
+// server cannot read, with 200 and the whole file, as many servers do.
 // FILE.manifest and FILE.manifest.sig, the release manifest and its
 // signature, are served whole beside it (at Quendal.zip.manifest and
 // Quendal.zip.manifest.sig) when they exist; otherwise those paths answer 404.
-// Each request of the archive prints a line "archive requested", so that a
-// caller can tell whether the updater fetched it.
+// Connections stay open for thousands of requests, so that an updater's
+// range requests can share one.
+//
+// What it prints, a line each, for a caller to follow:
+//   connection                each connection accepted
+//   archive requested         each request of the archive
+//   sent PATH RANGE BYTES     each archive or manifest body once sent: the
+//                             path, the Range header asked with ("-" for
+//                             none) and the body bytes actually written
 //
 // For trying the updater against a poor server:
-//   --rate N       sends at most N bytes a second
-//   --close-early  announces the whole file, sends half of it and hangs up
-//   --not-found    answers with a 404 error page (with its Content-Length)
+//   --rate N        sends at most N bytes a second
+//   --close-early   announces the whole body, sends half of it and hangs up
+//   --not-found     answers the archive with a 404 error page (with its Content-Length)
+//   --no-ranges     ignores Range: always 200 and the whole file
+//   --wrong-ranges  answers a range with 206 and the Content-Range asked for,
+//                   but with the bytes from one byte further on (zeros past
+//                   the end), as a broken cache or proxy might
+#include "tools/update_server/asked_range.h"
+
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -23,7 +42,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -35,11 +54,16 @@ constexpr const char* kNotFoundPage =
     "<html><head><title>404 Not Found</title></head><body><h1>Not Found</h1>"
     "<p>The requested URL was not found on this server.</p></body></html>\n";
 constexpr size_t kPieceSize = 64 * 1024;
+// Requests one connection may carry; the library's default of 5 would make an
+// updater's range requests open a new connection every few ranges.
+constexpr size_t kKeepAliveRequests = 10000;
 
 struct Options {
     long long rate = 0;  // bytes a second; 0 for as fast as possible
     bool closeEarly = false;
     bool notFound = false;
+    bool noRanges = false;
+    bool wrongRanges = false;
     std::string file;
     std::string address = "127.0.0.1";
     int port = 280;
@@ -64,11 +88,15 @@ bool ParseOptions(int argc, char* argv[], Options& options) {
             options.closeEarly = true;
         } else if (flag == "--not-found") {
             options.notFound = true;
+        } else if (flag == "--no-ranges") {
+            options.noRanges = true;
+        } else if (flag == "--wrong-ranges") {
+            options.wrongRanges = true;
         } else {
             return false;
         }
     }
-    if (options.closeEarly && options.notFound) return false;
+    if ((options.closeEarly && options.notFound) || (options.noRanges && options.wrongRanges)) return false;
     const int positional = argc - at;
     if (positional < 1 || positional > 3) return false;
     options.file = argv[at];
@@ -79,32 +107,124 @@ bool ParseOptions(int argc, char* argv[], Options& options) {
     return true;
 }
 
-// One response's body, read from the file piece by piece at the pace asked for.
+// One line of the log a caller follows; lines of concurrent requests never mix.
+void PrintLine(const std::string& line) {
+    static std::mutex mutex;
+    std::lock_guard<std::mutex> lock(mutex);
+    std::fputs((line + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
+// The Range header as the log shows it: one word, "-" when there is none.
+std::string RangeForLog(const httplib::Request& request) {
+    std::string range = request.get_header_value("Range");
+    range.erase(std::remove_if(range.begin(), range.end(), [](unsigned char c) { return c <= ' '; }), range.end());
+    return range.empty() ? "-" : range;
+}
+
+// One response's body: `length` bytes of a file from `first` on, read piece by
+// piece at the pace asked for, counted as they are written.
 class TBodyStream {
 public:
-    TBodyStream(const Options& options, std::ifstream file, size_t size)
-        : options_(options), file_(std::move(file)), size_(size), start_(std::chrono::steady_clock::now()) {}
+    TBodyStream(const Options& options, std::ifstream file, size_t first, size_t length, bool paced)
+        : options_(options),
+          file_(std::move(file)),
+          first_(first),
+          length_(length),
+          paced_(paced),
+          start_(std::chrono::steady_clock::now()) {}
 
     bool Send(size_t offset, size_t length, httplib::DataSink& sink) {
-        if (options_.closeEarly && offset >= size_ / 2) return false;  // the connection is dropped
         size_t piece = std::min(length, kPieceSize);
-        if (options_.rate > 0) {
+        if (paced_ && options_.closeEarly) {
+            if (offset >= length_ / 2) return false;  // the connection is dropped
+            // Stops at the half even when a single piece would hold the whole body.
+            piece = std::min(piece, length_ / 2 - offset);
+        }
+        if (paced_ && options_.rate > 0) {
             piece = std::min<size_t>(piece, std::max<long long>(options_.rate / 20, 1));
             const auto due = start_ + std::chrono::microseconds(static_cast<long long>(offset) * 1000000 / options_.rate);
             std::this_thread::sleep_until(due);
         }
-        buffer_.resize(piece);
-        file_.seekg(static_cast<std::streamoff>(offset));
-        if (!file_.read(buffer_.data(), static_cast<std::streamsize>(piece))) return false;
-        return sink.write(buffer_.data(), piece);
+        // Bytes past the file's end (only a shifted range reaches them) read as zeros.
+        buffer_.assign(piece, '\0');
+        file_.clear();
+        file_.seekg(static_cast<std::streamoff>(first_ + offset));
+        file_.read(buffer_.data(), static_cast<std::streamsize>(piece));
+        if (file_.bad()) return false;
+        if (!sink.write(buffer_.data(), piece)) return false;
+        written_ += piece;
+        return true;
     }
+
+    size_t Written() const { return written_; }
 
 private:
     const Options& options_;
     std::ifstream file_;
-    size_t size_;
+    size_t first_;
+    size_t length_;
+    bool paced_;  // the archive is; the manifest and its signature are sent plainly
     std::chrono::steady_clock::time_point start_;
     std::string buffer_;
+    std::atomic<size_t> written_{0};
+};
+
+// Answers a request of the archive or of a file beside it (`archive` false:
+// always whole, at full speed), with the "sent" line once the body has gone.
+void ServeFile(const Options& options, const std::string& path, const std::string& fileName, bool archive,
+               const httplib::Request& request, httplib::Response& response) {
+    const std::string rangeForLog = RangeForLog(request);
+    auto sendPage = [&](int status, const std::string& body, const char* type) {
+        response.status = status;
+        response.set_content(body, type);
+        PrintLine("sent " + path + " " + rangeForLog + " " + std::to_string(body.size()));
+    };
+    std::ifstream file(fileName, std::ios::binary);
+    std::error_code error;
+    const auto size = static_cast<size_t>(std::filesystem::file_size(fileName, error));
+    if (!file || error || (archive && options.notFound)) return sendPage(404, kNotFoundPage, "text/html");
+
+    const bool rangesServed = archive && !options.noRanges;
+    const TAskedRange asked = rangesServed ? TAskedRange::Read(request.get_header_value("Range"), size) : TAskedRange{};
+    if (asked.kind == TAskedRange::Kind::Unsatisfiable) {
+        response.set_header("Content-Range", "bytes */" + std::to_string(size));
+        return sendPage(416, "", "text/plain");
+    }
+    size_t first = 0;
+    size_t length = size;
+    response.status = 200;
+    if (asked.kind == TAskedRange::Kind::Part) {
+        response.status = 206;
+        response.set_header("Content-Range", "bytes " + std::to_string(asked.first) + "-" +
+                                                 std::to_string(asked.first + asked.length - 1) + "/" +
+                                                 std::to_string(size));
+        first = asked.first + (options.wrongRanges ? 1 : 0);
+        length = asked.length;
+    }
+    const char* type = archive ? "application/zip" : "application/octet-stream";
+    if (length == 0) return sendPage(response.status, "", type);
+    auto body = std::make_shared<TBodyStream>(options, std::move(file), first, length, archive);
+    response.set_content_provider(
+        length, type,
+        [body](size_t offset, size_t count, httplib::DataSink& sink) { return body->Send(offset, count, sink); },
+        [body, path, rangeForLog](bool) {
+            PrintLine("sent " + path + " " + rangeForLog + " " + std::to_string(body->Written()));
+        });
+}
+
+// The library's task queue, telling of each connection it is given.
+class TConnectionLog : public httplib::TaskQueue {
+public:
+    TConnectionLog() : pool_(CPPHTTPLIB_THREAD_POOL_COUNT) {}
+    void enqueue(std::function<void()> serveConnection) override {
+        PrintLine("connection");
+        pool_.enqueue(std::move(serveConnection));
+    }
+    void shutdown() override { pool_.shutdown(); }
+
+private:
+    httplib::ThreadPool pool_;
 };
 
 }  // namespace
@@ -114,7 +234,7 @@ int main(int argc, char* argv[]) {
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: quendal-update-server [--rate BYTES_PER_SECOND] [--close-early | --not-found] "
-                     "FILE [ADDRESS [PORT]]\n");
+                     "[--no-ranges | --wrong-ranges] FILE [ADDRESS [PORT]]\n");
         return 2;
     }
     if (!std::ifstream(options.file, std::ios::binary)) {
@@ -130,39 +250,37 @@ int main(int argc, char* argv[]) {
         int yes = 1;
         setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    server.Get(kArchivePath, [&options](const httplib::Request&, httplib::Response& response) {
-        std::printf("archive requested\n");
-        std::fflush(stdout);
-        if (options.notFound) {
-            response.status = 404;
-            response.set_content(kNotFoundPage, "text/html");
-            return;
-        }
-        std::error_code error;
-        const auto size = std::filesystem::file_size(options.file, error);
-        std::ifstream file(options.file, std::ios::binary);
-        if (error || !file) {
-            response.status = 500;
-            return;
-        }
-        auto body = std::make_shared<TBodyStream>(options, std::move(file), static_cast<size_t>(size));
-        response.set_content_provider(static_cast<size_t>(size), "application/zip",
-                                      [body](size_t offset, size_t length, httplib::DataSink& sink) {
-                                          return body->Send(offset, length, sink);
-                                      });
+    server.set_keep_alive_max_count(kKeepAliveRequests);
+    server.new_task_queue = [] { return new TConnectionLog; };
+    // Ranges are answered here, never by the library, which would apply the
+    // ranges it parsed to any body: past the file's end for a range beyond it,
+    // and to a 200 that ignores them. The request is the library's own
+    // non-const object, lent to the handlers as const.
+    server.set_pre_routing_handler([](const httplib::Request& request, httplib::Response&) {
+        const_cast<httplib::Request&>(request).ranges.clear();
+        return httplib::Server::HandlerResponse::Unhandled;
     });
 
+    auto serveArchive = [&options](const httplib::Request& request, httplib::Response& response) {
+        PrintLine("archive requested");
+        ServeFile(options, kArchivePath, options.file, true, request, response);
+    };
+    server.Get(kArchivePath, serveArchive);
+    // The library answers a Range header it cannot parse with 416 before any
+    // handler sees the request; such a header is ignored here instead.
+    server.set_error_handler(httplib::Server::HandlerWithResponse([&serveArchive](const httplib::Request& request,
+                                                                                  httplib::Response& response) {
+        if (response.status != 416 || response.has_header("Content-Range") || request.path != kArchivePath)
+            return httplib::Server::HandlerResponse::Unhandled;
+        const_cast<httplib::Request&>(request).ranges.clear();
+        serveArchive(request, response);
+        return httplib::Server::HandlerResponse::Handled;
+    }));
+
     for (const std::string suffix : {".manifest", ".manifest.sig"}) {
-        server.Get(std::string(kArchivePath) + suffix, [&options, suffix](const httplib::Request&,
-                                                                           httplib::Response& response) {
-            std::ifstream file(options.file + suffix, std::ios::binary);
-            if (!file) {
-                response.status = 404;
-                response.set_content(kNotFoundPage, "text/html");
-                return;
-            }
-            response.set_content(std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()),
-                                 "application/octet-stream");
+        const std::string path = std::string(kArchivePath) + suffix;
+        server.Get(path, [&options, suffix, path](const httplib::Request& request, httplib::Response& response) {
+            ServeFile(options, path, options.file + suffix, false, request, response);
         });
     }
 
@@ -171,8 +289,7 @@ int main(int argc, char* argv[]) {
                      options.port);
         return 1;
     }
-    std::printf("serving %s at http://%s:%d%s\n", options.file.c_str(), options.address.c_str(), options.port,
-                kArchivePath);
-    std::fflush(stdout);
+    PrintLine("serving " + options.file + " at http://" + options.address + ":" + std::to_string(options.port) +
+              kArchivePath);
     return server.listen_after_bind() ? 0 : 1;
 }
