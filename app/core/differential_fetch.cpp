@@ -48,7 +48,7 @@ void TDifferentialFetch::QueueRanges(TDownLoadItems& items, const std::string& u
         item->Data = data;
         item->SetLocalDir(folder_.Root());
         item->SetFileName(name);
-        item->SetByteRange(TByteRange{static_cast<int64_t>(range.first), static_cast<int64_t>(range.last)});
+        item->SetByteRange(TDownLoadItem::TByteRange{static_cast<int64_t>(range.first), static_cast<int64_t>(range.last)});
     }
 }
 
