@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "platform/file.h"
+#include "platform/oem_text.h"
 #include "release/entry_name.h"
 #include "release/local_entry_extent.h"
 
@@ -13,6 +14,7 @@ namespace {
 
 constexpr uint32_t kCentralHeaderSignature = 0x02014b50;
 constexpr uint32_t kEndRecordSignature = 0x06054b50;
+constexpr uint16_t kUtf8NameFlag = 0x0800;
 // At and above these, a reader looks for zip64 records, which this directory
 // does not write.
 constexpr uint64_t kMax32 = 0xFFFFFFFE;
@@ -51,7 +53,9 @@ std::string CheckEntry(platform::File& file, int64_t fileSize, const ManifestEnt
         return entry + "the fetched file ends before its bytes do";
     const std::optional<LocalHeader> header = ReadLocalHeader(file, static_cast<int64_t>(position));
     if (!header) return entry + "no local header at byte " + std::to_string(position) + " of the fetched file";
-    if (header->name != expected.name)
+    // The manifest names an entry as the extractor reads it: in UTF-8, from
+    // the code page of the machine that made the archive where need be.
+    if (header->name != expected.name && platform::OemToUtf8(header->name) != expected.name)
         return entry + "the fetched local header names " + QuotedEntryName(header->name);
     if (header->DataOffset() > expected.length)
         return entry + "its local header is longer than the manifest's " + std::to_string(expected.length) + " bytes";
@@ -80,23 +84,28 @@ void PutCentralHeader(std::string& out, const CheckedEntry& checked, const Manif
                       uint64_t position) {
     const LocalHeader& header = checked.header;
     PutLittle(out, kCentralHeaderSignature, 4);
-    PutLittle(out, header.versionNeeded & 0xFF, 2);  // made by: host 0, the version needed
+    // Made by, and the attributes: as the whole archive's directory has them,
+    // so that the entry is extracted with the same modes; a manifest without
+    // them gives host 0 and the version needed, and no attributes.
+    PutLittle(out, expected.versionMadeBy != 0 ? expected.versionMadeBy : header.versionNeeded & 0xFF, 2);
     PutLittle(out, header.versionNeeded, 2);
-    PutLittle(out, header.flags, 2);
+    // The name the manifest gives, in UTF-8 and marked so, is the one the
+    // entry is extracted to, whatever code page the archive was made in.
+    PutLittle(out, header.flags | kUtf8NameFlag, 2);
     PutLittle(out, header.method, 2);
     PutLittle(out, header.time, 2);
     PutLittle(out, header.date, 2);
     PutLittle(out, expected.crc32, 4);
     PutLittle(out, checked.packedSize, 4);
     PutLittle(out, expected.size, 4);
-    PutLittle(out, header.name.size(), 2);
+    PutLittle(out, expected.name.size(), 2);
     PutLittle(out, 0, 2);  // extra field
     PutLittle(out, 0, 2);  // comment
     PutLittle(out, 0, 2);  // disk
     PutLittle(out, 0, 2);  // internal attributes
-    PutLittle(out, 0, 4);  // external attributes
+    PutLittle(out, expected.externalAttributes, 4);
     PutLittle(out, position, 4);
-    out += header.name;
+    out += expected.name;
 }
 
 void PutEndRecord(std::string& out, size_t count, uint64_t directorySize, uint64_t directoryOffset) {

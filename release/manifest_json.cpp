@@ -33,6 +33,16 @@ std::string String(const json& object, const char* key, const std::string& where
     return text;
 }
 
+// A field a manifest of an earlier publisher may lack: 0 then.
+uint64_t OptionalNumber(const json& object, const char* key, const std::string& where, uint64_t maximum) {
+    if (!object.contains(key)) return 0;
+    const json& value = object.at(key);
+    if (!value.is_number_unsigned()) throw ManifestError(where + key + " is not a non-negative integer");
+    const uint64_t number = value.get<uint64_t>();
+    if (number > maximum) throw ManifestError(where + key + " is too large");
+    return number;
+}
+
 uint64_t Number(const json& object, const char* key, const std::string& where) {
     const json& value = Field(object, key, where);
     // The parser gives a non-negative integer literal as unsigned; a negative
@@ -109,7 +119,9 @@ ReleaseManifest Parse(const json& root) {
         if (!entry.is_object()) throw ManifestError("entries[" + std::to_string(i) + "] is not an object");
         ManifestEntry parsed{String(entry, "name", where), Number(entry, "size", where), Crc32(entry, where),
                              Sha256(entry, where),         Number(entry, "offset", where),
-                             Number(entry, "length", where)};
+                             Number(entry, "length", where),
+                             static_cast<uint16_t>(OptionalNumber(entry, "made_by", where, 0xFFFF)),
+                             static_cast<uint32_t>(OptionalNumber(entry, "attributes", where, 0xFFFFFFFF))};
         if (!names.insert(parsed.name).second) throw ManifestError("entry " + parsed.name + " is listed twice");
         entries.push_back(std::move(parsed));
     }
@@ -150,7 +162,9 @@ std::string WriteManifest(const ReleaseManifest& manifest) {
                                {"crc32", Hex(crc, 4)},
                                {"sha256", Hex(entry.sha256.data(), entry.sha256.size())},
                                {"offset", entry.offset},
-                               {"length", entry.length}});
+                               {"length", entry.length},
+                               {"made_by", entry.versionMadeBy},
+                               {"attributes", entry.externalAttributes}});
     }
     const json root{{"product", manifest.product},
                     {"version", manifest.version.Text()},

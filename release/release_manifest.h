@@ -29,6 +29,11 @@ struct ManifestEntry {
     Sha256Digest sha256{};  // of the uncompressed data
     uint64_t offset = 0;
     uint64_t length = 0;
+    // As the archive's directory gives them: the system that made the entry
+    // (high byte) with its version, and the file attributes in that system's
+    // form (Unix modes in the high half on Unix). 0 when not listed.
+    uint16_t versionMadeBy = 0;
+    uint32_t externalAttributes = 0;
 };
 
 // The publisher's signed statement of one release.

@@ -1,5 +1,6 @@
 #include "tools/quendal_publish/archive_survey.h"
 
+#include <algorithm>
 #include <map>
 
 #include "archive/format/archive_types.h"
@@ -47,7 +48,14 @@ private:
     std::string path_;
 };
 
-bool IsFolderEntry(const TUnBaseHeader& entry) { return !entry.Name.empty() && entry.Name.back() == '/'; }
+// The extractor names entries with this system's separator; a manifest
+// names them with '/' wherever it was made.
+std::string ManifestName(std::string name) {
+    std::replace(name.begin(), name.end(), platform::kPathSeparator, '/');
+    return name;
+}
+
+bool IsFolderEntry(const TUnBaseHeader& entry) { return ManifestName(entry.Name).ends_with('/'); }
 
 }  // namespace
 
@@ -118,8 +126,13 @@ std::optional<std::vector<release::ManifestEntry>> SurveyArchive(const std::stri
             error = entry.Name + (digest ? ": its local header or data lies outside the archive" : ": cannot hash it");
             return std::nullopt;
         }
-        entries.push_back({entry.Name, entry.UnpackedSize, entry.Crc32, *digest,
-                           static_cast<uint64_t>(entry.Record.LocalPosition), *length});
+        // The directory's record: the updater builds one like it for an entry fetched alone.
+        const uint16_t madeBy = entry.CentralCopy ? static_cast<uint16_t>((*entry.CentralCopy)[4] |
+                                                                          (*entry.CentralCopy)[5] << 8)
+                                                  : 0;
+        entries.push_back({ManifestName(entry.Name), entry.UnpackedSize, entry.Crc32, *digest,
+                           static_cast<uint64_t>(entry.Record.LocalPosition), *length, madeBy,
+                           entry.Record.Attributes});
     }
     return entries;
 }
