@@ -69,9 +69,9 @@ std::string CheckEntry(platform::File& file, int64_t fileSize, const ManifestEnt
             return entry + "no data descriptor ends at the manifest's length " + std::to_string(expected.length);
         crc32 = descriptor->crc32;
         packedSize = descriptor->packedSize;
-    } else if (header->DataOffset() + packedSize != expected.length) {
-        return entry + "its local header and data take " + std::to_string(header->DataOffset() + packedSize) +
-               " bytes, not the manifest's length " + std::to_string(expected.length);
+    } else if (packedSize != expected.length - header->DataOffset()) {
+        return entry + "its local header records " + std::to_string(packedSize) +
+               " bytes of data, which do not end at the manifest's length " + std::to_string(expected.length);
     }
     if (crc32 != expected.crc32) return entry + "its CRC-32 differs from the manifest's";
     if (position > kMax32 || packedSize > kMax32 || expected.size > kMax32)
