@@ -4,10 +4,7 @@
 #include <string>
 
 #include "platform/file_system.h"
-
-// The updater's own folder inside the program folder: no archive entry may
-// write there.
-inline constexpr const char* kUpdateFolderName = ".quendal-update";
+#include "release/entry_name.h"
 
 // The places an install uses, all on the program folder's volume so that
 // moving between them is a rename.

@@ -8,10 +8,6 @@ namespace release {
 
 namespace {
 
-// The updater's own folder in the program folder. The install layer names it
-// too, but sits above this library.
-constexpr std::string_view kUpdateFolderName = ".quendal-update";
-
 bool IsControl(char c) {
     const auto byte = static_cast<unsigned char>(c);
     return byte < 0x20 || byte == 0x7f;

@@ -3,6 +3,10 @@
 #include <string>
 #include <string_view>
 
+// The updater's own folder inside the program folder: no archive entry may
+// write there.
+inline constexpr const char* kUpdateFolderName = ".quendal-update";
+
 namespace release {
 
 // True for an archive entry name that is a plain relative path below the

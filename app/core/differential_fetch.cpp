@@ -1,21 +1,11 @@
 #include "app/core/differential_fetch.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "download/download_item.h"
 #include "platform/file_system.h"
 #include "release/entry_name.h"
 #include "release/fetched_entries_archive.h"
-
-namespace {
-
-std::string Native(std::string name) {
-    std::replace(name.begin(), name.end(), '/', platform::kPathSeparator);
-    return name;
-}
-
-}  // namespace
 
 TDifferentialFetch::TDifferentialFetch(TInstallFileSystem& files, const TUpdateFolder& folder,
                                        release::ReleaseManifest manifest)
@@ -27,7 +17,7 @@ TDifferentialFetch::TDifferentialFetch(TInstallFileSystem& files, const TUpdateF
 // Same size and same SHA-256. A file of another size is changed without
 // being read.
 bool TDifferentialFetch::IsUnchanged(const release::ManifestEntry& entry) {
-    const std::optional<platform::FileStamp> stamp = files_.Stamp(folder_.program + Native(entry.name));
+    const std::optional<platform::FileStamp> stamp = files_.Stamp(folder_.program + NativeRelativePath(entry.name));
     if (!stamp || stamp->size != entry.size) return false;
     const std::optional<platform::Sha256Digest> digest = hashes_.DigestOf(entry.name);
     return digest && *digest == entry.sha256;
@@ -63,7 +53,7 @@ std::string TDifferentialFetch::CompleteArchive() {
 bool TDifferentialFetch::StageMatchesManifest(const std::string& stage, TInstallFailure& failure) {
     for (const release::TFetchedEntry& fetched : plan_.entries) {
         const release::ManifestEntry& entry = manifest_.entries[fetched.entry];
-        const std::optional<platform::Sha256Digest> digest = files_.Sha256(stage + Native(entry.name));
+        const std::optional<platform::Sha256Digest> digest = files_.Sha256(stage + NativeRelativePath(entry.name));
         if (!digest || *digest != entry.sha256) {
             failure = {"sha256", entry.name, 0};
             return false;

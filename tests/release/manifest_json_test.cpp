@@ -26,7 +26,8 @@ json GoodManifest() {
                    "sha256": ")" + kHashA + R"(" },
       "entries": [
         { "name": "bin/Quendal.dll", "size": 1234567, "crc32": "89ABcdef",
-          "sha256": ")" + kHashB + R"(", "offset": 0, "length": 456789 },
+          "sha256": ")" + kHashB + R"(", "offset": 0, "length": 456789,
+          "made_by": 798, "attributes": 2175008768 },
         { "name": "Quendal.exe", "size": 0, "crc32": "00000000",
           "sha256": ")" + kHashA + R"(", "offset": 456789, "length": 9223372036854775807 }
       ],
@@ -53,7 +54,12 @@ TEST(ManifestJson, ReadsEveryFieldAndWritesWhatItReadsBack) {
     EXPECT_EQ(m.entries[0].sha256[0], 0xff);
     EXPECT_EQ(m.entries[0].offset, 0u);
     EXPECT_EQ(m.entries[0].length, 456789u);
+    EXPECT_EQ(m.entries[0].versionMadeBy, 798u);
+    EXPECT_EQ(m.entries[0].externalAttributes, 0x81A40000u);
     EXPECT_EQ(m.entries[1].length, 9223372036854775807u);
+    // An earlier publisher's entry, without them.
+    EXPECT_EQ(m.entries[1].versionMadeBy, 0u);
+    EXPECT_EQ(m.entries[1].externalAttributes, 0u);
 
     // Written and read again, the same JSON comes out (hex in lower case).
     const std::string written = release::WriteManifest(m);
@@ -63,6 +69,8 @@ TEST(ManifestJson, ReadsEveryFieldAndWritesWhatItReadsBack) {
     json expected = GoodManifest();
     expected.erase("later");
     expected["entries"][0]["crc32"] = "89abcdef";
+    expected["entries"][1]["made_by"] = 0;
+    expected["entries"][1]["attributes"] = 0;
     EXPECT_EQ(json::parse(written), expected);
 }
 
@@ -123,7 +131,10 @@ INSTANTIATE_TEST_SUITE_P(WrongType, ManifestRefused, testing::Values(
     Refused{"/entries/0/name", json(nullptr), "entries[0].name is not a string"},
     Refused{"/entries/0/size", json(true), "entries[0].size is not a non-negative integer"},
     Refused{"/entries/0/crc32", json(0x89abcdef), "entries[0].crc32 is not a string"},
-    Refused{"/entries/0/sha256", json::array(), "entries[0].sha256 is not a string"}));
+    Refused{"/entries/0/sha256", json::array(), "entries[0].sha256 is not a string"},
+    Refused{"/entries/0/made_by", json(-1), "entries[0].made_by is not a non-negative integer"},
+    Refused{"/entries/0/made_by", json(65536), "entries[0].made_by is too large"},
+    Refused{"/entries/0/attributes", json(4294967296), "entries[0].attributes is too large"}));
 
 INSTANTIATE_TEST_SUITE_P(BadValue, ManifestRefused, testing::Values(
     Refused{"/version", json("1.2.x"), "version is not dotted integers"},
