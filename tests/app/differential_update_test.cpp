@@ -51,12 +51,14 @@ std::string Native(const fs::path& path) {
 class DifferentialInstallTest : public ::testing::Test {
 protected:
     // Zips the source folder, serves it with its manifest and runs a fresh
-    // window's update against it; the server, for what it was asked.
-    std::unique_ptr<TArchiveServer> Run(const std::string& version) {
+    // window's update against it; the server, for what it was asked. A
+    // server whose archive has bytes beyond the manifest's (`trailing`)
+    // serves another archive than the manifest describes.
+    std::unique_ptr<TArchiveServer> Run(const std::string& version, const std::string& trailing = {}) {
         const fs::path archive = work_ / "Quendal.zip";
         fs::remove(archive);
         EXPECT_FALSE(ZipOf(work_ / "update", archive).empty()) << "zip failed";
-        auto server = std::make_unique<TArchiveServer>(ReadAll(archive), 0, TServing::Whole,
+        auto server = std::make_unique<TArchiveServer>(ReadAll(archive) + trailing, 0, TServing::Whole,
                                                        TServedFile{ManifestWithEntries(archive, version)});
         view_ = TFakeUpdaterView();
         TWinHTTPDownload download;
@@ -65,8 +67,10 @@ protected:
         controller.FormCreate();
         controller.FormResize();
         EXPECT_TRUE(view_.errors.empty());
-        EXPECT_FALSE(AwaitStartRecord(program_.path()).empty()) << "the program did not start";
-        fs::remove(StartRecord(program_.path()));
+        if (trailing.empty()) {
+            EXPECT_FALSE(AwaitStartRecord(program_.path()).empty()) << "the program did not start";
+            fs::remove(StartRecord(program_.path()));
+        }
         return server;
     }
 
@@ -125,6 +129,19 @@ TEST_F(DifferentialInstallTest, FetchesTheChangedEntriesByRangeAndCountsTheirByt
         const std::string kbytes = FormatKBytes(fetched, view_.ThousandsSeparator());
         EXPECT_EQ(view_[C::lblBytes].caption, kbytes + " / " + kbytes + " KBytes");
         EXPECT_EQ(view_.Captions(C::labDown), std::vector<std::string>{"Quendal.zip을 다운받았습니다."});
+        EXPECT_FALSE(fs::exists(program_ / kUpdateFolder / "entries.zip"));
+    }
+
+    WriteFile(source / "lib" / "part9", "changed in 3.0\n");
+    {
+        SCOPED_TRACE("3.0.0 from a server whose archive is not the manifest's: its ranges, then the whole, refused");
+        const auto before = Contents(program_.path());
+        const auto server = Run("3.0.0", "x");
+        EXPECT_EQ(Contents(program_.path()), before);
+        EXPECT_FALSE(server->ArchiveRanges().empty());
+        EXPECT_EQ(view_[C::labDown].caption, "Quendal.zip의 서명을 확인할 수 없습니다.");
+        EXPECT_NE(LastLogLine().find("result=archive off its manifest"), std::string::npos) << LastLogLine();
+        EXPECT_NE(LastLogLine().find("fetch=whole (range of another archive)"), std::string::npos) << LastLogLine();
         EXPECT_FALSE(fs::exists(program_ / kUpdateFolder / "entries.zip"));
     }
 }
