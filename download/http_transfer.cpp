@@ -83,6 +83,7 @@ THttpRequest::THttpRequest(CURLM* multi, THttpTimeouts timeouts, THttpStopQuery 
 }
 
 THttpRequest::~THttpRequest() {
+    FinishReceivedBody();
     if (attached_) curl_multi_remove_handle(multi_, easy_);
     if (easy_) curl_easy_cleanup(easy_);
     curl_slist_free_all(requestHeaders_);
@@ -182,6 +183,28 @@ void THttpRequest::DriveUntil(Ready ready) {
             break;
         }
     }
+}
+
+// A body read to its announced length may still be open to libcurl, which
+// has yet to see its end (the last piece came while the transfer was
+// paused). Removed then, the transfer closes its connection and the next
+// request must open another; seen to its end, the connection serves the next.
+void THttpRequest::FinishReceivedBody() {
+    if (!attached_ || done_ || HaveUnreadBody()) return;
+    curl_off_t announced = -1;
+    curl_off_t received = 0;
+    if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK ||
+        curl_easy_getinfo(easy_, CURLINFO_SIZE_DOWNLOAD_T, &received) != CURLE_OK || announced < 0 ||
+        received != announced) {
+        return;
+    }
+    readPos_ = writePos_ = 0;
+    if (paused_) {
+        paused_ = false;
+        if (curl_easy_pause(easy_, CURLPAUSE_CONT) != CURLE_OK) return;
+    }
+    // Bytes the reader left unread would pause it again: that body was not read whole.
+    DriveUntil([this] { return paused_; });
 }
 
 void THttpRequest::CollectResult() {

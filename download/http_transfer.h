@@ -83,6 +83,7 @@ private:
     template <typename Ready>
     void DriveUntil(Ready ready);
     void CollectResult();
+    void FinishReceivedBody();
     void Fail(CURLcode code);
     bool Failed() const { return done_ && result_ != CURLE_OK; }
     bool HaveUnreadBody() const { return readPos_ < writePos_; }
