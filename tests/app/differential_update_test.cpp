@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <numeric>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "archive_server.h"
 #include "download/download_component.h"
 #include "fake_updater_view.h"
+#include "platform/file_system.h"
 #include "program_folder_files.h"
 #include "release/manifest_json.h"
 #include "support/temp_folder.h"
@@ -53,21 +56,26 @@ protected:
     // Zips the source folder, serves it with its manifest and runs a fresh
     // window's update against it; the server, for what it was asked. A
     // server whose archive has bytes beyond the manifest's (`trailing`)
-    // serves another archive than the manifest describes.
-    std::unique_ptr<TArchiveServer> Run(const std::string& version, const std::string& trailing = {}) {
+    // serves another archive than the manifest describes; `duringRun` is
+    // called whenever the window's messages are pumped. Only a run left
+    // alone on a true server is to start the program.
+    std::unique_ptr<TArchiveServer> Run(const std::string& version, const std::string& trailing = {},
+                                        const std::function<void(TUpdateController&)>& duringRun = {}) {
         const fs::path archive = work_ / "Quendal.zip";
         fs::remove(archive);
         EXPECT_FALSE(ZipOf(work_ / "update", archive).empty()) << "zip failed";
         auto server = std::make_unique<TArchiveServer>(ReadAll(archive) + trailing, 0, TServing::Whole,
                                                        TServedFile{ManifestWithEntries(archive, version)});
-        view_ = TFakeUpdaterView();
+        view_.emplace();  // the old window's message pump goes first
         TWinHTTPDownload download;
         TUnZip unzip;
-        TUpdateController controller(view_, download, unzip, server->UpdateUrl(), Native(program_.path()));
+        TUpdateController controller(*view_, download, unzip, server->UpdateUrl(), Native(program_.path()));
+        if (duringRun) view_->onPump = [&] { duringRun(controller); };
         controller.FormCreate();
         controller.FormResize();
-        EXPECT_TRUE(view_.errors.empty());
-        if (trailing.empty()) {
+        view_->onPump = nullptr;
+        EXPECT_TRUE(view_->errors.empty());
+        if (trailing.empty() && !duringRun) {
             EXPECT_FALSE(AwaitStartRecord(program_.path()).empty()) << "the program did not start";
             fs::remove(StartRecord(program_.path()));
         }
@@ -82,18 +90,24 @@ protected:
 
     const TempFolder program_{"quendal-differential-install"};
     const TempFolder work_{"quendal-differential-install-work"};
-    TFakeUpdaterView view_;
+    std::optional<TFakeUpdaterView> view_;
 };
 
-TEST_F(DifferentialInstallTest, FetchesTheChangedEntriesByRangeAndCountsTheirBytes) {
-    const fs::path source = work_ / "update";
-    WriteFile(program_ / "settings.ini", "[kept]\nby=user\n");
+// Larger than the rest of the first release together, the Windows stand-in program included.
+constexpr size_t kBigFile = 4 * 1024 * 1024;
+
+// The first release's source folder, and a file of the user's beside the program.
+void MakeFirstRelease(const fs::path& source, const fs::path& program) {
+    WriteFile(program / "settings.ini", "[kept]\nby=user\n");
     WriteFile(source / "Quendal.exe", StandInProgram("1.0"), fs::perms(0755));
-    // Larger than the rest together, the Windows stand-in program included.
-    constexpr size_t kBigFile = 4 * 1024 * 1024;
     WriteFile(source / "data" / "big.bin", Noise(kBigFile, 1));
     WriteFile(source / KoreanSourceFile(), "first\n");
     for (int i = 0; i < 30; ++i) WriteFile(source / "lib" / ("part" + std::to_string(i)), Noise(3000 + i, 10 + i));
+}
+
+TEST_F(DifferentialInstallTest, FetchesTheChangedEntriesByRangeAndCountsTheirBytes) {
+    const fs::path source = work_ / "update";
+    MakeFirstRelease(source, program_.path());
     {
         SCOPED_TRACE("1.0.0: nothing in place yet, the archive comes whole");
         const auto expected = Updated(Contents(program_.path()), work_.path());
@@ -124,11 +138,11 @@ TEST_F(DifferentialInstallTest, FetchesTheChangedEntriesByRangeAndCountsTheirByt
         }
         EXPECT_LT(fetched, static_cast<int64_t>(fs::file_size(work_ / "Quendal.zip") - kBigFile));  // it stays on the server
         // The gauge and the counter count the bytes fetched, not the archive's.
-        EXPECT_EQ(view_[C::pBar].maximum, fetched);
-        EXPECT_EQ(view_[C::pBar].position, fetched);
-        const std::string kbytes = FormatKBytes(fetched, view_.ThousandsSeparator());
-        EXPECT_EQ(view_[C::lblBytes].caption, kbytes + " / " + kbytes + " KBytes");
-        EXPECT_EQ(view_.Captions(C::labDown), std::vector<std::string>{"Quendal.zip을 다운받았습니다."});
+        EXPECT_EQ((*view_)[C::pBar].maximum, fetched);
+        EXPECT_EQ((*view_)[C::pBar].position, fetched);
+        const std::string kbytes = FormatKBytes(fetched, view_->ThousandsSeparator());
+        EXPECT_EQ((*view_)[C::lblBytes].caption, kbytes + " / " + kbytes + " KBytes");
+        EXPECT_EQ(view_->Captions(C::labDown), std::vector<std::string>{"Quendal.zip을 다운받았습니다."});
         EXPECT_FALSE(fs::exists(program_ / kUpdateFolder / "entries.zip"));
     }
 
@@ -139,11 +153,39 @@ TEST_F(DifferentialInstallTest, FetchesTheChangedEntriesByRangeAndCountsTheirByt
         const auto server = Run("3.0.0", "x");
         EXPECT_EQ(Contents(program_.path()), before);
         EXPECT_FALSE(server->ArchiveRanges().empty());
-        EXPECT_EQ(view_[C::labDown].caption, "Quendal.zip의 서명을 확인할 수 없습니다.");
+        EXPECT_EQ((*view_)[C::labDown].caption, "Quendal.zip의 서명을 확인할 수 없습니다.");
         EXPECT_NE(LastLogLine().find("result=archive off its manifest"), std::string::npos) << LastLogLine();
         EXPECT_NE(LastLogLine().find("fetch=whole (range of another archive)"), std::string::npos) << LastLogLine();
         EXPECT_FALSE(fs::exists(program_ / kUpdateFolder / "entries.zip"));
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Cancelled while the changed entries arrive: nothing of them is installed
+// or left behind, and the run ends as a cancelled download does.
+TEST_F(DifferentialInstallTest, CancelWhileTheRangesArriveLeavesNothingBehind) {
+    const fs::path source = work_ / "update";
+    MakeFirstRelease(source, program_.path());
+    Run("1.0.0");
+    WriteFile(source / "lib" / "part3", Noise(40000, 3));
+    WriteFile(source / "lib" / "part20", Noise(40000, 20));
+    const auto before = Contents(program_.path());
+    bool cancelled = false;
+    const auto server = Run("2.0.0", {}, [&](TUpdateController& controller) {
+        if (cancelled || (*view_)[C::pBar].position == 0) return;
+        cancelled = true;
+        controller.btnCancelClick();
+    });
+    fs::remove(fs::path(platform::ProgramFolder()) / "Vkr.dat");  // the cancelled run's flag
+    EXPECT_TRUE(cancelled);
+    EXPECT_FALSE(server->ArchiveRanges().empty());
+    EXPECT_EQ(Contents(program_.path()), before);
+    EXPECT_FALSE(fs::exists(program_ / kUpdateFolder / "entries.zip"));
+    EXPECT_EQ((*view_)[C::labDown].caption, "다운로드가 중지 되었습니다");
+    EXPECT_FALSE(fs::exists(StartRecord(program_.path())));
 }
 
 }  // namespace
