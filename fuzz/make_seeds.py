@@ -3,6 +3,7 @@
 the test archives, the raw Deflate and Deflate64 streams inside them, and a
 few hand-made inputs for the text-driven targets."""
 
+import io
 import pathlib
 import struct
 import sys
@@ -101,6 +102,33 @@ def main(out):
     }
     for name, content in responses.items():
         put("download_fuzzer", name, content)
+
+    for name, content in fetched_entries().items():
+        put("fetched_entries_fuzzer", name, content)
+
+
+def fetched_entries():
+    """The changed entries of a small release as the updater fetches them:
+    their manifest lines, a NUL, and the entries' bytes one after the other."""
+    files = {"Quendal.exe": b"MZ" + bytes(range(256)) * 4, "readme.txt": b"Quendal notes\n" * 50,
+             "data/table.bin": bytes(300)}
+    seeds = {}
+    for method, label in ((zipfile.ZIP_STORED, "stored"), (zipfile.ZIP_DEFLATED, "deflated")):
+        buffer = io.BytesIO()
+        with zipfile.ZipFile(buffer, "w", method) as z:
+            for name, content in files.items():
+                z.writestr(name, content)
+        data = buffer.getvalue()
+        lines, fetched = [], b""
+        with zipfile.ZipFile(io.BytesIO(data)) as z:
+            for info in z.infolist():
+                at = info.header_offset
+                name_len, extra_len = struct.unpack_from("<HH", data, at + 26)
+                length = 30 + name_len + extra_len + info.compress_size
+                lines.append("%s %d %08x %d" % (info.filename, info.file_size, info.CRC, length))
+                fetched += data[at:at + length]
+        seeds[label] = "\n".join(lines).encode() + b"\0" + fetched
+    return seeds
 
 
 if __name__ == "__main__":

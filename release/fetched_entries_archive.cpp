@@ -123,6 +123,9 @@ void PutEndRecord(std::string& out, size_t count, uint64_t directorySize, uint64
 
 std::string CompleteFetchedEntriesArchive(const std::string& path, const ReleaseManifest& manifest,
                                           const std::vector<TFetchedEntry>& entries) {
+    // An archive without a directory entry would be read by walking its local
+    // headers, which are the server's bytes and no manifest's.
+    if (entries.empty()) return "no entries were fetched";
     if (entries.size() > kMaxEntries)
         return std::to_string(entries.size()) + " entries are too many for a ZIP directory without zip64 records";
     platform::File file;

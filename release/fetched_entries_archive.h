@@ -16,7 +16,8 @@ namespace release {
 // when flag bit 3 is set), and its extent (header + name + extra + compressed
 // data + descriptor) equal to the manifest's length. Anything else means the
 // server sent other bytes than asked for. A value the directory cannot hold
-// in 32 bits is refused too: the whole archive is then the way. Returns the
+// in 32 bits is refused too: the whole archive is then the way, and so is an
+// empty list (there is nothing to complete). Returns the
 // error (English, naming the entry), empty on success.
 std::string CompleteFetchedEntriesArchive(const std::string& path, const ReleaseManifest& manifest,
                                           const std::vector<TFetchedEntry>& entries);

@@ -51,11 +51,34 @@ std::string TDifferentialFetch::CompleteArchive() {
 }
 
 bool TDifferentialFetch::StageMatchesManifest(const std::string& stage, TInstallFailure& failure) {
+    std::set<std::string> fetchedNames;
     for (const release::TFetchedEntry& fetched : plan_.entries) {
         const release::ManifestEntry& entry = manifest_.entries[fetched.entry];
         const std::optional<platform::Sha256Digest> digest = files_.Sha256(stage + NativeRelativePath(entry.name));
         if (!digest || *digest != entry.sha256) {
             failure = {"sha256", entry.name, 0};
+            return false;
+        }
+        fetchedNames.insert(NativeRelativePath(entry.name));
+    }
+    return HoldsOnly(stage, "", fetchedNames, failure);
+}
+
+// Nothing but the fetched entries may have come out: the swap would put
+// anything else in place unchecked.
+bool TDifferentialFetch::HoldsOnly(const std::string& stage, const std::string& relative,
+                                   const std::set<std::string>& names, TInstallFailure& failure) {
+    const std::optional<std::vector<platform::FolderEntry>> listed = files_.ListFolder(stage + relative);
+    if (!listed) {
+        failure = {"list", relative, files_.LastError()};
+        return false;
+    }
+    for (const platform::FolderEntry& entry : *listed) {
+        const std::string path = relative + entry.name;
+        if (entry.isFolder) {
+            if (!HoldsOnly(stage, path + platform::kPathSeparator, names, failure)) return false;
+        } else if (!names.contains(path)) {
+            failure = {"refused", path, 0};
             return false;
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include "install/install_file_system.h"
@@ -54,6 +55,8 @@ public:
 
 private:
     bool IsUnchanged(const release::ManifestEntry& entry);
+    bool HoldsOnly(const std::string& stage, const std::string& relative, const std::set<std::string>& names,
+                   TInstallFailure& failure);
 
     TInstallFileSystem& files_;
     const TUpdateFolder folder_;

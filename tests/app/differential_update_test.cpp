@@ -8,11 +8,13 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/core/differential_fetch.h"
 #include "app/core/kbytes_format.h"
 #include "app/core/update_controller.h"
 #include "archive/unzip.h"
@@ -186,6 +188,53 @@ TEST_F(DifferentialInstallTest, CancelWhileTheRangesArriveLeavesNothingBehind) {
     EXPECT_FALSE(fs::exists(program_ / kUpdateFolder / "entries.zip"));
     EXPECT_EQ((*view_)[C::labDown].caption, "다운로드가 중지 되었습니다");
     EXPECT_FALSE(fs::exists(StartRecord(program_.path())));
+}
+
+}  // namespace
+
+namespace {
+
+// What the stage must hold before the swap: each fetched entry with the
+// manifest's SHA-256, and nothing else, whatever the fetched bytes put there.
+TEST(DifferentialFetchStage, HoldsTheFetchedEntriesAndNothingElse) {
+    const struct {
+        const char* name;
+        std::map<std::string, std::string> staged;
+        std::string failedStep;
+        std::string failedEntry;
+    } cases[] = {
+        {"as the manifest says", {{"a.txt", "new\n"}, {"sub/b.txt", "b\n"}}, "", ""},
+        {"other bytes", {{"a.txt", "New\n"}, {"sub/b.txt", "b\n"}}, "sha256", "a.txt"},
+        {"an entry missing", {{"sub/b.txt", "b\n"}}, "sha256", "a.txt"},
+        {"a file the manifest does not list", {{"a.txt", "new\n"}, {"sub/b.txt", "b\n"}, {"sub/c.dll", "c"}},
+         "refused", "sub" + std::string(1, static_cast<char>(fs::path::preferred_separator)) + "c.dll"},
+    };
+    const auto digest = [](const std::string& bytes) {
+        const TempFolder folder("quendal-digest");
+        WriteFile(folder / "file", bytes);
+        return *platform::Sha256OfFile((folder / "file").string());
+    };
+    release::ReleaseManifest manifest{"Quendal", *release::ReleaseVersion::Parse("2.0"),
+                                      release::UtcTime::FromUnixSeconds(0), release::UtcTime::FromUnixSeconds(0),
+                                      {"Quendal.zip", 100000, {}}, {}};
+    manifest.entries = {{"a.txt", 4, 0, digest("new\n"), 0, 100},
+                        {"sub/b.txt", 2, 0, digest("b\n"), 200, 100},
+                        {"kept.txt", 5, 0, digest("kept\n"), 300, 100}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TempFolder program("quendal-differential-stage");
+        WriteFile(program / "a.txt", "old\n");
+        WriteFile(program / "kept.txt", "kept\n");
+        TInstallFileSystem files;
+        const TUpdateFolder folder{Native(program.path())};
+        TDifferentialFetch fetch(files, folder, manifest);
+        ASSERT_EQ(fetch.Fallback(), "");
+        for (const auto& [name, bytes] : c.staged) WriteFile(fs::path(folder.Stage()) / name, bytes);
+        TInstallFailure failure;
+        EXPECT_EQ(fetch.StageMatchesManifest(folder.Stage(), failure), c.failedStep.empty());
+        EXPECT_EQ(failure.step, c.failedStep);
+        EXPECT_EQ(failure.entry, c.failedEntry);
+    }
 }
 
 }  // namespace

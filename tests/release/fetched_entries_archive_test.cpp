@@ -274,4 +274,15 @@ TEST(FetchedEntriesArchiveRefusesList, AnEntryTheManifestDoesNotHave) {
     EXPECT_NE(error.find("not in the manifest"), std::string::npos) << error;
 }
 
+// With no directory entry, an extractor would walk the local headers the
+// server sent and extract whatever they name.
+TEST(FetchedEntriesArchiveRefusesList, NoEntries) {
+    TempFolder temp("quendal-fetched-entries");
+    WriteFile(temp / "fetched.zip", ReadAll(Fixture("plain.zip")));
+    const std::string error = release::CompleteFetchedEntriesArchive((temp / "fetched.zip").string(),
+                                                                     ManifestOf(Fixture("plain.zip")), {});
+    EXPECT_EQ(error, "no entries were fetched");
+    EXPECT_EQ(ReadAll(temp / "fetched.zip"), ReadAll(Fixture("plain.zip")));
+}
+
 }  // namespace
