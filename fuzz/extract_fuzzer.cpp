@@ -5,9 +5,6 @@
 #include "archive/unzip.h"
 #include "fuzz_support.h"
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -15,11 +12,7 @@
 namespace fs = std::filesystem;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // A small archive can still declare gigabytes; a file over the limit fails
-    // its write (EFBIG) instead of filling the disk.
-    rlimit limit{64 << 20, 64 << 20};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    std::signal(SIGXFSZ, SIG_IGN);
+    fuzz_support::LimitFileSize();
     return 0;
 }
 

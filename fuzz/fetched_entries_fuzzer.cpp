@@ -11,9 +11,6 @@
 #include "fuzz_support.h"
 #include "release/fetched_entries_archive.h"
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -48,11 +45,7 @@ release::ReleaseManifest ManifestOf(const std::string& lines, std::vector<releas
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // A small file can still declare gigabytes; a file over the limit fails
-    // its write (EFBIG) instead of filling the disk.
-    rlimit limit{64 << 20, 64 << 20};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    std::signal(SIGXFSZ, SIG_IGN);
+    fuzz_support::LimitFileSize();
     return 0;
 }
 

@@ -2,6 +2,9 @@
 
 #include "support/temp_folder.h"
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -18,6 +21,14 @@ namespace fuzz_support {
 inline const TempFolder& Scratch() {
     static const TempFolder folder("quendal-fuzz");
     return folder;
+}
+
+// A small archive can still declare gigabytes: a file over 64 MiB fails its
+// write (EFBIG) instead of filling the disk.
+inline void LimitFileSize() {
+    rlimit limit{64 << 20, 64 << 20};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 inline void WriteWhole(const std::filesystem::path& path, const uint8_t* data, size_t size) {

@@ -142,12 +142,8 @@ bool TUpdateController::ProgramFolderUsable() {
         case TFolderCheck::NotWritable: break;
     }
     folderRefused_ = true;
-    view_.SetCaption(TUpdaterControl::labDown, kFolderNotWritableText);
-    view_.Repaint(TUpdaterControl::labDown);
     view_.SetVisible(TUpdaterControl::lblBytes, false);
-    view_.SetEnabled(TUpdaterControl::btnCancel, false);
-    view_.SetEnabled(TUpdaterControl::btnRedown, false);
-    view_.SetEnabled(TUpdaterControl::btnClose, true);
+    ShowRunEnded(TUpdaterControl::labDown, kFolderNotWritableText, false);
     return false;
 }
 
@@ -554,11 +550,17 @@ void TUpdateController::RejectSignature(const std::string& fileName) {
 }
 
 void TUpdateController::ShowRunRefused(const std::string& text) {
-    view_.SetCaption(TUpdaterControl::labDown, text);
-    view_.Repaint(TUpdaterControl::labDown);
     view_.SetVisible(TUpdaterControl::lblBytes, false);
+    ShowRunEnded(TUpdaterControl::labDown, text);
+}
+
+// Nothing runs any more: the text stays, Cancel has nothing to stop, and the
+// user may try again (unless trying again cannot help) or close.
+void TUpdateController::ShowRunEnded(TUpdaterControl label, const std::string& text, bool canRestart) {
+    view_.SetCaption(label, text);
+    view_.Repaint(label);
     view_.SetEnabled(TUpdaterControl::btnCancel, false);
-    view_.SetEnabled(TUpdaterControl::btnRedown, true);
+    view_.SetEnabled(TUpdaterControl::btnRedown, canRestart);
     view_.SetEnabled(TUpdaterControl::btnClose, true);
 }
 
@@ -679,32 +681,19 @@ bool TUpdateController::HasSpaceFor(uint64_t bytes) const {
 
 // Nothing was written: the user may make room and try again, or close.
 void TUpdateController::ShowNoSpace(TUpdaterControl label, const std::string& fileName) {
-    view_.SetCaption(label, fileName + kNoSpaceText);
-    view_.Repaint(label);
-    view_.SetEnabled(TUpdaterControl::btnCancel, false);
-    view_.SetEnabled(TUpdaterControl::btnRedown, true);
-    view_.SetEnabled(TUpdaterControl::btnClose, true);
+    ShowRunEnded(label, fileName + kNoSpaceText);
 }
 
 void TUpdateController::ShowDownloadFailed(const std::string& fileName, const std::string& text) {
     // A partial archive the next attempt can continue stays, with its note.
     const std::string archive = programFolder_ + fileName;
     if (!platform::FileExists(TResumeState::SideFileName(archive))) platform::RemoveFile(archive);
-    view_.SetCaption(TUpdaterControl::labDown, text);
-    view_.Repaint(TUpdaterControl::labDown);
-    view_.SetVisible(TUpdaterControl::lblBytes, false);
-    view_.SetEnabled(TUpdaterControl::btnCancel, false);
-    view_.SetEnabled(TUpdaterControl::btnRedown, true);
-    view_.SetEnabled(TUpdaterControl::btnClose, true);
+    ShowRunRefused(text);
 }
 
 // The window must not go on saying it is extracting, and the user may try again.
 void TUpdateController::ShowExtractionFailed(const std::string& fileName) {
-    view_.SetCaption(TUpdaterControl::labUnzip, fileName + kExtractFailedText);
-    view_.Repaint(TUpdaterControl::labUnzip);
-    view_.SetEnabled(TUpdaterControl::btnCancel, false);
-    view_.SetEnabled(TUpdaterControl::btnRedown, true);
-    view_.SetEnabled(TUpdaterControl::btnClose, true);
+    ShowRunEnded(TUpdaterControl::labUnzip, fileName + kExtractFailedText);
 }
 
 void TUpdateController::UnZip1Begin(TObject* /*sender*/, const std::string& fileName, int32_t /*count*/,

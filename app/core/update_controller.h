@@ -193,7 +193,9 @@ private:
     bool ArchiveMatchesManifest(const std::string& fileName) const;
     void RecordInstalledRelease();
     void RemoveManifestFiles();
+    // In the download's label, with the byte counter hidden.
     void ShowRunRefused(const std::string& text);
+    void ShowRunEnded(TUpdaterControl label, const std::string& text, bool canRestart = true);
     static bool IsManifestItem(const TDownLoadItem& item);
     static bool IsManifestSignatureItem(const TDownLoadItem& item);
     static bool IsArchiveItem(const TDownLoadItem& item);
