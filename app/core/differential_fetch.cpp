@@ -1,5 +1,6 @@
 #include "app/core/differential_fetch.h"
 
+#include <cstdint>
 #include <utility>
 
 #include "download/download_item.h"
@@ -12,6 +13,12 @@ TDifferentialFetch::TDifferentialFetch(TInstallFileSystem& files, const TUpdateF
     : files_(files), folder_(folder), manifest_(std::move(manifest)), hashes_(files, folder) {
     plan_ = release::PlanDifferentialUpdate(
         manifest_, [this](const release::ManifestEntry& entry) { return IsUnchanged(entry); });
+    // The manifest may claim any sizes: the window and the download count the
+    // bytes fetched in 32 bits, and their archive has no zip64 records.
+    if (plan_.fallback.empty() && plan_.bytesToFetch > static_cast<uint64_t>(INT32_MAX)) {
+        plan_ = {"the changed entries need " + std::to_string(plan_.bytesToFetch) + " bytes, more than one fetch holds",
+                 {}, {}, 0};
+    }
 }
 
 // Same size and same SHA-256. A file of another size is changed without

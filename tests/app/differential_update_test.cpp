@@ -237,4 +237,18 @@ TEST(DifferentialFetchStage, HoldsTheFetchedEntriesAndNothingElse) {
     }
 }
 
+// A manifest may claim any sizes; what the window and the download cannot
+// count is fetched whole, and refused there if it is more than they hold.
+TEST(DifferentialFetchPlan, BytesBeyondWhatOneFetchHoldsGoWhole) {
+    const TempFolder program("quendal-differential-plan");
+    release::ReleaseManifest manifest{"Quendal", *release::ReleaseVersion::Parse("2.0"),
+                                      release::UtcTime::FromUnixSeconds(0), release::UtcTime::FromUnixSeconds(0),
+                                      {"Quendal.zip", uint64_t{10} << 30, {}}, {}};
+    manifest.entries = {{"big.bin", uint64_t{3} << 30, 0, {}, 0, uint64_t{3} << 30}};
+    TInstallFileSystem files;
+    const TDifferentialFetch fetch(files, TUpdateFolder{Native(program.path())}, manifest);
+    EXPECT_NE(fetch.Fallback().find("more than one fetch holds"), std::string::npos) << fetch.Fallback();
+    EXPECT_TRUE(fetch.NothingToFetch());
+}
+
 }  // namespace
