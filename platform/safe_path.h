@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -16,5 +17,10 @@ bool PathHasLinkBelow(const std::string& root, const std::string& path);
 // made "\", the only separator links follow there). False when something
 // stands there already or links cannot be made.
 bool CreateSymbolicLink(const std::string& target, const std::string& linkPath);
+
+// The target text of the symbolic link at `path` (on Windows, of a symbolic
+// link or junction, with "\" made "/"); nothing when no link stands there.
+// What the link names is never looked at.
+std::optional<std::string> ReadSymbolicLink(const std::string& path);
 
 }  // namespace platform

@@ -34,6 +34,17 @@ struct ManifestEntry {
     // form (Unix modes in the high half on Unix). 0 when not listed.
     uint16_t versionMadeBy = 0;
     uint32_t externalAttributes = 0;
+
+    // Made on Unix with a file type in the high half of the attributes.
+    bool HasUnixMode() const { return versionMadeBy >> 8 == kMadeOnUnix && (externalAttributes >> 16 & kTypeMask) != 0; }
+    // A symbolic link: its data, size and SHA-256 are those of its target text.
+    bool IsSymbolicLink() const { return HasUnixMode() && (externalAttributes >> 16 & kTypeMask) == kLinkType; }
+    // The permission bits the extractor applies (0777), when HasUnixMode().
+    uint32_t Permissions() const { return externalAttributes >> 16 & 0777; }
+
+    static constexpr uint16_t kMadeOnUnix = 3;
+    static constexpr uint32_t kTypeMask = 0170000;
+    static constexpr uint32_t kLinkType = 0120000;
 };
 
 // The publisher's signed statement of one release.

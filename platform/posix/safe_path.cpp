@@ -42,4 +42,21 @@ bool CreateSymbolicLink(const std::string& target, const std::string& linkPath) 
     return ::symlink(target.c_str(), linkPath.c_str()) == 0;
 }
 
+std::optional<std::string> ReadSymbolicLink(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return std::nullopt;
+    // The size lstat gives may be 0 (procfs) or stale: grow until it fits.
+    std::string target(st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 256, '\0');
+    for (;;) {
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n < 0) return std::nullopt;
+        if (static_cast<size_t>(n) < target.size()) {
+            target.resize(static_cast<size_t>(n));
+            return target;
+        }
+        if (target.size() >= 65536) return std::nullopt;
+        target.resize(target.size() * 2);
+    }
+}
+
 }  // namespace platform

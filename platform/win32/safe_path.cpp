@@ -1,8 +1,11 @@
 #include "platform/safe_path.h"
 
 #include <windows.h>
+#include <winioctl.h>
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "platform/win32/wide_text.h"
@@ -72,6 +75,52 @@ bool CreateSymbolicLink(const std::string& target, const std::string& linkPath) 
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         flags |= SYMBOLIC_LINK_FLAG_DIRECTORY;
     return ::CreateSymbolicLinkW(Widen(linkPath).c_str(), Widen(native).c_str(), flags) != 0;
+}
+
+namespace {
+
+// The reparse data of a symbolic link or a junction, as the I/O control
+// returns it; the user-mode headers do not declare it.
+struct LinkReparseData {
+    ULONG tag;
+    USHORT dataLength;
+    USHORT reserved;
+    USHORT substituteOffset;
+    USHORT substituteLength;
+    USHORT printOffset;
+    USHORT printLength;
+};
+
+}  // namespace
+
+std::optional<std::string> ReadSymbolicLink(const std::string& path) {
+    const HANDLE link = ::CreateFileW(Widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (link == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::vector<char> buffer(MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
+    DWORD got = 0;
+    const BOOL read = ::DeviceIoControl(link, FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer.data(),
+                                        static_cast<DWORD>(buffer.size()), &got, nullptr);
+    ::CloseHandle(link);
+    if (!read || got < sizeof(LinkReparseData)) return std::nullopt;
+    LinkReparseData header{};
+    std::memcpy(&header, buffer.data(), sizeof header);
+    // A symbolic link has a flags word before its path buffer; a junction has none.
+    size_t pathsAt = sizeof header;
+    if (header.tag == IO_REPARSE_TAG_SYMLINK)
+        pathsAt += sizeof(ULONG);
+    else if (header.tag != IO_REPARSE_TAG_MOUNT_POINT)
+        return std::nullopt;
+    // The name as it was given is the print name; a junction may leave it empty.
+    USHORT offset = header.printOffset, length = header.printLength;
+    if (length == 0) offset = header.substituteOffset, length = header.substituteLength;
+    if (pathsAt + offset + length > got || length % sizeof(wchar_t) != 0) return std::nullopt;
+    std::wstring wide(length / sizeof(wchar_t), L'\0');
+    std::memcpy(wide.data(), buffer.data() + pathsAt + offset, length);
+    std::string target = Narrow(wide);
+    std::replace(target.begin(), target.end(), '\\', '/');
+    return target;
 }
 
 }  // namespace platform
