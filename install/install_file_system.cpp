@@ -104,6 +104,10 @@ void TInstallFileSystem::Sleep(uint32_t milliseconds) {
 
 int TInstallFileSystem::LastError() { return platform::LastError(); }
 
+platform::PathKind TInstallFileSystem::KindOf(const std::string& path) { return platform::KindOf(path); }
+
+bool TInstallFileSystem::FlushTree(const std::string& folder) { return platform::FlushTreeToDisk(folder); }
+
 bool TInstallFileSystem::ReplaceFileWhole(const std::string& folder, const std::string& path,
                                           const std::string& bytes) {
     const std::string fresh = path + ".new";

@@ -8,6 +8,7 @@
 
 #include "platform/file_times.h"
 #include "platform/folder_listing.h"
+#include "platform/path_kind.h"
 #include "platform/sha256.h"
 
 // The file operations of an install, in one place so that a test can make any
@@ -43,6 +44,10 @@ public:
     virtual int64_t FreeSpace(const std::string& path);
     virtual void Sleep(uint32_t milliseconds);
     virtual int LastError();
+    // What stands at the path, never followed.
+    virtual platform::PathKind KindOf(const std::string& path);
+    // Every file below the folder on the disk.
+    virtual bool FlushTree(const std::string& folder);
 
     // Puts `bytes` at `path` in `folder` (made when missing) so that a crash
     // leaves the old file or the new one whole: a new file beside it, flushed,

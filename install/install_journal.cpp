@@ -7,7 +7,8 @@
 
 namespace {
 
-constexpr std::string_view kHeader = "quendal-update-journal 1";
+constexpr std::string_view kHeader = "quendal-update-journal 2";
+constexpr std::string_view kFirstHeader = "quendal-update-journal 1";
 constexpr std::string_view kEnd = "end";
 
 }  // namespace
@@ -15,8 +16,10 @@ constexpr std::string_view kEnd = "end";
 std::string TInstallJournal::Text() const {
     std::string text(kHeader);
     text += '\n';
+    for (const std::string& file : removed) text += "X " + file + '\n';
+    for (const std::string& folder : prunedFolders) text += "P " + folder + '\n';
     for (const std::string& folder : folders) text += "D " + folder + '\n';
-    for (const std::string& file : files) text += "F " + file + '\n';
+    for (const File& file : files) text += (file.kind == FileKind::Replacing ? "R " : "F ") + file.path + '\n';
     text += kEnd;
     text += '\n';
     return text;
@@ -48,7 +51,7 @@ bool TInstallJournal::IsSafeRelativePath(const std::string& path) {
 TInstallJournal::ReadResult TInstallJournal::Parse(const std::string& text, TInstallJournal& journal) {
     journal = {};
     size_t at = 0;
-    bool headerSeen = false;
+    std::optional<bool> firstVersion;  // known once the header is read
     bool ended = false;
     while (at < text.size()) {
         const size_t newline = text.find('\n', at);
@@ -56,20 +59,32 @@ TInstallJournal::ReadResult TInstallJournal::Parse(const std::string& text, TIns
         if (newline == std::string::npos) return ended ? ReadResult::Complete : ReadResult::CutOff;
         const std::string line = text.substr(at, newline - at);
         at = newline + 1;
-        if (!headerSeen) {
-            if (line != kHeader) return ReadResult::Damaged;
-            headerSeen = true;
-        } else if (ended) {
+        if (!firstVersion) {
+            if (line != kHeader && line != kFirstHeader) return ReadResult::Damaged;
+            firstVersion = line == kFirstHeader;
+            continue;
+        }
+        if (ended) {
             // Only the commit line may follow the list, and nothing after it.
             if (line + '\n' != kCommitLine || journal.committed) return ReadResult::Damaged;
             journal.committed = true;
-        } else if (line == kEnd) {
+            continue;
+        }
+        if (line == kEnd) {
             ended = true;
-        } else if (line.size() > 2 && (line[0] == 'D' || line[0] == 'F') && line[1] == ' ' &&
-                   IsSafeRelativePath(line.substr(2))) {
-            (line[0] == 'D' ? journal.folders : journal.files).push_back(line.substr(2));
-        } else {
-            return ReadResult::Damaged;
+            continue;
+        }
+        if (line.size() <= 2 || line[1] != ' ' || !IsSafeRelativePath(line.substr(2))) return ReadResult::Damaged;
+        std::string path = line.substr(2);
+        switch (*firstVersion ? (line[0] == 'D' || line[0] == 'F' ? line[0] : '?') : line[0]) {
+            case 'X': journal.removed.push_back(std::move(path)); break;
+            case 'P': journal.prunedFolders.push_back(std::move(path)); break;
+            case 'D': journal.folders.push_back(std::move(path)); break;
+            case 'R': journal.files.push_back({std::move(path), FileKind::Replacing}); break;
+            case 'F':
+                journal.files.push_back({std::move(path), *firstVersion ? FileKind::Unknown : FileKind::New});
+                break;
+            default: return ReadResult::Damaged;
         }
     }
     return ended ? ReadResult::Complete : ReadResult::CutOff;

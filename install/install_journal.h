@@ -9,17 +9,37 @@
 // so that a run killed half way can be undone or finished at the next start.
 // Text, one item a line, paths relative to the program folder with "/":
 //
-//   quendal-update-journal 1
-//   D new/folder        (a folder the swap makes)
-//   F some/file.txt     (a file the swap puts in place)
+//   quendal-update-journal 2
+//   X old/file          (an old file or link taken away: one the release drops,
+//                        or one standing where the release puts a folder)
+//   P old/folder        (an old folder removed once emptied, children first)
+//   D new/folder        (a folder the swap makes, parents first)
+//   R some/file.txt     (a file put in place over an old version)
+//   F other/file.txt    (a file put in place where nothing stood)
 //   end
 //   committed           (appended once every file is in place)
 //
-// A journal without its "end" line was cut off while being written, before
-// anything moved.
+// Every old file the swap takes away (X and R) goes to the backup first, so
+// that recovery restores from the backup alone and never moves a file the
+// swap had not reached. A journal without its "end" line was cut off while
+// being written, before anything moved. Version 1 journals (F lines only,
+// without knowing whether an old version stood there) are still read.
 struct TInstallJournal {
-    std::vector<std::string> folders;  // parents before children
-    std::vector<std::string> files;
+    enum class FileKind {
+        New,        // F: nothing stood there
+        Replacing,  // R: an old version went to the backup
+        Unknown,    // a version 1 journal's F
+    };
+    struct File {
+        std::string path;
+        FileKind kind = FileKind::New;
+        bool operator==(const File&) const = default;
+    };
+
+    std::vector<std::string> removed;
+    std::vector<std::string> prunedFolders;  // children before parents
+    std::vector<std::string> folders;        // parents before children
+    std::vector<File> files;
     bool committed = false;
 
     std::string Text() const;  // without the commit line

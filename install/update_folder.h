@@ -18,6 +18,7 @@ struct TUpdateFolder {
     std::string Log() const { return Root() + "update.log"; }
     std::string State() const { return Root() + "state.ini"; }
     std::string Hashes() const { return Root() + "hashes"; }
+    std::string InstalledManifest() const { return Root() + "manifest"; }
     std::string FetchedEntries() const { return Root() + "entries.zip"; }
 };
 

@@ -39,6 +39,13 @@ std::string TUpdateTransaction::Target(const std::string& relative) const {
 
 bool TUpdateTransaction::Exists(const std::string& path) { return files_.EntryExists(path); }
 
+// A file or a link: what the swap moves. A folder of the same name in the
+// backup only holds the backups of the files below it.
+bool TUpdateTransaction::HoldsFile(const std::string& path) {
+    const platform::PathKind kind = files_.KindOf(path);
+    return kind != platform::PathKind::Missing && kind != platform::PathKind::Folder;
+}
+
 // A folder of the program reached through a link could lie anywhere. The
 // entry itself may be a link: a rename moves the link, not what it names.
 bool TUpdateTransaction::StaysInside(const std::string& relative) {
@@ -74,25 +81,71 @@ bool TUpdateTransaction::RemoveTree(const std::string& folder) {
     return removed && files_.RemoveEmptyFolder(folder);
 }
 
-// Walks the stage below `relative`, noting the folders the swap makes and
-// the files it moves; false when the new tree cannot replace the old one.
-bool TUpdateTransaction::PlanFolder(const std::string& relative, Plan& plan) {
+// Walks the stage below `relative`, noting what the swap takes away, the
+// folders it makes and the files it moves; false when the new tree cannot
+// replace the old one. What stands at a name is looked at, never followed:
+// a link is replaced as a link, whatever it names.
+bool TUpdateTransaction::PlanFolder(const std::string& relative, const std::set<std::string>& dropped,
+                                    TInstallJournal& plan) {
+    using platform::PathKind;
     const std::string staged = folder_.Stage() + NativeRelativePath(relative);
     const auto entries = files_.ListFolder(staged);
     if (!entries) return Fail("check", relative);
     for (const platform::FolderEntry& entry : *entries) {
         const std::string path = relative.empty() ? entry.name : relative + '/' + entry.name;
         if (!TInstallJournal::IsSafeRelativePath(path) || !StaysInside(path)) return Fail("check", path, false);
-        const std::string target = Target(path);
+        const PathKind standing = files_.KindOf(Target(path));
+        if (standing == PathKind::Other) return Fail("check", path, false);
         if (entry.isFolder) {
-            if (Exists(target) && !files_.FolderExists(target)) return Fail("check", path, false);
-            if (!files_.FolderExists(target)) plan.folders.push_back(path);
-            if (!PlanFolder(path, plan)) return false;
+            // A file or a link where the release has a folder goes, as a
+            // replaced file would.
+            if (standing == PathKind::File || standing == PathKind::Link) plan.removed.push_back(path);
+            if (standing != PathKind::Folder) plan.folders.push_back(path);
+            if (!PlanFolder(path, dropped, plan)) return false;
+        } else if (standing == PathKind::Folder) {
+            // A folder where the release has a file: only when it holds
+            // nothing but files the release drops.
+            if (!PlanPrune(path, dropped, plan)) return Fail("check", path, false);
+            plan.files.push_back({path, TInstallJournal::FileKind::New});
         } else {
-            if (files_.FolderExists(target)) return Fail("check", path, false);
-            plan.files.push_back(path);
-            if (Exists(target)) plan.replaced.push_back(path);
+            plan.files.push_back(
+                {path, standing == PathKind::Missing ? TInstallJournal::FileKind::New : TInstallJournal::FileKind::Replacing});
         }
+    }
+    return true;
+}
+
+// Plans the removal of the installed folder `relative` and all it holds,
+// which must be files the release drops and folders of them.
+bool TUpdateTransaction::PlanPrune(const std::string& relative, const std::set<std::string>& dropped,
+                                   TInstallJournal& plan) {
+    if (!StaysInside(relative + "/x")) return false;
+    const auto entries = files_.ListFolder(Target(relative));
+    if (!entries) return false;
+    for (const platform::FolderEntry& entry : *entries) {
+        const std::string path = relative + '/' + entry.name;
+        if (entry.isFolder) {
+            if (!PlanPrune(path, dropped, plan)) return false;
+        } else if (dropped.contains(path)) {
+            plan.removed.push_back(path);
+        } else {
+            return false;
+        }
+    }
+    plan.prunedFolders.push_back(relative);
+    return true;
+}
+
+// The dropped files the stage walk did not take away already; one that is
+// gone, or is a folder now, is left as it is.
+bool TUpdateTransaction::PlanDropped(const std::set<std::string>& dropped, TInstallJournal& plan) {
+    std::set<std::string> planned(plan.removed.begin(), plan.removed.end());
+    for (const TInstallJournal::File& file : plan.files) planned.insert(file.path);
+    for (const std::string& path : dropped) {
+        if (planned.contains(path)) continue;
+        if (!TInstallJournal::IsSafeRelativePath(path) || !StaysInside(path)) return Fail("check", path, false);
+        const platform::PathKind standing = files_.KindOf(Target(path));
+        if (standing == platform::PathKind::File || standing == platform::PathKind::Link) plan.removed.push_back(path);
     }
     return true;
 }
@@ -114,14 +167,18 @@ bool TUpdateTransaction::WaitUntilMovable(const std::string& relative, const TRe
     }
 }
 
-TUpdateTransaction::Result TUpdateTransaction::Install(const TRetryQuestion& askRetry) {
+TUpdateTransaction::Result TUpdateTransaction::Install(const TRetryQuestion& askRetry,
+                                                      const std::set<std::string>& dropped) {
     failure_ = {};
-    Plan plan;
-    if (!PlanFolder("", plan)) {
+    TInstallJournal journal;
+    if (!PlanFolder("", dropped, journal) || !PlanDropped(dropped, journal)) {
         Abandon(failure_);
         return Result::RolledBack;
     }
-    for (const std::string& file : plan.replaced) {
+    std::vector<std::string> taken = journal.removed;
+    for (const TInstallJournal::File& file : journal.files)
+        if (file.kind == TInstallJournal::FileKind::Replacing) taken.push_back(file.path);
+    for (const std::string& file : taken) {
         bool cancelled = false;
         if (!WaitUntilMovable(file, askRetry, cancelled)) {
             Abandon(failure_);
@@ -129,7 +186,13 @@ TUpdateTransaction::Result TUpdateTransaction::Install(const TRetryQuestion& ask
         }
     }
 
-    TInstallJournal journal{plan.folders, plan.files};
+    // The staged bytes reach the disk before any of them is renamed into
+    // place: a power cut after the swap must not leave empty new files.
+    if (!files_.FlushTree(folder_.Stage())) {
+        Fail("flush", "stage");
+        Abandon(failure_);
+        return Result::RolledBack;
+    }
     if (!files_.CreateFolder(folder_.Backup()) || !files_.WriteFile(folder_.Journal(), journal.Text()) ||
         !files_.FlushFile(folder_.Journal()) || !files_.FlushFolder(folder_.Root())) {
         Fail("journal", "");
@@ -162,24 +225,38 @@ bool TUpdateTransaction::MakeParents(const std::string& root, const std::string&
     return MakeParents(root, parent) && files_.CreateFolder(root + NativeRelativePath(parent));
 }
 
-bool TUpdateTransaction::Swap(const TInstallJournal& journal) {
-    for (const std::string& folder : journal.folders)
-        if (!files_.CreateFolder(Target(folder))) return Fail("swap", folder);
-    for (const std::string& file : journal.files) {
-        const std::string target = Target(file);
-        if (Exists(target)) {
-            if (!MakeParents(folder_.Backup(), file)) return Fail("swap", file);
-            if (!files_.Move(target, folder_.Backup() + NativeRelativePath(file))) return Fail("swap", file);
-        }
-        if (!files_.Move(folder_.Stage() + NativeRelativePath(file), target)) return Fail("swap", file);
-    }
-    if (!FlushParents(journal.files)) return false;
-    return true;
+bool TUpdateTransaction::BackUp(const std::string& relative) {
+    return MakeParents(folder_.Backup(), relative) &&
+           files_.Move(Target(relative), folder_.Backup() + NativeRelativePath(relative));
 }
 
-bool TUpdateTransaction::FlushParents(const std::vector<std::string>& files) {
+// In the journal's order of kinds: what goes away first, so that a folder
+// may take a file's place and a file a folder's.
+bool TUpdateTransaction::Swap(const TInstallJournal& journal) {
+    using platform::PathKind;
+    for (const std::string& file : journal.removed)
+        if (!BackUp(file)) return Fail("swap", file);
+    for (const std::string& folder : journal.prunedFolders)
+        if (!files_.RemoveEmptyFolder(Target(folder))) return Fail("swap", folder);
+    for (const std::string& folder : journal.folders)
+        if (!files_.CreateFolder(Target(folder))) return Fail("swap", folder);
+    for (const TInstallJournal::File& file : journal.files) {
+        // What stands there must be what the plan saw: the roll-back trusts
+        // the backup alone to hold old files.
+        const bool standing = Exists(Target(file.path));
+        if (standing != (file.kind == TInstallJournal::FileKind::Replacing)) return Fail("swap", file.path, false);
+        if (standing && !BackUp(file.path)) return Fail("swap", file.path);
+        if (!files_.Move(folder_.Stage() + NativeRelativePath(file.path), Target(file.path)))
+            return Fail("swap", file.path);
+    }
+    return FlushParents(journal);
+}
+
+bool TUpdateTransaction::FlushParents(const TInstallJournal& journal) {
     std::set<std::string> parents;
-    for (const std::string& file : files) parents.insert(ParentOf(file));
+    for (const TInstallJournal::File& file : journal.files) parents.insert(ParentOf(file.path));
+    for (const std::string& file : journal.removed) parents.insert(ParentOf(file));
+    for (const std::string& folder : journal.prunedFolders) parents.insert(ParentOf(folder));
     // A folder the roll-back removed again has nothing left to flush.
     for (const std::string& parent : parents) {
         const std::string folder = parent.empty() ? folder_.program : Target(parent);
@@ -188,29 +265,55 @@ bool TUpdateTransaction::FlushParents(const std::vector<std::string>& files) {
     return true;
 }
 
-// Safe to repeat after a kill at any point: each file's state on disk tells
-// how far it got. A new file in place (no longer in the stage) goes back
-// there; an old file in the backup goes back in place.
+// Safe to repeat after a kill at any point, and whatever became of the
+// stage: an old file is restored from the backup alone, and a new file in
+// place is removed. A file the swap had not reached is never touched.
+bool TUpdateTransaction::RollBackFile(const TInstallJournal::File& file) {
+    const std::string target = Target(file.path);
+    const std::string staged = folder_.Stage() + NativeRelativePath(file.path);
+    const std::string backup = folder_.Backup() + NativeRelativePath(file.path);
+    const bool backedUp = HoldsFile(backup);
+    // A folder in place is an old one the swap had not pruned yet: a staged
+    // entry is never a folder.
+    const bool fileThere = HoldsFile(target);
+    bool newInPlace = false;
+    switch (file.kind) {
+        case TInstallJournal::FileKind::Replacing: newInPlace = backedUp && fileThere; break;
+        case TInstallJournal::FileKind::New: newInPlace = fileThere; break;
+        // An older updater's journal does not say: a file in place whose
+        // staged copy is gone was moved there.
+        case TInstallJournal::FileKind::Unknown: newInPlace = !Exists(staged) && fileThere; break;
+    }
+    // The stage may be gone: the new file is removed where it stands.
+    if (newInPlace && !files_.RemoveFile(target)) return Fail("roll back", file.path);
+    if (backedUp && !files_.Move(backup, target)) return Fail("roll back", file.path);
+    return true;
+}
+
 bool TUpdateTransaction::RollBack(const TInstallJournal& journal) {
     bool whole = true;
-    for (auto file = journal.files.rbegin(); file != journal.files.rend(); ++file) {
-        if (!StaysInside(*file)) {
-            whole = Fail("roll back", *file, false);
-            continue;
-        }
-        const std::string target = Target(*file);
-        const std::string staged = folder_.Stage() + NativeRelativePath(*file);
-        const std::string backup = folder_.Backup() + NativeRelativePath(*file);
-        if (!Exists(staged) && Exists(target) &&
-            !(MakeParents(folder_.Stage(), *file) && files_.Move(target, staged))) {
-            whole = Fail("roll back", *file);
-            continue;
-        }
-        if (Exists(backup) && !files_.Move(backup, target)) whole = Fail("roll back", *file);
-    }
+    auto inside = [&](const std::string& path) { return StaysInside(path) || Fail("roll back", path, false); };
+    for (auto file = journal.files.rbegin(); file != journal.files.rend(); ++file)
+        whole &= inside(file->path) && RollBackFile(*file);
     for (auto folder = journal.folders.rbegin(); folder != journal.folders.rend(); ++folder)
-        if (StaysInside(*folder)) files_.RemoveEmptyFolder(Target(*folder));
-    return whole && FlushParents(journal.files);
+        if (StaysInside(*folder) && files_.KindOf(Target(*folder)) == platform::PathKind::Folder)
+            files_.RemoveEmptyFolder(Target(*folder));
+    for (auto folder = journal.prunedFolders.rbegin(); folder != journal.prunedFolders.rend(); ++folder) {
+        if (!inside(*folder)) {
+            whole = false;
+            continue;
+        }
+        if (!Exists(Target(*folder)) && !files_.CreateFolder(Target(*folder))) whole = Fail("roll back", *folder);
+    }
+    for (auto file = journal.removed.rbegin(); file != journal.removed.rend(); ++file) {
+        if (!inside(*file)) {
+            whole = false;
+            continue;
+        }
+        const std::string backup = folder_.Backup() + NativeRelativePath(*file);
+        if (HoldsFile(backup) && !files_.Move(backup, Target(*file))) whole = Fail("roll back", *file);
+    }
+    return whole && FlushParents(journal);
 }
 
 // The journal goes first: once the program folder is whole, old or new, a

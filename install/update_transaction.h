@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,12 +20,13 @@ struct TInstallFailure {
 
 // Puts a staged update in place all or nothing. The new files are extracted
 // into the stage; Install checks that every file to be replaced can be
-// moved, writes and flushes the journal, moves each old file into the
-// backup and its new one into place, and marks the journal committed before
-// removing the backup and the stage. Any failure before the commit moves
-// every file back; Recover, at the next start, does the same for a run that
-// was killed, or finishes the clean-up of one that had committed. Files the
-// update does not contain are left alone.
+// moved, flushes the stage, writes and flushes the journal, moves each old
+// file it takes away into the backup and each new one into place, and marks
+// the journal committed before removing the backup and the stage. Any
+// failure before the commit moves every file back; Recover, at the next
+// start, does the same for a run that was killed, or finishes the clean-up
+// of one that had committed. Files the update does not contain are left
+// alone, but for those the caller names as dropped by the release.
 class TUpdateTransaction {
 public:
     // Asked with the native path of a file another program holds: true to try again.
@@ -46,7 +48,11 @@ public:
     void Abandon(const TInstallFailure& why);
 
     enum class Result { Installed, RolledBack, Cancelled };
-    Result Install(const TRetryQuestion& askRetry);
+    // `dropped`: files of the installed release (relative, "/"-separated)
+    // that the new one lacks and that the user left as installed; they are
+    // taken away in the same transaction. A folder the release turns into a
+    // file may hold nothing else.
+    Result Install(const TRetryQuestion& askRetry, const std::set<std::string>& dropped = {});
     const TInstallFailure& Failure() const { return failure_; }
 
     enum class Recovery { NothingLeft, RolledBack, Finished, Failed, Damaged };
@@ -60,21 +66,21 @@ public:
     static constexpr uint32_t kHeldFileStepMs = 50;
 
 private:
-    struct Plan {
-        std::vector<std::string> folders;
-        std::vector<std::string> files;
-        std::vector<std::string> replaced;  // of files, those with an old version in place
-    };
     bool Fail(std::string step, std::string entry, bool withCode = true);
-    bool PlanFolder(const std::string& relative, Plan& plan);
+    bool PlanFolder(const std::string& relative, const std::set<std::string>& dropped, TInstallJournal& plan);
+    bool PlanPrune(const std::string& relative, const std::set<std::string>& dropped, TInstallJournal& plan);
+    bool PlanDropped(const std::set<std::string>& dropped, TInstallJournal& plan);
     bool WaitUntilMovable(const std::string& relative, const TRetryQuestion& askRetry, bool& cancelled);
     bool Swap(const TInstallJournal& journal);
+    bool BackUp(const std::string& relative);
     bool RollBack(const TInstallJournal& journal);
-    bool FlushParents(const std::vector<std::string>& files);
+    bool RollBackFile(const TInstallJournal::File& file);
+    bool FlushParents(const TInstallJournal& journal);
     bool MakeParents(const std::string& root, const std::string& relative);
     bool CleanUp();
     bool RemoveTree(const std::string& folder);
     bool Exists(const std::string& path);
+    bool HoldsFile(const std::string& path);
     bool StaysInside(const std::string& relative);
     std::string Target(const std::string& relative) const;
 

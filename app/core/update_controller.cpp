@@ -119,8 +119,16 @@ void TUpdateController::FormCreate() {
             return;
         }
         // A run killed in the middle of a swap is undone (or finished) before
-        // anything else looks at the program folder.
-        TUpdateTransaction(*installFiles_, programFolder_).Recover();
+        // anything else looks at the program folder; one that cannot be
+        // undone leaves nothing to start or to update.
+        const auto recovery = TUpdateTransaction(*installFiles_, programFolder_).Recover();
+        if (recovery == TUpdateTransaction::Recovery::Failed || recovery == TUpdateTransaction::Recovery::Damaged) {
+            folderRefused_ = true;
+            view_.SetVisible(TUpdaterControl::lblBytes, false);
+            ShowRunEnded(TUpdaterControl::labDown, kRecoveryFailedText, false);
+            view_.SetWindowCaption(kWindowCaption);
+            return;
+        }
         started_ = false;
         if (IsProcessRunning(kCompanionProcess)) KillProcessByName(kCompanionProcess);
         view_.SetWindowCaption(kWindowCaption);
@@ -389,6 +397,7 @@ void TUpdateController::DecideByManifest() {
     RemoveManifestFiles();
     std::optional<release::ReleaseManifest> manifest;
     if (bytes) manifest = release::ReadManifest(*bytes).manifest;
+    if (manifest) manifestBytes_ = *bytes;
     if (!manifest && !Signed()) return LogEarlyEnd("no manifest read", 0, "manifest");
     if (!manifest || manifest->product != kProduct || manifest->archive.name != ArchiveFileName())
         return RefuseManifest(kManifestRefusedText, "manifest refused");
@@ -442,6 +451,7 @@ void TUpdateController::RangeEnded(const TDownLoadItem& item) {
 
 void TUpdateController::InstallUnchangedRelease() {
     LogEarlyEnd("installed", 0, "");
+    RememberInstalledEntries();
     RecordInstalledRelease();
     view_.SetEnabled(TUpdaterControl::btnCancel, false);
     FinishInstall();
@@ -470,11 +480,18 @@ bool TUpdateController::ArchiveMatchesManifest(const std::string& fileName) cons
 }
 
 // Once the install has committed: a record written before could name a
-// release that a crash then rolled back.
+// release that a crash then rolled back. The manifest goes first, so that a
+// crash between the two leaves a manifest of another version than the
+// record's, which is not believed.
 void TUpdateController::RecordInstalledRelease() {
     const TUpdateFolder folder{programFolder_};
     std::optional<release::ReleaseVersion> version;
-    if (manifest_) version = manifest_->version;
+    if (manifest_) {
+        version = manifest_->version;
+        SaveInstalledManifest(*installFiles_, folder, manifestBytes_);
+    } else {
+        ForgetInstalledManifest(*installFiles_, folder);
+    }
     SaveInstalledRelease(*installFiles_, folder, LoadInstalledRelease(*installFiles_, folder).After(version));
 }
 
@@ -606,8 +623,8 @@ void TUpdateController::ExtractArchive(const std::string& archive, const std::st
         });
         installed = result == TUpdateTransaction::Result::Installed;
         if (installed) {
-            RecordInstalledRelease();
             RememberInstalledEntries();
+            RecordInstalledRelease();
             FinishInstall();
         }
     } else if (failure.step == "space") {
@@ -792,6 +809,7 @@ void TUpdateController::StartDownload() {
         itemBytesArrived_ = 0;
         manifestArrivedWhole_ = false;
         manifest_.reset();
+        manifestBytes_.clear();
         archiveOffManifest_ = false;
         differential_.reset();
         fetchWay_ = "whole (no manifest)";

@@ -137,6 +137,10 @@ public:
     static constexpr const char* kFileInUseText = "다음 파일을 사용 중인 프로그램을 닫은 뒤 다시 시도하세요:\n";
     static constexpr const char* kFolderNotWritableText =
         "프로그램 폴더에 쓸 수 없습니다. 관리자 권한으로 다시 실행하세요.";
+    // A run killed in the middle of an install could not be undone: the
+    // program folder may be mixed, so nothing is started or fetched.
+    static constexpr const char* kRecoveryFailedText =
+        "중단된 업데이트를 되돌리지 못했습니다. 프로그램을 다시 설치하세요.";
 
 private:
     template <typename Action>
@@ -191,6 +195,8 @@ private:
     void RefuseManifest(const std::string& text, const std::string& result);
     void ShowAlreadyInstalled();
     bool ArchiveMatchesManifest(const std::string& fileName) const;
+    // Once an install committed: what the next run compares with (the
+    // installed files' digests, the release's manifest), then the release.
     void RecordInstalledRelease();
     void RemoveManifestFiles();
     // In the download's label, with the byte counter hidden.
@@ -231,6 +237,8 @@ private:
     // The manifest this attempt goes by, once it was taken: the archive must
     // be what it says.
     std::optional<release::ReleaseManifest> manifest_;
+    // Its bytes, kept beside the installed release once it is in place.
+    std::string manifestBytes_;
     // Set when the server announced an archive of another length than the
     // manifest's: none of it is read.
     bool archiveOffManifest_ = false;
@@ -247,7 +255,8 @@ private:
     TFolderAccess defaultFolderAccess_;
     TFolderAccess* folderAccess_ = &defaultFolderAccess_;
     bool elevatedRun_ = false;
-    // Set when the program folder cannot be written: nothing is started.
+    // Set when the program folder cannot be written, or a killed install
+    // could not be undone: nothing is fetched or started.
     bool folderRefused_ = false;
     TProgressThrottle progressDisplay_;
     int64_t bytesShown_ = 0;  // the byte count the window shows for the current item

@@ -39,6 +39,9 @@ public:
     bool FlushFolder(const std::string& folder) override {
         return !Faulted(Kind::Flush, folder) && TInstallFileSystem::FlushFolder(folder);
     }
+    bool FlushTree(const std::string& folder) override {
+        return !Faulted(Kind::Flush, folder) && TInstallFileSystem::FlushTree(folder);
+    }
     bool WriteFile(const std::string& path, const std::string& bytes) override {
         return !Faulted(Kind::Write, path) && TInstallFileSystem::WriteFile(path, bytes);
     }

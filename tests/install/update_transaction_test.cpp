@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <string>
 
 #include "faulty_file_system.h"
@@ -53,8 +54,9 @@ Tree Contents(const fs::path& folder) {
 }
 
 // A small update: replaced files (one executable), a new file in an old
-// folder, a new folder two levels deep holding a link, and a file of the
-// user's it leaves alone.
+// folder, a new folder two levels deep holding a link, a file that becomes
+// a folder and a folder that becomes a file, a file the release drops, and
+// a file of the user's it leaves alone.
 class UpdateTransactionTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -62,6 +64,9 @@ protected:
         WriteFile(folder_ / "readme.txt", "old readme");
         WriteFile(folder_ / "data" / "table.bin", std::string(3000, 'o'));
         WriteFile(folder_ / "settings.ini", "[user]\nkept=1\n", fs::perms(0600));
+        WriteFile(folder_ / "docs", "old docs");
+        WriteFile(folder_ / "manual" / "part1.txt", "old manual");
+        WriteFile(folder_ / "plugins" / "obsolete.dll", "old plug-in");
         oldTree_ = Contents(folder_.path());
     }
 
@@ -77,6 +82,8 @@ protected:
         WriteFile(stage / "data" / "table.bin", std::string(2000, 'n'));
         WriteFile(stage / "data" / "tool.sh", "#!/bin/sh\n", fs::perms(0755));
         WriteFile(stage / "fonts" / "ko" / "nanum.ttf", "glyphs");
+        WriteFile(stage / "docs" / "index.html", "new docs");
+        WriteFile(stage / "manual", "new manual");
         // A link whose target is not there: it exists all the same.
         if (!kWindowsBuild) fs::create_symlink("../../data/gone.ttf", stage / "fonts" / "ko" / "default.ttf");
     }
@@ -92,8 +99,16 @@ protected:
         tree["fonts/ko"] = {"<folder>", folderMode};
         tree["fonts/ko/nanum.ttf"] = {"glyphs", tree["data/table.bin"].mode};
         if (!kWindowsBuild) tree["fonts/ko/default.ttf"] = {"<link>../../data/gone.ttf", fs::perms::none};
+        tree["docs"] = {"<folder>", folderMode};
+        tree["docs/index.html"] = {"new docs", tree["data/table.bin"].mode};
+        tree.erase("manual/part1.txt");
+        tree["manual"] = {"new manual", tree["data/table.bin"].mode};
+        tree.erase("plugins/obsolete.dll");
         return tree;
     }
+
+    // The installed release's files that the update drops.
+    const std::set<std::string> dropped_{"manual/part1.txt", "plugins/obsolete.dll"};
 
     // Only the log stays in the updater's folder once a run is over (none
     // when the run was killed before it had anything to undo).
@@ -114,7 +129,7 @@ TEST_F(UpdateTransactionTest, AWholeStageReplacesAndAddsFilesAndLeavesOthersAlon
     transaction.SetRun("localhost:280/HTTP/Quendown/Quendal.zip", 1234);
     Stage(transaction);
 
-    EXPECT_EQ(transaction.Install({}), TUpdateTransaction::Result::Installed);
+    EXPECT_EQ(transaction.Install({}, dropped_), TUpdateTransaction::Result::Installed);
 
     EXPECT_EQ(Contents(folder_.path()), NewTree());
     ExpectOnlyTheLogLeft();
@@ -138,7 +153,7 @@ TEST_F(UpdateTransactionTest, AFailureAnywhereLeavesTheOldTreeOrAfterTheCommitTh
             files.kind = kind;
             files.at = at;
 
-            const auto result = transaction.Install({});
+            const auto result = transaction.Install({}, dropped_);
             if (!files.hit) {
                 EXPECT_EQ(result, TUpdateTransaction::Result::Installed);
                 break;
@@ -181,7 +196,7 @@ TEST_F(UpdateTransactionTest, AKillAnywhereThenARecoveryEndsWithOneWholeTree) {
                 files.kind = kind;
                 files.at = at;
                 try {
-                    transaction.Install({});
+                    transaction.Install({}, dropped_);
                 } catch (const TFaultyFileSystem::Killed&) {
                 }
             }
@@ -211,6 +226,49 @@ TEST_F(UpdateTransactionTest, AKillAnywhereThenARecoveryEndsWithOneWholeTree) {
     }
 }
 
+// The swap killed at each rename, then the stage's contents lost before the
+// next start (a power cut before they reached the disk, or a cleaner): the
+// old files come back from the backup, and no file the swap had not reached
+// is touched.
+TEST_F(UpdateTransactionTest, AKilledSwapWhoseStageWasLostRollsBackFromTheBackup) {
+    const Tree newTree = NewTree();
+    for (const bool stageDeleted : {false, true}) {
+        for (int at = 1;; ++at) {
+            SCOPED_TRACE(testing::Message() << (stageDeleted ? "stage deleted" : "stage emptied")
+                                            << ", kill at rename " << at);
+            fs::remove_all(folder_.path());
+            SetUp();
+            TFaultyFileSystem files;
+            files.effect = Effect::Kill;
+            {
+                TUpdateTransaction transaction(files, Program());
+                Stage(transaction);
+                files.kind = Kind::Move;
+                files.at = at;
+                try {
+                    transaction.Install({}, dropped_);
+                } catch (const TFaultyFileSystem::Killed&) {
+                }
+            }
+            if (!files.hit) break;
+            const bool committed = ReadAll(UpdateFolder() / "journal").ends_with("committed\n");
+            const fs::path stage = UpdateFolder() / "stage";
+            if (stageDeleted) {
+                fs::remove_all(stage);
+            } else {
+                for (const auto& entry : fs::directory_iterator(stage)) fs::remove_all(entry.path());
+            }
+
+            TFaultyFileSystem sound;
+            EXPECT_NE(TUpdateTransaction(sound, Program()).Recover(), TUpdateTransaction::Recovery::Failed);
+
+            EXPECT_EQ(Contents(folder_.path()), committed ? newTree : oldTree_);
+            ExpectOnlyTheLogLeft();
+            if (HasFailure()) return;
+        }
+    }
+}
+
 TEST_F(UpdateTransactionTest, AHeldFileIsWaitedForThenTheUserDecides) {
     for (const bool retry : {true, false}) {
         SCOPED_TRACE(retry ? "Retry after the holder let go" : "Cancel");
@@ -223,11 +281,13 @@ TEST_F(UpdateTransactionTest, AHeldFileIsWaitedForThenTheUserDecides) {
         files.held.insert(held);
         std::vector<std::string> asked;
 
-        const auto result = transaction.Install([&](const std::string& path) {
-            asked.push_back(path);
-            files.held.clear();
-            return retry;
-        });
+        const auto result = transaction.Install(
+            [&](const std::string& path) {
+                asked.push_back(path);
+                files.held.clear();
+                return retry;
+            },
+            dropped_);
 
         EXPECT_EQ(asked, std::vector<std::string>{held});
         EXPECT_EQ(files.sleeps, (std::vector<uint32_t>{50, 200, 450, 800, 1250, 1800, 2450, 3200, 4050, 5000}));
@@ -240,17 +300,17 @@ TEST_F(UpdateTransactionTest, AHeldFileIsWaitedForThenTheUserDecides) {
     }
 }
 
-// A new file where the program has a folder (or the reverse) cannot be
-// swapped in: nothing moves.
+// A new file where the program has a folder holding a file of the user's
+// cannot be swapped in: nothing moves.
 TEST_F(UpdateTransactionTest, AStageThatCannotReplaceTheTreeChangesNothing) {
     fs::remove(folder_ / "readme.txt");
-    fs::create_directories(folder_ / "readme.txt" / "inside");
+    WriteFile(folder_ / "readme.txt" / "inside" / "notes.txt", "the user's");
     oldTree_ = Contents(folder_.path());
     TFaultyFileSystem files;
     TUpdateTransaction transaction(files, Program());
     Stage(transaction);
 
-    EXPECT_EQ(transaction.Install({}), TUpdateTransaction::Result::RolledBack);
+    EXPECT_EQ(transaction.Install({}, dropped_), TUpdateTransaction::Result::RolledBack);
 
     EXPECT_EQ(Contents(folder_.path()), oldTree_);
     EXPECT_EQ(transaction.Failure().step, "check");
@@ -277,7 +337,8 @@ TEST_F(UpdateTransactionTest, AHostileOrDamagedJournalMovesNothing) {
         {"into the updater's folder", head + "F .QUENDAL-UPDATE/update.log\nend\n"},
         {"empty part", head + "F data//table.bin\nend\n"},
         {"unknown line", head + "X readme.txt\nend\n"},
-        {"another format", "quendal-update-journal 2\nF readme.txt\nend\n"},
+        {"another format", "quendal-update-journal 3\nF readme.txt\nend\n"},
+        {"a later kind in a first journal", head + "R readme.txt\nend\n"},
         {"lines after the commit", head + "F readme.txt\nend\ncommitted\nF Quendal.exe\n"},
         {"binary", std::string("\0\xff\n\x01", 4)},
     };
