@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/core/kbytes_format.h"
+#include "app/core/dropped_files.h"
 #include "app/core/process_helpers.h"
 #include "archive/unzip.h"
 #include "download/download_component.h"
@@ -450,11 +451,40 @@ void TUpdateController::RangeEnded(const TDownLoadItem& item) {
 }
 
 void TUpdateController::InstallUnchangedRelease() {
-    LogEarlyEnd("installed", 0, "");
+    view_.SetEnabled(TUpdaterControl::btnCancel, false);
+    const std::set<std::string> dropped = FilesTheReleaseDrops();
+    if (dropped.empty()) {
+        LogEarlyEnd("installed", 0, "");
+    } else {
+        // Only files to take away: a transaction of an empty stage.
+        TUpdateTransaction transaction(*installFiles_, programFolder_);
+        transaction.SetRun(updateUrl_, 0, fetchWay_);
+        if (!transaction.PrepareStage()) {
+            transaction.Abandon(transaction.Failure());
+            return ShowExtractionFailed(ArchiveFileName());
+        }
+        if (transaction.Install(AskRetry(), dropped) != TUpdateTransaction::Result::Installed)
+            return ShowExtractionFailed(ArchiveFileName());
+    }
     RememberInstalledEntries();
     RecordInstalledRelease();
-    view_.SetEnabled(TUpdaterControl::btnCancel, false);
     FinishInstall();
+}
+
+// Files the installed release had, the offered one lacks and the user left
+// as they were. Known only when both releases came with a manifest.
+std::set<std::string> TUpdateController::FilesTheReleaseDrops() {
+    if (!manifest_) return {};
+    const TUpdateFolder folder{programFolder_};
+    const std::optional<release::ReleaseManifest> installed =
+        LoadInstalledManifest(*installFiles_, folder, LoadInstalledRelease(*installFiles_, folder));
+    if (!installed) return {};
+    TInstalledFileHashes hashes(*installFiles_, folder);
+    return DroppedFiles(hashes, *installed, *manifest_);
+}
+
+TUpdateTransaction::TRetryQuestion TUpdateController::AskRetry() {
+    return [this](const std::string& path) { return view_.AskRetry(std::string(kFileInUseText) + path); };
 }
 
 // Nothing more is fetched; the user may try again later, or close.
@@ -618,9 +648,7 @@ void TUpdateController::ExtractArchive(const std::string& archive, const std::st
     TInstallFailure failure;
     bool installed = false;
     if (ExtractIntoStage(transaction, failure)) {
-        const auto result = transaction.Install([this](const std::string& path) {
-            return view_.AskRetry(std::string(kFileInUseText) + path);
-        });
+        const auto result = transaction.Install(AskRetry(), FilesTheReleaseDrops());
         installed = result == TUpdateTransaction::Result::Installed;
         if (installed) {
             RememberInstalledEntries();

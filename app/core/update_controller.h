@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "app/core/differential_fetch.h"
@@ -160,8 +161,11 @@ private:
     // entries: the archive is fetched whole after all.
     void FetchWholeInstead(const std::string& reason);
     void RangeEnded(const TDownLoadItem& item);
-    // Every entry is in place already: the release is recorded, nothing fetched.
+    // Every entry is in place already: nothing is fetched; files the release
+    // drops are taken away, and the release is recorded.
     void InstallUnchangedRelease();
+    std::set<std::string> FilesTheReleaseDrops();
+    TUpdateTransaction::TRetryQuestion AskRetry();
     void EmptyItemsUnlessRunning();
     // Extracts `archive` into the stage and swaps its files in; `fileName`
     // is the archive's name as the window shows it.

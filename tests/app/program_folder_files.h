@@ -73,9 +73,10 @@ inline std::string AwaitStartRecord(const fs::path& folder) {
 }
 
 struct FileState {
-    std::string bytes;  // empty for a folder
+    std::string bytes;  // empty for a folder or a link
     fs::perms mode;
     bool isFolder;
+    std::string link = {};  // a symbolic link's target text
     bool operator==(const FileState&) const = default;
 };
 
@@ -83,8 +84,9 @@ struct FileState {
 // the stage, the backup and the journal).
 inline constexpr const char* kUpdateFolder = ".quendal-update";
 
-// Every file and folder below `folder` by relative path, with contents and
-// mode; the updater's own folder is not part of the program.
+// Every file, folder and link below `folder` by relative path, with contents
+// and mode (a link with its target, never followed); the updater's own
+// folder is not part of the program.
 inline std::map<std::string, FileState> Contents(const fs::path& folder) {
     std::map<std::string, FileState> contents;
     for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
@@ -93,11 +95,15 @@ inline std::map<std::string, FileState> Contents(const fs::path& folder) {
             it.disable_recursion_pending();
             continue;
         }
-        const bool isFolder = entry.is_directory();
         const std::u8string relative = fs::relative(entry.path(), folder).u8string();
-        contents[std::string(relative.begin(), relative.end())] = {
-            isFolder ? std::string() : ReadAll(entry.path()), entry.status().permissions() & fs::perms::mask,
-            isFolder};
+        const std::string name(relative.begin(), relative.end());
+        if (entry.is_symlink()) {
+            contents[name] = {{}, fs::perms::none, false, fs::read_symlink(entry.path()).string()};
+            continue;
+        }
+        const bool isFolder = entry.is_directory();
+        contents[name] = {isFolder ? std::string() : ReadAll(entry.path()),
+                          entry.status().permissions() & fs::perms::mask, isFolder};
     }
     return contents;
 }
