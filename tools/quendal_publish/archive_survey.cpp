@@ -2,16 +2,22 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "archive/format/archive_types.h"
+#include "archive/format/crc.h"
 #include "archive/format/error_codes.h"
 #include "archive/unzip.h"
 #include "platform/file.h"
+#include "platform/file_attributes.h"
 #include "platform/file_system.h"
 #include "platform/folder_listing.h"
-#include "platform/temp_files.h"
-#include "release/local_entry_extent.h"
+#include "platform/safe_path.h"
 #include "platform/sha256.h"
+#include "platform/temp_files.h"
+#include "release/entry_name.h"
+#include "release/local_entry_extent.h"
+#include "tools/quendal_publish/release_entry_names.h"
 
 namespace {
 
@@ -33,12 +39,29 @@ public:
 
     const std::string& Path() const { return path_; }  // empty when it could not be made
 
+    // The SHA-256 of bytes held in memory, by the platform's hash of a file:
+    // they are written into the marker, which is ours alone.
+    std::optional<release::Sha256Digest> Sha256Of(const std::string& bytes) const {
+        platform::File file;
+        if (!file.Open(marker_, platform::File::Mode::CreateAlways) ||
+            file.Write(bytes.data(), bytes.size()) != static_cast<int64_t>(bytes.size())) {
+            return std::nullopt;
+        }
+        file.Close();
+        return platform::Sha256OfFile(marker_);
+    }
+
 private:
     static void RemoveTree(const std::string& folder) {
         if (const auto entries = platform::ListFolder(folder)) {
             for (const platform::FolderEntry& entry : *entries) {
                 const std::string path = folder + platform::kPathSeparator + entry.name;
-                entry.isFolder ? RemoveTree(path) : static_cast<void>(platform::RemoveFile(path));
+                // A link is removed itself, never entered; on Windows a link
+                // to a folder goes as a folder does.
+                if (entry.isFolder)
+                    RemoveTree(path);
+                else if (!platform::RemoveFile(path) && entry.isLink)
+                    platform::RemoveEmptyFolder(path);
             }
         }
         platform::RemoveEmptyFolder(folder);
@@ -55,7 +78,54 @@ std::string ManifestName(std::string name) {
     return name;
 }
 
-bool IsFolderEntry(const TUnBaseHeader& entry) { return ManifestName(entry.Name).ends_with('/'); }
+// A folder entry: its name ends with a separator, or it carries the folder
+// attribute, as the extractor tells them.
+bool IsFolderEntry(const TUnBaseHeader& entry) {
+    return ManifestName(entry.Name).ends_with('/') || (entry.Record.Attributes & platform::kAttrDirectory) != 0;
+}
+
+// The manifest's record of an entry, all but its digest and extent: the
+// directory's record, as the updater builds one like it for an entry
+// fetched alone.
+release::ManifestEntry DescribedEntry(const TUnBaseHeader& entry) {
+    release::ManifestEntry described;
+    described.name = ManifestName(entry.Name);
+    described.size = entry.UnpackedSize;
+    described.crc32 = entry.Crc32;
+    described.offset = static_cast<uint64_t>(entry.Record.LocalPosition);
+    described.versionMadeBy =
+        entry.CentralCopy ? static_cast<uint16_t>((*entry.CentralCopy)[4] | (*entry.CentralCopy)[5] << 8) : 0;
+    described.externalAttributes = entry.Record.Attributes;
+    return described;
+}
+
+uint32_t Crc32Of(const std::string& bytes) { return UpdateCrc32(0xFFFFFFFF, bytes.data(), bytes.size()) ^ 0xFFFFFFFF; }
+
+// The digest of an extracted entry: of the file's bytes, or for a symbolic
+// link of its target text, which is the entry's data (what the link names is
+// never read). Nothing, with the reason in error, when it cannot be had.
+std::optional<release::Sha256Digest> DigestOf(const release::ManifestEntry& entry, const std::string& extracted,
+                                              const ScratchFolder& scratch, std::string& error) {
+    if (!entry.IsSymbolicLink()) {
+        const std::optional<release::Sha256Digest> digest = platform::Sha256OfFile(extracted);
+        if (!digest) error = "entry " + release::QuotedEntryName(entry.name) + ": cannot hash it";
+        return digest;
+    }
+    const std::optional<std::string> target = platform::ReadSymbolicLink(extracted);
+    if (!target) {
+        error = "entry " + release::QuotedEntryName(entry.name) + " is a symbolic link, but no link was made of it";
+        return std::nullopt;
+    }
+    // What was made must be the entry's data, byte for byte.
+    if (target->size() != entry.size || Crc32Of(*target) != entry.crc32) {
+        error = "entry " + release::QuotedEntryName(entry.name) + ": the link made of it holds the target " +
+                release::QuotedEntryName(*target) + ", not the entry's data";
+        return std::nullopt;
+    }
+    const std::optional<release::Sha256Digest> digest = scratch.Sha256Of(*target);
+    if (!digest) error = "entry " + release::QuotedEntryName(entry.name) + ": cannot hash its target";
+    return digest;
+}
 
 }  // namespace
 
@@ -69,10 +139,21 @@ std::optional<std::vector<release::ManifestEntry>> SurveyArchive(const std::stri
         return std::nullopt;
     }
     std::string firstError;
+    std::set<std::string> links;  // the names of the entries that are symbolic links
     unzip.OnError = [&](TObject*, const std::string& fileName, const std::string& extendedMsg, const std::string&,
                         int32_t code) {
-        if (firstError.empty())
-            firstError = fileName + ": " + ErrorMessage(code) + (extendedMsg.empty() ? "" : " (" + extendedMsg + ")");
+        if (!firstError.empty()) return;
+        if (code == ErrorCode::SkippedFile && links.contains(fileName)) {
+            // The extractor makes no link whose target leads out of its
+            // folder or through a link, and neither does any updater.
+            firstError = "entry " + release::QuotedEntryName(ManifestName(fileName)) + " is a symbolic link " +
+                         (extendedMsg.empty() ? std::string("with an empty or over-long target")
+                                              : "to " + release::QuotedEntryName(extendedMsg) +
+                                                    ", which leads outside the program folder or through another link") +
+                         "; the updater refuses such a link";
+            return;
+        }
+        firstError = fileName + ": " + ErrorMessage(code) + (extendedMsg.empty() ? "" : " (" + extendedMsg + ")");
     };
     unzip.OnCorruptZipHeader = [&](TObject*, THeaderTypeState, bool& cancel) {
         if (firstError.empty()) firstError = "the central directory is missing or damaged";
@@ -82,6 +163,19 @@ std::optional<std::vector<release::ManifestEntry>> SurveyArchive(const std::stri
     const TUnBaseHeaderObj listed = unzip.ListEntries();
     if (!firstError.empty() || listed.empty()) {
         error = listed.empty() && firstError.empty() ? "the archive holds no entries" : firstError;
+        return std::nullopt;
+    }
+    // Names every updater would refuse are refused before anything is
+    // extracted, folders' names too.
+    std::vector<TReleaseEntryName> names;
+    for (const TUnBaseHeader& entry : listed) {
+        std::string name = ManifestName(entry.Name);
+        if (IsFolderEntry(entry) && !name.ends_with('/')) name += '/';
+        names.push_back({name, entry.RawName});
+        if (!IsFolderEntry(entry) && DescribedEntry(entry).IsSymbolicLink()) links.insert(entry.Name);
+    }
+    if (std::string refused = RefusedEntryNames(names); !refused.empty()) {
+        error = refused;
         return std::nullopt;
     }
 
@@ -114,25 +208,23 @@ std::optional<std::vector<release::ManifestEntry>> SurveyArchive(const std::stri
     std::vector<release::ManifestEntry> entries;
     for (const TUnBaseHeader& entry : listed) {
         if (IsFolderEntry(entry)) continue;
+        release::ManifestEntry described = DescribedEntry(entry);
         const auto file = extracted.find(entry.Name);
         if (file == extracted.end()) {
-            error = entry.Name + " was not extracted";
+            error = "entry " + release::QuotedEntryName(described.name) + " was not extracted";
             return std::nullopt;
         }
-        const std::optional<release::Sha256Digest> digest = platform::Sha256OfFile(file->second);
+        const std::optional<release::Sha256Digest> digest = DigestOf(described, file->second, scratch, error);
+        if (!digest) return std::nullopt;
         const std::optional<uint64_t> length =
             release::LocalEntryLength(archive, entry.Record.LocalPosition, entry.PackedSize);
-        if (!digest || !length) {
-            error = entry.Name + (digest ? ": its local header or data lies outside the archive" : ": cannot hash it");
+        if (!length) {
+            error = "entry " + release::QuotedEntryName(described.name) + ": its local header or data lies outside the archive";
             return std::nullopt;
         }
-        // The directory's record: the updater builds one like it for an entry fetched alone.
-        const uint16_t madeBy = entry.CentralCopy ? static_cast<uint16_t>((*entry.CentralCopy)[4] |
-                                                                          (*entry.CentralCopy)[5] << 8)
-                                                  : 0;
-        entries.push_back({ManifestName(entry.Name), entry.UnpackedSize, entry.Crc32, *digest,
-                           static_cast<uint64_t>(entry.Record.LocalPosition), *length, madeBy,
-                           entry.Record.Attributes});
+        described.sha256 = *digest;
+        described.length = *length;
+        entries.push_back(std::move(described));
     }
     return entries;
 }

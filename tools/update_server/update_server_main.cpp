@@ -11,8 +11,16 @@
 // FILE.manifest and FILE.manifest.sig, the release manifest and its
 // signature, are served whole beside it (at Quendal.zip.manifest and
 // Quendal.zip.manifest.sig) when they exist; otherwise those paths answer 404.
+// Every file is served with validators: a strong ETag made of its size and
+// last-write time, and its Last-Modified. A Range with an If-Range that names
+// the file as it is now (the ETag by strong comparison, or the Last-Modified
+// date exactly) is answered as a Range alone; with any other If-Range the
+// whole file is sent with 200, so that an updater continuing a download
+// never joins two versions of the file.
 // Connections stay open for thousands of requests, so that an updater's
-// range requests can share one.
+// range requests can share one, while they are idle for at most 2 s. Each
+// connection is served on a thread of its own (at most 256 at once), so
+// that connections held open never hold back another.
 //
 // What it prints, a line each, for a caller to follow:
 //   connection                each connection accepted
@@ -23,7 +31,9 @@
 //
 // For trying the updater against a poor server:
 //   --rate N        sends at most N bytes a second
-//   --close-early   announces the whole body, sends half of it and hangs up
+//   --close-early   announces the whole body, sends half of it and hangs up;
+//                   it gives no ETag or Last-Modified, so that what arrived
+//                   cannot be continued: a server that never delivers
 //   --not-found     answers the archive with a 404 error page (with its Content-Length)
 //   --no-ranges     ignores Range: always 200 and the whole file
 //   --wrong-ranges  answers a range with 206 and the Content-Range asked for,
@@ -39,11 +49,16 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <condition_variable>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <list>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -57,6 +72,13 @@ constexpr size_t kPieceSize = 64 * 1024;
 // Requests one connection may carry; the library's default of 5 would make an
 // updater's range requests open a new connection every few ranges.
 constexpr size_t kKeepAliveRequests = 10000;
+// Seconds a connection may wait for its next request (or its first) before
+// it is closed: an updater asks for its ranges one right after the other.
+constexpr time_t kKeepAliveSeconds = 2;
+// Connections served at once; the next waits in the listen queue for one to end.
+constexpr size_t kMaxConnections = 256;
+// Tries to open a file whose version does not hold still meanwhile.
+constexpr int kOpenAttempts = 3;
 
 struct Options {
     long long rate = 0;  // bytes a second; 0 for as fast as possible
@@ -122,6 +144,85 @@ std::string RangeForLog(const httplib::Request& request) {
     return range.empty() ? "-" : range;
 }
 
+// What tells one version of a served file from another: its size and
+// last-write time, as the ETag and the Last-Modified give them.
+struct TFileVersion {
+    uintmax_t size = 0;
+    int64_t writeTimeNs = 0;  // since 1970-01-01 00:00:00 UTC
+    bool operator==(const TFileVersion&) const = default;
+
+    // A strong tag: the size and the time to the nanosecond, in hexadecimal.
+    std::string ETag() const {
+        char tag[64];
+        std::snprintf(tag, sizeof tag, "\"%jx-%llx\"", size, static_cast<unsigned long long>(writeTimeNs));
+        return tag;
+    }
+
+    // The time to the second as an HTTP date (IMF-fixdate), always in this form.
+    std::string LastModified() const {
+        static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+        static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+        const std::time_t seconds =
+            static_cast<std::time_t>(writeTimeNs / 1000000000 - (writeTimeNs % 1000000000 < 0 ? 1 : 0));
+        std::tm utc{};
+        if (!gmtime_r(&seconds, &utc)) return {};
+        char date[64];
+        std::snprintf(date, sizeof date, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[utc.tm_wday], utc.tm_mday,
+                      kMonths[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
+        return date;
+    }
+};
+
+// The version of the file at a path (what a link names); nothing when it cannot be read.
+std::optional<TFileVersion> VersionOf(const std::string& fileName) {
+    std::error_code error;
+    const uintmax_t size = std::filesystem::file_size(fileName, error);
+    if (error) return std::nullopt;
+    const std::filesystem::file_time_type time = std::filesystem::last_write_time(fileName, error);
+    if (error) return std::nullopt;
+    const auto since1970 = std::chrono::file_clock::to_sys(time).time_since_epoch();
+    return TFileVersion{size, std::chrono::duration_cast<std::chrono::nanoseconds>(since1970).count()};
+}
+
+// The file opened, and its version once open; `steady` when the version was
+// the same before the open, so that a file replaced meanwhile is never sent
+// under the validators of another (one that never holds still is sent
+// without). Nothing when it cannot be opened.
+std::optional<TFileVersion> OpenVersion(const std::string& fileName, std::ifstream& file, bool& steady) {
+    std::optional<TFileVersion> after;
+    steady = false;
+    for (int attempt = 0; attempt < kOpenAttempts && !steady; ++attempt) {
+        const std::optional<TFileVersion> before = VersionOf(fileName);
+        file = std::ifstream(fileName, std::ios::binary);
+        after = VersionOf(fileName);
+        steady = file && before && before == after;
+    }
+    if (!file || !after) return std::nullopt;
+    return after;
+}
+
+// The validators a response carries.
+struct TValidators {
+    std::string etag;
+    std::string lastModified;
+};
+
+// Whether the request's Range may be answered as asked (RFC 9110, 13.1.5):
+// with no If-Range, or with one naming the version served, an entity tag by
+// strong comparison with the ETag (a weak tag never matches) or a date equal
+// to the Last-Modified. Without validators nothing matches.
+bool RangeStands(const httplib::Request& request, const TValidators* validators) {
+    if (!request.has_header("If-Range")) return true;
+    if (!validators) return false;
+    std::string value = request.get_header_value("If-Range");
+    const auto blank = [](unsigned char c) { return c == ' ' || c == '\t'; };
+    while (!value.empty() && blank(value.back())) value.pop_back();
+    value.erase(0, std::find_if_not(value.begin(), value.end(), blank) - value.begin());
+    if (value.starts_with('"')) return value == validators->etag;
+    return !value.starts_with("W/") && value == validators->lastModified;
+}
+
 // One response's body: `length` bytes of a file from `first` on, read piece by
 // piece at the pace asked for, counted as they are written.
 class TBodyStream {
@@ -180,12 +281,20 @@ void ServeFile(const Options& options, const std::string& path, const std::strin
         response.set_content(body, type);
         PrintLine("sent " + path + " " + rangeForLog + " " + std::to_string(body.size()));
     };
-    std::ifstream file(fileName, std::ios::binary);
-    std::error_code error;
-    const auto size = static_cast<size_t>(std::filesystem::file_size(fileName, error));
-    if (!file || error || (archive && options.notFound)) return sendPage(404, kNotFoundPage, "text/html");
+    std::ifstream file;
+    bool steady = false;
+    const std::optional<TFileVersion> version = OpenVersion(fileName, file, steady);
+    if (!version || (archive && options.notFound)) return sendPage(404, kNotFoundPage, "text/html");
+    const auto size = static_cast<size_t>(version->size);
+    // A server that hangs up half way gives nothing to continue from.
+    const TValidators validators{version->ETag(), version->LastModified()};
+    const TValidators* given = options.closeEarly || !steady ? nullptr : &validators;
+    if (given) {
+        response.set_header("ETag", given->etag);
+        response.set_header("Last-Modified", given->lastModified);
+    }
 
-    const bool rangesServed = archive && !options.noRanges;
+    const bool rangesServed = archive && !options.noRanges && RangeStands(request, given);
     const TAskedRange asked = rangesServed ? TAskedRange::Read(request.get_header_value("Range"), size) : TAskedRange{};
     if (asked.kind == TAskedRange::Kind::Unsatisfiable) {
         response.set_header("Content-Range", "bytes */" + std::to_string(size));
@@ -213,18 +322,59 @@ void ServeFile(const Options& options, const std::string& path, const std::strin
         });
 }
 
-// The library's task queue, telling of each connection it is given.
-class TConnectionLog : public httplib::TaskQueue {
+// The library's task queue: each connection it is given is told of and
+// served on a thread of its own, so that connections idle between requests
+// never keep another waiting, as they would in a pool of a few threads. At
+// most kMaxConnections at once: beyond that the next is taken (and the
+// listen queue read) once one has ended.
+class TConnectionThreads : public httplib::TaskQueue {
 public:
-    TConnectionLog() : pool_(CPPHTTPLIB_THREAD_POOL_COUNT) {}
+    ~TConnectionThreads() override { shutdown(); }
+
     void enqueue(std::function<void()> serveConnection) override {
         PrintLine("connection");
-        pool_.enqueue(std::move(serveConnection));
+        std::unique_lock<std::mutex> lock(mutex_);
+        connectionEnded_.wait(lock, [this] { return running_ < kMaxConnections; });
+        JoinEnded();
+        ++running_;
+        const auto worker = workers_.emplace(workers_.end());
+        worker->thread = std::thread([this, worker, serve = std::move(serveConnection)] {
+            serve();
+            std::lock_guard<std::mutex> ended(mutex_);
+            worker->ended = true;
+            --running_;
+            connectionEnded_.notify_all();
+        });
     }
-    void shutdown() override { pool_.shutdown(); }
+
+    void shutdown() override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        connectionEnded_.wait(lock, [this] { return running_ == 0; });
+        JoinEnded();
+    }
 
 private:
-    httplib::ThreadPool pool_;
+    struct Worker {
+        std::thread thread;
+        bool ended = false;  // its connection was served; the thread has only to return
+    };
+
+    // Called with mutex_ held.
+    void JoinEnded() {
+        for (auto worker = workers_.begin(); worker != workers_.end();) {
+            if (!worker->ended) {
+                ++worker;
+                continue;
+            }
+            worker->thread.join();
+            worker = workers_.erase(worker);
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable connectionEnded_;
+    std::list<Worker> workers_;
+    size_t running_ = 0;
 };
 
 }  // namespace
@@ -251,7 +401,8 @@ int main(int argc, char* argv[]) {
         setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
     server.set_keep_alive_max_count(kKeepAliveRequests);
-    server.new_task_queue = [] { return new TConnectionLog; };
+    server.set_keep_alive_timeout(kKeepAliveSeconds);
+    server.new_task_queue = [] { return new TConnectionThreads; };
     // Ranges are answered here, never by the library, which would apply the
     // ranges it parsed to any body: past the file's end for a range beyond it,
     // and to a 200 that ignores them. The request is the library's own
