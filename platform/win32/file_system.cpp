@@ -9,6 +9,7 @@
 
 #include "platform/ascii.h"
 #include "platform/win32/wide_text.h"
+#include "platform/windows_device_names.h"
 
 namespace platform {
 namespace {
@@ -80,21 +81,6 @@ bool HasDrivePrefix(const std::string& name) {
     return name.size() >= 2 && name[1] == ':' && ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
 }
 
-// Windows opens the device whatever follows its name after a dot, and
-// ignores the spaces before that dot.
-bool IsDeviceName(std::string_view part) {
-    std::string_view base = part.substr(0, part.find('.'));
-    while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
-    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
-        if (EqualsIgnoringAsciiCase(base, device)) return true;
-    if (base.size() < 4 || !(EqualsIgnoringAsciiCase(base.substr(0, 3), "COM") || EqualsIgnoringAsciiCase(base.substr(0, 3), "LPT")))
-        return false;
-    const std::string_view number = base.substr(3);
-    // The superscript digits 1, 2 and 3 count as digits there.
-    return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xC2\xB9" || number == "\xC2\xB2" ||
-           number == "\xC2\xB3";
-}
-
 bool OnlyDotsAndSpaces(std::string_view part) {
     return !part.empty() && part.find_first_not_of(". ") == std::string_view::npos;
 }
@@ -118,7 +104,7 @@ void ForEachPart(const std::string& name, Visit&& visit) {
 std::string NativeEntryName(const std::string& name) {
     std::string native = name.substr(0, HasDrivePrefix(name) ? 2 : 0);
     ForEachPart(name, [&](std::string& part, size_t end) {
-        if (IsDeviceName(part))
+        if (IsWindowsDeviceName(part))
             part.insert(part.begin(), '_');
         else if (OnlyDotsAndSpaces(part) && part != ".")
             part = "..";
@@ -130,7 +116,7 @@ std::string NativeEntryName(const std::string& name) {
 
 bool NamesADevice(const std::string& name) {
     bool device = false;
-    ForEachPart(name, [&](const std::string& part, size_t) { device = device || IsDeviceName(part); });
+    ForEachPart(name, [&](const std::string& part, size_t) { device = device || IsWindowsDeviceName(part); });
     return device;
 }
 

@@ -282,6 +282,8 @@ INSTANTIATE_TEST_SUITE_P(Names, QuendalPublishRefusesNames, testing::Values(
     RefusedNames{"UpdatersFolderItself", {{".quendal-update/", ""}}, "entry \".quendal-update/\"" + kNotPlain},
     RefusedNames{"LongerThanTheSwapMoves", {{kLongName, "x"}},
                  "entry \"" + kLongName + "\" is a path that the updater's install refuses to move"},
+    RefusedNames{"WindowsDevice", {{"bin/con.txt", "x"}}, "entry \"bin/con.txt\" names a device on Windows"},
+    RefusedNames{"WindowsDeviceFolder", {{"LPT1 /a.dll", "x"}}, "entry \"LPT1 /a.dll\" names a device on Windows"},
     RefusedNames{"Twice", {{"readme.txt", "a"}, {"readme.txt", "b"}}, "entry \"readme.txt\" is listed twice"},
     RefusedNames{"FolderTwice", {{"docs/", ""}, {"docs/", ""}}, "entry \"docs/\" is listed twice"},
     RefusedNames{"InAnotherCase", {{"readme.txt", "a"}, {"README.TXT", "b"}},

@@ -1,10 +1,13 @@
 #include "tools/quendal_publish/release_entry_names.h"
 
+#include <algorithm>
 #include <map>
+#include <string_view>
 
 #include "install/install_journal.h"
 #include "platform/ascii.h"
 #include "platform/file_system.h"
+#include "platform/windows_device_names.h"
 #include "release/entry_name.h"
 
 namespace {
@@ -35,6 +38,14 @@ std::string RefusedName(const TReleaseEntryName& entry) {
         return Entry(entry.name) + " is a path that the updater's install refuses to move";
     if (platform::NativeEntryName(entry.name) != entry.name)
         return Entry(entry.name) + " would be written under another name (a device name or a part of dots and spaces)";
+    // Made here, installed on Windows: a part naming a device there is
+    // refused wherever the release is published.
+    for (size_t at = 0; at <= entry.name.size();) {
+        const size_t slash = std::min(entry.name.find('/', at), entry.name.size());
+        if (platform::IsWindowsDeviceName(std::string_view(entry.name).substr(at, slash - at)))
+            return Entry(entry.name) + " names a device on Windows, where it would be written under another name";
+        at = slash + 1;
+    }
     return {};
 }
 
