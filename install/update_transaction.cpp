@@ -62,17 +62,7 @@ void TUpdateTransaction::Abandon(const TInstallFailure& why) {
     Log("failed", why);
 }
 
-bool TUpdateTransaction::RemoveTree(const std::string& folder) {
-    if (!files_.FolderExists(folder)) return true;
-    const auto entries = files_.ListFolder(folder);
-    if (!entries) return false;
-    std::string prefix = folder;
-    if (prefix.back() != platform::kPathSeparator) prefix += platform::kPathSeparator;
-    bool removed = true;
-    for (const platform::FolderEntry& entry : *entries)
-        removed &= entry.isFolder ? RemoveTree(prefix + entry.name) : files_.RemoveFile(prefix + entry.name);
-    return removed && files_.RemoveEmptyFolder(folder);
-}
+bool TUpdateTransaction::RemoveTree(const std::string& folder) { return files_.RemoveTree(folder); }
 
 // Walks the stage below `relative`, noting the folders the swap makes and
 // the files it moves; false when the new tree cannot replace the old one.
