@@ -75,6 +75,35 @@ bool DeleteAndClose(HANDLE handle) {
     return marked;
 }
 
+// The names in the folder at `path`, read through a handle of its own rather
+// than the system's search, which would not share the folder with the
+// caller's handle that holds it for deletion.
+std::optional<std::vector<std::wstring>> NamesIn(const std::string& path) {
+    const HANDLE folder = OpenEntry(path, FILE_LIST_DIRECTORY | SYNCHRONIZE, kShareAll);
+    if (folder == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::vector<std::wstring> names;
+    std::vector<LONGLONG> buffer(8192);  // 64 KiB, aligned as the records need
+    FILE_INFO_BY_HANDLE_CLASS request = FileIdBothDirectoryRestartInfo;
+    for (;;) {
+        if (!::GetFileInformationByHandleEx(folder, request, buffer.data(),
+                                            static_cast<DWORD>(buffer.size() * sizeof(LONGLONG)))) {
+            const bool ended = ::GetLastError() == ERROR_NO_MORE_FILES;
+            CloseKeepingError(folder);
+            if (!ended) return std::nullopt;
+            return names;
+        }
+        request = FileIdBothDirectoryInfo;
+        const char* record = reinterpret_cast<const char*>(buffer.data());
+        for (;;) {
+            const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(record);
+            const std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..") names.push_back(name);
+            if (info->NextEntryOffset == 0) break;
+            record += info->NextEntryOffset;
+        }
+    }
+}
+
 // A folder is emptied while it is held without delete sharing, so that
 // nobody can swap it for a link meanwhile; a link is removed as itself.
 bool RemoveTreeAt(const std::string& path, int depth) {
@@ -84,14 +113,14 @@ bool RemoveTreeAt(const std::string& path, int depth) {
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
     if (KindOfHandle(entry) == EntryKind::Folder) {
-        std::optional<std::vector<FolderEntry>> entries;
+        std::optional<std::vector<std::wstring>> names;
         if (depth < GuardedFolder::kMaxTreeDepth)
-            entries = ListFolder(path);
+            names = NamesIn(path);
         else
             ::SetLastError(ERROR_CANT_RESOLVE_FILENAME);
-        bool emptied = entries.has_value();
-        for (size_t i = 0; emptied && i < entries->size(); ++i)
-            emptied = RemoveTreeAt(path + kPathSeparator + (*entries)[i].name, depth + 1);
+        bool emptied = names.has_value();
+        for (size_t i = 0; emptied && i < names->size(); ++i)
+            emptied = RemoveTreeAt(path + kPathSeparator + Narrow((*names)[i]), depth + 1);
         if (!emptied) {
             CloseKeepingError(entry);
             return false;

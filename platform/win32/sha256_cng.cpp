@@ -15,7 +15,7 @@ std::optional<Sha256Digest> Sha256OfFile(const std::string& path) {
     return Sha256OfOpenFile(file.Handle());
 }
 
-std::optional<Sha256Digest> Sha256OfOpenFile(int handle) {
+std::optional<Sha256Digest> Sha256OfOpenFile(int file) {
     TCngAlgorithm algorithm(BCRYPT_SHA256_ALGORITHM);
     BCRYPT_HASH_HANDLE handle = nullptr;
     if (!algorithm.Ok() || !BCRYPT_SUCCESS(BCryptCreateHash(algorithm.Handle(), &handle, nullptr, 0, nullptr, 0, 0)))
@@ -23,7 +23,7 @@ std::optional<Sha256Digest> Sha256OfOpenFile(int handle) {
     const std::unique_ptr<void, decltype(&BCryptDestroyHash)> hash(handle, &BCryptDestroyHash);
     std::vector<unsigned char> block(256 * 1024);
     for (;;) {
-        const int64_t got = ReadFileHandle(handle, block.data(), block.size());
+        const int64_t got = ReadFileHandle(file, block.data(), block.size());
         if (got < 0) return std::nullopt;
         if (got == 0) break;
         if (!BCRYPT_SUCCESS(BCryptHashData(hash.get(), block.data(), static_cast<ULONG>(got), 0))) return std::nullopt;
