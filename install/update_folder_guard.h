@@ -20,7 +20,8 @@ struct TUpdateFolderRepair {
     bool safe = true;
 
     bool Changed() const { return !setAsideAs.empty() || !removed.empty(); }
-    // One line for the log: "set aside as ...; removed ...".
+    // "set aside as ...; removed ...", for the log. Names are as found, so
+    // anything but the log (which escapes them) must escape them to show them.
     std::string Summary() const;
 };
 
