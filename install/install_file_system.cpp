@@ -1,13 +1,71 @@
 #include "install/install_file_system.h"
 
+#include <cstring>
+
 #include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/file_handle.h"
 #include "platform/file_replace.h"
 #include "platform/file_system.h"
 #include "platform/message_pump.h"
+#include "platform/tree_flush.h"
+#include "release/entry_name.h"
 
 namespace {
+
+using platform::EntryKind;
+using platform::FileAccess;
+using platform::FileOpening;
+using platform::GuardedFolder;
+
+bool IsSeparator(char c) { return c != '\0' && std::strchr(platform::kPathSeparators, c) != nullptr; }
+
+// A folder's path cut where it stops being taken on trust: at the updater's
+// own folder, when the path goes through it.
+struct GuardedPath {
+    std::string trusted;  // reached as the system reaches any path
+    std::string below;    // walked without following a link
+};
+
+GuardedPath GuardFolder(const std::string& folder) {
+    const size_t length = std::strlen(kUpdateFolderName);
+    for (size_t at = folder.rfind(kUpdateFolderName); at != std::string::npos;
+         at = at == 0 ? std::string::npos : folder.rfind(kUpdateFolderName, at - 1)) {
+        const size_t end = at + length;
+        if ((at == 0 || IsSeparator(folder[at - 1])) && (end == folder.size() || IsSeparator(folder[end])))
+            return {folder.substr(0, at), folder.substr(at)};
+    }
+    return {folder, ""};
+}
+
+bool OpenFolder(GuardedFolder& guarded, const std::string& folder) {
+    const GuardedPath path = GuardFolder(folder);
+    return guarded.Open(path.trusted, path.below);
+}
+
+// Opens the folder holding `path` and gives the path's last part, which is
+// never followed. A trailing separator is dropped: the system would follow a
+// last part that is a link to reach the folder it names.
+bool OpenParent(GuardedFolder& guarded, std::string path, std::string& name) {
+    while (path.size() > 1 && IsSeparator(path.back())) path.pop_back();
+    const size_t nameAt = path.find_last_of(platform::kPathSeparators) + 1;  // 0 when there is no separator
+    name = path.substr(nameAt);
+    return OpenFolder(guarded, path.substr(0, nameAt));
+}
+
+template <class Result, class Operation>
+Result InParent(const std::string& path, Result failed, Operation operation) {
+    GuardedFolder folder;
+    std::string name;
+    if (!OpenParent(folder, path, name)) return failed;
+    return operation(folder, name);
+}
+
+int OpenGuardedFile(const std::string& path, FileAccess access, FileOpening opening) {
+    return InParent(path, -1, [&](const GuardedFolder& folder, const std::string& name) {
+        return folder.OpenFile(name, access, opening);
+    });
+}
 
 // Writes all of `bytes` at the handle's position; the handle is closed.
 bool WriteAllAndClose(int handle, const std::string& bytes) {
@@ -29,21 +87,30 @@ bool WriteAllAndClose(int handle, const std::string& bytes) {
 }  // namespace
 
 bool TInstallFileSystem::Move(const std::string& from, const std::string& to) {
-    return platform::MoveReplacing(from, to);
+    GuardedFolder source, target;
+    std::string sourceName, targetName;
+    return OpenParent(source, from, sourceName) && OpenParent(target, to, targetName) &&
+           source.Move(sourceName, target, targetName);
 }
 
-bool TInstallFileSystem::FlushFile(const std::string& path) { return platform::FlushFileToDisk(path); }
+bool TInstallFileSystem::FlushFile(const std::string& path) {
+    return InParent(path, false, [](const GuardedFolder& folder, const std::string& name) {
+        return folder.FlushFile(name);
+    });
+}
 
-bool TInstallFileSystem::FlushFolder(const std::string& folder) { return platform::FlushFolderToDisk(folder); }
+bool TInstallFileSystem::FlushFolder(const std::string& folder) {
+    GuardedFolder guarded;
+    return OpenFolder(guarded, folder) && guarded.Flush();
+}
 
 bool TInstallFileSystem::WriteFile(const std::string& path, const std::string& bytes) {
-    const int handle = platform::CreateFileHandle(path);
+    const int handle = OpenGuardedFile(path, FileAccess::Write, FileOpening::CreateOrTruncate);
     return handle >= 0 && WriteAllAndClose(handle, bytes);
 }
 
 bool TInstallFileSystem::AppendFile(const std::string& path, const std::string& bytes) {
-    int handle = platform::OpenFileHandle(path, platform::FileAccess::ReadWrite, platform::FileShare::DenyWrite);
-    if (handle < 0) handle = platform::CreateFileHandle(path);
+    const int handle = OpenGuardedFile(path, FileAccess::Write, FileOpening::CreateOrKeep);
     if (handle < 0) return false;
     if (platform::SeekFileHandle(handle, 0, platform::SeekOrigin::End) < 0) {
         platform::CloseFileHandle(handle);
@@ -53,7 +120,7 @@ bool TInstallFileSystem::AppendFile(const std::string& path, const std::string& 
 }
 
 std::optional<std::string> TInstallFileSystem::ReadFile(const std::string& path, size_t maxBytes) {
-    const int handle = platform::OpenFileHandle(path, platform::FileAccess::Read, platform::FileShare::DenyNone);
+    const int handle = OpenGuardedFile(path, FileAccess::Read, FileOpening::Existing);
     if (handle < 0) return std::nullopt;
     std::string bytes;
     char buffer[64 * 1024];
@@ -65,28 +132,62 @@ std::optional<std::string> TInstallFileSystem::ReadFile(const std::string& path,
     return bytes;
 }
 
-bool TInstallFileSystem::CreateFolder(const std::string& folder) { return platform::CreateDir(folder); }
-
-bool TInstallFileSystem::RemoveFile(const std::string& path) { return platform::RemoveFile(path); }
-
-bool TInstallFileSystem::RemoveEmptyFolder(const std::string& folder) { return platform::RemoveEmptyFolder(folder); }
-
-std::optional<std::vector<platform::FolderEntry>> TInstallFileSystem::ListFolder(const std::string& folder) {
-    return platform::ListFolder(folder);
+bool TInstallFileSystem::CreateFolder(const std::string& folder) {
+    return InParent(folder, false, [](const GuardedFolder& parent, const std::string& name) {
+        return parent.CreateFolder(name);
+    });
 }
 
-bool TInstallFileSystem::FileExists(const std::string& path) { return platform::FileExists(path); }
+bool TInstallFileSystem::RemoveFile(const std::string& path) {
+    return InParent(path, false, [](const GuardedFolder& folder, const std::string& name) {
+        return folder.RemoveFile(name);
+    });
+}
 
-bool TInstallFileSystem::EntryExists(const std::string& path) { return platform::EntryExists(path); }
+bool TInstallFileSystem::RemoveEmptyFolder(const std::string& folder) {
+    return InParent(folder, false, [](const GuardedFolder& parent, const std::string& name) {
+        return parent.RemoveEmptyFolder(name);
+    });
+}
 
-bool TInstallFileSystem::FolderExists(const std::string& path) { return platform::DirectoryExists(path); }
+bool TInstallFileSystem::RemoveTree(const std::string& path) {
+    GuardedFolder folder;
+    std::string name;
+    if (!OpenParent(folder, path, name)) return platform::IsNotFoundError(platform::LastError());
+    return folder.RemoveTree(name);
+}
+
+std::optional<std::vector<platform::FolderEntry>> TInstallFileSystem::ListFolder(const std::string& folder) {
+    GuardedFolder guarded;
+    if (!OpenFolder(guarded, folder)) return std::nullopt;
+    return guarded.List();
+}
+
+EntryKind TInstallFileSystem::KindOf(const std::string& path) {
+    return InParent(path, EntryKind::Missing, [](const GuardedFolder& folder, const std::string& name) {
+        return folder.KindOf(name);
+    });
+}
+
+bool TInstallFileSystem::FileExists(const std::string& path) {
+    const EntryKind kind = KindOf(path);
+    return kind != EntryKind::Missing && kind != EntryKind::Folder;
+}
+
+bool TInstallFileSystem::EntryExists(const std::string& path) { return KindOf(path) != EntryKind::Missing; }
+
+bool TInstallFileSystem::FolderExists(const std::string& path) { return KindOf(path) == EntryKind::Folder; }
 
 std::optional<platform::FileStamp> TInstallFileSystem::Stamp(const std::string& path) {
     return platform::StampOf(path);
 }
 
 std::optional<platform::Sha256Digest> TInstallFileSystem::Sha256(const std::string& path) {
-    return platform::Sha256OfFile(path);
+    const int handle = OpenGuardedFile(path, FileAccess::Read, FileOpening::Existing);
+    if (handle < 0) return std::nullopt;
+    auto digest = platform::Sha256OfOpenFile(handle);
+    platform::CloseFileHandle(handle);
+    return digest;
 }
 
 bool TInstallFileSystem::CanOpenForDeletion(const std::string& path) { return platform::CanOpenForDeletion(path); }
@@ -103,8 +204,6 @@ void TInstallFileSystem::Sleep(uint32_t milliseconds) {
 }
 
 int TInstallFileSystem::LastError() { return platform::LastError(); }
-
-platform::PathKind TInstallFileSystem::KindOf(const std::string& path) { return platform::KindOf(path); }
 
 bool TInstallFileSystem::FlushTree(const std::string& folder) { return platform::FlushTreeToDisk(folder); }
 

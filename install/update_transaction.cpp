@@ -42,8 +42,8 @@ bool TUpdateTransaction::Exists(const std::string& path) { return files_.EntryEx
 // A file or a link: what the swap moves. A folder of the same name in the
 // backup only holds the backups of the files below it.
 bool TUpdateTransaction::HoldsFile(const std::string& path) {
-    const platform::PathKind kind = files_.KindOf(path);
-    return kind != platform::PathKind::Missing && kind != platform::PathKind::Folder;
+    const platform::EntryKind kind = files_.KindOf(path);
+    return kind != platform::EntryKind::Missing && kind != platform::EntryKind::Folder && kind != platform::EntryKind::Other;
 }
 
 // A folder of the program reached through a link could lie anywhere. The
@@ -69,17 +69,7 @@ void TUpdateTransaction::Abandon(const TInstallFailure& why) {
     Log("failed", why);
 }
 
-bool TUpdateTransaction::RemoveTree(const std::string& folder) {
-    if (!files_.FolderExists(folder)) return true;
-    const auto entries = files_.ListFolder(folder);
-    if (!entries) return false;
-    std::string prefix = folder;
-    if (prefix.back() != platform::kPathSeparator) prefix += platform::kPathSeparator;
-    bool removed = true;
-    for (const platform::FolderEntry& entry : *entries)
-        removed &= entry.isFolder ? RemoveTree(prefix + entry.name) : files_.RemoveFile(prefix + entry.name);
-    return removed && files_.RemoveEmptyFolder(folder);
-}
+bool TUpdateTransaction::RemoveTree(const std::string& folder) { return files_.RemoveTree(folder); }
 
 // Walks the stage below `relative`, noting what the swap takes away, the
 // folders it makes and the files it moves; false when the new tree cannot
@@ -87,29 +77,29 @@ bool TUpdateTransaction::RemoveTree(const std::string& folder) {
 // a link is replaced as a link, whatever it names.
 bool TUpdateTransaction::PlanFolder(const std::string& relative, const std::set<std::string>& dropped,
                                     TInstallJournal& plan) {
-    using platform::PathKind;
+    using platform::EntryKind;
     const std::string staged = folder_.Stage() + NativeRelativePath(relative);
     const auto entries = files_.ListFolder(staged);
     if (!entries) return Fail("check", relative);
     for (const platform::FolderEntry& entry : *entries) {
         const std::string path = relative.empty() ? entry.name : relative + '/' + entry.name;
         if (!TInstallJournal::IsSafeRelativePath(path) || !StaysInside(path)) return Fail("check", path, false);
-        const PathKind standing = files_.KindOf(Target(path));
-        if (standing == PathKind::Other) return Fail("check", path, false);
+        const EntryKind standing = files_.KindOf(Target(path));
+        if (standing == EntryKind::Other) return Fail("check", path, false);
         if (entry.isFolder) {
             // A file or a link where the release has a folder goes, as a
             // replaced file would.
-            if (standing == PathKind::File || standing == PathKind::Link) plan.removed.push_back(path);
-            if (standing != PathKind::Folder) plan.folders.push_back(path);
+            if (standing != EntryKind::Missing && standing != EntryKind::Folder) plan.removed.push_back(path);
+            if (standing != EntryKind::Folder) plan.folders.push_back(path);
             if (!PlanFolder(path, dropped, plan)) return false;
-        } else if (standing == PathKind::Folder) {
+        } else if (standing == EntryKind::Folder) {
             // A folder where the release has a file: only when it holds
             // nothing but files the release drops.
             if (!PlanPrune(path, dropped, plan)) return Fail("check", path, false);
             plan.files.push_back({path, TInstallJournal::FileKind::New});
         } else {
             plan.files.push_back(
-                {path, standing == PathKind::Missing ? TInstallJournal::FileKind::New : TInstallJournal::FileKind::Replacing});
+                {path, standing == EntryKind::Missing ? TInstallJournal::FileKind::New : TInstallJournal::FileKind::Replacing});
         }
     }
     return true;
@@ -144,8 +134,7 @@ bool TUpdateTransaction::PlanDropped(const std::set<std::string>& dropped, TInst
     for (const std::string& path : dropped) {
         if (planned.contains(path)) continue;
         if (!TInstallJournal::IsSafeRelativePath(path) || !StaysInside(path)) return Fail("check", path, false);
-        const platform::PathKind standing = files_.KindOf(Target(path));
-        if (standing == platform::PathKind::File || standing == platform::PathKind::Link) plan.removed.push_back(path);
+        if (HoldsFile(Target(path))) plan.removed.push_back(path);
     }
     return true;
 }
@@ -233,7 +222,6 @@ bool TUpdateTransaction::BackUp(const std::string& relative) {
 // In the journal's order of kinds: what goes away first, so that a folder
 // may take a file's place and a file a folder's.
 bool TUpdateTransaction::Swap(const TInstallJournal& journal) {
-    using platform::PathKind;
     for (const std::string& file : journal.removed)
         if (!BackUp(file)) return Fail("swap", file);
     for (const std::string& folder : journal.prunedFolders)
@@ -296,7 +284,7 @@ bool TUpdateTransaction::RollBack(const TInstallJournal& journal) {
     for (auto file = journal.files.rbegin(); file != journal.files.rend(); ++file)
         whole &= inside(file->path) && RollBackFile(*file);
     for (auto folder = journal.folders.rbegin(); folder != journal.folders.rend(); ++folder)
-        if (StaysInside(*folder) && files_.KindOf(Target(*folder)) == platform::PathKind::Folder)
+        if (StaysInside(*folder) && files_.KindOf(Target(*folder)) == platform::EntryKind::Folder)
             files_.RemoveEmptyFolder(Target(*folder));
     for (auto folder = journal.prunedFolders.rbegin(); folder != journal.prunedFolders.rend(); ++folder) {
         if (!inside(*folder)) {

@@ -40,5 +40,7 @@ bool SetFileHandleSize(int handle, int64_t size);
 
 // True for the system's "no space left on the device" error code.
 bool IsDiskFullError(int errorCode);
+// True for the system's codes for a file or folder that is not there.
+bool IsNotFoundError(int errorCode);
 
 }  // namespace platform

@@ -6,18 +6,12 @@
 namespace platform {
 
 // What an all-or-nothing install needs of the file system beyond plain file
-// access: renames that replace, writes forced to the disk, the free space of
-// a volume, and whether another process holds a file. Failures return false
-// (or -1) with the reason in LastError().
+// access and GuardedFolder: renames that replace, the free space of a volume,
+// and whether another process holds a file. Failures return false (or -1)
+// with the reason in LastError().
 
 // Renames a file on one volume, replacing a file standing at `to`.
 bool MoveReplacing(const std::string& from, const std::string& to);
-
-// Forces a file's contents, or a folder's list of names, out to the disk.
-// Windows keeps a folder's names in its file-system journal: there a folder
-// needs nothing more.
-bool FlushFileToDisk(const std::string& path);
-bool FlushFolderToDisk(const std::string& folder);
 
 // Bytes the caller may still write on the volume holding `path`; -1 when unknown.
 int64_t FreeSpaceOf(const std::string& path);

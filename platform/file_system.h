@@ -22,10 +22,13 @@ bool DirectoryExists(const std::string& path);
 bool CreateDir(const std::string& path);
 bool RemoveFile(const std::string& path);
 
-// Whether files can be made in `folder`: a file is made there and removed at
-// once. False for a folder that is missing, read-only, on a read-only volume,
-// or that needs rights the process lacks.
+// Whether files can be made in `folder`: a file whose name begins with
+// kWriteCheckPrefix is made there and removed at once. False for a folder
+// that is missing, read-only, on a read-only volume, or that needs rights the
+// process lacks.
 bool FolderWritable(const std::string& folder);
+// A run killed during the check can leave its file behind under this prefix.
+inline constexpr const char* kWriteCheckPrefix = ".quendal-write-check-";
 
 // The process's current directory, ending in the path separator; empty when
 // it cannot be read.

@@ -12,6 +12,14 @@ struct LocalDateTime {
     int second = 0;  // 0..59
 };
 
+// The local time with its zone: how far it is ahead of UTC, in minutes
+// (540 in Korea, -210 in Newfoundland in winter).
+struct ZonedLocalTime {
+    LocalDateTime time;
+    int utcOffsetMinutes = 0;
+};
+
+ZonedLocalTime CurrentZonedLocalTime();
 LocalDateTime CurrentLocalTime();
 
 }  // namespace platform

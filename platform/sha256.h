@@ -13,5 +13,8 @@ using Sha256Digest = std::array<uint8_t, 32>;
 // than memory allows) through the platform's own crypto: OpenSSL's libcrypto,
 // or CNG on Windows. Nothing when the file cannot be read.
 std::optional<Sha256Digest> Sha256OfFile(const std::string& path);
+// The same of a file open as `handle` (file_handle.h), from where the handle
+// stands to the end; the handle stays the caller's.
+std::optional<Sha256Digest> Sha256OfOpenFile(int handle);
 
 }  // namespace platform

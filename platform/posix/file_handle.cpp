@@ -84,4 +84,6 @@ bool SetFileHandleSize(int handle, int64_t size) { return ::ftruncate(handle, si
 
 bool IsDiskFullError(int errorCode) { return errorCode == ENOSPC; }
 
+bool IsNotFoundError(int errorCode) { return errorCode == ENOENT; }
+
 }  // namespace platform

@@ -1,32 +1,13 @@
 #include "platform/file_replace.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <unistd.h>
 
-#include <cerrno>
+#include <cstdio>
 
 namespace platform {
-namespace {
-
-bool SyncPath(const std::string& path, int flags) {
-    const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool synced = ::fsync(fd) == 0;
-    const int error = errno;
-    ::close(fd);
-    errno = error;
-    return synced;
-}
-
-}  // namespace
 
 bool MoveReplacing(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
-
-bool FlushFileToDisk(const std::string& path) { return SyncPath(path, O_RDONLY); }
-
-bool FlushFolderToDisk(const std::string& folder) { return SyncPath(folder, O_RDONLY | O_DIRECTORY); }
 
 int64_t FreeSpaceOf(const std::string& path) {
     struct statvfs volume {};

@@ -25,7 +25,8 @@ bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 bool FolderWritable(const std::string& folder) {
     std::string probe = folder;
     if (!probe.empty() && probe.back() != kPathSeparator) probe += kPathSeparator;
-    probe += ".quendal-write-check-XXXXXX";
+    probe += kWriteCheckPrefix;
+    probe += "XXXXXX";
     const int fd = ::mkstemp(probe.data());
     if (fd < 0) return false;
     ::close(fd);

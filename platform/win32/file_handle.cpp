@@ -2,20 +2,13 @@
 
 #include <windows.h>
 
+#include "platform/win32/file_access.h"
 #include "platform/win32/read_only_file.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_handle.h"
 
 namespace platform {
 namespace {
-
-DWORD DesiredAccess(FileAccess access) {
-    switch (access) {
-        case FileAccess::Read: return GENERIC_READ;
-        case FileAccess::Write: return GENERIC_WRITE;
-        default: return GENERIC_READ | GENERIC_WRITE;
-    }
-}
 
 DWORD ShareMode(FileShare share) {
     switch (share) {
@@ -104,5 +97,7 @@ bool SetFileHandleSize(int handle, int64_t size) {
 }
 
 bool IsDiskFullError(int errorCode) { return errorCode == ERROR_DISK_FULL || errorCode == ERROR_HANDLE_DISK_FULL; }
+
+bool IsNotFoundError(int errorCode) { return errorCode == ERROR_FILE_NOT_FOUND || errorCode == ERROR_PATH_NOT_FOUND; }
 
 }  // namespace platform

@@ -11,23 +11,6 @@ bool MoveReplacing(const std::string& from, const std::string& to) {
            0;
 }
 
-bool FlushFileToDisk(const std::string& path) {
-    const HANDLE file = ::CreateFileW(Widen(path).c_str(), GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const bool flushed = ::FlushFileBuffers(file) != 0;
-    const DWORD error = ::GetLastError();
-    ::CloseHandle(file);
-    ::SetLastError(error);
-    return flushed;
-}
-
-bool FlushFolderToDisk(const std::string& folder) {
-    const DWORD attributes = ::GetFileAttributesW(Widen(folder).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 int64_t FreeSpaceOf(const std::string& path) {
     ULARGE_INTEGER available{};
     if (!::GetDiskFreeSpaceExW(Widen(path).c_str(), &available, nullptr, nullptr)) return -1;

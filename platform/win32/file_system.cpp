@@ -33,7 +33,7 @@ bool RemoveFile(const std::string& path) { return ::DeleteFileW(Widen(path).c_st
 bool FolderWritable(const std::string& folder) {
     std::wstring probe = Widen(folder);
     if (!probe.empty() && probe.back() != L'\\' && probe.back() != L'/') probe += L'\\';
-    probe += L".quendal-write-check-" + std::to_wstring(::GetCurrentProcessId());
+    probe += Widen(kWriteCheckPrefix) + std::to_wstring(::GetCurrentProcessId());
     // Removed as the handle closes, whatever happens in between.
     HANDLE file = ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);

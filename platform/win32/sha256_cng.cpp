@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/file_handle.h"
 #include "platform/win32/cng_algorithm.h"
 
 namespace platform {
@@ -11,6 +12,10 @@ namespace platform {
 std::optional<Sha256Digest> Sha256OfFile(const std::string& path) {
     File file;
     if (!file.Open(path, File::Mode::Read)) return std::nullopt;
+    return Sha256OfOpenFile(file.Handle());
+}
+
+std::optional<Sha256Digest> Sha256OfOpenFile(int file) {
     TCngAlgorithm algorithm(BCRYPT_SHA256_ALGORITHM);
     BCRYPT_HASH_HANDLE handle = nullptr;
     if (!algorithm.Ok() || !BCRYPT_SUCCESS(BCryptCreateHash(algorithm.Handle(), &handle, nullptr, 0, nullptr, 0, 0)))
@@ -18,7 +23,7 @@ std::optional<Sha256Digest> Sha256OfFile(const std::string& path) {
     const std::unique_ptr<void, decltype(&BCryptDestroyHash)> hash(handle, &BCryptDestroyHash);
     std::vector<unsigned char> block(256 * 1024);
     for (;;) {
-        const int64_t got = file.Read(block.data(), block.size());
+        const int64_t got = ReadFileHandle(file, block.data(), block.size());
         if (got < 0) return std::nullopt;
         if (got == 0) break;
         if (!BCRYPT_SUCCESS(BCryptHashData(hash.get(), block.data(), static_cast<ULONG>(got), 0))) return std::nullopt;

@@ -54,6 +54,9 @@ public:
     bool RemoveEmptyFolder(const std::string& folder) override {
         return !Faulted(Kind::Remove, folder) && TInstallFileSystem::RemoveEmptyFolder(folder);
     }
+    bool RemoveTree(const std::string& path) override {
+        return !Faulted(Kind::Remove, path) && TInstallFileSystem::RemoveTree(path);
+    }
     bool CanOpenForDeletion(const std::string& path) override {
         if (held.count(path)) {
             platform::SetLastError(kErrorCode);

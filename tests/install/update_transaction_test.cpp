@@ -387,7 +387,7 @@ TEST(UpdateLogTest, KeepsItsNewestWholeLinesWithinTheLimit) {
     const std::string text = ReadAll(path);
     EXPECT_LE(text.size(), TUpdateLog::kMaxBytes);
     EXPECT_GT(text.size(), TUpdateLog::kMaxBytes - 1100);
-    EXPECT_EQ(text.substr(19, 16), " url=localhost:2");  // begins with a whole line
+    EXPECT_EQ(text.substr(25, 16), " url=localhost:2");  // begins with a whole line
     EXPECT_NE(text.find(" bytes=499 result=installed\n"), std::string::npos);
     EXPECT_EQ(text.back(), '\n');
 }
@@ -403,7 +403,7 @@ TEST(UpdateLogTest, ALogFarOverItsLimitStartsAfresh) {
     ASSERT_TRUE(log.Append({"localhost:280/u", 7, "installed", "", "", 0}));
 
     const std::string text = ReadAll(path);
-    EXPECT_EQ(text.substr(19), " url=localhost:280/u bytes=7 result=installed\n");
+    EXPECT_EQ(text.substr(25), " url=localhost:280/u bytes=7 result=installed\n");
 }
 
 }  // namespace

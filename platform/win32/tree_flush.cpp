@@ -1,18 +1,10 @@
-#include "platform/path_kind.h"
+#include "platform/tree_flush.h"
 
 #include <windows.h>
 
 #include "platform/win32/wide_text.h"
 
 namespace platform {
-
-PathKind KindOf(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesW(Widen(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::Link;
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::Folder;
-    return PathKind::File;
-}
 
 namespace {
 
@@ -49,7 +41,10 @@ bool FlushTree(const std::wstring& folder) {
 bool FlushTreeToDisk(const std::string& folder) {
     std::wstring wide = Widen(folder);
     while (!wide.empty() && (wide.back() == L'\\' || wide.back() == L'/')) wide.pop_back();
-    if (KindOf(folder) != PathKind::Folder) return false;
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
     return FlushTree(wide);
 }
 

@@ -1,0 +1,7 @@
+#include "platform/local_time.h"
+
+namespace platform {
+
+LocalDateTime CurrentLocalTime() { return CurrentZonedLocalTime().time; }
+
+}  // namespace platform
