@@ -17,15 +17,14 @@ std::string ParentOf(const std::string& relative) {
 TUpdateTransaction::TUpdateTransaction(TInstallFileSystem& files, std::string programFolder)
     : files_(files), folder_{std::move(programFolder)}, log_(files, folder_.Log()) {}
 
-void TUpdateTransaction::SetRun(std::string url, int64_t bytesReceived, std::string fetch) {
-    url_ = std::move(url);
-    bytesReceived_ = bytesReceived;
-    fetch_ = std::move(fetch);
-}
-
 void TUpdateTransaction::Log(const std::string& result, const TInstallFailure& failure) {
     if (!files_.FolderExists(folder_.Root()) && !files_.CreateFolder(folder_.Root())) return;
-    log_.Append({url_, bytesReceived_, result, failure.step, failure.entry, failure.code, fetch_});
+    TUpdateRunRecord record = run_;
+    record.result = result;
+    record.step = failure.step;
+    record.entry = failure.entry;
+    record.errorCode = failure.code;
+    log_.Append(record);
 }
 
 bool TUpdateTransaction::Fail(std::string step, std::string entry, bool withCode) {
@@ -327,7 +326,12 @@ TUpdateTransaction::Recovery TUpdateTransaction::Recover() {
             return Recovery::Failed;
         }
         const bool leftovers = files_.FolderExists(folder_.Stage()) || files_.FolderExists(folder_.Backup());
-        if (leftovers && !CleanUp()) return Recovery::Failed;
+        if (!leftovers) return Recovery::NothingLeft;
+        if (!CleanUp()) {
+            Log("recovery failed", failure_);
+            return Recovery::Failed;
+        }
+        Log("cleaned up after an interrupted run", {"recovery", "", 0});
         return Recovery::NothingLeft;
     }
     TInstallJournal journal;

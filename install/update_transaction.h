@@ -35,8 +35,9 @@ public:
     TUpdateTransaction(TInstallFileSystem& files, std::string programFolder);
 
     const TUpdateFolder& Folder() const { return folder_; }
-    // What the log records of this run besides the outcome.
-    void SetRun(std::string url, int64_t bytesReceived, std::string fetch = {});
+    // What the log records of this run besides the outcome (its result,
+    // step, entry and code are the transaction's).
+    void SetRun(TUpdateRunRecord run) { run_ = std::move(run); }
     // Appends the run's outcome to the update log; runs that end before the
     // install (a failed download) are logged through here too.
     void Log(const std::string& result, const TInstallFailure& failure);
@@ -88,7 +89,5 @@ private:
     const TUpdateFolder folder_;
     TInstallFailure failure_;
     TUpdateLog log_;
-    std::string url_;
-    int64_t bytesReceived_ = 0;
-    std::string fetch_;
+    TUpdateRunRecord run_;
 };

@@ -13,6 +13,7 @@
 #include "download/download_item.h"
 #include "download/resume_state.h"
 #include "install/installed_release_file.h"
+#include "install/update_folder_guard.h"
 #include "install/update_folder.h"
 #include "platform/ascii.h"
 #include "platform/clock.h"
@@ -109,6 +110,12 @@ void TUpdateController::AtEdge(Action action) {
     try {
         action();
     } catch (const std::exception& error) {
+        // A run that ended here (the download's file could not be written)
+        // still gets its line.
+        if (started_ && !runLogged_) {
+            downloadFailure_ = error.what();
+            LogEarlyEnd("failed");
+        }
         view_.ShowError(error.what());
     }
 }
@@ -119,10 +126,13 @@ void TUpdateController::FormCreate() {
             view_.SetWindowCaption(kWindowCaption);
             return;
         }
-        // A run killed in the middle of a swap is undone (or finished) before
-        // anything else looks at the program folder; one that cannot be
-        // undone leaves nothing to start or to update.
-        const auto recovery = TUpdateTransaction(*installFiles_, programFolder_).Recover();
+        // What others planted in the updater's folder goes out of its way
+        // first; then a run killed in the middle of a swap is undone (or
+        // finished) before anything else looks at the program folder. What
+        // cannot be put right leaves nothing to start or to update.
+        const bool secured = SecureUpdateFolder(*installFiles_, TUpdateFolder{programFolder_}).safe;
+        const auto recovery = secured ? TUpdateTransaction(*installFiles_, programFolder_).Recover()
+                                      : TUpdateTransaction::Recovery::Failed;
         if (recovery == TUpdateTransaction::Recovery::Failed || recovery == TUpdateTransaction::Recovery::Damaged) {
             folderRefused_ = true;
             view_.SetVisible(TUpdaterControl::lblBytes, false);
@@ -151,6 +161,7 @@ bool TUpdateController::ProgramFolderUsable() {
         case TFolderCheck::NotWritable: break;
     }
     folderRefused_ = true;
+    LogEarlyEnd("folder not writable", "check");
     view_.SetVisible(TUpdaterControl::lblBytes, false);
     ShowRunEnded(TUpdaterControl::labDown, kFolderNotWritableText, false);
     return false;
@@ -311,26 +322,27 @@ void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDow
     const std::string fileName = item->ByteRange() ? ArchiveFileName() : item->FileName();
     if (spaceShort_) {
         platform::RemoveFile(item->FullFileName());
-        LogEarlyEnd("no space", 0);
+        LogEarlyEnd("no space");
         return;
     }
     // A file that could not be fetched, or stopped short of its size, would
     // overwrite the program with part of an update.
     const bool arrivedWhole = item->FileSize() > 0 && itemBytesArrived_ == item->FileSize();
     const int64_t bytesArrived = itemBytesArrived_;
+    bytesReceived_ += std::max<int64_t>(0, bytesArrived - item->ResumedFrom());
     itemBytesArrived_ = 0;
     // A refused certificate and a proxy asking for credentials are no
     // passing trouble, and say so.
     if (item->CertificateRefused() || item->StatusCode() == 407) {
         download_.Stop();
         RemoveManifestFiles();
-        LogEarlyEnd(item->CertificateRefused() ? "certificate refused" : "proxy authentication required", bytesArrived);
+        LogEarlyEnd(item->CertificateRefused() ? "certificate refused" : "proxy authentication required");
         ShowDownloadFailed(fileName, item->CertificateRefused() ? kCertificateRefusedText : kProxyAuthenticationText);
         return;
     }
     // An archive of another length than its manifest's is no passing trouble either.
     if (IsArchiveItem(*item) && archiveOffManifest_) {
-        LogEarlyEnd("archive off its manifest", bytesArrived);
+        LogEarlyEnd("archive off its manifest");
         RejectSignature(fileName);
         return;
     }
@@ -344,7 +356,7 @@ void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDow
     if (!IsArchiveItem(*item) && !arrivedWhole && TDownloadRetry::IsTransient(*item, bytesArrived)) {
         download_.Stop();
         RemoveManifestFiles();
-        LogEarlyEnd("download failed", bytesArrived, "manifest");
+        LogEarlyEnd("download failed", "manifest");
         ShowDownloadFailed(ArchiveFileName(), ArchiveFileName() + kDownloadFailedText);
     } else if (IsManifestItem(*item)) {
         ManifestEnded(*item, arrivedWhole);
@@ -352,15 +364,15 @@ void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDow
         ManifestSignatureEnded(arrivedWhole);
     } else if (!arrivedWhole) {
         if (item->ByteRange()) platform::RemoveFile(item->FullFileName());
-        LogEarlyEnd("download failed", rangesArrived_ + bytesArrived);
+        LogEarlyEnd("download failed");
         ShowDownloadFailed(fileName, fileName + kDownloadFailedText);
     } else if (item->ByteRange()) {
         RangeEnded(*item);
     } else if (manifest_ && !ArchiveMatchesManifest(fileName)) {
-        LogEarlyEnd("archive off its manifest", bytesArrived);
+        LogEarlyEnd("archive off its manifest");
         RejectSignature(fileName);
     } else {
-        ExtractArchive(programFolder_ + fileName, fileName, item->FileSize());
+        ExtractArchive(programFolder_ + fileName, fileName);
     }
     platform::ProcessMessages();
 }
@@ -398,8 +410,13 @@ void TUpdateController::DecideByManifest() {
     RemoveManifestFiles();
     std::optional<release::ReleaseManifest> manifest;
     if (bytes) manifest = release::ReadManifest(*bytes).manifest;
-    if (manifest) manifestBytes_ = *bytes;
-    if (!manifest && !Signed()) return LogEarlyEnd("no manifest read", 0, "manifest");
+    if (manifest) {
+        manifestBytes_ = *bytes;
+        offeredRelease_ = manifest->version.Text();
+        // Nothing is fetched unless the plan below says how.
+        fetchWay_.clear();
+    }
+    if (!manifest && !Signed()) return LogEarlyEnd("no manifest read", "manifest");
     if (!manifest || manifest->product != kProduct || manifest->archive.name != ArchiveFileName())
         return RefuseManifest(kManifestRefusedText, "manifest refused");
     const int64_t now =
@@ -408,8 +425,10 @@ void TUpdateController::DecideByManifest() {
         return RefuseManifest(kManifestExpiredText, "manifest expired");
     const release::InstalledRelease installed =
         LoadInstalledRelease(*installFiles_, TUpdateFolder{programFolder_});
-    if (installed.highest && manifest->version < *installed.highest)
+    if (installed.highest && manifest->version < *installed.highest) {
+        refusedRelease_ = manifest->version.Text();
         return RefuseManifest(kOlderReleaseText, "older release");
+    }
     if (installed.version && manifest->version == *installed.version) return ShowAlreadyInstalled();
     manifest_ = std::move(manifest);
     PlanFetch();
@@ -447,18 +466,19 @@ void TUpdateController::RangeEnded(const TDownLoadItem& item) {
     if (item.Index() + 1 < item.Collection()->Count()) return;
     if (const std::string error = differential_->CompleteArchive(); !error.empty())
         return FetchWholeInstead("fetched entries: " + error);
-    ExtractArchive(differential_->ArchivePath(), ArchiveFileName(), rangesArrived_);
+    ExtractArchive(differential_->ArchivePath(), ArchiveFileName());
 }
 
 void TUpdateController::InstallUnchangedRelease() {
     view_.SetEnabled(TUpdaterControl::btnCancel, false);
     const std::set<std::string> dropped = FilesTheReleaseDrops();
     if (dropped.empty()) {
-        LogEarlyEnd("installed", 0, "");
+        LogEarlyEnd("installed", "");
     } else {
         // Only files to take away: a transaction of an empty stage.
         TUpdateTransaction transaction(*installFiles_, programFolder_);
-        transaction.SetRun(updateUrl_, 0, fetchWay_);
+        transaction.SetRun(RunRecord());
+        runLogged_ = true;
         if (!transaction.PrepareStage()) {
             transaction.Abandon(transaction.Failure());
             return ShowExtractionFailed(ArchiveFileName());
@@ -491,7 +511,7 @@ TUpdateTransaction::TRetryQuestion TUpdateController::AskRetry() {
 void TUpdateController::RefuseManifest(const std::string& text, const std::string& result) {
     download_.Stop();
     RemoveManifestFiles();
-    LogEarlyEnd(result, 0, "manifest");
+    LogEarlyEnd(result, "manifest");
     ShowRunRefused(text);
 }
 
@@ -499,7 +519,7 @@ void TUpdateController::RefuseManifest(const std::string& text, const std::strin
 // update, without a byte of the archive fetched.
 void TUpdateController::ShowAlreadyInstalled() {
     download_.Stop();
-    LogEarlyEnd("up to date", 0, "");
+    LogEarlyEnd("up to date", "");
     view_.SetEnabled(TUpdaterControl::btnCancel, false);
     SayThenStartProgram(TUpdaterControl::labDown, kUpToDateText);
 }
@@ -611,14 +631,27 @@ void TUpdateController::ShowRunEnded(TUpdaterControl label, const std::string& t
     view_.SetEnabled(TUpdaterControl::btnClose, true);
 }
 
-void TUpdateController::LogEarlyEnd(const std::string& result, int64_t bytesReceived, const std::string& step) {
+void TUpdateController::LogEarlyEnd(const std::string& result, const std::string& step) {
     TUpdateTransaction transaction(*installFiles_, programFolder_);
-    transaction.SetRun(updateUrl_, bytesReceived, fetchWay_);
+    transaction.SetRun(RunRecord());
     transaction.Log(result, {step, "", 0});
+    runLogged_ = true;
 }
 
-void TUpdateController::ExtractArchive(const std::string& archive, const std::string& fileName,
-                                       int64_t bytesReceived) {
+// What every line of this run says besides its outcome.
+TUpdateRunRecord TUpdateController::RunRecord() const {
+    TUpdateRunRecord record;
+    record.url = updateUrl_;
+    record.bytesReceived = bytesReceived_;
+    record.fetch = fetchWay_;
+    record.installedRelease = installedRelease_;
+    record.offeredRelease = offeredRelease_;
+    record.refusedRelease = refusedRelease_;
+    record.downloadFailure = downloadFailure_;
+    return record;
+}
+
+void TUpdateController::ExtractArchive(const std::string& archive, const std::string& fileName) {
     view_.SetEnabled(TUpdaterControl::btnCancel, false);
     view_.SetCaption(TUpdaterControl::labDown, fileName + kDownloadedText);
     view_.Repaint(TUpdaterControl::labDown);
@@ -630,7 +663,8 @@ void TUpdateController::ExtractArchive(const std::string& archive, const std::st
     view_.Repaint(TUpdaterControl::labUnzip);
 
     TUpdateTransaction transaction(*installFiles_, programFolder_);
-    transaction.SetRun(updateUrl_, bytesReceived, fetchWay_);
+    transaction.SetRun(RunRecord());
+    runLogged_ = true;
     unzip_.SetArchiveFile(archive);
     unzip_.SetConfirmOverwrites(false);
     unzip_.SetOverwriteMode(omOverwrite);
@@ -641,6 +675,7 @@ void TUpdateController::ExtractArchive(const std::string& archive, const std::st
     if (!platform::DirectoryExists(programFolder_)) {
         view_.SetCaption(TUpdaterControl::labDown, programFolder_ + kNoProgramFolderText);
         view_.Repaint(TUpdaterControl::labDown);
+        LogEarlyEnd("no program folder", "extract");
         platform::RemoveFile(archive);
         platform::Sleep(kNoProgramFolderPauseMs);
         return;
@@ -809,6 +844,7 @@ void TUpdateController::SayThenStartProgram(TUpdaterControl label, const char* t
 void TUpdateController::StartStep() {
     if (folderRefused_) return;
     if (cancelled_) {
+        if (started_ && !runLogged_) LogEarlyEnd("cancelled", "");
         // Changed entries fetched so far are of no use to a later run.
         platform::RemoveFile(TUpdateFolder{programFolder_}.FetchedEntries());
         WriteIniValue("Vkr", "Update", "Work", "False");
@@ -831,6 +867,13 @@ void TUpdateController::StartDownload() {
     retry_.Reset();
     furthest_.clear();
     spaceShort_ = false;
+    bytesReceived_ = 0;
+    runLogged_ = false;
+    offeredRelease_.clear();
+    refusedRelease_.clear();
+    downloadFailure_.clear();
+    const release::InstalledRelease installed = LoadInstalledRelease(*installFiles_, TUpdateFolder{programFolder_});
+    installedRelease_ = installed.version ? installed.version->Text() : std::string();
     TFlagScope running(runActive_);
     for (;;) {
         QueueRows();

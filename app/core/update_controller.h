@@ -169,13 +169,14 @@ private:
     void EmptyItemsUnlessRunning();
     // Extracts `archive` into the stage and swaps its files in; `fileName`
     // is the archive's name as the window shows it.
-    void ExtractArchive(const std::string& archive, const std::string& fileName, int64_t bytesReceived);
+    void ExtractArchive(const std::string& archive, const std::string& fileName);
     // Extracts into the stage; the failure, if an entry did not come out whole.
     bool ExtractIntoStage(TUpdateTransaction& transaction, TInstallFailure& failure);
     bool HasSpaceFor(uint64_t bytes) const;
     void RememberInstalledEntries();
     // Logs a run that ended before anything was extracted.
-    void LogEarlyEnd(const std::string& result, int64_t bytesReceived, const std::string& step = "download");
+    void LogEarlyEnd(const std::string& result, const std::string& step = "download");
+    TUpdateRunRecord RunRecord() const;
     void ShowNoSpace(TUpdaterControl label, const std::string& fileName);
     void FinishInstall();
     void SayThenStartProgram(TUpdaterControl label, const char* text);
@@ -250,6 +251,15 @@ private:
     std::optional<TDifferentialFetch> differential_;
     // How this attempt fetches the release and why, for the log.
     std::string fetchWay_;
+    // The rest of the run's line in the log: the bytes received in all its
+    // attempts, the releases installed, offered and refused, why the
+    // download failed, and whether the line was written.
+    int64_t bytesReceived_ = 0;
+    std::string installedRelease_;
+    std::string offeredRelease_;
+    std::string refusedRelease_;
+    std::string downloadFailure_;
+    bool runLogged_ = false;
     enum class TNextFetch { None, Ranges, Whole };
     // Set inside a run that was stopped to fetch something else next.
     TNextFetch nextFetch_ = TNextFetch::None;

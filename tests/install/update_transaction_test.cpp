@@ -126,7 +126,7 @@ protected:
 TEST_F(UpdateTransactionTest, AWholeStageReplacesAndAddsFilesAndLeavesOthersAlone) {
     TFaultyFileSystem files;
     TUpdateTransaction transaction(files, Program());
-    transaction.SetRun("localhost:280/HTTP/Quendown/Quendal.zip", 1234);
+    transaction.SetRun({.url = "localhost:280/HTTP/Quendown/Quendal.zip", .bytesReceived = 1234});
     Stage(transaction);
 
     EXPECT_EQ(transaction.Install({}, dropped_), TUpdateTransaction::Result::Installed);
