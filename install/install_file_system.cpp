@@ -6,6 +6,7 @@
 #include "platform/file_replace.h"
 #include "platform/file_system.h"
 #include "platform/message_pump.h"
+#include "platform/safe_path.h"
 
 namespace {
 
@@ -113,4 +114,8 @@ bool TInstallFileSystem::ReplaceFileWhole(const std::string& folder, const std::
         return false;
     }
     return true;
+}
+
+std::optional<std::string> TInstallFileSystem::LinkTarget(const std::string& path) {
+    return platform::ReadSymbolicLink(path);
 }

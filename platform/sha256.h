@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -13,5 +14,8 @@ using Sha256Digest = std::array<uint8_t, 32>;
 // than memory allows) through the platform's own crypto: OpenSSL's libcrypto,
 // or CNG on Windows. Nothing when the file cannot be read.
 std::optional<Sha256Digest> Sha256OfFile(const std::string& path);
+
+// The SHA-256 of bytes in memory; nothing when the crypto library fails.
+std::optional<Sha256Digest> Sha256OfBytes(std::string_view bytes);
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/sha256.h"
 
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -25,6 +26,17 @@ std::optional<Sha256Digest> Sha256OfFile(const std::string& path) {
     }
     Sha256Digest digest;
     if (!BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0)))
+        return std::nullopt;
+    return digest;
+}
+
+std::optional<Sha256Digest> Sha256OfBytes(std::string_view bytes) {
+    TCngAlgorithm algorithm(BCRYPT_SHA256_ALGORITHM);
+    Sha256Digest digest;
+    if (!algorithm.Ok() || bytes.size() > std::numeric_limits<ULONG>::max() ||
+        !BCRYPT_SUCCESS(BCryptHash(algorithm.Handle(), nullptr, 0,
+                                   reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())),
+                                   static_cast<ULONG>(bytes.size()), digest.data(), static_cast<ULONG>(digest.size()))))
         return std::nullopt;
     return digest;
 }

@@ -9,6 +9,7 @@
 #include "platform/file.h"
 #include "platform/file_system.h"
 #include "platform/folder_listing.h"
+#include "platform/safe_path.h"
 #include "platform/temp_files.h"
 #include "release/local_entry_extent.h"
 #include "platform/sha256.h"
@@ -119,7 +120,10 @@ std::optional<std::vector<release::ManifestEntry>> SurveyArchive(const std::stri
             error = entry.Name + " was not extracted";
             return std::nullopt;
         }
-        const std::optional<release::Sha256Digest> digest = platform::Sha256OfFile(file->second);
+        // A link is listed as a link: its digest is its target text's, never followed.
+        const std::optional<std::string> linkTarget = platform::ReadSymbolicLink(file->second);
+        const std::optional<release::Sha256Digest> digest =
+            linkTarget ? platform::Sha256OfBytes(*linkTarget) : platform::Sha256OfFile(file->second);
         const std::optional<uint64_t> length =
             release::LocalEntryLength(archive, entry.Record.LocalPosition, entry.PackedSize);
         if (!digest || !length) {
