@@ -18,11 +18,12 @@
 // Links are not kept: their target text is read each time, which costs one
 // look.
 //
-// What it may miss, by design: a file whose bytes were changed in place and
-// its write time set back, within one tick of the file system's clock after
-// its last change, is believed unchanged. A stamp whose write time and change
-// time are both within kSettleNs of now is not remembered: a second write in
-// the same tick of a coarse clock would leave it as it was.
+// What it may miss, by design: a file whose bytes were changed in place with
+// its size and write time put back, within one tick of the file system's
+// clock after its last change (or with its change time set back too, which
+// Windows lets a program do), is believed unchanged. A stamp whose write
+// time and change time are both within kSettleNs of now is not remembered:
+// a second write in the same tick of a coarse clock would leave it as it was.
 //
 // The file is one header line, then a line a file: the digest in hex, the
 // size, the write time, the change time, the volume, the file id, the
