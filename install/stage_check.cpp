@@ -8,6 +8,14 @@
 bool TStageCheck::Holds(const std::string& stage, const std::vector<release::ManifestEntry>& entries,
                         TInstallFailure& failure) {
     checked_.clear();
+    if (HoldsExactly(stage, entries, failure)) return true;
+    // Nothing of a stage refused is ever remembered.
+    checked_.clear();
+    return false;
+}
+
+bool TStageCheck::HoldsExactly(const std::string& stage, const std::vector<release::ManifestEntry>& entries,
+                               TInstallFailure& failure) {
     std::set<std::string> names;
     for (const release::ManifestEntry& entry : entries) {
         if (!release::IsPlainEntryName(entry.name)) {
@@ -16,15 +24,12 @@ bool TStageCheck::Holds(const std::string& stage, const std::vector<release::Man
         }
         const std::string relative = NativeRelativePath(platform::NativeEntryName(entry.name));
         if (!HoldsEntry(stage, entry, relative)) {
-            checked_.clear();
             failure = {"sha256", entry.name, 0};
             return false;
         }
         names.insert(relative);
     }
-    if (HoldsOnly(stage, "", names, failure)) return true;
-    checked_.clear();
-    return false;
+    return HoldsOnly(stage, "", names, failure);
 }
 
 bool TStageCheck::HoldsEntry(const std::string& stage, const release::ManifestEntry& entry,

@@ -43,6 +43,8 @@ private:
         platform::Sha256Digest digest{};
     };
 
+    bool HoldsExactly(const std::string& stage, const std::vector<release::ManifestEntry>& entries,
+                      TInstallFailure& failure);
     bool HoldsEntry(const std::string& stage, const release::ManifestEntry& entry, const std::string& relative);
     bool HoldsOnly(const std::string& stage, const std::string& relative, const std::set<std::string>& names,
                    TInstallFailure& failure);

@@ -141,6 +141,11 @@ TEST_F(StageCheckTest, OnlyWhatItReadIsRememberedOnceInPlace) {
     TStageCheck check(files_);
     TInstallFailure failure;
     ASSERT_TRUE(check.Holds(Folder().Stage(), entries, failure)) << failure.step << " " << failure.entry;
+    // A check that refused the stage, after reading the same files.
+    TStageCheck refused(files_);
+    std::vector<release::ManifestEntry> moreEntries = entries;
+    moreEntries.push_back(EntryOf("missing.txt", "x", kUnixFile));
+    ASSERT_FALSE(refused.Holds(Folder().Stage(), moreEntries, failure));
     // The swap moves them into place; then one is replaced by other bytes of its size and date.
     fs::rename(Utf8Path(Folder().Stage() + "Quendal.exe"), Utf8Path(Program() + "Quendal.exe"));
     fs::create_directories(Utf8Path(Program() + "data"));
@@ -148,6 +153,12 @@ TEST_F(StageCheckTest, OnlyWhatItReadIsRememberedOnceInPlace) {
     test_files::WriteFile(Utf8Path(Program() + "table.new"), "table 3");
     ASSERT_TRUE(platform::SetPathWriteTimeUtc(Program() + "table.new", {1'700'000'000, 0}));
     fs::rename(Utf8Path(Program() + "table.new"), Utf8Path(Program() + "data" + kSep + "table.bin"));
+    {
+        TInstalledFileHashes hashes(files_, Folder());
+        refused.RememberInstalled(hashes);
+        ASSERT_TRUE(hashes.Save());
+    }
+    EXPECT_EQ(test_files::ReadAll(Utf8Path(Folder().Hashes())), "quendal installed-file hashes 2\n");
     {
         TInstalledFileHashes hashes(files_, Folder());
         check.RememberInstalled(hashes);
