@@ -16,9 +16,9 @@ class TDownLoadItems;
 
 // A release fetched by its changed entries alone: the entries whose
 // installed file differs from the manifest's (kind, size, SHA-256 and mode;
-// see TInstalledFileHashes::Matches) are fetched
-// by range from the archive on the server, one range after the other into
-// one file, which then becomes a small archive of just those entries.
+// see TInstalledFileHashes::Matches) are fetched by range from the archive
+// on the server, one range after the other into one file, which then
+// becomes a small archive of just those entries.
 // Nothing here is trusted before it is checked: every range answer against
 // what was asked, every entry's bytes against the manifest before the swap.
 class TDifferentialFetch {

@@ -281,7 +281,10 @@ TEST_F(InstalledFileHashesTest, ADamagedCacheIsBelievedOnlyInItsWholeLines) {
         // What a planted cache may do, and what shows the claims above are
         // refused for their spoilt field alone.
         {"a whole claim of the true stamp", kHeader + good + line(fields, "other.txt"), true, kAbc},
-        {"the earlier format", "quendal installed-file hashes 1\n" + kAbcHex + " 3 " + fields[2] + " file.txt\n", false},
+        {"the earlier format",
+         "quendal installed-file hashes 1\n" + kAbcHex + " 3 " + std::to_string(StampOf("file.txt").writeTimeNs) +
+             " file.txt\n",
+         false},
         {"another header", "quendal installed-file hashes 3\n" + good, false},
         {"no header", good, false},
         {"empty", "", false},
@@ -403,8 +406,10 @@ TEST_F(InstalledFileHashesTest, AnInstalledFileMatchesAnEntryInKindBytesAndMode)
         std::optional<bool> onWindows;
     };
     const Case cases[] = {
-        {"a link with the entry's target text", EntryOf("lib/libfoo.so", "libfoo.so.1", kUnixLink), true, kNotOnWindows},
-        {"a link with another text of that size", EntryOf("lib/libfoo.so", "libfoo.so.2", kUnixLink), false, kNotOnWindows},
+        {"a link with the entry's target text", EntryOf("lib/libfoo.so", "libfoo.so.1", kUnixLink), true,
+         kNotOnWindows},
+        {"a link with another text of that size", EntryOf("lib/libfoo.so", "libfoo.so.2", kUnixLink), false,
+         kNotOnWindows},
         {"a link to a folder", EntryOf("data", "share", kUnixLink), true, kNotOnWindows},
         {"a link leading nowhere", EntryOf("lib/dangling.so", "libgone.so.2", kUnixLink), true, kNotOnWindows},
         {"a link for a file entry of the linked file's bytes", EntryOf("lib/libfoo.so", library, kUnixFile), false,

@@ -149,7 +149,8 @@ TEST_F(StageCheckTest, OnlyWhatItReadIsRememberedOnceInPlace) {
     // The swap moves them into place; then one is replaced by other bytes of its size and date.
     fs::rename(Utf8Path(Folder().Stage() + "Quendal.exe"), Utf8Path(Program() + "Quendal.exe"));
     fs::create_directories(Utf8Path(Program() + "data"));
-    fs::rename(Utf8Path(Folder().Stage() + "data" + kSep + "table.bin"), Utf8Path(Program() + "data" + kSep + "table.bin"));
+    fs::rename(Utf8Path(Folder().Stage() + "data" + kSep + "table.bin"),
+               Utf8Path(Program() + "data" + kSep + "table.bin"));
     test_files::WriteFile(Utf8Path(Program() + "table.new"), "table 3");
     ASSERT_TRUE(platform::SetPathWriteTimeUtc(Program() + "table.new", {1'700'000'000, 0}));
     fs::rename(Utf8Path(Program() + "table.new"), Utf8Path(Program() + "data" + kSep + "table.bin"));
