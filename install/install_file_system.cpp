@@ -8,6 +8,7 @@
 #include "platform/file_replace.h"
 #include "platform/file_system.h"
 #include "platform/message_pump.h"
+#include "platform/safe_path.h"
 #include "platform/tree_flush.h"
 #include "release/entry_name.h"
 
@@ -216,4 +217,8 @@ bool TInstallFileSystem::ReplaceFileWhole(const std::string& folder, const std::
         return false;
     }
     return true;
+}
+
+std::optional<std::string> TInstallFileSystem::LinkTarget(const std::string& path) {
+    return platform::ReadSymbolicLink(path);
 }

@@ -70,4 +70,8 @@ public:
     // leaves the old file or the new one whole: a new file beside it, flushed,
     // renamed over it, and the folder flushed.
     bool ReplaceFileWhole(const std::string& folder, const std::string& path, const std::string& bytes);
+
+    // The target text of the symbolic link at `path`, never followed; nothing
+    // when no link stands there.
+    virtual std::optional<std::string> LinkTarget(const std::string& path);
 };

@@ -3,13 +3,14 @@
 #include <charconv>
 #include <string_view>
 
+#include "install/entry_on_disk.h"
 #include "install/install_journal.h"
 #include "platform/file_system.h"
-#include "platform/safe_path.h"
 
 namespace {
 
-constexpr std::string_view kHeader = "quendal installed-file hashes 1";
+// Files of earlier formats, keyed by what the extractor sets, are not believed.
+constexpr std::string_view kHeader = "quendal installed-file hashes 2";
 
 bool HasControlCharacter(std::string_view text) {
     for (const char c : text)
@@ -88,58 +89,74 @@ void TInstalledFileHashes::Load(const std::string& text) {
         const auto digest = DigestFromHex(NextField(line));
         const auto size = NumberFrom<uint64_t>(NextField(line));
         const auto writeTime = NumberFrom<int64_t>(NextField(line));
-        if (!digest || !size || !writeTime || line.empty() || HasControlCharacter(line)) continue;
-        entries_[std::string(line)] = {{*size, *writeTime}, *digest, false};
+        const auto changeTime = NumberFrom<int64_t>(NextField(line));
+        const auto volume = NumberFrom<uint64_t>(NextField(line));
+        const auto fileId = NumberFrom<uint64_t>(NextField(line));
+        const auto attributes = NumberFrom<uint32_t>(NextField(line));
+        if (!digest || !size || !writeTime || !changeTime || !volume || !fileId || !attributes || line.empty() ||
+            HasControlCharacter(line))
+            continue;
+        entries_[std::string(line)] = {{*size, *writeTime, *changeTime, *volume, *fileId, *attributes}, *digest, false};
     }
 }
 
-std::optional<platform::FileStamp> TInstalledFileHashes::StampOf(const std::string& name) {
+std::optional<std::string> TInstalledFileHashes::PathOf(const std::string& name) const {
     // A name the extractor would write under another name on this system
     // (a device, a ':') has no installed file of its own to compare.
     if (!TInstallJournal::IsSafeRelativePath(name) || platform::NativeEntryName(name) != name) return std::nullopt;
     const std::string path = folder_.program + NativeRelativePath(name);
     // Through a linked folder the file could lie anywhere.
-    if (platform::PathHasLinkBelow(folder_.program, path)) return std::nullopt;
-    return files_.Stamp(path);
+    if (ReachedThroughLinkedFolder(folder_.program, path)) return std::nullopt;
+    return path;
 }
 
 void TInstalledFileHashes::Record(const std::string& name, const platform::FileStamp& stamp,
                                   const platform::Sha256Digest& digest) {
-    // A write in the same tick as the one seen would keep the stamp: such a
-    // file is read again next time.
-    if (stamp.writeTimeNs > platform::CurrentFileTimeNs() - kSettleNs || HasControlCharacter(name)) {
+    // Any later change moves the change time, and an ordinary write the write
+    // time too; within the tick of both, a second write could keep the
+    // stamp: such a file is read again next time.
+    const int64_t settled = platform::CurrentFileTimeNs() - kSettleNs;
+    if ((stamp.writeTimeNs > settled && stamp.changeTimeNs > settled) || HasControlCharacter(name)) {
         entries_.erase(name);
         return;
     }
     entries_[name] = {stamp, digest, true};
 }
 
+bool TInstalledFileHashes::Matches(const release::ManifestEntry& entry) {
+    const std::optional<std::string> path = PathOf(entry.name);
+    if (!path) return false;
+    if (entry.IsSymbolicLink()) return LinkMatchesEntry(files_, *path, entry);
+    // Of another size or mode, the file is changed without being read.
+    const std::optional<platform::FileStamp> stamp = files_.Stamp(*path);
+    if (!stamp || stamp->size != entry.size || !ModeMatchesEntry(*stamp, entry)) return false;
+    return DigestOf(entry.name) == entry.sha256;
+}
+
 std::optional<platform::Sha256Digest> TInstalledFileHashes::DigestOf(const std::string& name) {
-    const std::optional<platform::FileStamp> before = StampOf(name);
-    if (!before) {
-        entries_.erase(name);
-        return std::nullopt;
-    }
+    const std::optional<std::string> path = PathOf(name);
+    const std::optional<platform::FileStamp> stamp = path ? files_.Stamp(*path) : std::nullopt;
     const auto known = entries_.find(name);
-    if (known != entries_.end() && known->second.stamp == *before) {
+    if (stamp && known != entries_.end() && known->second.stamp == *stamp) {
         known->second.used = true;
         return known->second.digest;
     }
-    const std::string path = folder_.program + NativeRelativePath(name);
-    const std::optional<platform::Sha256Digest> digest = files_.Sha256(path);
-    // Written to while it was read, the digest is of no whole version.
-    if (!digest || files_.Stamp(path) != before) {
+    const std::optional<TReadFile> read = stamp ? ReadRegularFile(files_, *path) : std::nullopt;
+    if (!read) {
         entries_.erase(name);
         return std::nullopt;
     }
-    Record(name, *before, *digest);
-    return digest;
+    Record(name, read->stamp, read->digest);
+    return read->digest;
 }
 
-void TInstalledFileHashes::Remember(const std::string& name, const platform::Sha256Digest& digest) {
-    const std::optional<platform::FileStamp> stamp = StampOf(name);
-    if (stamp)
-        Record(name, *stamp, digest);
+void TInstalledFileHashes::Remember(const std::string& name, const platform::FileStamp& checked,
+                                    const platform::Sha256Digest& digest) {
+    const std::optional<std::string> path = PathOf(name);
+    const std::optional<platform::FileStamp> now = path ? files_.Stamp(*path) : std::nullopt;
+    if (now && now->volume == checked.volume && now->fileId == checked.fileId && now->size == checked.size &&
+        now->writeTimeNs == checked.writeTimeNs)
+        Record(name, *now, digest);
     else
         entries_.erase(name);
 }
@@ -148,10 +165,16 @@ bool TInstalledFileHashes::Save() {
     std::string text = std::string(kHeader) + '\n';
     for (const auto& [name, entry] : entries_) {
         if (!entry.used) continue;
-        text += Hex(entry.digest) + ' ' + std::to_string(entry.stamp.size) + ' ' +
-                std::to_string(entry.stamp.writeTimeNs) + ' ' + name + '\n';
+        const platform::FileStamp& stamp = entry.stamp;
+        text += Hex(entry.digest) + ' ' + std::to_string(stamp.size) + ' ' + std::to_string(stamp.writeTimeNs) + ' ' +
+                std::to_string(stamp.changeTimeNs) + ' ' + std::to_string(stamp.volume) + ' ' +
+                std::to_string(stamp.fileId) + ' ' + std::to_string(stamp.attributes) + ' ' + name + '\n';
     }
     // Never written so large that the next run would refuse it.
     if (text.size() > kMaxBytes) return false;
     return files_.ReplaceFileWhole(folder_.Root(), folder_.Hashes(), text);
+}
+
+bool TInstalledFileHashes::Clear(TInstallFileSystem& files, const TUpdateFolder& folder) {
+    return files.RemoveFile(folder.Hashes()) || !files.EntryExists(folder.Hashes());
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -16,5 +17,8 @@ std::optional<Sha256Digest> Sha256OfFile(const std::string& path);
 // The same of a file open as `handle` (file_handle.h), from where the handle
 // stands to the end; the handle stays the caller's.
 std::optional<Sha256Digest> Sha256OfOpenFile(int handle);
+
+// The SHA-256 of bytes in memory; nothing when the crypto library fails.
+std::optional<Sha256Digest> Sha256OfBytes(std::string_view bytes);
 
 }  // namespace platform

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <set>
 #include <string>
 
 #include "install/install_file_system.h"
 #include "install/installed_file_hashes.h"
+#include "install/stage_check.h"
 #include "install/update_folder.h"
 #include "install/update_transaction.h"
 #include "release/differential_plan.h"
@@ -15,15 +15,16 @@ class TDownLoadItem;
 class TDownLoadItems;
 
 // A release fetched by its changed entries alone: the entries whose
-// installed file differs from the manifest's (size and SHA-256) are fetched
-// by range from the archive on the server, one range after the other into
-// one file, which then becomes a small archive of just those entries.
+// installed file differs from the manifest's (kind, size, SHA-256 and mode;
+// see TInstalledFileHashes::Matches) are fetched by range from the archive
+// on the server, one range after the other into one file, which then
+// becomes a small archive of just those entries.
 // Nothing here is trusted before it is checked: every range answer against
 // what was asked, every entry's bytes against the manifest before the swap.
 class TDifferentialFetch {
 public:
     // Plans the fetch: reads each installed file the manifest names, unless
-    // the hash cache knows it by its size and write time.
+    // the hash cache knows it by its stamp.
     TDifferentialFetch(TInstallFileSystem& files, const TUpdateFolder& folder, release::ReleaseManifest manifest);
     TDifferentialFetch(const TDifferentialFetch&) = delete;
     TDifferentialFetch& operator=(const TDifferentialFetch&) = delete;
@@ -46,27 +47,21 @@ public:
     // Appends the central directory once every range has arrived; the
     // reason, when the bytes are not the entries the manifest describes.
     std::string CompleteArchive();
-    // Each fetched entry, extracted into `stage`, has the manifest's SHA-256:
-    // false with the first that does not.
+    // The stage holds each fetched entry as the manifest lists it (a link as
+    // a link with its target text, a file with its SHA-256) and nothing
+    // else: false with the first fault (see TStageCheck::Holds).
     bool StageMatchesManifest(const std::string& stage, TInstallFailure& failure);
     // After the install committed: the fetched entries, now in place, are
-    // remembered with their digests, so the next run need not read them.
-    void RememberInstalled();
+    // remembered with the digests the stage check read, and the cache is
+    // saved, so that the next run need not read them. False when the cache
+    // could not be saved.
+    bool RememberInstalled();
 
 private:
-    bool IsUnchanged(const release::ManifestEntry& entry);
-    bool HoldsOnly(const std::string& stage, const std::string& relative, const std::set<std::string>& names,
-                   TInstallFailure& failure);
-
     TInstallFileSystem& files_;
     const TUpdateFolder folder_;
     const release::ReleaseManifest manifest_;
     TInstalledFileHashes hashes_;
     release::TDifferentialPlan plan_;
+    TStageCheck stageCheck_;
 };
-
-// After a whole archive that matched its manifest was installed: its
-// entries are in place with the manifest's digests, and the next run need
-// not read them.
-void RememberWholeInstall(TInstallFileSystem& files, const TUpdateFolder& folder,
-                          const release::ReleaseManifest& manifest);

@@ -741,17 +741,27 @@ bool TUpdateController::ExtractIntoStage(TUpdateTransaction& transaction, TInsta
         failure = {"extract", "", 0};
         return false;
     }
-    // Entries fetched by range were checked by nothing else.
-    return !differential_ || differential_->StageMatchesManifest(transaction.Folder().Stage(), failure);
+    // What the swap puts in place must be the manifest's entries, byte for
+    // byte: the archive's digest proves it the publisher's, not each entry.
+    if (differential_) return differential_->StageMatchesManifest(transaction.Folder().Stage(), failure);
+    if (!manifest_ || manifest_->entries.empty()) return true;
+    wholeStageCheck_.emplace(*installFiles_);
+    return wholeStageCheck_->Holds(transaction.Folder().Stage(), manifest_->entries, failure);
 }
 
-// The digests of the entries just put in place, known from the manifest
-// they were checked against.
+// The digests of the entries just put in place, as the stage check read
+// them; an install checked by no manifest leaves no cache to trust.
 void TUpdateController::RememberInstalledEntries() {
-    if (differential_)
+    const TUpdateFolder folder{programFolder_};
+    if (differential_) {
         differential_->RememberInstalled();
-    else if (manifest_)
-        RememberWholeInstall(*installFiles_, TUpdateFolder{programFolder_}, *manifest_);
+    } else if (wholeStageCheck_) {
+        TInstalledFileHashes hashes(*installFiles_, folder);
+        wholeStageCheck_->RememberInstalled(hashes);
+        hashes.Save();
+    } else {
+        TInstalledFileHashes::Clear(*installFiles_, folder);
+    }
 }
 
 bool TUpdateController::HasSpaceFor(uint64_t bytes) const {
@@ -883,6 +893,7 @@ void TUpdateController::StartDownload() {
         manifestBytes_.clear();
         archiveOffManifest_ = false;
         differential_.reset();
+        wholeStageCheck_.reset();
         fetchWay_ = "whole (no manifest)";
         rangesArrived_ = 0;
         retryDelay_.reset();

@@ -13,6 +13,7 @@
 #include "app/core/progress_throttle.h"
 #include "app/core/updater_view.h"
 #include "install/install_file_system.h"
+#include "install/stage_check.h"
 #include "install/update_transaction.h"
 #include "release/release_manifest.h"
 
@@ -249,6 +250,8 @@ private:
     bool archiveOffManifest_ = false;
     // The changed entries this attempt fetches by range, once planned.
     std::optional<TDifferentialFetch> differential_;
+    // The whole archive's stage as checked against the manifest's entries.
+    std::optional<TStageCheck> wholeStageCheck_;
     // How this attempt fetches the release and why, for the log.
     std::string fetchWay_;
     // The rest of the run's line in the log: the bytes received in all its

@@ -55,8 +55,16 @@ bool SetPathWriteTimeUtc(const std::string& path, const UtcFileTime& time) {
 std::optional<FileStamp> StampOf(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    return FileStamp{static_cast<uint64_t>(st.st_size),
-                     static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+    const auto ns = [](const struct timespec& time) {
+        return static_cast<int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+    };
+    const uint32_t readOnly = (st.st_mode & 0222) == 0 ? 0x01 : 0;
+    return FileStamp{.size = static_cast<uint64_t>(st.st_size),
+                     .writeTimeNs = ns(st.st_mtim),
+                     .changeTimeNs = ns(st.st_ctim),
+                     .volume = static_cast<uint64_t>(st.st_dev),
+                     .fileId = static_cast<uint64_t>(st.st_ino),
+                     .attributes = static_cast<uint32_t>(st.st_mode & 0177777) << 16 | readOnly};
 }
 
 int64_t CurrentFileTimeNs() {

@@ -63,13 +63,29 @@ bool SetPathWriteTime(const std::string& path, const LocalDateTime& time) {
 }
 
 std::optional<FileStamp> StampOf(const std::string& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+    // Opened for its attributes only, which no other process's sharing mode
+    // refuses; a link is opened itself.
+    const HANDLE handle = ::CreateFileW(Widen(path).c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION file;
+    FILE_BASIC_INFO basic;
+    const bool read = ::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileInformationByHandle(handle, &file) &&
+                      ::GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic);
+    ::CloseHandle(handle);
     // Symbolic links and junctions are reparse points; devices report as such.
-    if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
+    if (!read ||
+        (file.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)))
         return std::nullopt;
-    return FileStamp{(static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
-                     ToNanoseconds(data.ftLastWriteTime)};
+    const FILETIME changeTime{static_cast<DWORD>(basic.ChangeTime.QuadPart),
+                              static_cast<DWORD>(static_cast<uint64_t>(basic.ChangeTime.QuadPart) >> 32)};
+    return FileStamp{.size = (static_cast<uint64_t>(file.nFileSizeHigh) << 32) | file.nFileSizeLow,
+                     .writeTimeNs = ToNanoseconds(file.ftLastWriteTime),
+                     .changeTimeNs = ToNanoseconds(changeTime),
+                     .volume = file.dwVolumeSerialNumber,
+                     .fileId = (static_cast<uint64_t>(file.nFileIndexHigh) << 32) | file.nFileIndexLow,
+                     .attributes = static_cast<uint32_t>(file.dwFileAttributes & FILE_ATTRIBUTE_READONLY)};
 }
 
 int64_t CurrentFileTimeNs() {

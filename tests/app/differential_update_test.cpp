@@ -25,6 +25,7 @@
 #include "program_folder_files.h"
 #include "release/manifest_json.h"
 #include "support/temp_folder.h"
+#include "support/windows_skip.h"
 #include "tools/quendal_publish/archive_survey.h"
 
 namespace fs = std::filesystem;
@@ -249,6 +250,55 @@ TEST(DifferentialFetchPlan, BytesBeyondWhatOneFetchHoldsGoWhole) {
     const TDifferentialFetch fetch(files, TUpdateFolder{Native(program.path())}, manifest);
     EXPECT_NE(fetch.Fallback().find("more than one fetch holds"), std::string::npos) << fetch.Fallback();
     EXPECT_TRUE(fetch.NothingToFetch());
+}
+
+}  // namespace
+
+namespace {
+
+// A link is compared by its target text and a file by its mode as well as its
+// bytes: an unchanged link (to a file or a folder) is not fetched, a link
+// given another target or a file given another mode alone is, and each is
+// installed as what it is.
+TEST_F(DifferentialInstallTest, LinksAreComparedByTheirTextAndFilesByTheirModeToo) {
+    SKIP_ON_WINDOWS("the archives are made with links by the zip tool, and Wine fakes the making of links");
+    const fs::path source = work_ / "update";
+    MakeFirstRelease(source, program_.path());
+    WriteFile(source / "lib" / "libfoo.so.1", "\x7f" "ELF 1\n");
+    fs::create_symlink("libfoo.so.1", source / "lib" / "libfoo.so");
+    WriteFile(source / "share" / "font.txt", "font\n");
+    fs::create_symlink("share", source / "current");
+    WriteFile(source / "data" / "tool.sh", "#!/bin/sh\necho tool\n", fs::perms(0644));
+    {
+        SCOPED_TRACE("1.0.0: the archive comes whole");
+        const auto expected = Updated(Contents(program_.path()), work_.path());
+        Run("1.0.0");
+        EXPECT_EQ(Contents(program_.path()), expected);
+    }
+
+    fs::permissions(source / "data" / "tool.sh", fs::perms(0755));
+    WriteFile(source / "lib" / "libfoo.so.2", "\x7f" "ELF 2\n");
+    fs::remove(source / "lib" / "libfoo.so");
+    fs::create_symlink("libfoo.so.2", source / "lib" / "libfoo.so");
+    {
+        SCOPED_TRACE("2.0.0: the new mode, the new library and the link to it");
+        const auto expected = Updated(Contents(program_.path()), work_.path());
+        Run("2.0.0");
+        EXPECT_EQ(Contents(program_.path()), expected);
+        EXPECT_NE(LastLogLine().find("fetch=entries (3 of "), std::string::npos) << LastLogLine();
+        EXPECT_EQ(fs::status(program_ / "data" / "tool.sh").permissions() & fs::perms::mask, fs::perms(0755));
+        ASSERT_TRUE(fs::is_symlink(program_ / "lib" / "libfoo.so"));
+        EXPECT_EQ(fs::read_symlink(program_ / "lib" / "libfoo.so"), "libfoo.so.2");
+        ASSERT_TRUE(fs::is_symlink(program_ / "current"));
+        EXPECT_EQ(fs::read_symlink(program_ / "current"), "share");
+    }
+
+    WriteFile(source / "lib" / "part9", "changed in 3.0\n");
+    {
+        SCOPED_TRACE("3.0.0: one file, the links known unchanged");
+        Run("3.0.0");
+        EXPECT_NE(LastLogLine().find("fetch=entries (1 of "), std::string::npos) << LastLogLine();
+    }
 }
 
 }  // namespace

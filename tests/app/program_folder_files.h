@@ -30,12 +30,12 @@ using test_files::ReadAll;
 using test_files::WriteFile;
 
 // The archive the zip tool makes of everything under `source`, stored
-// folders (empty ones too) and file modes included.
+// folders (empty ones too), file modes and links (as links) included.
 inline std::string ZipOf(const fs::path& source, const fs::path& archive) {
 #ifdef _WIN32
     return zip_writer::ZipFolder(source, archive);
 #else
-    const std::string command = "cd '" + source.string() + "' && zip -q -r '" + archive.string() + "' .";
+    const std::string command = "cd '" + source.string() + "' && zip -q -r -y '" + archive.string() + "' .";
     // 0 only when the shell ran it and it exited with 0.
     if (std::system(command.c_str()) != 0) return {};
     return ReadAll(archive);

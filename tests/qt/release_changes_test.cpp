@@ -172,4 +172,55 @@ TEST_F(ReleaseChanges, AKilledSwapWhoseStageWasLostEndsAsTheOldRelease) {
     EXPECT_NE(run.logLine.find("result=recovery refused"), std::string::npos) << run.logLine;
 }
 
+// Links planted in the updater's folder, which lies in a folder its users may
+// write while the updater may run with more rights: the recovery, the
+// clean-up and the log never follow them, so the folder they lead to is
+// left exactly as it was, and the update goes on.
+TEST_F(ReleaseChanges, LinksPlantedInTheUpdatersFolderAreNeverFollowed) {
+    const TempFolder outside{"quendal-planted-outside"};
+    WriteFile(outside / "victim.txt", "precious\n");
+    WriteFile(outside / "sub" / "kept.txt", "kept\n");
+    const auto outsideBefore = Contents(outside.path());
+    WriteFile(Source() / "Quendal.exe", StandIn("1.1", "1"), fs::perms(0755));
+    for (int i = 0; i < 20; ++i) WriteFile(Source() / "data" / ("part" + std::to_string(i)), Noise(5000, i));
+    Publish("1.0.0");
+    ExpectInstalled(Run(), Expected(), "whole");
+
+    const struct {
+        const char* name;
+        const char* planted;  // below the program folder
+        bool toFolder;
+    } plants[] = {
+        {"the stage", ".quendal-update/stage", true},
+        {"the backup", ".quendal-update/backup", true},
+        {"the log", ".quendal-update/update.log", false},
+        {"the updater's folder itself", ".quendal-update", true},
+    };
+    int release = 1;
+    for (const auto& plant : plants) {
+        SCOPED_TRACE(plant.name);
+        const fs::path planted = program_ / plant.planted;
+        if (fs::is_directory(fs::symlink_status(planted))) fs::rename(planted, work_ / "moved-away");
+        fs::remove(planted);
+        if (plant.toFolder)
+            fs::create_directory_symlink(outside.path(), planted);
+        else
+            fs::create_symlink(outside / "victim.txt", planted);
+        WriteFile(Source() / "readme.txt", "release " + std::to_string(release) + "\n");
+        Publish("1." + std::to_string(release++) + ".0");
+        auto expected = Expected();
+        if (std::string(plant.planted) == kUpdateFolder)
+            expected[".quendal-update.set-aside-1"] = {{}, fs::perms::none, false, outside.path().string()};
+
+        const TRun run = Run();
+        EXPECT_TRUE(run.exited);
+        EXPECT_TRUE(run.programStarted);
+        EXPECT_EQ(Contents(program_.path()), expected);
+        EXPECT_EQ(Contents(outside.path()), outsideBefore);
+        EXPECT_NE(run.logLine.find("result=installed"), std::string::npos) << run.logLine;
+        EXPECT_FALSE(fs::is_symlink(planted));
+        fs::remove_all(work_ / "moved-away");
+    }
+}
+
 }  // namespace

@@ -39,18 +39,6 @@ public:
 
     const std::string& Path() const { return path_; }  // empty when it could not be made
 
-    // The SHA-256 of bytes held in memory, by the platform's hash of a file:
-    // they are written into the marker, which is ours alone.
-    std::optional<release::Sha256Digest> Sha256Of(const std::string& bytes) const {
-        platform::File file;
-        if (!file.Open(marker_, platform::File::Mode::CreateAlways) ||
-            file.Write(bytes.data(), bytes.size()) != static_cast<int64_t>(bytes.size())) {
-            return std::nullopt;
-        }
-        file.Close();
-        return platform::Sha256OfFile(marker_);
-    }
-
 private:
     static void RemoveTree(const std::string& folder) {
         if (const auto entries = platform::ListFolder(folder)) {
@@ -105,7 +93,7 @@ uint32_t Crc32Of(const std::string& bytes) { return UpdateCrc32(0xFFFFFFFF, byte
 // link of its target text, which is the entry's data (what the link names is
 // never read). Nothing, with the reason in error, when it cannot be had.
 std::optional<release::Sha256Digest> DigestOf(const release::ManifestEntry& entry, const std::string& extracted,
-                                              const ScratchFolder& scratch, std::string& error) {
+                                              std::string& error) {
     if (!entry.IsSymbolicLink()) {
         const std::optional<release::Sha256Digest> digest = platform::Sha256OfFile(extracted);
         if (!digest) error = "entry " + release::QuotedEntryName(entry.name) + ": cannot hash it";
@@ -122,7 +110,7 @@ std::optional<release::Sha256Digest> DigestOf(const release::ManifestEntry& entr
                 release::QuotedEntryName(*target) + ", not the entry's data";
         return std::nullopt;
     }
-    const std::optional<release::Sha256Digest> digest = scratch.Sha256Of(*target);
+    const std::optional<release::Sha256Digest> digest = platform::Sha256OfBytes(*target);
     if (!digest) error = "entry " + release::QuotedEntryName(entry.name) + ": cannot hash its target";
     return digest;
 }
@@ -214,7 +202,7 @@ std::optional<std::vector<release::ManifestEntry>> SurveyArchive(const std::stri
             error = "entry " + release::QuotedEntryName(described.name) + " was not extracted";
             return std::nullopt;
         }
-        const std::optional<release::Sha256Digest> digest = DigestOf(described, file->second, scratch, error);
+        const std::optional<release::Sha256Digest> digest = DigestOf(described, file->second, error);
         if (!digest) return std::nullopt;
         const std::optional<uint64_t> length =
             release::LocalEntryLength(archive, entry.Record.LocalPosition, entry.PackedSize);
