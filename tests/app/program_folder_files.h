@@ -95,7 +95,7 @@ inline std::map<std::string, FileState> Contents(const fs::path& folder) {
             it.disable_recursion_pending();
             continue;
         }
-        const std::u8string relative = fs::relative(entry.path(), folder).u8string();
+        const std::u8string relative = entry.path().lexically_relative(folder).u8string();
         const std::string name(relative.begin(), relative.end());
         if (entry.is_symlink()) {
             contents[name] = {{}, fs::perms::none, false, fs::read_symlink(entry.path()).string()};
