@@ -161,7 +161,9 @@ bool TUpdateController::ProgramFolderUsable() {
         case TFolderCheck::NotWritable: break;
     }
     folderRefused_ = true;
-    LogEarlyEnd("folder not writable", "check");
+    // Logged only where the updater's folder is already: nothing may be
+    // made in a folder the user could not write.
+    if (installFiles_->FolderExists(TUpdateFolder{programFolder_}.Root())) LogEarlyEnd("folder not writable", "check");
     view_.SetVisible(TUpdaterControl::lblBytes, false);
     ShowRunEnded(TUpdaterControl::labDown, kFolderNotWritableText, false);
     return false;

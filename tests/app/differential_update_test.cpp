@@ -167,6 +167,29 @@ TEST_F(DifferentialInstallTest, FetchesTheChangedEntriesByRangeAndCountsTheirByt
 
 namespace {
 
+// A release that turns a file into a folder and drops a plug-in, through the
+// controller with the real components on both systems: the folder takes the
+// file's place, the plug-in goes, and the user's own file stays.
+TEST_F(DifferentialInstallTest, AFileBecomesAFolderAndADroppedFileGoes) {
+    const fs::path source = work_ / "update";
+    MakeFirstRelease(source, program_.path());
+    WriteFile(source / "docs", "docs as one file\n");
+    WriteFile(source / "plugins" / "old.dll", "old plug-in\n");
+    Run("1.0.0");
+    WriteFile(program_ / "plugins" / "mine.dll", "the user's own\n");
+
+    fs::remove(source / "docs");
+    WriteFile(source / "docs" / "index.html", "docs as a folder\n");
+    fs::remove_all(source / "plugins");
+    auto expected = Updated(Contents(program_.path()), work_.path());
+    expected.erase("plugins/old.dll");
+    Run("2.0.0");
+
+    EXPECT_EQ(Contents(program_.path()), expected);
+    EXPECT_NE(LastLogLine().find("result=installed"), std::string::npos) << LastLogLine();
+    EXPECT_NE(LastLogLine().find("fetch=entries (1 of "), std::string::npos) << LastLogLine();
+}
+
 // Cancelled while the changed entries arrive: nothing of them is installed
 // or left behind, and the run ends as a cancelled download does.
 TEST_F(DifferentialInstallTest, CancelWhileTheRangesArriveLeavesNothingBehind) {

@@ -139,7 +139,7 @@ TEST_F(UpdateInstallTest, AnUpdateThatDoesNotComeOutWholeChangesNothing) {
     const Case cases[] = {
         {"one byte of one entry flipped", "crc"},
         {"an entry in the updater's own folder", "refused"},
-        {"a folder where a new file goes", "check"},
+        {"a folder of the user's files where a new file goes", "check"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -159,9 +159,9 @@ TEST_F(UpdateInstallTest, AnUpdateThatDoesNotComeOutWholeChangesNothing) {
             ASSERT_NE(at, std::string::npos);
             archive[at + 4096] ^= 0x01;
         }
-        if (name == "a folder where a new file goes") {
+        if (name == "a folder of the user's files where a new file goes") {
             fs::remove(program_ / "readme.txt");
-            fs::create_directories(program_ / "readme.txt" / "notes");
+            WriteFile(program_ / "readme.txt" / "notes" / "mine.txt", "the user's\n");
         }
         const auto before = Contents(program_.path());
         view_.log.clear();
