@@ -28,6 +28,7 @@ usage: bench_update.py UPDATER UPDATE_SERVER QUENDAL_UNZIP INSTALL_BENCH QUENDAL
 """
 
 import os
+import re
 import random
 import shutil
 import statistics
@@ -165,14 +166,15 @@ def bench_install(install_bench, unzip, archive, work, runs):
     old = os.path.join(work, "old-program")
     old_program(unzip, archive, old)
     program = os.path.join(work, "install-program")
-    times = {"install": [], "in place": [], "empty folder": []}
+    times = {"install": [], "in place": [], "empty folder": [], "flush": []}
     for round_number in range(runs):
         shutil.rmtree(program, ignore_errors=True)
         shutil.copytree(old, program, symlinks=True)
         subprocess.run(["sync"], check=True)
         start = time.monotonic()
-        subprocess.run([install_bench, archive, program], check=True, stdout=subprocess.DEVNULL)
+        printed = subprocess.run([install_bench, archive, program], check=True, stdout=subprocess.PIPE, text=True)
         times["install"].append(time.monotonic() - start)
+        times["flush"].append(float(re.search(r"stage's flush ([0-9.]+) s", printed.stdout).group(1)))
         shutil.rmtree(program, ignore_errors=True)
         shutil.copytree(old, program, symlinks=True)
         seconds, _ = timed([unzip, "-q", "-o", "-d", program, archive])
@@ -181,11 +183,13 @@ def bench_install(install_bench, unzip, archive, work, runs):
         shutil.copytree(old, program, symlinks=True)
         seconds, _ = timed([unzip, "-q", "-o", "-d", os.path.join(program, "empty"), archive])
         times["empty folder"].append(seconds)
-        print("install round %d: stage + swap %.2f s, quendal-unzip in place %.2f s, into an empty folder %.2f s"
-              % (round_number + 1, times["install"][-1], times["in place"][-1], times["empty folder"][-1]),
-              flush=True)
+        print("install round %d: stage + swap %.2f s (of which the stage's flush to the disk %.2f s), "
+              "quendal-unzip in place %.2f s, into an empty folder %.2f s"
+              % (round_number + 1, times["install"][-1], times["flush"][-1], times["in place"][-1],
+                 times["empty folder"][-1]), flush=True)
     shutil.rmtree(program, ignore_errors=True)
     shutil.rmtree(old, ignore_errors=True)
+    print("median flush of the stage before the swap: %.2f s" % statistics.median(times["flush"]), flush=True)
     return tuple(statistics.median(times[name]) for name in ("install", "in place", "empty folder"))
 
 
