@@ -182,7 +182,7 @@ TEST_F(DifferentialInstallTest, AFileBecomesAFolderAndADroppedFileGoes) {
     WriteFile(source / "docs" / "index.html", "docs as a folder\n");
     fs::remove_all(source / "plugins");
     auto expected = Updated(Contents(program_.path()), work_.path());
-    expected.erase("plugins/old.dll");
+    expected.erase("plugins" + std::string(1, static_cast<char>(fs::path::preferred_separator)) + "old.dll");
     Run("2.0.0");
 
     EXPECT_EQ(Contents(program_.path()), expected);
