@@ -60,23 +60,27 @@ void TBlockingCallWaiter::StartThread() {
 
 bool TBlockingCallWaiter::Run(std::function<void()> call, std::function<void()> abandoned,
                               std::chrono::milliseconds limit) {
+    const Clock::time_point deadline = Clock::now() + limit;
+    return Run(std::move(call), std::move(abandoned), [deadline] { return deadline; });
+}
+
+bool TBlockingCallWaiter::Run(std::function<void()> call, std::function<void()> abandoned, const Deadline& deadline) {
     if (!shared_) StartThread();
     const std::shared_ptr<Shared> shared = shared_;
-    const Clock::time_point deadline = Clock::now() + limit;
     std::unique_lock lock(shared->mutex);
     shared->call = std::move(call);
     shared->abandoned = std::move(abandoned);
     shared->busy = true;
     shared->changed.notify_all();
     for (;;) {
-        const auto wait = std::min<Clock::duration>(kMaxPoll, std::max<Clock::duration>(deadline - Clock::now(), {}));
+        const auto wait = std::min<Clock::duration>(kMaxPoll, std::max<Clock::duration>(deadline() - Clock::now(), {}));
         if (shared->changed.wait_for(lock, wait, [&] { return !shared->busy; })) return true;
         lock.unlock();
         platform::ProcessMessages();
         const bool stop = stopRequested_ && stopRequested_();
         lock.lock();
         if (!shared->busy) return true;
-        if (stop || Clock::now() >= deadline) {
+        if (stop || Clock::now() >= deadline()) {
             shared->givenUp = true;
             shared_.reset();
             return false;

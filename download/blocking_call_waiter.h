@@ -25,6 +25,10 @@ public:
     // (to release what it made). Whatever the two use must be shared with
     // them, not borrowed from the caller.
     bool Run(std::function<void()> call, std::function<void()> abandoned, std::chrono::milliseconds limit);
+    // The same with a deadline that may move while the call runs: asked at
+    // every pump.
+    using Deadline = std::function<std::chrono::steady_clock::time_point()>;
+    bool Run(std::function<void()> call, std::function<void()> abandoned, const Deadline& deadline);
 
 private:
     struct Shared;

@@ -40,6 +40,34 @@ int32_t ParseContentLength(std::string_view text) {
 // A size a handler may have set, made safe to count with.
 int32_t UsableSize(int32_t size) { return std::max(size, 0); }
 
+using TFailure = TDownLoadItem::TFailure;
+
+// The item's failure for the transfer's; `unexplained` when the transfer
+// gives no reason.
+TFailure ItemFailure(THttpFailure failure, TFailure unexplained) {
+    switch (failure) {
+        case THttpFailure::None:
+            return unexplained;
+        case THttpFailure::Refused:
+            return TFailure::Refused;
+        case THttpFailure::TimedOut:
+            return TFailure::TimedOut;
+        case THttpFailure::TooSlow:
+            return TFailure::TooSlow;
+        case THttpFailure::Broken:
+            return TFailure::CutShort;
+        case THttpFailure::Stopped:
+            return TFailure::Stopped;
+    }
+    return unexplained;
+}
+
+// The final answer's status; one that is not 2xx is the attempt's failure.
+void NoteStatus(TDownLoadItem& item, int status) {
+    item.SetStatusCode(status);
+    if (status / 100 != 2) item.SetFailure(TFailure::Status);
+}
+
 }  // namespace
 
 TWinHTTPDownload::TWinHTTPDownload()
@@ -98,6 +126,7 @@ void TWinHTTPDownload::TransferItem(THttpSession& session, TDownLoadItem& item,
                                     std::unique_ptr<THttpRequest>& request, TFileWriter& file,
                                     TTransferOutcome& outcome) {
     item.SetStatusCode(0);
+    item.SetFailure(TFailure::None);
     item.SetCertificateRefused(false);
     item.SetRetryAfter({});
     item.SetResumedFrom(0);
@@ -147,14 +176,21 @@ void TWinHTTPDownload::TransferItem(THttpSession& session, TDownLoadItem& item,
         outcome.stored = stored += got;
         if (OnItemDownloadProgress) OnItemDownloadProgress(this, &item, static_cast<int32_t>(stored), item.FileSize());
     }
-    if (stopRequested_) return;
-    // The tail read happens even when it asks for nothing, so a complete item
-    // always ends with a progress event at its full size.
-    int64_t got = request->Read(chunk, static_cast<size_t>(remaining % kChunkSize));
-    if (got < 0) return;
-    Store(file, chunk, got);
-    outcome.stored = stored += got;
-    if (OnItemDownloadProgress) OnItemDownloadProgress(this, &item, static_cast<int32_t>(stored), item.FileSize());
+    if (!stopRequested_) {
+        // The tail read happens even when it asks for nothing, so a complete
+        // item always ends with a progress event at its full size.
+        int64_t got = request->Read(chunk, static_cast<size_t>(remaining % kChunkSize));
+        if (got >= 0) {
+            Store(file, chunk, got);
+            outcome.stored = stored += got;
+            if (OnItemDownloadProgress)
+                OnItemDownloadProgress(this, &item, static_cast<int32_t>(stored), item.FileSize());
+        }
+    }
+    // A body that ended short without a reason from the transfer was cut
+    // short by the server (WinINet reads that as an ended body).
+    if (stored - held < remaining && item.Failure() == TFailure::None)
+        item.SetFailure(stopRequested_ ? TFailure::Stopped : ItemFailure(request->Failure(), TFailure::CutShort));
 }
 
 // Opens an item without a range: the rest of a usable partial file (`held`
@@ -176,7 +212,7 @@ bool TWinHTTPDownload::OpenWhole(THttpSession& session, TDownLoadItem& item, std
             request.reset();
         } else if (status != 200) {
             // An error answer: the partial file stays for a later attempt.
-            item.SetStatusCode(status);
+            NoteStatus(item, status);
             item.SetRetryAfter(QueryHeader(*request, "Retry-After"));
             return false;
         }
@@ -188,7 +224,7 @@ bool TWinHTTPDownload::OpenWhole(THttpSession& session, TDownLoadItem& item, std
             return false;
         }
     }
-    item.SetStatusCode(request->Status());
+    NoteStatus(item, request->Status());
     item.SetRetryAfter(QueryHeader(*request, "Retry-After"));
     return true;
 }
@@ -211,7 +247,7 @@ bool TWinHTTPDownload::OpenRange(THttpSession& session, TDownLoadItem& item, std
         return false;
     }
     const int status = request->Status();
-    item.SetStatusCode(status);
+    NoteStatus(item, status);
     item.SetRetryAfter(QueryHeader(*request, "Retry-After"));
     // An error page must never be appended to the file the ranges fill.
     if (status >= 400) return false;
@@ -230,6 +266,7 @@ bool TWinHTTPDownload::OpenRange(THttpSession& session, TDownLoadItem& item, std
 
 void TWinHTTPDownload::ReportOpenFailure(const THttpSession& session, TDownLoadItem& item) {
     item.SetCertificateRefused(session.CertificateRefused());
+    item.SetFailure(stopRequested_ ? TFailure::Stopped : ItemFailure(session.OpenFailure(), TFailure::Refused));
     // An open the caller stopped did not fail: the stop is reported instead.
     if (!stopRequested_) errorMsg_ = "다음을 열 수 없습니다 [" + item.URL() + "]";
 }

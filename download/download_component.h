@@ -22,7 +22,8 @@ using TOnItemGetHeader = std::function<void(TObject* sender, TDownLoadItem* item
 
 // Fetches every item of DownLoadItems over HTTP into its local file, one after
 // the other, synchronously: all events fire from inside Start on the caller's
-// thread. Problems are reported in ErrorMsg; only a local file that cannot be
+// thread. Problems are reported in ErrorMsg, and each item tells why its
+// transfer failed (TDownLoadItem::Failure); only a local file that cannot be
 // created or written raises (EInOutError) out of Start. Items with a byte
 // range ask for those bytes only and append them to their file; consecutive
 // items share a connection the server keeps alive.
@@ -52,8 +53,8 @@ public:
     void Stop() { stopRequested_ = true; }
 
     // How long connecting, and waiting for any byte, may take before the
-    // open or the read counts as failed. Not a published property: tests
-    // shorten it.
+    // open or the read counts as failed, and the slowest a transfer may go
+    // (see THttpTimeouts). Not a published property: tests shorten them.
     void SetTimeouts(THttpTimeouts timeouts) { timeouts_ = timeouts; }
 
     // With resuming on, a transfer that breaks or is stopped keeps its partial

@@ -31,6 +31,26 @@ void TDownLoadItem::Assign(const TObject* source) {
     fileName_ = item->fileName_;
 }
 
+std::string TDownLoadItem::FailureName(TFailure failure, int statusCode) {
+    switch (failure) {
+        case TFailure::None:
+            return "none";
+        case TFailure::Refused:
+            return "refused";
+        case TFailure::TimedOut:
+            return "timed out";
+        case TFailure::TooSlow:
+            return "too slow";
+        case TFailure::CutShort:
+            return "cut short";
+        case TFailure::Status:
+            return "status " + std::to_string(statusCode);
+        case TFailure::Stopped:
+            return "stopped";
+    }
+    return "unknown";
+}
+
 int TDownLoadItem::Index() const {
     if (!collection_) return -1;
     const auto& items = collection_->items_;

@@ -61,6 +61,26 @@ public:
     int32_t ResumedFrom() const { return resumedFrom_; }
     void SetResumedFrom(int32_t value) { resumedFrom_ = value; }
 
+    // Why the latest attempt did not bring the file whole.
+    enum class TFailure {
+        None,      // nothing failed (an unsized answer, or a range answered with other bytes, stores nothing)
+        Refused,   // no connection, or no usable answer: refused, unreachable, not HTTP, redirects, certificate
+        TimedOut,  // no connection within the connect limit, or no byte within the stall limit
+        TooSlow,   // the bytes came slower than the floor rate
+        CutShort,  // the connection ended before the answer or its body did
+        Status,    // the final answer's status is not 2xx (StatusCode says which)
+        Stopped,   // the caller stopped the download
+    };
+    TFailure Failure() const { return failure_; }
+    void SetFailure(TFailure value) { failure_ = value; }
+    // The failure as a log names it: "none", "refused", "timed out", "too
+    // slow", "cut short", "status 503", "stopped".
+    std::string FailureName() const { return FailureName(failure_, statusCode_); }
+    static std::string FailureName(TFailure failure, int statusCode);
+    // The server did not answer, or stopped answering: the failure is
+    // TimedOut or TooSlow.
+    bool ServerSilent() const { return failure_ == TFailure::TimedOut || failure_ == TFailure::TooSlow; }
+
     // Bytes first..last of a file, both included.
     struct TByteRange {
         int64_t first = 0;
@@ -103,6 +123,7 @@ private:
     int statusCode_ = 0;
     std::string retryAfter_;
     int32_t resumedFrom_ = 0;
+    TFailure failure_ = TFailure::None;
     bool certificateRefused_ = false;
     std::optional<TByteRange> byteRange_;
     bool rangeRefused_ = false;

@@ -46,6 +46,28 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 
 bool IsHttpsUrl(std::string_view url) { return url.size() >= 8 && EqualNoCase(url.substr(0, 8), "https://"); }
 
+// Why libcurl ended a transfer. Its timeouts are the connect limit only: the
+// stall limit and the floor rate are the request's own.
+THttpFailure FailureOf(CURLcode code) {
+    switch (code) {
+        case CURLE_OK:
+            return THttpFailure::None;
+        case CURLE_OPERATION_TIMEDOUT:
+            return THttpFailure::TimedOut;
+        case CURLE_ABORTED_BY_CALLBACK:
+            return THttpFailure::Stopped;
+        case CURLE_GOT_NOTHING:
+        case CURLE_PARTIAL_FILE:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_HTTP2:
+        case CURLE_HTTP2_STREAM:
+            return THttpFailure::Broken;
+        default:
+            return THttpFailure::Refused;
+    }
+}
+
 int ParseStatus(std::string_view statusLine) {
     size_t space = statusLine.find(' ');
     int status = 0;
@@ -70,15 +92,17 @@ std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url, cons
     if (!multi_) return nullptr;
     auto request = std::make_unique<THttpRequest>(multi_, timeouts_, stopRequested_);
     certificateRefused_ = false;
+    openFailure_ = THttpFailure::None;
     if (!request->Open(url, agent_, headers, caFile_)) {
         certificateRefused_ = request->result_ == CURLE_PEER_FAILED_VERIFICATION;
+        openFailure_ = request->failure_ != THttpFailure::None ? request->failure_ : THttpFailure::Refused;
         return nullptr;
     }
     return request;
 }
 
 THttpRequest::THttpRequest(CURLM* multi, THttpTimeouts timeouts, THttpStopQuery stopRequested)
-    : multi_(multi), timeouts_(timeouts), stopRequested_(std::move(stopRequested)) {
+    : multi_(multi), timeouts_(timeouts), stopRequested_(std::move(stopRequested)), floor_(timeouts) {
     body_.resize(kBodyBuffer);
 }
 
@@ -118,7 +142,12 @@ bool THttpRequest::Open(const std::string& url, const std::string& agent, const 
         curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &THttpRequest::OnHeader) == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this) == CURLE_OK &&
         curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &THttpRequest::OnBody) == CURLE_OK &&
-        curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this) == CURLE_OK;
+        curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this) == CURLE_OK &&
+        // Tell when a connection is being made and when it is made.
+        curl_easy_setopt(easy_, CURLOPT_SOCKOPTFUNCTION, &THttpRequest::OnSocketMade) == CURLE_OK &&
+        curl_easy_setopt(easy_, CURLOPT_SOCKOPTDATA, this) == CURLE_OK &&
+        curl_easy_setopt(easy_, CURLOPT_PREREQFUNCTION, &THttpRequest::OnConnected) == CURLE_OK &&
+        curl_easy_setopt(easy_, CURLOPT_PREREQDATA, this) == CURLE_OK;
     if (configured && !caFile.empty()) configured = curl_easy_setopt(easy_, CURLOPT_CAINFO, caFile.c_str()) == CURLE_OK;
     if (!configured || curl_multi_add_handle(multi_, easy_) != CURLM_OK) return false;
     attached_ = true;
@@ -144,7 +173,7 @@ int64_t THttpRequest::Read(void* buffer, size_t count) {
                 paused_ = false;
                 // Resuming may hand over the held-back chunk right here.
                 CURLcode resumed = curl_easy_pause(easy_, CURLPAUSE_CONT);
-                if (resumed != CURLE_OK) Fail(resumed);
+                if (resumed != CURLE_OK) Fail(resumed, FailureOf(resumed));
             }
             if (!HaveUnreadBody() && !done_) DriveUntil([this] { return HaveUnreadBody(); });
             if (!HaveUnreadBody()) break;
@@ -158,28 +187,44 @@ int64_t THttpRequest::Read(void* buffer, size_t count) {
     return static_cast<int64_t>(copied);
 }
 
+// Only the time spent here waits for the network: the stall limit and the
+// floor rate count it, once the connection is made.
 template <typename Ready>
 void THttpRequest::DriveUntil(Ready ready) {
     const Clock::time_point waitStart = Clock::now();
+    Clock::time_point counted = waitStart;  // waiting up to here is on the floor's account
     while (!ready() && !done_) {
         int running = 0;
         CURLMcode performed = curl_multi_perform(multi_, &running);
         if (performed != CURLM_OK) {
-            Fail(CURLE_FAILED_INIT);
+            Fail(CURLE_FAILED_INIT, THttpFailure::Refused);
             break;
         }
         CollectResult();
-        if (ready() || done_) break;
-        auto idle = Clock::now() - std::max(waitStart, lastByte_);
-        if (idle >= timeouts_.stall) {
-            Fail(CURLE_OPERATION_TIMEDOUT);
+        if (done_) break;
+        const Clock::time_point now = Clock::now();
+        // The wait that brought bytes counts too: a trickle ends every wait early.
+        const bool keptUp = connecting_ || floor_.Waited(now - counted);
+        counted = now;
+        if (!keptUp) {
+            Fail(CURLE_OPERATION_TIMEDOUT, THttpFailure::TooSlow);
             break;
         }
-        auto wait = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(timeouts_.stall - idle), kMaxPoll);
+        if (ready()) break;
+        auto wait = kMaxPoll;
+        if (!connecting_) {
+            auto idle = now - std::max(waitStart, lastByte_);
+            if (idle >= timeouts_.stall) {
+                Fail(CURLE_OPERATION_TIMEDOUT, THttpFailure::TimedOut);
+                break;
+            }
+            wait = std::min(std::chrono::ceil<std::chrono::milliseconds>(floor_.WaitLeft(timeouts_.stall - idle)),
+                            kMaxPoll);
+        }
         curl_multi_poll(multi_, nullptr, 0, std::max(static_cast<int>(wait.count()), 1), nullptr);
         platform::ProcessMessages();
         if (stopRequested_ && stopRequested_()) {
-            Fail(CURLE_ABORTED_BY_CALLBACK);
+            Fail(CURLE_ABORTED_BY_CALLBACK, THttpFailure::Stopped);
             break;
         }
     }
@@ -213,13 +258,15 @@ void THttpRequest::CollectResult() {
         if (message->msg == CURLMSG_DONE && message->easy_handle == easy_) {
             done_ = true;
             result_ = message->data.result;
+            failure_ = FailureOf(result_);
         }
     }
 }
 
-void THttpRequest::Fail(CURLcode code) {
+void THttpRequest::Fail(CURLcode code, THttpFailure failure) {
     done_ = true;
     result_ = code;
+    failure_ = failure;
 }
 
 std::optional<std::string> THttpRequest::Header(std::string_view name) const {
@@ -256,6 +303,7 @@ bool THttpRequest::TakeHeaderLine(std::string_view line) {
 size_t THttpRequest::OnHeader(char* data, size_t size, size_t count, void* self) {
     auto* request = static_cast<THttpRequest*>(self);
     request->lastByte_ = Clock::now();
+    request->floor_.Received(size * count);
     // Taking less than offered makes libcurl abandon the transfer.
     return request->TakeHeaderLine(std::string_view(data, size * count)) ? size * count : 0;
 }
@@ -264,10 +312,25 @@ size_t THttpRequest::OnBody(char* data, size_t size, size_t count, void* self) {
     auto* request = static_cast<THttpRequest*>(self);
     const size_t length = size * count;
     request->lastByte_ = Clock::now();
+    request->floor_.Received(length);
     // libcurl hands over no body of a response it follows: this one is final,
     // whatever its status (a redirect with nothing to follow, say).
     request->finalHeaders_ = true;
     return request->StoreBody(data, length) ? length : CURL_WRITEFUNC_PAUSE;
+}
+
+int THttpRequest::OnSocketMade(void* self, curl_socket_t, curlsocktype) {
+    static_cast<THttpRequest*>(self)->connecting_ = true;
+    return CURL_SOCKOPT_OK;
+}
+
+// Called once the connection is made (its TLS handshake and a proxy's tunnel
+// included), or an open one is taken again, just before the request is sent.
+int THttpRequest::OnConnected(void* self, char*, char*, int, int) {
+    auto* request = static_cast<THttpRequest*>(self);
+    request->connecting_ = false;
+    request->lastByte_ = Clock::now();
+    return CURL_PREREQFUNC_OK;
 }
 
 bool THttpRequest::StoreBody(const char* data, size_t length) {

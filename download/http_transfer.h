@@ -19,7 +19,10 @@
 // was designed around: a session, a URL opened from it that has received the
 // final response's headers, header queries, and blocking reads of up to n
 // bytes. Only the bytes of a small transfer buffer are ever held, however long the
-// body: the transfer is paused while the reader has not caught up.
+// body: the transfer is paused while the reader has not caught up. Making a
+// connection is bounded by libcurl's connect limit; once it is made, the
+// stall limit and the floor rate of THttpTimeouts bound the time spent
+// waiting for the network (not the time the reader keeps the bytes it got).
 
 class THttpRequest;
 
@@ -46,6 +49,8 @@ public:
     // True when the latest open failed because the server's certificate did
     // not verify (untrusted, for another name, expired).
     bool CertificateRefused() const { return certificateRefused_; }
+    // Why the latest open failed; None after one that succeeded.
+    THttpFailure OpenFailure() const { return openFailure_; }
 
 private:
     std::string agent_;
@@ -54,6 +59,7 @@ private:
     std::string caFile_;
     CURLM* multi_ = nullptr;
     bool certificateRefused_ = false;
+    THttpFailure openFailure_ = THttpFailure::None;
 };
 
 class THttpRequest {
@@ -74,6 +80,8 @@ public:
     // Returns the number read, 0 at the end, -1 when the transfer failed (the
     // bytes that arrived before the failure are returned first).
     int64_t Read(void* buffer, size_t count);
+    // Why the transfer failed; None while it has not.
+    THttpFailure Failure() const { return failure_; }
 
 private:
     friend class THttpSession;
@@ -84,13 +92,15 @@ private:
     void DriveUntil(Ready ready);
     void CollectResult();
     void FinishReceivedBody();
-    void Fail(CURLcode code);
+    void Fail(CURLcode code, THttpFailure failure);
     bool Failed() const { return done_ && result_ != CURLE_OK; }
     bool HaveUnreadBody() const { return readPos_ < writePos_; }
 
     bool TakeHeaderLine(std::string_view line);  // false: too many header bytes
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     static size_t OnBody(char* data, size_t size, size_t count, void* self);
+    static int OnSocketMade(void* self, curl_socket_t socket, curlsocktype purpose);
+    static int OnConnected(void* self, char* remoteAddress, char* localAddress, int remotePort, int localPort);
     bool StoreBody(const char* data, size_t length);  // false: the transfer must pause
 
     CURLM* multi_;
@@ -99,7 +109,12 @@ private:
     bool attached_ = false;
     THttpTimeouts timeouts_;
     THttpStopQuery stopRequested_;
+    // While a connection is being made, libcurl's connect limit applies;
+    // once it is made, the stall limit and the floor rate.
+    bool connecting_ = true;
+    // The latest byte that arrived, or the moment the connection was made.
     std::chrono::steady_clock::time_point lastByte_;
+    TRateFloor floor_;
 
     // The response whose headers are being read or were read last.
     int status_ = 0;
@@ -117,4 +132,5 @@ private:
 
     bool done_ = false;
     CURLcode result_ = CURLE_OK;
+    THttpFailure failure_ = THttpFailure::None;
 };

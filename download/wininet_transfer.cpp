@@ -4,10 +4,26 @@
 #include <wininet.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
+
+using Clock = std::chrono::steady_clock;
+
+// What WinINet's status callbacks tell of one open URL, shared by the calls
+// on it, which may outlive a wait given up: the context of its callbacks.
+struct TWinInetStatus {
+    // When the connection was made or the request sent, in Clock ticks; 0 before.
+    std::atomic<Clock::rep> connected{0};
+
+    std::optional<Clock::time_point> Connected() const {
+        const Clock::rep ticks = connected.load();
+        if (ticks == 0) return std::nullopt;
+        return Clock::time_point(Clock::duration(ticks));
+    }
+};
 
 namespace {
 
@@ -85,6 +101,32 @@ void SetTimeout(HINTERNET internet, DWORD option, std::chrono::milliseconds limi
     ::InternetSetOptionA(internet, option, &milliseconds, sizeof milliseconds);
 }
 
+// Called on the thread of the call, also in synchronous mode, for the
+// handles opened with a context (a TWinInetStatus). Only the statuses of an
+// open or a request being sent touch it, and those come within calls that
+// hold it; a handle closed later may report its closing after it is gone.
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
+    if (!context) return;
+    if (status == INTERNET_STATUS_CONNECTED_TO_SERVER || status == INTERNET_STATUS_REQUEST_SENT)
+        reinterpret_cast<TWinInetStatus*>(context)->connected.store(Clock::now().time_since_epoch().count());
+}
+
+THttpFailure FailureOf(DWORD error) {
+    switch (error) {
+        case ERROR_INTERNET_TIMEOUT:
+            return THttpFailure::TimedOut;
+        case ERROR_INTERNET_CONNECTION_ABORTED:
+        case ERROR_INTERNET_CONNECTION_RESET:
+            return THttpFailure::Broken;
+        default:
+            return THttpFailure::Refused;
+    }
+}
+
+std::chrono::milliseconds WholeMilliseconds(Clock::duration duration) {
+    return std::chrono::ceil<std::chrono::milliseconds>(duration);
+}
+
 }  // namespace
 
 THttpSession::THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQuery stopRequested, std::string)
@@ -93,6 +135,8 @@ THttpSession::THttpSession(std::string agent, THttpTimeouts timeouts, THttpStopQ
     if (!internet) return;
     SetTimeout(internet, INTERNET_OPTION_CONNECT_TIMEOUT, timeouts.connect);
     SetTimeout(internet, INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts.stall);
+    // Every handle opened from this one with a context reports to it.
+    ::InternetSetStatusCallbackA(internet, &OnStatus);
     internet_ = internet;
 }
 
@@ -102,51 +146,83 @@ THttpSession::~THttpSession() {
 
 std::unique_ptr<THttpRequest> THttpSession::OpenUrl(const std::string& url, const std::vector<std::string>& headers) {
     certificateRefused_ = false;
+    openFailure_ = THttpFailure::None;
     std::string extra;
     for (const std::string& line : headers) extra += line + "\r\n";
     std::string current = url;
     for (int redirects = 0;; ++redirects) {
         // WinINet would also open ftp and file URLs; a download is HTTP.
-        if (!internet_ || !IsHttpUrl(current)) return nullptr;
-        if (stopRequested_ && stopRequested_()) return nullptr;
+        if (!internet_ || !IsHttpUrl(current)) {
+            openFailure_ = THttpFailure::Refused;
+            return nullptr;
+        }
+        if (stopRequested_ && stopRequested_()) {
+            openFailure_ = THttpFailure::Stopped;
+            return nullptr;
+        }
         // Shared with the call, which may outlive this wait; a URL opened
         // after the wait was given up is closed where it was opened.
         auto opened = std::make_shared<HINTERNET>(nullptr);
         auto failure = std::make_shared<DWORD>(0);
+        auto status = std::make_shared<TWinInetStatus>();
         const HINTERNET internet = static_cast<HINTERNET>(internet_);
+        // Until the connection is made WinINet's connect limit applies; the
+        // headers must come within the stall limit after it.
+        const Clock::time_point start = Clock::now();
+        const THttpTimeouts limits = timeouts_;
         const bool answered = waiter_.Run(
-            [opened, failure, internet, current, extra] {
+            [opened, failure, internet, current, extra, status] {
                 *opened = ::InternetOpenUrlA(internet, current.c_str(), extra.empty() ? nullptr : extra.c_str(),
-                                             static_cast<DWORD>(extra.size()), kOpenFlags, 0);
+                                             static_cast<DWORD>(extra.size()), kOpenFlags,
+                                             reinterpret_cast<DWORD_PTR>(status.get()));
                 if (!*opened) *failure = ::GetLastError();
             },
-            [opened] {
+            [opened, status] {
                 if (*opened) ::InternetCloseHandle(*opened);
             },
-            timeouts_.connect + timeouts_.stall);
-        if (answered && !*opened) certificateRefused_ = IsCertificateError(*failure);
-        if (!answered || !*opened) return nullptr;
+            [status, start, limits] {
+                const std::optional<Clock::time_point> connected = status->Connected();
+                return connected ? *connected + limits.stall : start + limits.connect + limits.stall;
+            });
+        if (!answered) {
+            openFailure_ = stopRequested_ && stopRequested_() ? THttpFailure::Stopped : THttpFailure::TimedOut;
+            return nullptr;
+        }
+        if (!*opened) {
+            certificateRefused_ = IsCertificateError(*failure);
+            openFailure_ = FailureOf(*failure);
+            return nullptr;
+        }
         HINTERNET url = *opened;
         std::optional<std::string> target = RedirectTarget(url, current);
-        if (!target) return Opened(url);
+        if (!target) return Opened(url, std::move(status));
         ::InternetCloseHandle(url);
         // Once secure, a chain never continues in plain text.
-        if (redirects == kMaxRedirects || (IsHttpsUrl(current) && !IsHttpsUrl(*target))) return nullptr;
+        if (redirects == kMaxRedirects || (IsHttpsUrl(current) && !IsHttpsUrl(*target))) {
+            openFailure_ = THttpFailure::Refused;
+            return nullptr;
+        }
         current = std::move(*target);
     }
 }
 
-std::unique_ptr<THttpRequest> THttpSession::Opened(void* opened) {
+std::unique_ptr<THttpRequest> THttpSession::Opened(void* opened, std::shared_ptr<TWinInetStatus> status) {
     // Set once more on the open URL: some WinINet versions give a request only
     // the limits set on the request itself.
     SetTimeout(static_cast<HINTERNET>(opened), INTERNET_OPTION_RECEIVE_TIMEOUT, timeouts_.stall);
-    return std::make_unique<THttpRequest>(opened, timeouts_.stall, stopRequested_, waiter_);
+    return std::make_unique<THttpRequest>(opened, std::move(status), timeouts_, stopRequested_, waiter_);
 }
 
-THttpRequest::THttpRequest(void* url, std::chrono::milliseconds stall, THttpStopQuery stopRequested,
-                           TBlockingCallWaiter& waiter)
-    : url_(url), stall_(stall), stopRequested_(std::move(stopRequested)), waiter_(waiter) {}
+THttpRequest::THttpRequest(void* url, std::shared_ptr<TWinInetStatus> status, const THttpTimeouts& timeouts,
+                           THttpStopQuery stopRequested, TBlockingCallWaiter& waiter)
+    : url_(url),
+      status_(std::move(status)),
+      stall_(timeouts.stall),
+      floor_(timeouts),
+      stopRequested_(std::move(stopRequested)),
+      waiter_(waiter) {}
 
+// The status object goes after the handle: closing it still reports to it.
 THttpRequest::~THttpRequest() { ::InternetCloseHandle(static_cast<HINTERNET>(url_)); }
 
 std::optional<std::string> THttpRequest::Header(std::string_view name) const {
@@ -169,12 +245,12 @@ std::optional<std::string> THttpRequest::Header(std::string_view name) const {
 int THttpRequest::Status() const { return static_cast<int>(StatusCode(static_cast<HINTERNET>(url_))); }
 
 int64_t THttpRequest::Read(void* buffer, size_t count) {
-    if (failed_) return -1;
+    if (failure_ != THttpFailure::None) return -1;
     char* out = static_cast<char*>(buffer);
     size_t copied = 0;
     while (copied < count) {
         if (stopRequested_ && stopRequested_()) {
-            failed_ = true;
+            Fail(THttpFailure::Stopped);
             break;
         }
         if (available_ == 0 && !WaitForBytes()) break;
@@ -182,31 +258,56 @@ int64_t THttpRequest::Read(void* buffer, size_t count) {
         const DWORD wanted = static_cast<DWORD>(std::min<size_t>({count - copied, available_, MAXDWORD}));
         DWORD got = 0;
         if (!::InternetReadFile(static_cast<HINTERNET>(url_), out + copied, wanted, &got)) {
-            failed_ = true;
+            const DWORD error = ::GetLastError();
+            Fail(error == ERROR_INTERNET_TIMEOUT ? THttpFailure::TimedOut : THttpFailure::Broken);
             break;
         }
         if (got == 0) break;  // the end of the body
         copied += got;
         available_ -= std::min<size_t>(got, available_);
     }
-    if (copied == 0 && failed_) return -1;
+    if (copied == 0 && failure_ != THttpFailure::None) return -1;
     return static_cast<int64_t>(copied);
 }
 
+// The stall limit and the floor rate bound the wait; the bytes it finds
+// count for the floor's window as having arrived within it.
 bool THttpRequest::WaitForBytes() {
     struct Answer {
         BOOL ok = FALSE;
         DWORD available = 0;
+        DWORD error = 0;
     };
     auto answer = std::make_shared<Answer>();  // shared with a call that may outlive the wait
     const HINTERNET url = static_cast<HINTERNET>(url_);
+    const Clock::time_point start = Clock::now();
     // Blocks until the body has bytes or has ended (0 bytes then).
-    if (!waiter_.Run([answer, url] { answer->ok = ::InternetQueryDataAvailable(url, &answer->available, 0, 0); }, {},
-                     stall_) ||
-        !answer->ok) {
-        failed_ = true;
+    const bool answered = waiter_.Run(
+        [answer, url, status = status_] {
+            answer->ok = ::InternetQueryDataAvailable(url, &answer->available, 0, 0);
+            if (!answer->ok) answer->error = ::GetLastError();
+        },
+        {}, WholeMilliseconds(floor_.WaitLeft(stall_)));
+    if (answered && answer->ok) floor_.Received(answer->available);
+    const bool keptUp = floor_.Waited(Clock::now() - start);
+    if (!answered) {
+        Fail(stopRequested_ && stopRequested_() ? THttpFailure::Stopped
+             : keptUp                           ? THttpFailure::TimedOut
+                                                : THttpFailure::TooSlow);
+        return false;
+    }
+    if (!answer->ok) {
+        Fail(FailureOf(answer->error) == THttpFailure::TimedOut ? THttpFailure::TimedOut : THttpFailure::Broken);
+        return false;
+    }
+    if (!keptUp) {
+        Fail(THttpFailure::TooSlow);
         return false;
     }
     available_ = answer->available;
     return available_ > 0;
+}
+
+void THttpRequest::Fail(THttpFailure failure) {
+    if (failure_ == THttpFailure::None) failure_ = failure;
 }

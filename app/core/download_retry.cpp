@@ -1,10 +1,18 @@
 #include "app/core/download_retry.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "download/download_item.h"
 
-TDownloadRetry::TDownloadRetry(TRetryPolicy policy) : policy_(policy), random_(std::random_device{}()) {}
+TDownloadRetry::TDownloadRetry(TRetryPolicy policy, Clock clock)
+    : policy_(policy), clock_(std::move(clock)), attemptStart_(clock_()), random_(std::random_device{}()) {}
+
+void TDownloadRetry::Reset() {
+    retries_ = 0;
+    withoutProgress_ = {};
+    attemptStart_ = clock_();
+}
 
 bool TDownloadRetry::IsTransient(const TDownLoadItem& item, int64_t bytesArrived) {
     const int status = item.StatusCode();
@@ -15,14 +23,25 @@ bool TDownloadRetry::IsTransient(const TDownLoadItem& item, int64_t bytesArrived
 }
 
 std::optional<std::chrono::milliseconds> TDownloadRetry::Next(bool madeProgress, const std::string& retryAfter) {
-    if (madeProgress) retries_ = 0;
-    if (retries_ >= policy_.maxRetries) return std::nullopt;
+    const auto now = clock_();
+    if (madeProgress) {
+        retries_ = 0;
+        withoutProgress_ = {};
+    } else {
+        withoutProgress_ += std::max<std::chrono::steady_clock::duration>(now - attemptStart_, {});
+    }
+    if (retries_ >= policy_.maxRetries || withoutProgress_ >= policy_.giveUpAfter) return std::nullopt;
     ++retries_;
-    if (const std::optional<std::chrono::milliseconds> asked = ParseRetryAfter(retryAfter))
-        return std::min(*asked, policy_.maxRetryAfter);
-    const double base = static_cast<double>(policy_.firstDelay.count()) * static_cast<double>(1 << (retries_ - 1));
-    std::uniform_real_distribution<double> spread(1.0 - policy_.jitter, 1.0 + policy_.jitter);
-    return std::chrono::milliseconds(static_cast<int64_t>(base * spread(random_)));
+    std::chrono::milliseconds delay;
+    if (const std::optional<std::chrono::milliseconds> asked = ParseRetryAfter(retryAfter)) {
+        delay = std::min(*asked, policy_.maxRetryAfter);
+    } else {
+        const double base = static_cast<double>(policy_.firstDelay.count()) * static_cast<double>(1 << (retries_ - 1));
+        std::uniform_real_distribution<double> spread(1.0 - policy_.jitter, 1.0 + policy_.jitter);
+        delay = std::chrono::milliseconds(static_cast<int64_t>(base * spread(random_)));
+    }
+    attemptStart_ = now + delay;
+    return delay;
 }
 
 std::optional<std::chrono::milliseconds> TDownloadRetry::ParseRetryAfter(const std::string& text) {

@@ -58,6 +58,13 @@ bool IsZipArchive(TArcType type) {
            type == atJarExe;
 }
 
+// What the window says when the download failed for good; a server that
+// did not answer, or stopped answering, is named.
+std::string DownloadFailedText(const std::string& fileName, const TDownLoadItem& item) {
+    return fileName + TUpdateController::kDownloadFailedText +
+           (item.ServerSilent() ? TUpdateController::kServerSilentText : "");
+}
+
 // An entry's output path as the log names it: below the stage.
 std::string RelativeTo(const std::string& folder, const std::string& path) {
     return !folder.empty() && path.starts_with(folder) ? path.substr(folder.size()) : path;
@@ -358,16 +365,18 @@ void TUpdateController::WinHTTPDownloadItemDownloadEnd(TObject* /*sender*/, TDow
     if (!IsArchiveItem(*item) && !arrivedWhole && TDownloadRetry::IsTransient(*item, bytesArrived)) {
         download_.Stop();
         RemoveManifestFiles();
+        downloadFailure_ = item->FailureName();
         LogEarlyEnd("download failed", "manifest");
-        ShowDownloadFailed(ArchiveFileName(), ArchiveFileName() + kDownloadFailedText);
+        ShowDownloadFailed(ArchiveFileName(), DownloadFailedText(ArchiveFileName(), *item));
     } else if (IsManifestItem(*item)) {
         ManifestEnded(*item, arrivedWhole);
     } else if (IsManifestSignatureItem(*item)) {
         ManifestSignatureEnded(arrivedWhole);
     } else if (!arrivedWhole) {
         if (item->ByteRange()) platform::RemoveFile(item->FullFileName());
+        downloadFailure_ = item->FailureName();
         LogEarlyEnd("download failed");
-        ShowDownloadFailed(fileName, fileName + kDownloadFailedText);
+        ShowDownloadFailed(fileName, DownloadFailedText(fileName, *item));
     } else if (item->ByteRange()) {
         RangeEnded(*item);
     } else if (manifest_ && !ArchiveMatchesManifest(fileName)) {
@@ -577,11 +586,13 @@ bool TUpdateController::ScheduleRetry(const TDownLoadItem& item, int64_t bytesAr
     if (!TDownloadRetry::IsTransient(item, bytesArrived)) return false;
     // Progress is file bytes beyond any attempt's before, not an error
     // page's, nor the same part of the file once more: a server that always
-    // breaks at the same byte would otherwise be tried for ever.
+    // breaks at the same byte would otherwise be tried for ever. Nor is a
+    // trickle below the floor rate, however far it got.
     const std::string key = item.ByteRange() ? item.URL() + "#" + std::to_string(item.ByteRange()->first) : item.URL();
     int64_t& furthest = furthest_[key];
-    const bool madeProgress =
-        item.StatusCode() / 100 == 2 && bytesArrived > std::max<int64_t>(item.ResumedFrom(), furthest);
+    const bool madeProgress = item.StatusCode() / 100 == 2 &&
+                              bytesArrived > std::max<int64_t>(item.ResumedFrom(), furthest) &&
+                              item.Failure() != TDownLoadItem::TFailure::TooSlow;
     if (item.StatusCode() / 100 == 2) furthest = std::max(furthest, bytesArrived);
     retryDelay_ = retry_.Next(madeProgress, item.RetryAfter());
     if (!retryDelay_) return false;

@@ -116,6 +116,8 @@ public:
     // Texts that follow the archive's file name.
     static constexpr const char* kDownloadedText = "을 다운받았습니다.";
     static constexpr const char* kDownloadFailedText = "을 다운받지 못했습니다.";
+    // Follows kDownloadFailedText when the last attempt timed out or went below the floor rate.
+    static constexpr const char* kServerSilentText = " 서버가 응답하지 않습니다.";
     static constexpr const char* kExtractingText = "의 압축을 풀고 있는 중입니다....";
     static constexpr const char* kExtractFailedText = "의 압축을 풀 수 없습니다.";
     static constexpr const char* kSignatureRejectedText = "의 서명을 확인할 수 없습니다.";

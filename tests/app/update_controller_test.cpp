@@ -4,10 +4,12 @@
 
 #include <cstdlib>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -420,7 +422,12 @@ protected:
     static constexpr const char* kDownloading = "설치 파일을 다운받고 있습니다";
     static constexpr const char* kDownloaded = "Quendal.zip을 다운받았습니다.";
     static constexpr const char* kNotDownloaded = "Quendal.zip을 다운받지 못했습니다.";
+    static constexpr const char* kServerSilent = "Quendal.zip을 다운받지 못했습니다. 서버가 응답하지 않습니다.";
     static TRetryPolicy Fast() { return {5, std::chrono::milliseconds(1), std::chrono::milliseconds(60000), 0.2}; }
+    static std::vector<std::string> FiveRetriesThen(const std::string& end) {
+        return {Retrying(1), kDownloading, Retrying(2), kDownloading, Retrying(3), kDownloading,
+                Retrying(4),  kDownloading, Retrying(5), kDownloading, end};
+    }
 
     const std::string body_ = Pattern(kMiB);
     TempFolder folder_{"quendal-retry"};
@@ -537,6 +544,61 @@ TEST_F(RetryControllerTest, NothingListeningEndsInTheFailureAfterFiveRetries) {
                                         Retrying(4), kDownloading, Retrying(5), kDownloading, kNotDownloaded}));
     EXPECT_EQ((*view_)[C::btnCancel].enabled, false);
     EXPECT_EQ((*view_)[C::btnRedown].enabled, true);
+}
+
+// A server that accepts the connection and never answers: each attempt ends
+// on the stall limit, and the window says the server does not answer,
+// whether the manifest or the archive went silent. The retries end after
+// five, or sooner once the attempts took the policy's time.
+TEST_F(RetryControllerTest, ASilentServerIsNamedInTheFailure) {
+    std::atomic<bool> manifestSilent{true};
+    server_.Otherwise([&](HttpExchange& exchange) {
+        if (!manifestSilent && exchange.Request().target.ends_with(".manifest"))
+            exchange.Respond(404, "text/plain", "");
+        else
+            exchange.Hold(std::chrono::seconds(10));
+    });
+    TRetryPolicy timeLimited = Fast();
+    timeLimited.giveUpAfter = std::chrono::milliseconds(1);  // spent by the first attempt
+    struct Case {
+        const char* name;
+        bool manifestSilent;
+        TRetryPolicy policy;
+        std::vector<std::string> labDown;
+    };
+    const Case cases[] = {
+        {"manifest, five retries", true, Fast(), FiveRetriesThen(kServerSilent)},
+        {"archive, time limit", false, timeLimited, {kServerSilent}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        manifestSilent = c.manifestSilent;
+        TUpdateController& controller = Controller(c.policy);
+        download_->SetTimeouts({std::chrono::seconds(60), std::chrono::milliseconds(200)});
+        controller.FormResize();
+        EXPECT_EQ(view_->Captions(C::labDown), c.labDown);
+        EXPECT_TRUE((*view_)[C::btnRedown].enabled);
+    }
+}
+
+// A server that drips the archive below the floor rate: each attempt ends on
+// it and continues where the last one ended, but a trickle is no progress,
+// so the retries run out and the window says the server does not answer.
+TEST_F(RetryControllerTest, ADrippingServerRunsOutOfRetries) {
+    TResumableFileServer file(server_, kPath, body_,
+                              Serving([](auto& o) { o.dripEvery = std::chrono::milliseconds(20); }));
+    TUpdateController& controller = Controller(Fast());
+    download_->SetTimeouts({std::chrono::seconds(60), std::chrono::milliseconds(500), 1024,
+                            std::chrono::milliseconds(200)});
+    view_->onPump = [&] {
+        if (file.Ranges().size() > 8) controller.btnCloseClick();  // the way out of a run that would not end
+    };
+    controller.FormResize();
+    EXPECT_EQ(view_->Captions(C::labDown), FiveRetriesThen(kServerSilent));
+    const std::vector<std::string> ranges = file.Ranges();
+    ASSERT_EQ(ranges.size(), 6u);
+    for (size_t n = 1; n < ranges.size(); ++n) EXPECT_TRUE(ranges[n].starts_with("bytes=")) << n;
+    EXPECT_TRUE(fs::exists(folder_ / "Quendal.zip.resume"));
 }
 
 // The wait before a retry pumps the window: Cancel and Close end it at once,
@@ -668,6 +730,64 @@ TEST(DownloadRetry, DelaysDoubleWithJitterAndHonourRetryAfter) {
     EXPECT_EQ(retry.Next(false, "3600"), std::chrono::milliseconds(60000));
     for (const char* junk : {"-1", "1.5", "Wed, 21 Oct 2015 07:28:00 GMT", " 5", "99999999999"})
         EXPECT_FALSE(TDownloadRetry::ParseRetryAfter(junk)) << junk;
+}
+
+// No attempt starts once the attempts without progress took 100 s together:
+// a server that never answers (each attempt ends on the 30 s stall limit) or
+// drips (each ends on the floor rate after 60 s, as one that cannot be
+// reached ends on the 60 s connect limit) gets its final answer within about
+// two minutes. Attempts that make progress are retried as ever, and after
+// one the time counts afresh.
+TEST(DownloadRetry, NoAttemptStartsOnceAttemptsWithoutProgressTookTheLimit) {
+    using namespace std::chrono_literals;
+    auto now = std::chrono::steady_clock::time_point();
+    TDownloadRetry retry(TRetryPolicy::Standard(), [&] { return now; });
+    // Runs attempts of `length` until the retry gives up; their number.
+    auto attemptsUntilGivenUp = [&](std::chrono::seconds length, bool progress) {
+        for (int attempts = 1;; ++attempts) {
+            now += length;
+            const std::optional<std::chrono::milliseconds> delay = retry.Next(progress, "");
+            if (!delay) return attempts;
+            now += *delay;
+        }
+    };
+    struct Case {
+        const char* name;
+        std::chrono::seconds attempt;
+        int attempts;
+        std::chrono::seconds atLeast, atMost;  // until the final answer
+    };
+    const Case cases[] = {
+        {"never answers", 30s, 4, 120s, 130s},  // 4 attempts and 1 + 2 + 4 s of waits, ± 20 %
+        {"drips", 60s, 2, 120s, 122s},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        retry.Reset();
+        const auto start = now;
+        EXPECT_EQ(attemptsUntilGivenUp(c.attempt, false), c.attempts);
+        EXPECT_GE(now - start, c.atLeast);
+        EXPECT_LE(now - start, c.atMost);
+    }
+
+    // A server that breaks off every 30 s but brings bytes each time.
+    retry.Reset();
+    for (int n = 1; n <= 20; ++n) {
+        now += 30s;
+        ASSERT_EQ(retry.Next(true, "1"), std::chrono::milliseconds(1000)) << n;
+        now += 1s;
+    }
+    // Then goes silent: it has the whole time again.
+    EXPECT_EQ(attemptsUntilGivenUp(30s, false), 4);
+    // A retry waiting past its Retry-After does not count as an attempt's time.
+    retry.Reset();
+    now += 10s;
+    ASSERT_EQ(retry.Next(false, "60"), std::chrono::milliseconds(60000));
+    now += 60s + 89s;
+    const std::optional<std::chrono::milliseconds> delay = retry.Next(false, "");  // 10 + 89 s of attempts
+    ASSERT_TRUE(delay);
+    now += *delay + 1s;
+    EXPECT_FALSE(retry.Next(false, ""));
 }
 
 }  // namespace

@@ -367,7 +367,7 @@ TEST_F(UpdateInstallTest, WhatCannotBeInstalledLeavesTheProgramAsItWas) {
     const std::string notDownloaded = "Quendal.zip을 다운받지 못했습니다.";
     const Case cases[] = {
         {"server closes early", TServing::CloseEarly, true, {notDownloaded}, {}},
-        {"server stalls", TServing::Stall, true, {notDownloaded}, {}},
+        {"server stalls", TServing::Stall, true, {notDownloaded + " 서버가 응답하지 않습니다."}, {}},
         {"nothing listens", TServing::Whole, false, {notDownloaded}, {}},
         {"404 page with a length",
          TServing::NotFound,

@@ -4,7 +4,6 @@
 #include "support/resumable_file_server.h"
 #include "support/temp_folder.h"
 #include "support/windows_skip.h"
-#include "support/wine.h"
 
 #include "platform/errors.h"
 #include "platform/message_pump.h"
@@ -131,6 +130,7 @@ TEST_P(BodySizeTest, StoresTheBodyWithAProgressEventPerChunkAndOneAfterTheTail) 
     EXPECT_EQ(item->ContentType(), "application/x-zip-compressed");
     EXPECT_EQ(events_, Run(CompleteItem(0, static_cast<int32_t>(body.size()))));
     EXPECT_EQ(download_.ErrorMsg(), "");
+    EXPECT_EQ(item->Failure(), TDownLoadItem::TFailure::None);
 }
 
 // 1 MiB; a body that is no multiple of 255 nor of any buffer size and long
@@ -186,6 +186,8 @@ TEST_F(DownloadTest, StoresTheBodyOfAnErrorStatus) {
     EXPECT_EQ(ReadAll(dir_ / "missing.zip"), "<html>not here</html>");
     EXPECT_EQ(item->ContentType(), "text/html");
     EXPECT_EQ(download_.ErrorMsg(), "");
+    EXPECT_EQ(item->Failure(), TDownLoadItem::TFailure::Status);
+    EXPECT_EQ(item->FailureName(), "status 404");
 }
 
 TEST_F(DownloadTest, FollowsARedirectAndKeepsTheNameOfTheGivenUrl) {
@@ -383,10 +385,11 @@ INSTANTIATE_TEST_SUITE_P(Sizes, WriteFailureTest, ::testing::Values(size_t{300},
 TEST_F(DownloadTest, ConnectionClosedEarlyKeepsThePartialFile) {
     const std::string sent = Pattern(300);
     server_.Get("/cut.zip", SendExactly(HttpHead(200, {{"Content-Length", "1000"}}) + sent));
-    AddItem("/cut.zip");
+    TDownLoadItem* item = AddItem("/cut.zip");
     download_.Start();
     EXPECT_EQ(ReadAll(dir_ / "cut.zip"), sent);
     EXPECT_EQ(download_.ErrorMsg(), "");
+    EXPECT_EQ(item->Failure(), TDownLoadItem::TFailure::CutShort);
     std::vector<std::string> expected{"header 0", "item begin 0", "progress 255", "progress 300"};
     if (kWindowsBuild) expected.push_back("progress 300");
     expected.push_back("item end 0");
@@ -412,35 +415,102 @@ TEST_F(DownloadTest, StalledBodyEndsTheReadAfterTheStallLimit) {
         exchange.Hold(5s);
         exchange.Send(std::string(700, 'r'));
     });
-    AddItem("/slow.zip");
+    TDownLoadItem* item = AddItem("/slow.zip");
     download_.SetTimeouts({60s, 300ms});
     download_.Start();
     EXPECT_EQ(ReadAll(dir_ / "slow.zip"), sent);
     EXPECT_EQ(download_.ErrorMsg(), "");
     EXPECT_EQ(events_, Run({"header 0", "item begin 0", "progress 255", "progress 300", "item end 0"}));
+    EXPECT_EQ(item->Failure(), TDownLoadItem::TFailure::TimedOut);
 }
 
-// URLs whose final response never arrives: the item ends with the error text
-// and nothing is stored.
+// A server that drips its body: `bytes` every `every`, the whole answer
+// 1000 bytes (a range of a larger file when `ranged`), until the client goes.
+HttpHandler Dripping(size_t bytes, std::chrono::milliseconds every, bool ranged) {
+    return [=](HttpExchange& exchange) {
+        const std::string head = ranged ? HttpHead(206, {{"Content-Length", "1000"},
+                                                         {"Content-Range", "bytes 0-999/5000"}})
+                                        : HttpHead(200, {{"Content-Length", "1000"}});
+        if (!exchange.Send(head)) return;
+        const std::string body = Pattern(1000);
+        for (size_t sent = 0; sent < body.size(); sent += bytes) {
+            exchange.Hold(every);
+            if (!exchange.Send(body.substr(sent, bytes))) return;
+        }
+    };
+}
+
+// A byte every 10 ms keeps clear of the stall limit for ever, and each wait
+// for a byte ends early; below the floor rate (here 1 KiB/s over each 500 ms
+// of waiting) the read ends all the same, keeping what arrived, without an
+// error text, as a stalled one does.
+class DrippingBodyTest : public DownloadTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(DrippingBodyTest, EndsTheReadBelowTheFloorRate) {
+    const bool ranged = GetParam();
+    server_.Get("/drip.zip", Dripping(1, 10ms, ranged));
+    TDownLoadItem* item = AddItem("/drip.zip");
+    if (ranged) item->SetByteRange(TDownLoadItem::TByteRange{0, 999});
+    download_.SetTimeouts({60s, 2s, 1024, 500ms});
+    const auto start = std::chrono::steady_clock::now();
+    download_.Start();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 500ms);
+    EXPECT_LT(took, 3s);  // the whole body would take 10 s
+    EXPECT_EQ(item->Failure(), TDownLoadItem::TFailure::TooSlow);
+    EXPECT_EQ(item->FailureName(), "too slow");
+    EXPECT_EQ(download_.ErrorMsg(), "");
+    const std::string stored = ReadAll(dir_ / "drip.zip");
+    EXPECT_GT(stored.size(), 0u);
+    EXPECT_LT(stored.size(), 300u);
+    EXPECT_EQ(stored, Pattern(1000).substr(0, stored.size()));
+    EXPECT_EQ(events_.back(), "end");
+    EXPECT_EQ(events_[events_.size() - 2], "item end 0");
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, DrippingBodyTest, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "Ranged" : "Whole"); });
+
+// Slow but above the floor rate: 100 bytes every 20 ms against 1 KiB/s over
+// each 200 ms of waiting. The floor never cuts such a transfer short.
+TEST_F(DownloadTest, BodyAboveTheFloorRateArrivesWhole) {
+    server_.Get("/steady.zip", Dripping(100, 20ms, false));
+    TDownLoadItem* item = AddItem("/steady.zip");
+    download_.SetTimeouts({60s, 2s, 1024, 200ms});
+    download_.Start();
+    EXPECT_EQ(ReadAll(dir_ / "steady.zip"), Pattern(1000));
+    EXPECT_EQ(item->Failure(), TDownLoadItem::TFailure::None);
+}
+
+// URLs whose final response never arrives: the item ends with the error text,
+// says why, and nothing is stored.
 struct UnopenableCase {
     const char* name;
     std::function<std::string(LoopbackHttpServer&)> prepare;  // returns the URL
-    bool endsByTheStallLimit = false;
+    TDownLoadItem::TFailure failure = TDownLoadItem::TFailure::Refused;
 };
 void PrintTo(const UnopenableCase& c, std::ostream* out) { *out << c.name; }
 
 class UnopenableTest : public DownloadTest, public ::testing::WithParamInterface<UnopenableCase> {};
 
 TEST_P(UnopenableTest, EndsTheItemWithTheErrorText) {
-    if (GetParam().endsByTheStallLimit) SKIP_WITHOUT_RECEIVE_LIMIT();
     const std::string url = GetParam().prepare(server_);
     TDownLoadItem* item = AddItem("/unused");
     item->SetURL(url);
     download_.SetTimeouts({60s, 300ms});
+    const auto start = std::chrono::steady_clock::now();
     download_.Start();
+    const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(download_.ErrorMsg(), "다음을 열 수 없습니다 [" + url + "]");
     EXPECT_TRUE(fs::is_empty(dir_));
     EXPECT_EQ(events_, Run({"item end 0"}));
+    EXPECT_EQ(item->Failure(), GetParam().failure);
+    // The stall limit counts from the connection being made: no byte of an
+    // answer for that long ends the open (WinINet's own wait included).
+    if (GetParam().failure == TDownLoadItem::TFailure::TimedOut) {
+        EXPECT_GE(took, 300ms);
+        EXPECT_LT(took, 2s);
+    }
 }
 
 void Redirect(LoopbackHttpServer& server, const std::string& from, const std::string& to) {
@@ -475,7 +545,7 @@ INSTANTIATE_TEST_SUITE_P(
                            });
                            return server.Url("/silent.zip");
                        },
-                       true}),
+                       TDownLoadItem::TFailure::TimedOut}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Responses only a hand-written server sends, each the whole answer on the wire.
@@ -560,7 +630,7 @@ TEST_F(DownloadTest, StopWhileTheBodyStallsKeepsWhatWasStored) {
         exchange.Send(HttpHead(200, {{"Content-Length", "1000"}}) + sent);
         exchange.Hold(10s);
     });
-    AddItem("/slow.zip");
+    TDownLoadItem* item = AddItem("/slow.zip");
     download_.SetTimeouts({60s, 10s});
     platform::SetMessagePump([this] {
         // The second read has the last 45 bytes and waits for more.
@@ -570,6 +640,7 @@ TEST_F(DownloadTest, StopWhileTheBodyStallsKeepsWhatWasStored) {
     EXPECT_EQ(ReadAll(dir_ / "slow.zip"), sent);
     EXPECT_EQ(download_.ErrorMsg(), "");
     EXPECT_EQ(events_, Run({"header 0", "item begin 0", "progress 255", "progress 300", "item end 0", "stop"}));
+    EXPECT_EQ(item->Failure(), TDownLoadItem::TFailure::Stopped);
 }
 
 TEST_F(DownloadTest, StopWhileWaitingForTheHeadersEndsTheRunWithoutErrorText) {
@@ -577,7 +648,7 @@ TEST_F(DownloadTest, StopWhileWaitingForTheHeadersEndsTheRunWithoutErrorText) {
         exchange.Hold(10s);
         exchange.Respond(200, "text/plain", "late");
     });
-    AddItem("/silent.zip");
+    TDownLoadItem* item = AddItem("/silent.zip");
     download_.SetTimeouts({60s, 10s});
     int pumps = 0;
     platform::SetMessagePump([&] {
@@ -587,6 +658,7 @@ TEST_F(DownloadTest, StopWhileWaitingForTheHeadersEndsTheRunWithoutErrorText) {
     EXPECT_EQ(download_.ErrorMsg(), "");
     EXPECT_TRUE(fs::is_empty(dir_));
     EXPECT_EQ(events_, Run({"item end 0", "stop"}));
+    EXPECT_EQ(item->Failure(), TDownLoadItem::TFailure::Stopped);
 }
 
 }  // namespace

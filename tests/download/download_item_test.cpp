@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <utility>
 #include <string>
 
 namespace {
@@ -37,6 +38,25 @@ INSTANTIATE_TEST_SUITE_P(
         UrlCase{"http://host/get?file=a.zip#top", "http://host/get?file=a.zip#top", "get?file=a.zip#top"},
         UrlCase{"host.example", "http://host.example", "host.example"},
         UrlCase{"", "http://", ""}));
+
+// What an update log writes of an attempt's failure.
+TEST(ItemFailure, NamesEachCauseForTheLog) {
+    using F = TDownLoadItem::TFailure;
+    const std::pair<F, const char*> names[] = {
+        {F::None, "none"},           {F::Refused, "refused"},     {F::TimedOut, "timed out"},
+        {F::TooSlow, "too slow"},    {F::CutShort, "cut short"},  {F::Stopped, "stopped"},
+    };
+    for (const auto& [failure, name] : names) EXPECT_EQ(TDownLoadItem::FailureName(failure, 503), name);
+    TDownLoadItem item;
+    item.SetStatusCode(503);
+    item.SetFailure(F::Status);
+    EXPECT_EQ(item.FailureName(), "status 503");
+    EXPECT_FALSE(item.ServerSilent());
+    for (const F silent : {F::TimedOut, F::TooSlow}) {
+        item.SetFailure(silent);
+        EXPECT_TRUE(item.ServerSilent());
+    }
+}
 
 struct DirCase {
     const char* given;

@@ -3,6 +3,8 @@
 #include "support/loopback_http_server.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -12,7 +14,7 @@
 // One file served at one path of a loopback server, the way servers on real
 // networks treat a download that is continued: byte ranges with an ETag
 // (If-Range honoured), optionally hanging up after every k body bytes, or
-// ignoring Range, or answering a range with a Content-Range that does not
+// dripping the body a byte at a time, or ignoring Range, or answering a range with a Content-Range that does not
 // start where it was asked, or answering the first requests with an error
 // status. It keeps every request's Range header and the body bytes it sent.
 class TResumableFileServer {
@@ -24,12 +26,23 @@ public:
         bool wrongContentRange = false;  // a 206 that starts one byte late
         std::vector<int> statusFirst;    // statuses given to the first requests from now on, then the file
         std::string retryAfter;          // sent with those statuses when not empty
+        std::chrono::milliseconds dripEvery{0};  // when set, the body goes a byte each time this passed
     };
 
     TResumableFileServer(LoopbackHttpServer& server, const std::string& path, std::string body, Options options)
         : body_(std::move(body)), options_(std::move(options)) {
         server.Get(path, [this](HttpExchange& exchange) { Serve(exchange); });
     }
+
+    // Waits for the answers still being sent (a dripping one ends at its
+    // next byte), which would otherwise outlive the file they send.
+    ~TResumableFileServer() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        closing_ = true;
+        idle_.wait(lock, [this] { return serving_ == 0; });
+    }
+    TResumableFileServer(const TResumableFileServer&) = delete;
+    TResumableFileServer& operator=(const TResumableFileServer&) = delete;
 
     // The next requests get this body under a new ETag, or under the old one
     // (a server that changed the file without saying so).
@@ -57,8 +70,25 @@ public:
 private:
     static constexpr size_t kPiece = 1000;
 
+    // Counts the answers being sent while it lives.
+    class TServing {
+    public:
+        explicit TServing(TResumableFileServer& server) : server_(server) { ++server_.serving_; }
+        ~TServing() {
+            std::lock_guard<std::mutex> lock(server_.mutex_);
+            if (--server_.serving_ == 0) server_.idle_.notify_all();
+        }
+        TServing(const TServing&) = delete;
+        TServing& operator=(const TServing&) = delete;
+
+    private:
+        TResumableFileServer& server_;
+    };
+
     void Serve(HttpExchange& exchange) {
         std::unique_lock<std::mutex> lock(mutex_);
+        if (closing_) return;
+        const TServing serving(*this);  // counted under the lock
         const size_t request = ranges_.size() - optionsSince_;
         const HttpRequest& asked = exchange.Request();
         ranges_.push_back(asked.Header("Range").value_or(""));
@@ -96,11 +126,14 @@ private:
         if (options.sendETag) headers.emplace_back("ETag", etag);
         if (!exchange.Send(HttpHead(status, headers))) return;
         const size_t end = options.dropEvery ? std::min(body.size(), offset + options.dropEvery) : body.size();
-        for (size_t at = offset; at < end; at += kPiece) {
-            const size_t piece = std::min(kPiece, end - at);
+        const size_t pieceSize = options.dripEvery.count() > 0 ? 1 : kPiece;
+        for (size_t at = offset; at < end; at += pieceSize) {
+            const size_t piece = std::min(pieceSize, end - at);
+            if (options.dripEvery.count() > 0) exchange.Hold(options.dripEvery);
             if (!exchange.Send(std::string_view(body).substr(at, piece))) return;
             std::lock_guard<std::mutex> counting(mutex_);
             sent_ += static_cast<int64_t>(piece);
+            if (closing_) return;
         }
     }
 
@@ -115,6 +148,9 @@ private:
     }
 
     mutable std::mutex mutex_;
+    std::condition_variable idle_;
+    int serving_ = 0;  // answers being sent
+    bool closing_ = false;
     std::string body_;
     Options options_;
     int version_ = 1;

@@ -13,9 +13,3 @@ inline bool RunningUnderWine() {
     return false;
 #endif
 }
-
-// Wine's WinINet accepts a receive limit and never applies it. The transfer
-// bounds a read by the stall limit itself, but an open only by the connect and
-// stall limits together, since it cannot tell when the connection was made.
-#define SKIP_WITHOUT_RECEIVE_LIMIT() \
-    if (RunningUnderWine()) GTEST_SKIP() << "Wine's WinINet does not apply the receive limit to an open"
