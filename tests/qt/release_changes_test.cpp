@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "signed_release_harness.h"
 
@@ -222,5 +223,75 @@ TEST_F(ReleaseChanges, LinksPlantedInTheUpdatersFolderAreNeverFollowed) {
         fs::remove_all(work_ / "moved-away");
     }
 }
+
+// A server that accepts the connection and never answers, and one that
+// answers but sends a byte every two seconds: each attempt ends on its own,
+// the retries stop, and the final answer comes within about two minutes,
+// with the program folder as it was and nothing started.
+struct DeadServer {
+    const char* name;
+    const char* script;  // python3, serving the update port given as its argument
+    const char* logged;
+};
+
+class DeadServers : public ReleaseChanges, public ::testing::WithParamInterface<DeadServer> {};
+
+TEST_P(DeadServers, TheFinalAnswerComesWithinAboutTwoMinutes) {
+    WriteFile(Source() / "Quendal.exe", StandIn("1.1", "1"), fs::perms(0755));
+    Publish("1.0.0");
+    const auto before = Contents(program_.path());
+
+    QProcess server;
+    server.start(QStringLiteral("python3"), {QStringLiteral("-c"), QString::fromLatin1(GetParam().script),
+                                             QStringLiteral(QUENDAL_TEST_UPDATE_PORT)});
+    ASSERT_TRUE(server.waitForReadyRead(10000)) << "the server did not start";
+    QProcess updater;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    updater.setProcessEnvironment(environment);
+    updater.setWorkingDirectory(signed_release::Q(work_.path()));
+    const auto start = std::chrono::steady_clock::now();
+    updater.start(signed_release::Q(program_ / "quendal-updater"), {});
+    ASSERT_TRUE(updater.waitForStarted());
+    std::string log;
+    while (log.find("result=") == std::string::npos &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(200)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        if (fs::is_regular_file(UpdateFolder() / "update.log")) log = ReadAll(UpdateFolder() / "update.log");
+    }
+    const auto waited = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+    updater.kill();
+    updater.waitForFinished();
+    server.kill();
+    server.waitForFinished();
+
+    EXPECT_LT(waited.count(), 150) << log;
+    EXPECT_NE(log.find("result=download failed"), std::string::npos) << log;
+    EXPECT_NE(log.find(GetParam().logged), std::string::npos) << log;
+    EXPECT_EQ(Contents(program_.path()), before);
+    EXPECT_FALSE(fs::exists(StartRecord(program_.path())));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ReleaseChanges, DeadServers,
+    ::testing::Values(
+        DeadServer{"Silent",
+                   "import socket, sys\n"
+                   "s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
+                   "s.bind(('127.0.0.1', int(sys.argv[1]))); s.listen(16); print('ready', flush=True)\n"
+                   "held = []\n"
+                   "while True: held.append(s.accept()[0])\n",
+                   "download=timed out"},
+        DeadServer{"Dripping",
+                   "import socket, sys, threading, time\n"
+                   "def drip(c):\n"
+                   "    c.recv(65536)\n"
+                   "    c.sendall(b'HTTP/1.1 200 OK\\r\\nContent-Length: 1000000\\r\\n\\r\\n')\n"
+                   "    while True: c.sendall(b'x'); time.sleep(2)\n"
+                   "s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
+                   "s.bind(('127.0.0.1', int(sys.argv[1]))); s.listen(16); print('ready', flush=True)\n"
+                   "while True: threading.Thread(target=drip, args=(s.accept()[0],), daemon=True).start()\n",
+                   "download=too slow"}),
+    [](const ::testing::TestParamInfo<DeadServer>& info) { return std::string(info.param.name); });
 
 }  // namespace
