@@ -246,13 +246,8 @@ TEST_P(DeadServers, TheFinalAnswerComesWithinAboutTwoMinutes) {
                                              QStringLiteral(QUENDAL_TEST_UPDATE_PORT)});
     ASSERT_TRUE(server.waitForReadyRead(10000)) << "the server did not start";
     QProcess updater;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    updater.setProcessEnvironment(environment);
-    updater.setWorkingDirectory(signed_release::Q(work_.path()));
     const auto start = std::chrono::steady_clock::now();
-    updater.start(signed_release::Q(program_ / "quendal-updater"), {});
-    ASSERT_TRUE(updater.waitForStarted());
+    StartUpdater(updater);
     std::string log;
     while (log.find("result=") == std::string::npos &&
            std::chrono::steady_clock::now() - start < std::chrono::seconds(200)) {

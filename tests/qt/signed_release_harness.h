@@ -82,6 +82,17 @@ protected:
         return expected;
     }
 
+    // The updater of the program folder on the offscreen platform, started
+    // from the work folder.
+    void StartUpdater(QProcess& updater) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        updater.setProcessEnvironment(environment);
+        updater.setWorkingDirectory(Q(work_.path()));
+        updater.start(Q(program_ / "quendal-updater"), {});
+        EXPECT_TRUE(updater.waitForStarted());
+    }
+
     // Runs the updater against the update server (none with `serve` false)
     // until it ends, or for `limit` at most; the updater is then ended.
     TRun Run(const QStringList& serverOptions = {}, bool serve = true, int limitMs = 60000) {
@@ -94,12 +105,7 @@ protected:
             EXPECT_TRUE(server.waitForReadyRead(10000)) << "the update server did not start";
         }
         QProcess updater;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        updater.setProcessEnvironment(environment);
-        updater.setWorkingDirectory(Q(work_.path()));
-        updater.start(Q(program_ / "quendal-updater"), {});
-        EXPECT_TRUE(updater.waitForStarted());
+        StartUpdater(updater);
         run.exited = updater.waitForFinished(limitMs);
         if (run.exited) run.exitCode = updater.exitCode();
         EXPECT_EQ(updater.readAllStandardError().toStdString(), "");
