@@ -104,11 +104,11 @@ bool TUpdateTransaction::PlanFolder(const std::string& relative, const std::set<
     return true;
 }
 
-// Plans the removal of the installed folder `relative` and all it holds,
-// which must be files the release drops and folders of them.
+// Plans the removal of the installed folder `relative` (a real folder, no
+// link on its way, as the caller found it) and all it holds, which must be
+// files the release drops and folders of them; a link in it is never entered.
 bool TUpdateTransaction::PlanPrune(const std::string& relative, const std::set<std::string>& dropped,
                                    TInstallJournal& plan) {
-    if (!StaysInside(relative + "/x")) return false;
     const auto entries = files_.ListFolder(Target(relative));
     if (!entries) return false;
     for (const platform::FolderEntry& entry : *entries) {

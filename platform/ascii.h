@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -7,6 +8,13 @@ namespace platform {
 // Upper-cases the ASCII letters a to z only; every other byte is left as is,
 // so multi-byte text is never altered.
 constexpr char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The text with a to z upper-cased: a key under which names that Windows
+// takes for one file (equal but for their ASCII letter case) meet.
+inline std::string AsciiUpperCase(std::string text) {
+    for (char& c : text) c = AsciiUpper(c);
+    return text;
+}
 
 constexpr bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/win32/reparse_data.h"
 #include "platform/win32/wide_text.h"
 
 // The system headers map this name to the wide variant of their own function.
@@ -77,22 +78,6 @@ bool CreateSymbolicLink(const std::string& target, const std::string& linkPath) 
     return ::CreateSymbolicLinkW(Widen(linkPath).c_str(), Widen(native).c_str(), flags) != 0;
 }
 
-namespace {
-
-// The reparse data of a symbolic link or a junction, as the I/O control
-// returns it; the user-mode headers do not declare it.
-struct LinkReparseData {
-    ULONG tag;
-    USHORT dataLength;
-    USHORT reserved;
-    USHORT substituteOffset;
-    USHORT substituteLength;
-    USHORT printOffset;
-    USHORT printLength;
-};
-
-}  // namespace
-
 std::optional<std::string> ReadSymbolicLink(const std::string& path) {
     const HANDLE link = ::CreateFileW(Widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING,
@@ -103,8 +88,8 @@ std::optional<std::string> ReadSymbolicLink(const std::string& path) {
     const BOOL read = ::DeviceIoControl(link, FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer.data(),
                                         static_cast<DWORD>(buffer.size()), &got, nullptr);
     ::CloseHandle(link);
-    if (!read || got < sizeof(LinkReparseData)) return std::nullopt;
-    LinkReparseData header{};
+    if (!read || got < sizeof(LinkReparseHeader)) return std::nullopt;
+    LinkReparseHeader header{};
     std::memcpy(&header, buffer.data(), sizeof header);
     // A symbolic link has a flags word before its path buffer; a junction has none.
     size_t pathsAt = sizeof header;

@@ -17,12 +17,6 @@ std::string Entry(const std::string& name) { return "entry " + release::QuotedEn
 // The name without a folder's trailing '/'.
 std::string PathOf(const std::string& name) { return name.ends_with('/') ? name.substr(0, name.size() - 1) : name; }
 
-// Names Windows takes for the same file: equal but for the letter case of A to Z.
-std::string CaseKey(std::string path) {
-    for (char& c : path) c = platform::AsciiUpper(c);
-    return path;
-}
-
 // Why an updater would refuse this one name, or write it under another; empty
 // when it takes the name as it stands. The updater's own checks, in the order
 // its fetch, its extraction and its swap apply them.
@@ -72,10 +66,10 @@ std::string RefusedEntryNames(const std::vector<TReleaseEntryName>& entries) {
         const std::string path = PathOf(entry.name);
         const bool file = path.size() == entry.name.size();
         for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
-            const auto [at, added] = taken.try_emplace(CaseKey(path.substr(0, slash)), Taken{entry.name, false, false});
+            const auto [at, added] = taken.try_emplace(platform::AsciiUpperCase(path.substr(0, slash)), Taken{entry.name, false, false});
             if (!added && at->second.file) return FileAndFolder(at->second.entry, entry.name);
         }
-        const auto [at, added] = taken.try_emplace(CaseKey(path), Taken{entry.name, file, true});
+        const auto [at, added] = taken.try_emplace(platform::AsciiUpperCase(path), Taken{entry.name, file, true});
         if (added) continue;
         const Taken before = at->second;
         if (!before.listed) {  // a folder on an earlier entry's path

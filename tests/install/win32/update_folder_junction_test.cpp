@@ -15,6 +15,7 @@
 #include "install/install_file_system.h"
 #include "install/update_folder.h"
 #include "install/update_folder_guard.h"
+#include "platform/win32/reparse_data.h"
 #include "support/file_bytes.h"
 #include "support/temp_folder.h"
 
@@ -39,16 +40,9 @@ bool MakeJunction(const fs::path& junction, const fs::path& target) {
     const USHORT substituteBytes = static_cast<USHORT>(substitute.size() * sizeof(wchar_t));
     const USHORT printBytes = static_cast<USHORT>(print.size() * sizeof(wchar_t));
     const USHORT pathBytes = substituteBytes + printBytes + 2 * sizeof(wchar_t);
-    struct Header {
-        ULONG tag;
-        USHORT dataLength;
-        USHORT reserved;
-        USHORT substituteOffset;
-        USHORT substituteLength;
-        USHORT printOffset;
-        USHORT printLength;
-    } header{IO_REPARSE_TAG_MOUNT_POINT, static_cast<USHORT>(8 + pathBytes), 0, 0, substituteBytes,
-             static_cast<USHORT>(substituteBytes + sizeof(wchar_t)), printBytes};
+    const platform::LinkReparseHeader header{IO_REPARSE_TAG_MOUNT_POINT, static_cast<USHORT>(8 + pathBytes), 0, 0,
+                                             substituteBytes, static_cast<USHORT>(substituteBytes + sizeof(wchar_t)),
+                                             printBytes};
     std::vector<char> buffer(sizeof header + pathBytes, '\0');
     std::memcpy(buffer.data(), &header, sizeof header);
     std::memcpy(buffer.data() + sizeof header, substitute.c_str(), substituteBytes);
